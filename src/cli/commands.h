@@ -1,0 +1,21 @@
+// The commands of `brevid`, one file each.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace brevid::cli {
+
+// Exit statuses: 0 success, 1 failure, 2 bad usage.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Registers the command on `app`; the returned callback runs it once parsed.
+struct Command {
+  CLI::App* sub = nullptr;
+  std::function<int()> run;
+};
+
+Command AddListCommand(CLI::App& app);
+
+}  // namespace brevid::cli

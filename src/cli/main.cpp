@@ -1,0 +1,24 @@
+// brevid: the command-line front end.
+#include <clocale>
+
+#include "cli/commands.h"
+#include "cli/terminal.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  brevid::cli::InstallTerminalMessageBoxes();
+
+  CLI::App app{"Brevid: recovers deleted files, folders and partitions from disks and images"};
+  app.require_subcommand(1);
+  std::vector<brevid::cli::Command> commands = {brevid::cli::AddListCommand(app)};
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return e.get_exit_code() == 0 ? code : brevid::cli::kExitUsage;
+  }
+  for (const auto& command : commands)
+    if (command.sub->parsed()) return command.run();
+  return brevid::cli::kExitUsage;
+}

@@ -1,0 +1,20 @@
+// Turning SOURCE arguments (image files, device nodes, disk numbers) into
+// disks of a DiskList.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device/disk_info.h"
+
+namespace brevid::cli {
+
+// Adds every physical disk the system exposes. Returns how many opened.
+int AddPhysicalDisks(DiskList& list);
+
+// Adds the disk named by `source` (UTF-8, as typed) to `list`: a disk number
+// picks that physical disk, anything else is opened as an image file or
+// device node. Returns the disk, or nullptr with *error set.
+DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* error);
+
+}  // namespace brevid::cli

@@ -1,0 +1,100 @@
+#include "cli/terminal.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/codepage.h"
+#include "platform/message_box.h"
+
+namespace brevid::cli {
+
+size_t DisplayWidth(const std::string& s) {
+  size_t width = 0;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    uint32_t cp = c;
+    if (len > 1 && i + len <= s.size()) {
+      cp = c & (0x7F >> len);
+      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    }
+    width += (cp >= 0x1100 && (cp <= 0x115F || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                               (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                               (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                               (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000))
+                 ? 2
+                 : 1;
+    i += len;
+  }
+  return width;
+}
+
+void TextTable::Print(std::FILE* out) const {
+  std::vector<size_t> widths;
+  for (const auto& row : rows_)
+    for (size_t c = 0; c < row.size(); ++c) {
+      if (widths.size() <= c) widths.push_back(0);
+      widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    }
+  for (const auto& row : rows_) {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(widths[c] - DisplayWidth(row[c]) + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+}
+
+void InstallTerminalMessageBoxes() {
+  SetMessageBoxHandler([](const std::string& text, const std::string& caption, unsigned style) {
+    std::fprintf(stderr, "%s: %s\n", AnsiToUtf8(caption).c_str(), AnsiToUtf8(text).c_str());
+    return (style & 0xF) == kMbYesNo ? kIdYes : kIdOk;
+  });
+}
+
+TerminalProgress::TerminalProgress(std::string caption)
+    : caption_(std::move(caption)), enabled_(::isatty(STDERR_FILENO) == 1) {}
+
+TerminalProgress::~TerminalProgress() {
+  if (enabled_ && lastPercent_ >= 0) std::fprintf(stderr, "\n");
+}
+
+void TerminalProgress::Send(uint32_t message, uint64_t wParam, uint64_t lParam) {
+  switch (message) {
+    case kProgressSetRange:
+      range_ = wParam;
+      step_ = lParam == 0 ? 1 : lParam;
+      position_ = 0;
+      break;
+    case kProgressStep:
+      position_ = std::min(range_, position_ + step_);
+      break;
+    case kProgressSetPos:
+      position_ = std::min(range_, wParam);
+      break;
+    case kProgressClose:
+      if (enabled_ && lastPercent_ >= 0) std::fprintf(stderr, "\n");
+      lastPercent_ = -1;
+      return;
+    default:
+      return;
+  }
+  Draw();
+}
+
+void TerminalProgress::Draw() {
+  if (!enabled_ || range_ == 0) return;
+  int percent = static_cast<int>(position_ * 100 / range_);
+  if (percent == lastPercent_) return;
+  lastPercent_ = percent;
+  constexpr int kBarWidth = 40;
+  int filled = percent * kBarWidth / 100;
+  std::fprintf(stderr, "\r%s [%s%s] %3d%%", caption_.c_str(), std::string(filled, '#').c_str(),
+               std::string(kBarWidth - filled, '.').c_str(), percent);
+  std::fflush(stderr);
+}
+
+}  // namespace brevid::cli

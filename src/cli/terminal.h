@@ -1,0 +1,47 @@
+// The terminal side of the CLI: UTF-8 output of CP936 texts, aligned tables,
+// message boxes on standard error and a progress bar.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/progress.h"
+
+namespace brevid::cli {
+
+// Columns of text in UTF-8, padded by display width (CJK characters take two).
+class TextTable {
+ public:
+  void AddRow(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
+  void Print(std::FILE* out) const;
+
+ private:
+  std::vector<std::vector<std::string>> rows_;
+};
+
+size_t DisplayWidth(const std::string& utf8);
+
+// Routes the engine's message boxes to standard error; questions are
+// answered with the default button, since no one may be at the keyboard.
+void InstallTerminalMessageBoxes();
+
+// A progress bar on standard error, drawn only when it is a terminal.
+class TerminalProgress final : public ProgressTarget {
+ public:
+  explicit TerminalProgress(std::string caption);
+  ~TerminalProgress() override;
+  void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override;
+  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override { Send(message, wParam, lParam); }
+
+ private:
+  void Draw();
+  std::string caption_;
+  bool enabled_;
+  uint64_t range_ = 0;
+  uint64_t step_ = 1;
+  uint64_t position_ = 0;
+  int lastPercent_ = -1;
+};
+
+}  // namespace brevid::cli

@@ -1,0 +1,50 @@
+#include "common/text.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "common/endian.h"
+
+namespace brevid {
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out;
+  if (needed > 0) {
+    out.resize(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(needed));
+  }
+  va_end(args);
+  return out;
+}
+
+static bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string Trim(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && IsSpace(text[b])) ++b;
+  while (e > b && IsSpace(text[e - 1])) --e;
+  return std::string(text.substr(b, e - b));
+}
+
+std::string_view UpToNul(std::string_view text) {
+  size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+bool BytesEqual(Bytes bytes, size_t offset, std::string_view text) {
+  if (!InBounds(bytes, offset, text.size())) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (bytes[offset + i] != static_cast<uint8_t>(text[i])) return false;
+  return true;
+}
+
+}  // namespace brevid

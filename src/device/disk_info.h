@@ -1,0 +1,88 @@
+// The list of disks, image files and dynamic-disk groups, and the record of
+// each. The list and everything in it live for the whole run.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "device/volume_info.h"
+
+namespace brevid {
+
+// A file found by its signature, or (as the disk's extra-found-files record)
+// the folder that holds all of them, keyed by start sector.
+struct CarvedFile {
+  uint8_t tickState = 0;
+  uint32_t size = 0;
+  std::string name;
+  std::map<uint64_t, CarvedFile> children;
+};
+
+struct LvmSegment {
+  uint32_t startExtent = 0;
+  uint32_t extentCount = 0;
+  std::string reserved;
+  uint32_t stripeCount = 0;
+  std::string pvId;
+};
+
+struct LvmLogicalVolume {
+  std::string name;
+  std::string text1, text2, text3, text4;  // kept by the scan-result file, not set by the parser
+  uint8_t flag = 0;
+  uint64_t sizeSectors = 0;
+  uint32_t reserved = 0;
+  std::string typeText;
+  std::vector<LvmSegment> segments;
+};
+
+struct DiskInfo {
+  std::string serial;
+  std::string path;      // device node or the image file's full path
+  std::string number;    // disk number "%d"; empty for image files
+  std::string product;
+  std::string vendor;    // image files: the file name without its folders
+  std::string revision;
+  uint64_t sizeBytes = 0;
+  uint32_t cylinders = 0;
+  uint32_t heads = 0;
+  uint32_t sectorsPerTrack = 0;
+  uint32_t fixedMedia = 0;
+  std::vector<VolumeInfo> volumes;  // in discovery order
+  std::set<uint64_t> dirClusterSectors;      // recorded by the deep scan
+  std::map<uint64_t, uint32_t> mftRecordRuns;  // start sector -> length, recorded by the deep scan
+  CarvedFile extraFound;                     // carved files keyed by start sector
+  uint32_t mapEntryCount = 0;
+  uint32_t sectorSize = 512;
+  uint32_t diskKind = 0;  // 2: pseudo-disk of a dynamic disk group
+  std::string pvUuid;
+  std::string vgId;
+  std::vector<LvmLogicalVolume> logicalVolumes;
+  uint64_t peStart = 0;
+  uint32_t peCount = 0;
+  uint32_t reserved1 = 0;
+  uint32_t extentSize = 0;
+  uint64_t devSize = 0;
+  uint64_t reserved2 = 0;
+  uint32_t reserved3 = 0;
+
+  // vendor + product + number + revision: the disk's item text and the key
+  // every command finds it by.
+  std::string Key() const { return vendor + product + number + revision; }
+};
+
+// Records never move once added: later stages keep pointers into them.
+using DiskList = std::deque<DiskInfo>;
+
+// The first disk whose key is `key`; nullptr when there is none.
+inline DiskInfo* FindDisk(DiskList& list, const std::string& key) {
+  for (DiskInfo& d : list)
+    if (d.Key() == key) return &d;
+  return nullptr;
+}
+
+}  // namespace brevid

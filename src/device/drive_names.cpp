@@ -1,0 +1,76 @@
+// Mount points stand in for drive letters: a mounted file system is matched
+// to a volume by its disk and its start sector.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/text.h"
+#include "device/disk_enumeration.h"
+#include "platform/codepage.h"
+
+namespace brevid {
+namespace {
+
+// mountinfo escapes space, tab, newline and backslash as \ooo.
+std::string UnescapeMountField(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      const std::string oct = field.substr(i + 1, 3);
+      if (oct.size() == 3 && oct.find_first_not_of("01234567") == std::string::npos) {
+        out.push_back(static_cast<char>(std::stoi(oct, nullptr, 8)));
+        i += 3;
+        continue;
+      }
+    }
+    out.push_back(field[i]);
+  }
+  return out;
+}
+
+std::string FirstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return Trim(line);
+}
+
+}  // namespace
+
+void AttachDriveNames(DiskList& list, const SystemRoots& roots) {
+  std::ifstream in(roots.mountInfo);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, majorMinor, root, mountPoint;
+    if (!(fields >> id >> parent >> majorMinor >> root >> mountPoint)) continue;
+    if (root != "/") continue;  // bind mounts of a sub-folder name no volume
+
+    std::error_code ec;
+    std::filesystem::path node =
+        std::filesystem::canonical(roots.sysDevBlock + "/" + majorMinor, ec);
+    if (ec) continue;
+    std::string diskName;
+    uint64_t start = 0;
+    if (std::filesystem::exists(node / "partition")) {
+      diskName = node.parent_path().filename().string();
+      std::string startText = FirstLine((node / "start").string());
+      if (startText.empty() || startText.find_first_not_of("0123456789") != std::string::npos)
+        continue;
+      start = std::stoull(startText);
+    } else {
+      diskName = node.filename().string();
+    }
+
+    std::string diskPath = roots.dev + "/" + diskName;
+    for (DiskInfo& disk : list) {
+      if (disk.number.empty() || disk.diskKind != 0 || disk.path != diskPath) continue;
+      for (VolumeInfo& volume : disk.volumes)
+        if (volume.start == start && volume.driveLetter.empty())
+          volume.driveLetter = Utf8ToAnsi(UnescapeMountField(mountPoint));
+      break;  // only the first matching disk
+    }
+  }
+}
+
+}  // namespace brevid

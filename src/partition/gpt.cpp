@@ -1,0 +1,115 @@
+#include "partition/gpt.h"
+
+#include <array>
+#include <vector>
+
+#include "common/sector_range.h"
+#include "common/text.h"
+#include "partition/boot_probes.h"
+#include "partition/volume_label.h"
+#include "platform/codepage.h"
+
+namespace brevid {
+namespace {
+
+using Guid = std::array<uint8_t, 16>;
+
+// GUIDs as stored on disk: the first three groups little-endian.
+constexpr Guid kBasicData = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                             0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
+constexpr Guid kAppleHfsPlus = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
+                                0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
+constexpr Guid kEfiSystem = {0x28, 0x73, 0x2A, 0xC1, 0x1F, 0xF8, 0xD2, 0x11,
+                             0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B};
+
+bool GuidIs(Bytes entry, const Guid& guid) {
+  if (!InBounds(entry, gpt::kTypeGuid, 16)) return false;
+  for (size_t i = 0; i < 16; ++i)
+    if (entry[gpt::kTypeGuid + i] != guid[i]) return false;
+  return true;
+}
+
+std::string EntryName(Bytes entry) {
+  std::u16string wide;
+  for (size_t i = 0; i < gpt::kNameChars; ++i) {
+    char16_t c = LoadLe16(entry, gpt::kName + 2 * i);
+    if (c == 0) break;
+    wide.push_back(c);
+  }
+  return WideToAnsi(wide);
+}
+
+// Identifies the file system of a probed GPT partition and names it.
+void IdentifyGptVolume(DiskInfo& disk, SourceHandle& handle, VolumeInfo& v, int counter) {
+  std::vector<uint8_t> head = ReadBytes(handle, SectorToByte(v.start), 2048);
+  Bytes bytes(head);
+  Bytes at1024 = bytes.subspan(1024);
+  auto labelled = [&](FsType type, const char* suffix) {
+    v.fsType = type;
+    v.name += suffix + Format("%d", counter);
+    v.label = ReadVolumeLabel(handle, v.start, type);
+  };
+  if (IsFat32Boot(bytes)) {
+    labelled(kFsFat32Lba, "(fat)");
+  } else if (IsFat16Boot(bytes)) {
+    labelled(kFsFat16, "(fat)");
+  } else if (IsNtfsBoot(bytes)) {
+    labelled(kFsNtfs, "(NTFS)");
+  } else if (IsExfatBoot(bytes)) {
+    labelled(kFsExfat, "(exFat)");
+  } else if (IsExtSuperblock(at1024)) {
+    v.fsType = kFsExt;
+    v.name += Format("Partition%d", counter);
+    v.extText = ExtFlavour(at1024);
+    v.sectorCount = ExtVolumeSectors(at1024, disk.sectorSize);
+    v.label = ExtVolumeName(at1024);
+  } else if (uint32_t kind = HfsSignatureKind(at1024); kind != 0) {
+    v.fsType = kFsHfs;
+    if (kind == 4 || kind == 1) {
+      v.hfsKind = kind;
+      v.hfsText = kind == 4 ? "HFS+ in HFS" : "HFS";
+      v.label = HfsMdbVolumeName(at1024);
+      v.diskPath = disk.path;
+    } else if (kind == 2) {
+      v.hfsKind = 2;
+      v.hfsText = "HFS+";
+      v.label = "only hfs+";
+      v.diskPath = disk.path;
+    }
+  }
+}
+
+}  // namespace
+
+bool HasGptHeader(SourceHandle& handle, uint64_t headerLba) {
+  std::vector<uint8_t> header = ReadBytes(handle, SectorToByte(headerLba), 512);
+  return BytesEqual(header, gpt::kSignature, "EFI PART");
+}
+
+bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& counter) {
+  std::vector<uint8_t> header = ReadBytes(handle, SectorToByte(headerLba), 512);
+  uint64_t arrayLba = LoadLe64(header, gpt::kEntryArrayLba);
+  uint32_t count = LoadLe32(header, gpt::kEntryCount);
+  uint32_t entrySize = LoadLe32(header, gpt::kEntrySize);
+  if (count > gpt::kMaxEntryCount) return false;
+  if (entrySize < gpt::kMinEntrySize || entrySize > gpt::kMaxEntrySize) return true;
+
+  std::vector<uint8_t> array = ReadBytes(handle, SectorToByte(arrayLba), size_t{count} * entrySize);
+  for (uint32_t i = 0; i < count; ++i) {
+    Bytes entry = Bytes(array).subspan(size_t{i} * entrySize, entrySize);
+    uint64_t first = LoadLe64(entry, gpt::kFirstLba);
+    if (first == 0) break;
+    VolumeInfo v;
+    v.start = first;
+    v.sectorCount = LoadLe64(entry, gpt::kLastLba) - first + 1;
+    v.name = EntryName(entry);
+    v.entryKind = 1;
+    if (GuidIs(entry, kBasicData) || GuidIs(entry, kAppleHfsPlus) || GuidIs(entry, kEfiSystem))
+      IdentifyGptVolume(disk, handle, v, counter);
+    disk.volumes.push_back(std::move(v));
+    ++counter;
+  }
+  return true;
+}
+
+}  // namespace brevid

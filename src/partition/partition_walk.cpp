@@ -1,0 +1,197 @@
+#include "partition/partition_walk.h"
+
+#include <set>
+#include <vector>
+
+#include "common/sector_range.h"
+#include "common/text.h"
+#include "partition/apple_hfs.h"
+#include "partition/boot_probes.h"
+#include "partition/dynamic_disk.h"
+#include "partition/gpt.h"
+#include "partition/lvm2.h"
+#include "partition/mbr_layout.h"
+#include "partition/volume_label.h"
+
+namespace brevid {
+namespace {
+
+// A chain of extended boot records is followed at most this many links; a
+// real chain has one link per logical volume.
+constexpr int kMaxEbrLinks = 256;
+
+struct MbrEntry {
+  uint8_t type = 0;
+  uint32_t firstSector = 0;
+  uint32_t sectorCount = 0;
+
+  bool Used() const { return type != 0 && sectorCount != 0; }
+  bool IsLink() const { return Used() && mbr::IsExtendedType(type); }
+};
+
+MbrEntry ParseEntry(Bytes sector, int index) {
+  size_t at = mbr::kEntryTable + static_cast<size_t>(index) * mbr::kEntrySize;
+  return {Load8(sector, at + mbr::kEntryType), LoadLe32(sector, at + mbr::kEntryFirstSector),
+          LoadLe32(sector, at + mbr::kEntrySectorCount)};
+}
+
+// Sector 0 is a volume boot sector rather than a partition table when its
+// jump instruction says so. EB 48 90 and EB 63 90 are common MBR boot codes.
+bool IsBootSectorAtZero(Bytes s) {
+  bool shortJump = Load8(s, 0) == 0xEB && Load8(s, 2) == 0x90 && Load8(s, 1) != 0x48 &&
+                   Load8(s, 1) != 0x63;
+  bool nearJump = Load8(s, 0) == 0xE9 && Load8(s, 11) == 0x00 && Load8(s, 12) == 0x02;
+  return shortJump || nearJump;
+}
+
+void AddBootSectorVolume(DiskInfo& disk, SourceHandle& handle, Bytes s) {
+  VolumeInfo v;
+  v.name = "Partition0";
+  v.start = 0;
+  if (IsNtfsBoot(s)) {
+    v.fsType = kFsNtfs;
+    v.sectorCount = LoadLe64(s, boot::kNtfsTotalSectors);
+  } else if (IsFat32Boot(s)) {
+    v.fsType = kFsFat32;
+    v.sectorCount = LoadLe32(s, boot::kTotalSectors32);
+  } else if (IsFat16Boot(s)) {
+    v.fsType = kFsFat16;
+    v.sectorCount = LoadLe32(s, boot::kTotalSectors32);
+    if (v.sectorCount == 0) v.sectorCount = LoadLe16(s, boot::kTotalSectors16);
+  } else if (IsExfatBoot(s)) {
+    v.fsType = kFsExfat;
+    v.sectorCount = LoadLe64(s, boot::kExfatVolumeLength);
+  }
+  v.label = ReadVolumeLabel(handle, v.start, v.fsType);
+  disk.volumes.push_back(std::move(v));
+}
+
+void AddWholeDiskExt(DiskInfo& disk, Bytes superblock) {
+  VolumeInfo v;
+  v.name = "Partition0";
+  v.fsType = kFsExt;
+  v.extText = ExtFlavour(superblock);
+  v.sectorCount = ExtVolumeSectors(superblock, disk.sectorSize);
+  v.label = ExtVolumeName(superblock);
+  disk.volumes.push_back(std::move(v));
+}
+
+// A volume from an MBR or EBR entry, with the refinements the type byte
+// alone cannot give: exFAT behind type 0x07, the EXT flavour behind 0x83.
+void AddEntryVolume(DiskInfo& disk, SourceHandle& handle, const MbrEntry& e, uint64_t start,
+                    int number, uint8_t entryKind) {
+  VolumeInfo v;
+  v.name = Format("Partition%d", number);
+  v.start = start;
+  v.sectorCount = e.sectorCount;
+  v.fsType = e.type;
+  v.entryKind = entryKind;
+  if (e.type == kFsNtfs) {
+    std::vector<uint8_t> bootSector = ReadBytes(handle, SectorToByte(start), 512);
+    if (IsExfatBoot(bootSector)) v.fsType = kFsExfat;
+  } else if (e.type == kFsExt) {
+    std::vector<uint8_t> sb = ReadBytes(handle, SectorToByte(start + 2), 1024);
+    v.extText = ExtFlavour(sb);
+  }
+  v.label = ReadVolumeLabel(handle, v.start, v.fsType);
+  disk.volumes.push_back(std::move(v));
+}
+
+class EbrWalk {
+ public:
+  EbrWalk(DiskInfo& disk, SourceHandle& handle, int& counter)
+      : disk_(disk), handle_(handle), counter_(counter) {}
+
+  void Walk(uint64_t extendedStart) {
+    if (!Visit(extendedStart)) return;
+    std::vector<uint8_t> ebr = ReadBytes(handle_, SectorToByte(extendedStart), 512);
+    for (int i = 0; i < mbr::kEntryCount; ++i) {
+      MbrEntry e = ParseEntry(ebr, i);
+      if (e.IsLink()) {
+        ++counter_;
+        Nested(extendedStart, e.firstSector);
+        --counter_;
+      } else if (e.Used()) {
+        AddEntryVolume(disk_, handle_, e, extendedStart + e.firstSector, counter_, 2);
+      }
+    }
+  }
+
+ private:
+  void Nested(uint64_t base, uint64_t relative) {
+    uint64_t sector = base + relative;
+    if (!Visit(sector)) return;
+    std::vector<uint8_t> ebr = ReadBytes(handle_, SectorToByte(sector), 512);
+    if (LoadLe16(ebr, boot::kSignature) != boot::kSignatureValue) return;
+    for (int i = 0; i < mbr::kEntryCount; ++i) {
+      MbrEntry e = ParseEntry(ebr, i);
+      if (e.IsLink()) {
+        Nested(base, e.firstSector);
+      } else if (e.Used()) {
+        AddEntryVolume(disk_, handle_, e, sector + e.firstSector, counter_, 2);
+        ++counter_;
+      }
+    }
+  }
+
+  // Refuses a sector already read and ends the chain after the link budget,
+  // so a chain that points back into itself cannot loop.
+  bool Visit(uint64_t sector) {
+    if (links_ >= kMaxEbrLinks) return false;
+    ++links_;
+    return visited_.insert(sector).second;
+  }
+
+  DiskInfo& disk_;
+  SourceHandle& handle_;
+  int& counter_;
+  std::set<uint64_t> visited_;
+  int links_ = 0;
+};
+
+}  // namespace
+
+void WalkPartitions(DiskInfo& disk, SourceHandle& handle, const std::string& path) {
+  std::vector<uint8_t> head = ReadBytes(handle, 0, 2048);
+  Bytes s(head);
+
+  if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) {
+    if (ReadLvmLabel(SubBytes(s, disk.sectorSize, 512), disk, handle)) return;
+    if (IsExtSuperblock(SubBytes(s, 1024, 1024))) {
+      AddWholeDiskExt(disk, SubBytes(s, 1024, 1024));
+      return;
+    }
+    if (BytesEqual(s, 0, "ER")) {
+      ReadApplePartitionMap(SubBytes(s, 0, 512), disk, handle);
+      return;
+    }
+    ProbeBareHfs(SubBytes(s, 1024, 1024), disk);
+    return;
+  }
+
+  if (IsBootSectorAtZero(s)) {
+    AddBootSectorVolume(disk, handle, SubBytes(s, 0, 512));
+    return;
+  }
+
+  int counter = 0;
+  for (int i = 0; i < mbr::kEntryCount; ++i) {
+    MbrEntry e = ParseEntry(s, i);
+    if (!e.Used() || mbr::IsExtendedType(e.type)) continue;
+    if (e.type == mbr::kTypeGptProtective &&
+        (e.sectorCount >= mbr::kProtectiveMinCount || HasGptHeader(handle, e.firstSector))) {
+      if (!WalkGpt(disk, handle, e.firstSector, counter)) return;
+    } else if (e.type == mbr::kTypeDynamic) {
+      ReadDynamicDisk(path, disk, handle);
+    } else {
+      AddEntryVolume(disk, handle, e, e.firstSector, counter, 1);
+      ++counter;
+    }
+  }
+  for (int i = 0; i < mbr::kEntryCount; ++i) {
+    MbrEntry e = ParseEntry(s, i);
+    if (e.IsLink()) EbrWalk(disk, handle, counter).Walk(e.firstSector);
+  }
+}
+
+}  // namespace brevid

@@ -1,0 +1,16 @@
+// The partition walk: decides how a disk is organised and appends one
+// VolumeInfo per volume found, with its file system and label. Only reads.
+#pragma once
+
+#include <string>
+
+#include "device/disk_info.h"
+#include "platform/source_handle.h"
+
+namespace brevid {
+
+// Walks `disk` through `handle` (positioned anywhere; every read seeks) and
+// appends to disk.volumes. Damaged tables end the walk with what was found.
+void WalkPartitions(DiskInfo& disk, SourceHandle& handle, const std::string& path);
+
+}  // namespace brevid

@@ -1,0 +1,26 @@
+// Conversions between the ANSI code page (CP936), UTF-16 and UTF-8. The only
+// place that calls iconv. Safe to call from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brevid {
+
+// UTF-16LE code units to CP936. A character CP936 lacks, or a lone surrogate,
+// becomes the default character "?"; *usedDefault is set when that happened.
+std::string WideToAnsi(std::u16string_view wide, bool* usedDefault = nullptr);
+
+// CP936 to UTF-16. A byte sequence that is not valid CP936 becomes "?".
+std::u16string AnsiToWide(std::string_view ansi);
+
+// Front-end edges and the file system: CP936 to UTF-8 and back. Characters
+// CP936 lacks become "?" on the way in.
+std::string AnsiToUtf8(std::string_view ansi);
+std::string Utf8ToAnsi(std::string_view utf8, bool* usedDefault = nullptr);
+
+// Engine literals are written in UTF-8 source; this gives their CP936 form.
+// Shorthand for Utf8ToAnsi of a literal known to convert.
+inline std::string Ansi(std::string_view utf8Literal) { return Utf8ToAnsi(utf8Literal); }
+
+}  // namespace brevid

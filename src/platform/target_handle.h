@@ -1,0 +1,41 @@
+// A write handle on an imaging target or an output file. Only targets are
+// opened this way; sources go through SourceHandle, which cannot write.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace brevid {
+
+class TargetHandle {
+ public:
+  enum class Mode {
+    kExisting,      // an existing disk or file, written in place
+    kCreateAlways,  // a new file, or an existing one truncated to 0
+  };
+
+  TargetHandle() = default;
+  ~TargetHandle();
+  TargetHandle(TargetHandle&& other) noexcept;
+  TargetHandle& operator=(TargetHandle&& other) noexcept;
+  TargetHandle(const TargetHandle&) = delete;
+  TargetHandle& operator=(const TargetHandle&) = delete;
+
+  // `ansiPath` is converted to UTF-8 here. Closed when it cannot be opened.
+  static TargetHandle Open(const std::string& ansiPath, Mode mode);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  void Close();
+  bool Seek(uint64_t offset);
+  uint64_t Position() const { return position_; }
+  // Writes all of `data` at the position and advances it; false when not all
+  // of it was written (*written says how much was).
+  bool Write(std::span<const uint8_t> data, size_t* written);
+
+ private:
+  int fd_ = -1;
+  uint64_t position_ = 0;
+};
+
+}  // namespace brevid

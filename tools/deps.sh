@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The one list of Debian packages Brevid needs; installs whatever is missing.
+# Usage: tools/deps.sh run|test
+set -euo pipefail
+
+build_packages=(g++ cmake make pkg-config libcli11-dev nlohmann-json3-dev)
+# Fixture images and the demo disk are made by these tools.
+image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils xz-utils gzip unzip)
+test_packages=(libgtest-dev libgmock-dev sleuthkit)
+
+wanted=("${build_packages[@]}" "${image_packages[@]}")
+if [ "${1:-run}" = test ]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
