@@ -1,0 +1,591 @@
+#!/usr/bin/env bash
+# Builds the disk images Brevid's tests read, from the same tools that make
+# real disks: sfdisk and sgdisk for partition tables, mkfs.fat, mkntfs,
+# mkfs.exfat, mke2fs and hformat for file systems, mtools and ntfs-3g for
+# files. Structures no tool writes (damaged tables, odd boot code) are patched
+# in by the small writers below, each naming the bytes it touches.
+#
+# Usage: tools/make_fixtures.sh OUTDIR
+# tools/README.md lists every image and its layout.
+#
+# Works on image files only (no loop devices, no root). The NTFS half of
+# demo.img gets folders and deletions through an ntfs-3g FUSE mount when
+# /dev/fuse is usable, and root-level files through ntfscp otherwise;
+# manifest.txt says which.
+#
+# Determinism: volume ids, serials, UUIDs, hash seeds and GUIDs are fixed;
+# mkfs.fat and mke2fs/debugfs take their clock from SOURCE_DATE_EPOCH and
+# E2FSPROGS_FAKE_TIME; mkntfs runs with -T (every time 1970-01-01); the clock
+# part of mkfs.exfat's serial is overwritten. Still taken from the clock unless
+# faketime is installed (then those tools run on a frozen clock): HFS dates from
+# hformat, FAT folder dates from mmd, NTFS file times from ntfs-3g and ntfscp.
+# Always host-dependent: the owner recorded in NTFS security descriptors on the
+# FUSE path follows the user running this script, and the demo NTFS content
+# depends on whether FUSE works.
+
+set -euo pipefail
+
+export PATH="$PATH:/usr/sbin:/sbin"
+export LC_ALL=C.UTF-8 TZ=UTC
+
+readonly EPOCH=1577880000          # 2020-01-01 12:00:00 UTC
+readonly STAMP=20200101120000      # the same moment, as debugfs wants it
+readonly SECTOR=512
+
+die() { echo "make_fixtures: $*" >&2; exit 1; }
+
+[ $# -eq 1 ] || die "usage: $0 OUTDIR"
+mkdir -p "$1"
+OUT=$(cd "$1" && pwd)
+
+for tool in sfdisk sgdisk mkfs.fat mkntfs mkfs.exfat mke2fs debugfs hformat \
+    mcopy mmd mdel mdeltree ntfscp dd truncate od awk gzip sha256sum; do
+  command -v "$tool" >/dev/null || die "missing tool: $tool"
+done
+
+FT=()
+if command -v faketime >/dev/null &&
+    faketime -m -f "2020-01-01 12:00:00" true 2>/dev/null; then
+  FT=(faketime -m -f "2020-01-01 12:00:00")
+fi
+
+WORK=$(mktemp -d "$OUT/.work.XXXXXX")
+MNT=$WORK/mnt
+FUSE_PID=
+
+cleanup() {
+  if [ -n "$FUSE_PID" ]; then
+    fusermount3 -u "$MNT" 2>/dev/null || fusermount -u "$MNT" 2>/dev/null || true
+    wait "$FUSE_PID" 2>/dev/null || true
+  fi
+  rm -rf "$WORK"
+  rm -f "$OUT"/*.img.tmp "$OUT/manifest.txt.tmp"
+}
+trap cleanup EXIT
+
+# A failed run must not leave a manifest that vouches for it.
+rm -f "$OUT/manifest.txt"
+
+# Runs a tool quietly; its chatter is shown only when it fails.
+run() {
+  if ! "$@" >"$WORK/log" 2>&1; then
+    cat "$WORK/log" >&2
+    die "failed: $*"
+  fi
+}
+
+new_file() { rm -f "$1"; truncate -s "$2" "$1"; }
+
+# ---- byte writers ----------------------------------------------------------
+
+# put_hex FILE OFFSET "eb 63 90"
+put_hex() {
+  local esc="" b
+  for b in $3; do esc+="\\x$b"; done
+  printf '%b' "$esc" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+put_le32() {
+  local v=$3
+  put_hex "$1" "$2" "$(printf '%02x %02x %02x %02x' $((v & 255)) \
+    $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24 & 255)))"
+}
+
+get_le32() {
+  od -An -v -tu1 -j "$2" -N 4 "$1" |
+    awk '{ printf "%.0f\n", $1 + $2 * 256 + $3 * 65536 + $4 * 16777216 }'
+}
+
+expect_le32() {
+  local got
+  got=$(get_le32 "$1" "$2")
+  [ "$got" = "$3" ] || die "$1: u32 at $2 is $got, expected $3"
+}
+
+# CRC-32 as GPT uses it, little-endian hex bytes; gzip's trailer carries the
+# same polynomial, so no extra tool is needed.
+crc32_bytes() {
+  dd if="$1" bs=1 skip="$2" count="$3" status=none | gzip -c -n |
+    tail -c 8 | od -An -tx1 | awk '{ print $1, $2, $3, $4 }'
+}
+
+# ---- file systems, each made in its own file -------------------------------
+
+# mk_fat BITS LABEL VOLID HIDDEN_SECTORS SECTORS FILE
+# One sector per cluster keeps the small volumes inside their FAT type's
+# cluster-count range (FAT16 >= 4085, FAT32 >= 65525).
+mk_fat() {
+  local root=()
+  [ "$1" = 16 ] && root=(-r 512)
+  new_file "$6" $(($5 * SECTOR))
+  run env SOURCE_DATE_EPOCH=$EPOCH mkfs.fat --invariant --mbr=n -F "$1" \
+    -S $SECTOR -s 1 "${root[@]}" -g 255/63 -h "$4" -i "$3" -n "$2" "$6"
+}
+
+# mk_ntfs LABEL PARTITION_START SECTORS FILE
+mk_ntfs() {
+  new_file "$4" $(($3 * SECTOR))
+  run mkntfs -F -Q -T -s $SECTOR -p "$2" -H 255 -S 63 -L "$1" "$4"
+}
+
+# exFAT volume serial: u32 at boot sector 0x64. Sectors 0-10 are covered by
+# the boot checksum that fills sector 11 (bytes 0x6A, 0x6B, 0x70 excluded);
+# sectors 12-23 are the backup of 0-11. The stored checksum is checked first so
+# a mismatch in our arithmetic fails loudly instead of writing a bad volume.
+exfat_boot_sum() {
+  od -An -v -tu1 -N $((11 * SECTOR)) "$1" | awk '
+    { for (i = 1; i <= NF; i++) {
+        if (n != 106 && n != 107 && n != 112)
+          s = ((s % 2) * 2147483648 + int(s / 2) + $i) % 4294967296
+        n++ } }
+    END { printf "%.0f\n", s }'
+}
+
+exfat_set_serial() {
+  local file=$1 sum esc="" b i
+  expect_le32 "$file" $((11 * SECTOR)) "$(exfat_boot_sum "$file")"
+  put_le32 "$file" $((0x64)) "$2"
+  sum=$(exfat_boot_sum "$file")
+  for i in 0 8 16 24; do
+    printf -v b '\\x%02x' $((sum >> i & 255))
+    esc+=$b
+  done
+  for ((i = 0; i < SECTOR / 4; i++)); do printf '%b' "$esc"; done |
+    dd of="$file" bs=$SECTOR seek=11 conv=notrunc status=none
+  dd if="$file" of="$file" bs=$SECTOR count=12 seek=12 conv=notrunc status=none
+}
+
+# mk_exfat LABEL SERIAL SECTORS FILE
+mk_exfat() {
+  new_file "$4" $(($3 * SECTOR))
+  run mkfs.exfat -L "$1" "$4"
+  exfat_set_serial "$4" "$2"
+}
+
+uuid_n() { printf '42525600-0000-4000-8000-%012x' "$1"; }
+
+# mk_ext KIND LABEL N BLOCKS FILE, 1 KiB blocks.
+# 2048 blocks per group keeps several groups even on small volumes: a volume
+# of a single group has blocks-per-group >= total blocks, which superblock
+# plausibility tests reject. Mount and write times are set because those
+# tests also want them non-zero; mke2fs leaves the mount time at 0.
+mk_ext() {
+  new_file "$5" $(($4 * 1024))
+  run env E2FSPROGS_FAKE_TIME=$EPOCH mke2fs -q -F -t "$1" -b 1024 -g 2048 \
+    -L "$2" -U "$(uuid_n "$3")" \
+    -E "hash_seed=$(uuid_n $(($3 + 0x100))),root_owner=0:0" "$5" "$4"
+  printf 'ssv mtime %s\nssv wtime %s\n' $STAMP $STAMP |
+    run env E2FSPROGS_FAKE_TIME=$EPOCH debugfs -w -f - "$5"
+  expect_le32 "$5" $((1024 + 0x2C)) $EPOCH
+  expect_le32 "$5" $((1024 + 0x30)) $EPOCH
+}
+
+# mk_hfs LABEL SECTORS FILE; hformat keeps its state file in $HOME.
+mk_hfs() {
+  new_file "$3" $(($2 * SECTOR))
+  run env HOME="$WORK" "${FT[@]}" hformat -l "$1" "$3"
+}
+
+# place FS_FILE IMAGE START_SECTOR
+place() {
+  dd if="$1" of="$2" bs=1M conv=notrunc,sparse oflag=seek_bytes \
+    seek=$(($3 * SECTOR)) status=none
+}
+
+# sfdisk_dos IMAGE, table script on stdin
+sfdisk_dos() { run sfdisk -q --wipe never "$1"; }
+
+# The protective entry's sector count (u32 at MBR 0x1CA) is raised to
+# 0xFFFFFFFF, as on disks past 2 TiB and as some tools write it on any disk.
+# sgdisk writes disk size - 1 for small disks; gpt_sgdisk.img keeps that.
+gpt_full_protective() {
+  [ "$(od -An -tx1 -j $((0x1C2)) -N 1 "$1" | tr -d ' ')" = ee ] ||
+    die "$1: first MBR entry is not protective"
+  put_le32 "$1" $((0x1CA)) 4294967295
+}
+
+# gpt_set_header_u32 IMAGE FIELD_OFFSET VALUE. The header is at sector 1; its
+# CRC-32 (u32 at 0x10) covers header-size bytes (u32 at 0x0C) with the CRC
+# field zeroed, and is recomputed so the patched field is the only fault.
+gpt_set_header_u32() {
+  local img=$1 hdr=$SECTOR hsize
+  hsize=$(get_le32 "$img" $((hdr + 0x0C)))
+  put_le32 "$img" $((hdr + 0x10)) 0
+  put_le32 "$img" $((hdr + $2)) "$3"
+  put_hex "$img" $((hdr + 0x10)) "$(crc32_bytes "$img" $hdr "$hsize")"
+}
+
+# Checks our CRC against one sgdisk wrote, before trusting it for patches.
+gpt_check_crc() {
+  local img=$1 hdr=$SECTOR hsize stored mine
+  hsize=$(get_le32 "$img" $((hdr + 0x0C)))
+  stored=$(od -An -tx1 -j $((hdr + 0x10)) -N 4 "$img" | awk '{ print $1, $2, $3, $4 }')
+  dd if="$img" of="$WORK/crc" bs=$SECTOR skip=1 count=1 status=none
+  put_le32 "$WORK/crc" $((0x10)) 0
+  mine=$(crc32_bytes "$WORK/crc" 0 "$hsize")
+  [ "$stored" = "$mine" ] || die "GPT header CRC mismatch: $stored vs $mine"
+}
+
+# Deterministic text: every line names its file, so recovered content can be
+# matched to its source.
+gen_text() {
+  awk -v t="$1" -v n="$2" \
+    'BEGIN { for (i = 1; i <= n; i++) printf "%s line %04d of %04d\n", t, i, n }'
+}
+
+FS=$WORK/fs
+IMAGES=()
+NOTES=()
+
+# finish NAME [NOTE]: moves NAME.tmp into place.
+finish() {
+  mv -f "$OUT/$1.tmp" "$OUT/$1"
+  IMAGES+=("$1")
+  NOTES+=("${2:--}")
+}
+
+# ---- 1. mbr_ext.img --------------------------------------------------------
+
+img=$OUT/mbr_ext.img.tmp
+new_file "$img" $((169984 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525601
+unit: sectors
+start=2048, size=16384, type=6
+start=18432, size=69632, type=c
+start=88064, size=16384, type=7
+start=104448, size=65536, type=5
+start=106496, size=8192, type=7
+start=116736, size=16384, type=83
+start=135168, size=16384, type=83
+start=153600, size=16384, type=83
+EOF
+mk_fat 16 BRV_FAT16 42520101 2048 16384 "$FS"; place "$FS" "$img" 2048
+mk_fat 32 BRV_FAT32 42520102 18432 69632 "$FS"; place "$FS" "$img" 18432
+mk_ntfs BrvNtfs 88064 16384 "$FS"; place "$FS" "$img" 88064
+mk_exfat BRVEXFAT 0x42520105 8192 "$FS"; place "$FS" "$img" 106496
+mk_ext ext2 brv_ext2 2 8192 "$FS"; place "$FS" "$img" 116736
+mk_ext ext3 brv_ext3 3 8192 "$FS"; place "$FS" "$img" 135168
+mk_ext ext4 brv_ext4 4 8192 "$FS"; place "$FS" "$img" 153600
+finish mbr_ext.img
+
+# ---- 2. mbr_logical3.img ---------------------------------------------------
+
+img=$OUT/mbr_logical3.img.tmp
+new_file "$img" $((36864 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525602
+unit: sectors
+start=2048, size=6144, type=6
+start=8192, size=26624, type=5
+start=10240, size=6144, type=6
+start=18432, size=8192, type=7
+start=28672, size=6144, type=6
+EOF
+mk_fat 16 BRV_PRI 42520201 2048 6144 "$FS"; place "$FS" "$img" 2048
+mk_fat 16 BRV_LOG1 42520202 10240 6144 "$FS"; place "$FS" "$img" 10240
+mk_ntfs BrvLog2 18432 8192 "$FS"; place "$FS" "$img" 18432
+mk_fat 16 BRV_LOG3 42520204 28672 6144 "$FS"; place "$FS" "$img" 28672
+finish mbr_logical3.img
+
+# ---- 3. gpt.img ------------------------------------------------------------
+
+img=$OUT/gpt.img.tmp
+new_file "$img" $((141312 * SECTOR))
+run sgdisk -o -U "$(uuid_n 0x300)" \
+  -n 1:2048:71679 -t 1:0700 -c "1:Data FAT" -u "1:$(uuid_n 0x301)" \
+  -n 2:71680:88063 -t 2:ef00 -c "2:EFI System" -u "2:$(uuid_n 0x302)" \
+  -n 3:88064:104447 -t 3:0700 -c "3:Data NTFS" -u "3:$(uuid_n 0x303)" \
+  -n 4:104448:112639 -t 4:0700 -c "4:Data exFAT" -u "4:$(uuid_n 0x304)" \
+  -n 5:112640:129023 -t 5:0700 -c "5:Linux data" -u "5:$(uuid_n 0x305)" \
+  -n 6:129024:131071 -t 6:8300 -c "6:Linux other 数据" -u "6:$(uuid_n 0x306)" \
+  -n 7:131072:139263 -t 7:af00 -c "7:Mac" -u "7:$(uuid_n 0x307)" \
+  "$img"
+gpt_check_crc "$img"
+gpt_full_protective "$img"
+mk_fat 32 GPT_FAT32 42520301 2048 69632 "$FS"; place "$FS" "$img" 2048
+mk_fat 16 GPT_EFI 42520302 71680 16384 "$FS"; place "$FS" "$img" 71680
+mk_ntfs GptNtfs 88064 16384 "$FS"; place "$FS" "$img" 88064
+mk_exfat GPTEXFAT 0x42520304 8192 "$FS"; place "$FS" "$img" 104448
+# Half the partition: the volume's size must come from its superblock.
+mk_ext ext4 gpt_ext4 5 4096 "$FS"; place "$FS" "$img" 112640
+mk_hfs BrvHfs 8192 "$FS"; place "$FS" "$img" 131072
+finish gpt.img
+
+# ---- 4. gpt_small.img and its damaged headers ------------------------------
+
+img=$OUT/gpt_small.img.tmp
+new_file "$img" $((4096 * SECTOR))
+run sgdisk -o -U "$(uuid_n 0x400)" \
+  -n 1:2048:4062 -t 1:0700 -c "1:Small" -u "1:$(uuid_n 0x401)" "$img"
+gpt_check_crc "$img"
+gpt_full_protective "$img"
+finish gpt_small.img
+
+# The same table with the protective entry as sgdisk wrote it.
+img=$OUT/gpt_sgdisk.img.tmp
+new_file "$img" $((4096 * SECTOR))
+run sgdisk -o -U "$(uuid_n 0x400)" \
+  -n 1:2048:4062 -t 1:0700 -c "1:Small" -u "1:$(uuid_n 0x401)" "$img"
+finish gpt_sgdisk.img
+
+for variant in "gpt_129.img 0x50 129" "gpt_entry0.img 0x54 0" \
+    "gpt_entryhuge.img 0x54 268435456"; do
+  read -r name field value <<<"$variant"
+  cp --sparse=always "$OUT/gpt_small.img" "$OUT/$name.tmp"
+  gpt_set_header_u32 "$OUT/$name.tmp" $((field)) "$value"
+  finish "$name"
+done
+
+# ---- 5. whole-disk file systems --------------------------------------------
+
+mk_ntfs WholeNtfs 0 16384 "$OUT/boot0_ntfs.img.tmp"; finish boot0_ntfs.img
+mk_fat 32 WHOLE32 42520502 0 69632 "$OUT/boot0_fat32.img.tmp"; finish boot0_fat32.img
+mk_fat 16 WHOLE16 42520503 0 16384 "$OUT/boot0_fat16.img.tmp"; finish boot0_fat16.img
+mk_exfat WHOLEEX 0x42520504 8192 "$OUT/boot0_exfat.img.tmp"; finish boot0_exfat.img
+mk_ext ext4 whole_ext4 0x505 8192 "$OUT/ext4_whole.img.tmp"; finish ext4_whole.img
+mk_hfs WholeHfs 8192 "$OUT/hfs_whole.img.tmp"; finish hfs_whole.img
+
+# ---- 6. eb63.img: MBR boot code starting EB 63 90 (bytes 0-2) ---------------
+
+img=$OUT/eb63.img.tmp
+new_file "$img" $((8192 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525606
+unit: sectors
+start=2048, size=6144, type=6
+EOF
+mk_fat 16 BRV_EB63 42520601 2048 6144 "$FS"; place "$FS" "$img" 2048
+put_hex "$img" 0 "eb 63 90"
+finish eb63.img
+
+# ---- 7. exfat_in_07.img ----------------------------------------------------
+
+img=$OUT/exfat_in_07.img.tmp
+new_file "$img" $((10240 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525607
+unit: sectors
+start=2048, size=8192, type=7
+EOF
+mk_exfat EXIN07 0x42520701 8192 "$FS"; place "$FS" "$img" 2048
+finish exfat_in_07.img
+
+# ---- 8. ee_small.img: 0xEE entry of 2047 sectors, sector 1 left zero --------
+
+img=$OUT/ee_small.img.tmp
+new_file "$img" $((2048 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525608
+unit: sectors
+start=1, size=2047, type=ee
+EOF
+[ "$(od -An -v -tx1 -j $SECTOR -N $SECTOR "$img" | tr -d ' 0\n')" = "" ] ||
+  die "ee_small.img: sector 1 is not zero"
+finish ee_small.img
+
+# ---- 9. type42.img ---------------------------------------------------------
+
+img=$OUT/type42.img.tmp
+new_file "$img" $((10240 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525609
+unit: sectors
+start=2048, size=2048, type=42
+start=4096, size=6144, type=6
+EOF
+mk_fat 16 BRV_T42 42520901 4096 6144 "$FS"; place "$FS" "$img" 4096
+finish type42.img
+
+# ---- 10. odd_size.img: 4 MiB + 300 bytes -----------------------------------
+
+img=$OUT/odd_size.img.tmp
+new_file "$img" $((8192 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x4252560a
+unit: sectors
+start=2048, size=6144, type=6
+EOF
+mk_fat 16 BRV_ODD 42521001 2048 6144 "$FS"; place "$FS" "$img" 2048
+truncate -s $((8192 * SECTOR + 300)) "$img"
+finish odd_size.img
+
+# ---- 11. hostile images ----------------------------------------------------
+
+# Three logical volumes, EBRs at 2048, 6144, 10240. The link entry of EBR 2
+# (second entry, its first-sector field at EBR byte 0x1D6, relative to the
+# extended partition's start 2048) is redirected: to EBR 2 itself (4096) or
+# back to EBR 1 (0).
+for variant in "ebr_loop.img 4096" "ebr_loop2.img 0"; do
+  read -r name link <<<"$variant"
+  img=$OUT/$name.tmp
+  new_file "$img" $((16384 * SECTOR))
+  sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x4252560b
+unit: sectors
+start=2048, size=12288, type=5
+start=4096, size=2048, type=83
+start=8192, size=2048, type=83
+start=12288, size=2048, type=83
+EOF
+  expect_le32 "$img" $((6144 * SECTOR + 0x1D6)) 8192
+  put_le32 "$img" $((6144 * SECTOR + 0x1D6)) "$link"
+  finish "$name"
+done
+
+# Sector 0: 510 bytes from a Park-Miller generator (seed fixed), then 55 AA.
+random_sector() {
+  local x=20200101 i b esc=""
+  for ((i = 0; i < 510; i++)); do
+    x=$((x * 48271 % 2147483647))
+    printf -v b '\\x%02x' $((x >> 16 & 255))
+    esc+=$b
+  done
+  printf '%b' "$esc\\x55\\xaa"
+}
+img=$OUT/random0.img.tmp
+new_file "$img" $((2048 * SECTOR))
+random_sector | dd of="$img" conv=notrunc status=none
+finish random0.img
+
+head -c 1000 "$OUT/mbr_ext.img" >"$OUT/truncated.img.tmp"
+finish truncated.img
+
+: >"$OUT/empty.img.tmp"
+finish empty.img
+
+# ---- 12. demo.img ----------------------------------------------------------
+
+# fat_demo FILE: files kept, then files and a folder tree deleted. Deletion
+# comes last so no later write reuses the freed clusters.
+fat_demo() {
+  local f=$1 src=$WORK/src n=0
+  rm -rf "$src"; mkdir -p "$src"
+  mt() { local cmd=$1; shift; run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" "$cmd" -i "$f" "$@"; }
+  put() { # put LINES DEST
+    n=$((n + 1))
+    if [ "$1" = 0 ]; then : >"$src/$n"; else gen_text "fat:$2" "$1" >"$src/$n"; fi
+    touch -d "@$EPOCH" "$src/$n"
+    mt mcopy -m "$src/$n" "::$2"
+  }
+  mt mmd ::/Projects ::/Projects/Alpha ::/Projects/Alpha/Notes ::/Photos \
+    ::/Archive ::/Archive/2018
+  put 20 /README.TXT
+  put 60 "/Long file name example.txt"
+  put 100 /报告.txt
+  put 0 /EMPTY.DAT
+  put 80 /OLDLOG.TXT
+  put 120 "/Deleted long name document.txt"
+  put 50 /已删除的报告.txt
+  put 40 /Projects/Alpha/plan.txt
+  put 45 "/Projects/Alpha/old plan.txt"
+  put 30 "/Projects/Alpha/Notes/Meeting notes 2020.txt"
+  put 25 "/Photos/list of photos.txt"
+  put 70 "/Archive/summary 2019.txt"
+  put 30 /Archive/DATA.CSV
+  put 55 "/Archive/2018/Q4 report.txt"
+  put 0 /Archive/2018/EMPTY.TXT
+  mt mdel ::/OLDLOG.TXT "::/Deleted long name document.txt" ::/已删除的报告.txt \
+    "::/Projects/Alpha/old plan.txt"
+  mt mdeltree ::/Archive
+}
+
+# fuse_mount FILE: starts ntfs-3g in the foreground of a background job so
+# that unmounting can wait for it to finish writing.
+fuse_mount() {
+  [ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] || return 1
+  command -v ntfs-3g >/dev/null && command -v mountpoint >/dev/null || return 1
+  mkdir -p "$MNT"
+  "${FT[@]}" ntfs-3g -o no_detach "$1" "$MNT" >"$WORK/ntfs-3g.log" 2>&1 &
+  FUSE_PID=$!
+  local i
+  for ((i = 0; i < 100; i++)); do
+    mountpoint -q "$MNT" && return 0
+    kill -0 "$FUSE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$FUSE_PID" 2>/dev/null || true
+  wait "$FUSE_PID" 2>/dev/null || true
+  FUSE_PID=
+  return 1
+}
+
+fuse_unmount() {
+  fusermount3 -u "$MNT" 2>/dev/null || fusermount -u "$MNT"
+  wait "$FUSE_PID" || die "ntfs-3g failed: $(cat "$WORK/ntfs-3g.log")"
+  FUSE_PID=
+}
+
+ntfs_demo_fuse() {
+  local m=$MNT
+  mkdir -p "$m/Documents/Drafts" "$m/Temp/Sub"
+  gen_text ntfs:/Readme.txt 10 >"$m/Readme.txt"
+  gen_text ntfs:/年度报告.txt 400 >"$m/年度报告.txt"
+  : >"$m/Empty.txt"
+  gen_text "ntfs:/Documents/Letter to Bob.txt" 60 >"$m/Documents/Letter to Bob.txt"
+  gen_text "ntfs:/Documents/Drafts/draft one.txt" 20 >"$m/Documents/Drafts/draft one.txt"
+  gen_text "ntfs:/Old notes.txt" 150 >"$m/Old notes.txt"
+  gen_text ntfs:/删除的文件.txt 90 >"$m/删除的文件.txt"
+  gen_text "ntfs:/Documents/small deleted.txt" 5 >"$m/Documents/small deleted.txt"
+  gen_text "ntfs:/Temp/cache one.txt" 40 >"$m/Temp/cache one.txt"
+  gen_text "ntfs:/Temp/Sub/cache two.txt" 35 >"$m/Temp/Sub/cache two.txt"
+  sync
+  rm "$m/Old notes.txt" "$m/删除的文件.txt" "$m/Documents/small deleted.txt"
+  rm -r "$m/Temp"
+}
+
+# Without FUSE nothing can make folders or delete, so only root files.
+ntfs_demo_ntfscp() {
+  local f=$1 src=$WORK/src name entry
+  rm -rf "$src"; mkdir -p "$src"
+  for entry in "Readme.txt 10" "年度报告.txt 400" "Letter to Bob.txt 60"; do
+    name=${entry% *}
+    gen_text "ntfs:/$name" "${entry##* }" >"$src/x"
+    run "${FT[@]}" ntfscp "$f" "$src/x" "$name"
+  done
+  : >"$src/x"
+  run "${FT[@]}" ntfscp "$f" "$src/x" Empty.txt
+}
+
+img=$OUT/demo.img.tmp
+new_file "$img" $((131072 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x4252560c
+unit: sectors
+start=2048, size=73728, type=c
+start=75776, size=55296, type=7
+EOF
+mk_fat 32 DEMO_FAT32 42521201 2048 73728 "$FS"
+fat_demo "$FS"
+place "$FS" "$img" 2048
+mk_ntfs DemoNtfs 75776 55296 "$FS"
+if fuse_mount "$FS"; then
+  ntfs_demo_fuse
+  fuse_unmount
+  finish_note=ntfs=fuse
+else
+  ntfs_demo_ntfscp "$FS"
+  finish_note=ntfs=root-files-only
+fi
+place "$FS" "$img" 75776
+finish demo.img "$finish_note"
+
+# ---- manifest: last, so its presence means every image is complete ----------
+
+{
+  for i in "${!IMAGES[@]}"; do
+    name=${IMAGES[$i]}
+    printf '%s\t%s\t%s\t%s\n' "$name" "$(stat -c %s "$OUT/$name")" \
+      "$(sha256sum <"$OUT/$name" | cut -d' ' -f1)" "${NOTES[$i]}"
+  done
+} >"$OUT/manifest.txt.tmp"
+mv -f "$OUT/manifest.txt.tmp" "$OUT/manifest.txt"
