@@ -97,6 +97,11 @@ void AddEntryVolume(DiskInfo& disk, SourceHandle& handle, const MbrEntry& e, uin
   disk.volumes.push_back(std::move(v));
 }
 
+// Every logical volume takes the counter's value and advances it. (Holding
+// the counter still for the first EBR's volumes and raising it around its
+// links gives the same numbers for one volume and one link per EBR, but gives
+// two volumes one name when an EBR holds two volumes or its link comes first,
+// and a name is how every command finds a volume.)
 class EbrWalk {
  public:
   EbrWalk(DiskInfo& disk, SourceHandle& handle, int& counter)
@@ -105,16 +110,7 @@ class EbrWalk {
   void Walk(uint64_t extendedStart) {
     if (!Visit(extendedStart)) return;
     std::vector<uint8_t> ebr = ReadBytes(handle_, SectorToByte(extendedStart), 512);
-    for (int i = 0; i < mbr::kEntryCount; ++i) {
-      MbrEntry e = ParseEntry(ebr, i);
-      if (e.IsLink()) {
-        ++counter_;
-        Nested(extendedStart, e.firstSector);
-        --counter_;
-      } else if (e.Used()) {
-        AddEntryVolume(disk_, handle_, e, extendedStart + e.firstSector, counter_, 2);
-      }
-    }
+    ReadEntries(ebr, extendedStart, extendedStart);
   }
 
  private:
@@ -123,6 +119,12 @@ class EbrWalk {
     if (!Visit(sector)) return;
     std::vector<uint8_t> ebr = ReadBytes(handle_, SectorToByte(sector), 512);
     if (LoadLe16(ebr, boot::kSignature) != boot::kSignatureValue) return;
+    ReadEntries(ebr, base, sector);
+  }
+
+  // Links are relative to the extended partition's start (`base`), volumes to
+  // the EBR that lists them.
+  void ReadEntries(Bytes ebr, uint64_t base, uint64_t sector) {
     for (int i = 0; i < mbr::kEntryCount; ++i) {
       MbrEntry e = ParseEntry(ebr, i);
       if (e.IsLink()) {

@@ -102,10 +102,11 @@ TEST(FixtureWalk, GptHeadersWithBadCountsOrSizes) {
   EXPECT_TRUE(WalkFixture("gpt_entryhuge.img").volumes.empty());
 }
 
+// Sizes come from the boot sector or superblock, not from the file.
 TEST(FixtureWalk, FileSystemsThatStartAtSectorZero) {
   ExpectVolumes(WalkFixture("boot0_ntfs.img"), {{"Partition0", 0, 16383, 0x07, "WholeNtfs", "NTFS"}});
-  ExpectVolumes(WalkFixture("boot0_fat32.img"), {{"Partition0", 0, 69632, 0x0C, "WHOLE32    ", "FAT32"}});
-  ExpectVolumes(WalkFixture("boot0_fat16.img"), {{"Partition0", 0, 16384, 0x06, "WHOLE16    ", "FAT16"}});
+  ExpectVolumes(WalkFixture("boot0_fat32.img"), {{"Partition0", 0, 69615, 0x0C, "WHOLE32    ", "FAT32"}});
+  ExpectVolumes(WalkFixture("boot0_fat16.img"), {{"Partition0", 0, 16380, 0x06, "WHOLE16    ", "FAT16"}});
   ExpectVolumes(WalkFixture("boot0_exfat.img"), {{"Partition0", 0, 8192, 0x05, "WHOLEEX", "exFAT"}});
   ExpectVolumes(WalkFixture("ext4_whole.img"), {{"Partition0", 0, 16384, 0x83, "whole_ext4", "EXT4"}});
   ExpectVolumes(WalkFixture("hfs_whole.img"), {{"Partition0", 0, 8192, 0x19, "WholeHfs", "HFS"}});
@@ -143,8 +144,9 @@ TEST(FixtureWalk, SameStartsAndLengthsAsMmls) {
     for (size_t i = 0; i < parts.size(); ++i) {
       EXPECT_EQ(ours[i]->start, parts[i].start) << name << " #" << i;
       // An EXT volume in a GPT partition is as long as its file system says.
-      if (!(std::string(name) == "gpt.img" && ours[i]->fsType == 0x83))
+      if (!(std::string(name) == "gpt.img" && ours[i]->fsType == 0x83)) {
         EXPECT_EQ(ours[i]->sectorCount, parts[i].length) << name << " #" << i;
+      }
     }
   }
 }

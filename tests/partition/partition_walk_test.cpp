@@ -133,6 +133,33 @@ TEST(PartitionWalk, LogicalVolumesAreNumberedAfterThePrimaries) {
   EXPECT_EQ(d.volumes[0].entryKind, 1);
 }
 
+TEST(PartitionWalk, EveryLogicalVolumeHasANameOfItsOwn) {
+  // The first EBR holds two volumes, and the second EBR lists its link first.
+  Image img(700);
+  img.Signature(0);
+  img.Entry(0, 0, 0x06, 64, 64);
+  img.Entry(0, 1, 0x05, 200, 490);
+  img.Signature(200);
+  img.Entry(200, 0, 0x06, 10, 40);   // at 210
+  img.Entry(200, 1, 0x06, 50, 40);   // at 250
+  img.Entry(200, 2, 0x05, 100, 200);  // link to 300
+  img.Signature(300);
+  img.Entry(300, 0, 0x05, 200, 100);  // link to 400, before its own volume
+  img.Entry(300, 1, 0x06, 10, 40);   // at 310
+  img.Signature(400);
+  img.Entry(400, 0, 0x06, 10, 40);  // at 410
+  // A second extended partition continues the numbering.
+  img.Entry(0, 2, 0x0F, 500, 100);
+  img.Signature(500);
+  img.Entry(500, 0, 0x06, 10, 40);  // at 510
+  DiskInfo d = Walk(img.bytes());
+  EXPECT_EQ(Names(d), (std::vector<std::string>{"Partition0", "Partition1", "Partition2", "Partition3",
+                                                "Partition4", "Partition5"}));
+  std::vector<uint64_t> starts;
+  for (const auto& v : d.volumes) starts.push_back(v.start);
+  EXPECT_EQ(starts, (std::vector<uint64_t>{64, 210, 250, 410, 310, 510}));
+}
+
 TEST(PartitionWalk, NestedEbrWithoutSignatureEndsItsBranch) {
   Image img(600);
   img.Signature(0);
