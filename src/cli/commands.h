@@ -17,5 +17,6 @@ struct Command {
 };
 
 Command AddListCommand(CLI::App& app);
+Command AddTreeCommand(CLI::App& app);
 
 }  // namespace brevid::cli

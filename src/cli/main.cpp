@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
 
   CLI::App app{"Brevid: recovers deleted files, folders and partitions from disks and images"};
   app.require_subcommand(1);
-  std::vector<brevid::cli::Command> commands = {brevid::cli::AddListCommand(app)};
+  std::vector<brevid::cli::Command> commands = {brevid::cli::AddListCommand(app),
+                                                 brevid::cli::AddTreeCommand(app)};
 
   try {
     app.parse(argc, argv);

@@ -5,6 +5,7 @@
 
 #include "device/disk_enumeration.h"
 #include "partition/partition_walk.h"
+#include "partition/volume_display.h"
 #include "platform/byte_source.h"
 #include "platform/codepage.h"
 
@@ -30,6 +31,18 @@ DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* erro
     return nullptr;
   }
   return &list.back();
+}
+
+VolumeInfo* FindVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error) {
+  std::string name = Utf8ToAnsi(utf8Name);
+  std::vector<std::string> items = VolumeItemTexts(disk);
+  for (size_t i = 0; i < items.size(); ++i)
+    if (items[i] == name) return &disk.volumes[i];
+  for (VolumeInfo& v : disk.volumes)
+    if (v.name == name) return &v;
+  *error = "磁盘 " + AnsiToUtf8(disk.Key()) + " 上没有分区 " + utf8Name + "；可选:";
+  for (const std::string& item : items) *error += " " + AnsiToUtf8(item);
+  return nullptr;
 }
 
 }  // namespace brevid::cli

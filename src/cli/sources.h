@@ -17,4 +17,8 @@ int AddPhysicalDisks(DiskList& list);
 // device node. Returns the disk, or nullptr with *error set.
 DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* error);
 
+// The volume of `disk` whose item text (mount point or partition name) or
+// partition name is `utf8Name`; nullptr with *error listing the choices.
+VolumeInfo* FindVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error);
+
 }  // namespace brevid::cli

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include "common/detached_ptr.h"
+
 namespace brevid {
 
 // File-system code: an MBR partition type byte, replaced where the walk
@@ -36,6 +38,10 @@ struct VolumeMember {
   uint64_t sectorCount = 0;
 };
 
+// The recovered file tree, its indexes and the file-system readers' maps
+// (defined with the readers, which create it on first use).
+struct VolumeTrees;
+
 struct VolumeInfo {
   std::string diskPath;     // set for HFS-family volumes
   std::string hfsText;      // "HFS", "HFS+", "HFS+ in HFS" or the Apple map type
@@ -58,6 +64,9 @@ struct VolumeInfo {
   VolumeLayout layout = VolumeLayout::Simple;
   uint16_t stripeSectors = 128;
   std::map<uint8_t, VolumeMember> members;  // iterated in key order
+  // Built by an expand or a scan and released before the next one. A copy of
+  // the record starts without it; moving the record keeps it in place.
+  DetachedPtr<VolumeTrees> trees;
 };
 
 }  // namespace brevid

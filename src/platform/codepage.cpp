@@ -59,9 +59,13 @@ size_t SkipUtf16Unit(std::string_view s) {
   return 2;
 }
 
+// A lead byte followed by something that cannot trail it is one bad byte:
+// the next byte is kept ("\xE5" "018" shows as "?018").
 size_t SkipAnsiChar(std::string_view s) {
   unsigned char c = static_cast<unsigned char>(s[0]);
-  return (c >= 0x81 && c <= 0xFE && s.size() >= 2) ? 2 : 1;
+  if (c < 0x81 || c > 0xFE || s.size() < 2) return 1;
+  unsigned char t = static_cast<unsigned char>(s[1]);
+  return (t >= 0x40 && t <= 0xFE && t != 0x7F) ? 2 : 1;
 }
 
 size_t SkipUtf8Char(std::string_view s) {

@@ -1,0 +1,44 @@
+#include "cli/expand.h"
+
+#include <csignal>
+#include <thread>
+
+#include "cli/terminal.h"
+#include "fs/fat_volume.h"
+#include "fs/volume_trees.h"
+#include "platform/codepage.h"
+
+namespace brevid::cli {
+namespace {
+
+ProgressRecord* g_running = nullptr;
+
+extern "C" void RequestStop(int) {
+  if (g_running) g_running->stop.store(1);
+}
+
+}  // namespace
+
+bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, std::string* error) {
+  if (!IsFat16Type(volume.fsType) && !IsFat32Type(volume.fsType)) {
+    *error = "不能展开分区 " + AnsiToUtf8(volume.name) + ": 只支持 FAT16 和 FAT32";
+    return false;
+  }
+  ReleaseTrees(volume);
+  TerminalProgress bar("正在展开分区，请稍等...");
+  ProgressRecord progress;
+  progress.window = &bar;
+  g_running = &progress;
+  auto previous = std::signal(SIGINT, RequestStop);
+  std::thread worker([&] {
+    ExpandFatVolume(disk, volume, progress);
+    progress.Send(kProgressClose);
+  });
+  worker.join();
+  std::signal(SIGINT, previous);
+  g_running = nullptr;
+  TreesOf(volume);  // a walk that found nothing still shows its empty roots
+  return true;
+}
+
+}  // namespace brevid::cli

@@ -1,0 +1,54 @@
+#include "fs/fat_names.h"
+
+#include "fs/fat_layout.h"
+#include "platform/codepage.h"
+
+namespace brevid {
+namespace {
+
+std::string RawBytes(Bytes entry, size_t at, size_t size) {
+  Bytes b = SubBytes(entry, at, size);
+  return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+}
+
+void CutTrailingSpaces(std::string& s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+}
+
+// Converts `count` UTF-16 units at `at`, up to the first NUL.
+std::string Piece(Bytes entry, size_t at, size_t count, bool* defaulted) {
+  std::u16string wide;
+  for (size_t i = 0; i < count; ++i) {
+    char16_t c = LoadLe16(entry, at + 2 * i);
+    if (c == 0) break;
+    wide.push_back(c);
+  }
+  return WideToAnsi(wide, defaulted);
+}
+
+}  // namespace
+
+std::string FatShortFileName(Bytes entry) {
+  std::string name = RawBytes(entry, fat::kName, 8);
+  if (Load8(entry, 7) == ' ') CutTrailingSpaces(name);
+  std::string ext = RawBytes(entry, fat::kExtension, 3);
+  if (ext.find_first_not_of(' ') != std::string::npos) name += "." + ext;
+  return name;
+}
+
+std::string FatShortFolderName(Bytes entry) {
+  std::string name = RawBytes(entry, fat::kName, 11);
+  if (name.size() == 11 && name.find_first_not_of(' ', 1) == std::string::npos) name[0] = '?';
+  CutTrailingSpaces(name);
+  return name;
+}
+
+std::string FatLongNamePart(Bytes entry, bool* defaulted) {
+  std::string text = Piece(entry, fat::kLfnChars1, 5, defaulted);
+  if (!(LoadLe16(entry, fat::kLfnChars2) == 0xFFFF && LoadLe16(entry, fat::kLfnChars2 + 2) == 0xFFFF))
+    text += Piece(entry, fat::kLfnChars2, 6, defaulted);
+  if (LoadLe32(entry, fat::kLfnChars3) != 0xFFFFFFFF) text += Piece(entry, fat::kLfnChars3, 2, defaulted);
+  return text;
+}
+
+}  // namespace brevid

@@ -1,0 +1,79 @@
+// The nodes of the recovered file tree: FileEntry for FAT volumes, NtfsEntry
+// for NTFS volumes. Both carry a kind and a tick state in their first byte.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+namespace brevid {
+
+enum EntryKind : uint8_t {
+  kKindNone = 0,
+  kDeletedFolder = 1,
+  kDeletedFile = 2,
+  kNormalFolder = 3,  // also every pseudo folder
+  kNormalFile = 4,
+};
+
+enum TickState : uint8_t { kTickClear = 0, kTicked = 1, kTickPartly = 2 };
+
+inline bool IsFolderKind(uint8_t kind) { return kind == kDeletedFolder || kind == kNormalFolder; }
+inline bool IsFileKind(uint8_t kind) { return kind == kDeletedFile || kind == kNormalFile; }
+inline bool IsDeletedKind(uint8_t kind) { return kind == kDeletedFolder || kind == kDeletedFile; }
+
+// The status word the file pane shows for a kind, in CP936; empty for 0.
+const std::string& KindStatusText(uint8_t kind);
+
+// A FAT node. Children are held by value in a list whose elements never move,
+// so pointers to them (the indexes, `parent`) stay valid while the tree lives.
+struct FileEntry {
+  uint8_t kindTick = 0;  // kind in bits 0-3, tick state in bits 4-5
+  uint16_t createTime = 0;  // FAT time as stored: hour 15-11, minute 10-5, seconds/2 4-0
+  uint16_t createDate = 0;  // FAT date as stored: years since 1980 15-9, month 8-5, day 4-0
+  uint16_t writeTime = 0;
+  uint16_t writeDate = 0;
+  uint32_t size = 0;
+  uint32_t firstCluster = 0;
+  std::string name;  // CP936
+  FileEntry* parent = nullptr;
+  std::list<FileEntry> children;
+
+  uint8_t Kind() const { return kindTick & 0x0F; }
+  void SetKind(uint8_t kind) { kindTick = static_cast<uint8_t>((kindTick & 0xF0) | (kind & 0x0F)); }
+  uint8_t Tick() const { return (kindTick >> 4) & 0x03; }
+  void SetTick(uint8_t tick) {
+    kindTick = static_cast<uint8_t>((kindTick & 0xCF) | ((tick & 0x03) << 4));
+  }
+  bool IsFolder() const { return IsFolderKind(Kind()); }
+  bool IsFile() const { return IsFileKind(Kind()); }
+};
+
+// An NTFS node. It has no parent pointer: the parent is found by
+// `parentNumber` through the volume's NTFS indexes.
+struct NtfsEntry {
+  uint8_t kindTick = 0;  // kind in bits 0-3, tick state in bits 4-7
+  uint64_t recordNumber = 0;
+  uint32_t parentNumber = 0;
+  uint64_t size = 0;
+  uint64_t createTime = 0;  // 100 ns units since 1601-01-01 UTC
+  uint64_t modifyTime = 0;
+  uint64_t accessTime = 0;
+  std::string name;  // CP936
+  std::list<NtfsEntry> children;
+
+  uint8_t Kind() const { return kindTick & 0x0F; }
+  void SetKind(uint8_t kind) { kindTick = static_cast<uint8_t>((kindTick & 0xF0) | (kind & 0x0F)); }
+  uint8_t Tick() const { return kindTick >> 4; }
+  void SetTick(uint8_t tick) { kindTick = static_cast<uint8_t>((kindTick & 0x0F) | (tick << 4)); }
+  bool IsFolder() const { return IsFolderKind(Kind()); }
+  bool IsFile() const { return IsFileKind(Kind()); }
+};
+
+// "%d-%02d-%02d %02d:%02d:%02d" of a FAT date and time as stored.
+std::string FatTimeText(uint16_t date, uint16_t time);
+
+// The same format for an NTFS time, shown in the fixed zone UTC+8.
+std::string NtfsTimeText(uint64_t ntfsTime);
+
+}  // namespace brevid

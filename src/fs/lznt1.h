@@ -1,0 +1,61 @@
+// Reading of NTFS-compressed file data (LZNT1). DecompressLznt1 is pure;
+// CopyCompressedUnits reads the source through the sector reader and writes
+// the output file. Neither throws nor writes to the source. Both may be
+// called from any thread as long as each call has its own handles.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "device/volume_info.h"
+#include "platform/source_handle.h"
+#include "platform/target_handle.h"
+
+namespace brevid {
+
+// Output bytes of one LZNT1 chunk and of one compression unit (16 clusters
+// of 4096 bytes), the size a unit stored raw is copied in.
+constexpr size_t kLznt1ChunkBytes = 0x1000;
+constexpr size_t kLznt1UnitBytes = 0x10000;
+
+// Decompresses `input` into `output` and returns the number of output bytes
+// produced (never more than output.size()). Output beyond that count is left
+// as it was. The stream is a sequence of chunks, each with a 16-bit header
+// (bits 0-11 chunk length - 3, bit 15 compressed):
+// - at a unit start (output position a multiple of kLznt1UnitBytes) a header
+//   without bit 15 means the unit is stored raw: kLznt1UnitBytes bytes are
+//   copied from the chunk's start (fewer when input or output ends first,
+//   which then ends the stream);
+// - elsewhere a header without bit 15 is an uncompressed chunk of the format,
+//   and a header of 0 ends the stream;
+// - a back-reference at a chunk's first output position also marks a raw
+//   unit and is handled as above;
+// - every chunk occupies kLznt1ChunkBytes of output, short ones padded with
+//   zeros;
+// - a back-reference before the chunk's start, or a chunk or copy that would
+//   pass the end of the input, the output or its chunk, ends the stream.
+size_t DecompressLznt1(std::span<const uint8_t> input, std::span<uint8_t> output);
+
+// One extent of compressed data: absolute start sector and sector count
+// (512-byte sectors).
+using SectorExtent = std::pair<uint64_t, uint64_t>;
+
+// Writes the decompressed content of `extents` (the runs of a compressed
+// file that have a location, in order) to `output` at its current position,
+// never more than `dataSize` bytes in all. Each extent is decompressed on its
+// own; the decompressed bytes are written when their first byte is not 0,
+// else the raw bytes read. Extents longer than kCompressedSliceSectors are
+// handled in slices of that length, each on its own. Sectors beyond the
+// volume's end (when its sectorCount is known) are not read. Returns the
+// bytes written. A volume with 0 sectors per cluster writes nothing.
+// `handle` is the source for a Simple volume (it is moved); other layouts
+// read their members themselves and may pass null.
+constexpr uint64_t kCompressedSliceSectors = 8192;  // 4 MiB, a whole number of units
+uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
+                             const std::vector<SectorExtent>& extents, uint64_t dataSize,
+                             const VolumeInfo& volume);
+
+}  // namespace brevid

@@ -1,0 +1,37 @@
+#include "fs/volume_reader.h"
+
+#include <algorithm>
+
+#include "device/sector_reader.h"
+
+namespace brevid {
+
+bool VolumeReader::Open() {
+  if (volume_.layout != VolumeLayout::Simple) return true;
+  handle_ = SourceHandle::Open(disk_.path);
+  return handle_.IsOpen();
+}
+
+size_t VolumeReader::ReadInto(uint64_t position, std::span<uint8_t> buffer) {
+  std::fill(buffer.begin(), buffer.end(), 0);
+  size_t got = 0;
+  if (volume_.layout == VolumeLayout::Simple && !handle_.Seek(position)) return 0;
+  ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, &got);
+  return got;
+}
+
+std::vector<uint8_t> VolumeReader::Read(uint64_t position, size_t length) {
+  std::vector<uint8_t> bytes(length, 0);
+  ReadInto(position, bytes);
+  return bytes;
+}
+
+uint64_t VolumeReader::SourceBytes() const {
+  if (volume_.layout == VolumeLayout::Simple) return handle_.Size();
+  uint64_t total = 0;
+  for (const auto& [key, member] : volume_.members)
+    total += member.sectorCount * std::max<uint32_t>(volume_.sectorSize, 1);
+  return total;
+}
+
+}  // namespace brevid

@@ -1,0 +1,87 @@
+// The recovered file tree of one volume, its indexes, and the maps the
+// file-system readers keep beside it. Lives in VolumeInfo::trees, is built by
+// one worker and read afterwards (the busy flag keeps the two apart).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "device/volume_info.h"
+#include "fs/data_run.h"
+#include "fs/file_entry.h"
+
+namespace brevid {
+
+using NodeRef = std::variant<FileEntry*, NtfsEntry*>;
+
+struct VolumeTrees {
+  VolumeTrees();
+  VolumeTrees(const VolumeTrees&) = delete;
+  VolumeTrees& operator=(const VolumeTrees&) = delete;
+
+  std::multimap<std::string, NodeRef> nameIndex;
+
+  // FAT
+  std::vector<uint8_t> fatTable;  // the first FAT as read, kept for the savers
+  FileEntry fatRoot;              // "根目录"
+  FileEntry fatScattered;         // "零散目录"
+  std::multimap<uint32_t, FileEntry*> fatNormalIndex;
+  std::multimap<uint32_t, FileEntry*> fatDeletedIndex;
+
+  // NTFS
+  NtfsEntry ntfsRoot;       // "根目录", record 5
+  NtfsEntry ntfsScattered;  // "零散目录", record 2
+  NtfsEntry ntfsExtended;   // "扩展目录", record 1
+  std::map<uint32_t, NtfsEntry*> ntfsIndex;
+  std::multimap<uint32_t, NtfsEntry*> ntfsSpareIndex;
+  DataRunMap mftRuns;
+  std::map<uint32_t, uint64_t> recordFirstSector;
+  std::multimap<uint32_t, uint64_t> recordSectors;
+};
+
+// The volume's trees, made (empty, with the pseudo folders named) on first use.
+VolumeTrees& TreesOf(VolumeInfo& volume);
+
+// Releases the trees; pointers into them are invalid afterwards.
+void ReleaseTrees(VolumeInfo& volume);
+
+// Sets up the FAT roots for a new walk: "根目录" with `rootCluster` indexed as
+// normal, "零散目录" indexed as deleted.
+void StartFatTree(VolumeTrees& trees, uint32_t rootCluster);
+
+// Sets up the three NTFS pseudo folders in ntfsIndex under 5, 2 and 1.
+void StartNtfsTree(VolumeTrees& trees);
+
+// Where a FAT child goes in its parent's list and which first-cluster index
+// it enters.
+enum class FatPlacement {
+  kByKind,          // folders at the front, files at the end; index by kind
+  kAppendNormal,    // numbered folders under the root: at the end, normal index
+  kAppendDeleted,   // numbered folders under the scattered folder: at the end, deleted index
+};
+
+// Moves `node` into `parent`'s children and indexes it (first-cluster index
+// and nameIndex). Returns the node as it now stands in the list.
+FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
+                          FatPlacement placement = FatPlacement::kByKind);
+
+// Moves `node` into `parent`'s children (folders at the front, files at the
+// end, or at the end when `append`) and indexes it: ntfsIndex when its number
+// is free, else ntfsSpareIndex (always when `spare`); and nameIndex.
+NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node,
+                           bool append = false, bool spare = false);
+
+// The FAT node with this first cluster, name and creation-time text: normal
+// index first, then deleted. nullptr when none matches.
+FileEntry* FindFatEntry(VolumeTrees& trees, uint32_t firstCluster, const std::string& name,
+                        const std::string& createTimeText);
+
+// The NTFS node with this record number, name and creation-time text:
+// ntfsIndex first, then ntfsSpareIndex. nullptr when none matches.
+NtfsEntry* FindNtfsEntry(VolumeTrees& trees, uint32_t recordNumber, const std::string& name,
+                         const std::string& createTimeText);
+
+}  // namespace brevid

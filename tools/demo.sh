@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The main job on the bundled demo disk: made on first run by our fixture
+# generator from real tools, then listed with its volumes.
+# Usage: tools/demo.sh BUILD_DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$1
+brevid="$build/src/cli/brevid"
+demo_dir="$build/demo"
+demo="$demo_dir/demo.img"
+
+if [ ! -f "$demo" ] || [ "$here/make_fixtures.sh" -nt "$demo" ]; then
+  echo "Making the demo disk..." >&2
+  "$here/make_fixtures.sh" "$demo_dir" >/dev/null
+fi
+
+echo "== 演示磁盘 (demo disk): $demo"
+"$brevid" list "$demo"
