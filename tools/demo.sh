@@ -16,3 +16,7 @@ fi
 
 echo "== 演示磁盘 (demo disk): $demo"
 "$brevid" list "$demo"
+
+echo
+echo "== FAT32 分区 Partition0: 已删除的文件和文件夹 (deleted files and folders)"
+"$brevid" tree "$demo" Partition0 --deleted

@@ -40,8 +40,8 @@ VolumeInfo* FindVolume(DiskInfo& disk, const std::string& utf8Name, std::string*
     if (items[i] == name) return &disk.volumes[i];
   for (VolumeInfo& v : disk.volumes)
     if (v.name == name) return &v;
-  *error = "磁盘 " + AnsiToUtf8(disk.Key()) + " 上没有分区 " + utf8Name + "；可选:";
-  for (const std::string& item : items) *error += " " + AnsiToUtf8(item);
+  error->assign("磁盘 ").append(AnsiToUtf8(disk.Key())).append(" 上没有分区 ").append(utf8Name).append("；可选:");
+  for (const std::string& item : items) error->append(" ").append(AnsiToUtf8(item));
   return nullptr;
 }
 

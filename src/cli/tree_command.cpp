@@ -16,18 +16,20 @@ struct TreeOptions {
   std::string source;
   std::string volume;
   bool json = false;
+  bool deletedOnly = false;
 };
 
 struct Row {
   std::string path;  // UTF-8, from the pseudo folder down
   int depth = 0;
   const FileEntry* entry = nullptr;
+  std::string name;  // UTF-8, as the text listing shows it
 };
 
 void Collect(const FileEntry& folder, const std::string& path, int depth, std::vector<Row>& rows) {
   for (const FileEntry& child : folder.children) {
     std::string childPath = path + "/" + AnsiToUtf8(child.name);
-    rows.push_back({childPath, depth, &child});
+    rows.push_back({childPath, depth, &child, AnsiToUtf8(child.name)});
     if (child.IsFolder()) Collect(child, childPath, depth + 1, rows);
   }
 }
@@ -36,7 +38,7 @@ std::vector<Row> Rows(const VolumeTrees& trees) {
   std::vector<Row> rows;
   for (const FileEntry* top : {&trees.fatRoot, &trees.fatScattered}) {
     std::string path = AnsiToUtf8(top->name);
-    rows.push_back({path, 0, top});
+    rows.push_back({path, 0, top, path});
     Collect(*top, path, 1, rows);
   }
   return rows;
@@ -52,7 +54,7 @@ void PrintText(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
     const FileEntry& e = *row.entry;
     std::string write = FatTimeText(e.writeDate, e.writeTime);
-    table.AddRow({std::string(2 * row.depth, ' ') + AnsiToUtf8(e.name), AnsiToUtf8(KindStatusText(e.Kind())),
+    table.AddRow({std::string(2 * row.depth, ' ') + row.name, AnsiToUtf8(KindStatusText(e.Kind())),
                   Format("%u", e.size), FatTimeText(e.createDate, e.createTime), write, write,
                   Format("%u", e.firstCluster), ParentNumber(e)});
   }
@@ -89,6 +91,7 @@ Command AddTreeCommand(CLI::App& app) {
   sub->add_option("SOURCE", options->source, "Image file, device node or disk number")->required();
   sub->add_option("VOLUME", options->volume, "The volume's item text (mount point or Partition name)")->required();
   sub->add_flag("--json", options->json, "Machine-readable output");
+  sub->add_flag("--deleted", options->deletedOnly, "Only deleted files and folders, with their paths");
   return {sub, [options]() {
             DiskList list;
             std::string error;
@@ -99,6 +102,13 @@ Command AddTreeCommand(CLI::App& app) {
               return kExitFailure;
             }
             std::vector<Row> rows = Rows(*volume->trees);
+            if (options->deletedOnly) {
+              std::erase_if(rows, [](const Row& r) { return !IsDeletedKind(r.entry->Kind()); });
+              for (Row& r : rows) {
+                r.depth = 0;
+                r.name = r.path;
+              }
+            }
             if (options->json)
               PrintJson(*disk, *volume, rows);
             else

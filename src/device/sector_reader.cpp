@@ -45,7 +45,7 @@ Step TakeChunk(const VolumeMember& member, uint32_t sectorSize, uint64_t offset,
   bool ok = handle.Read(std::span<uint8_t>(out, want), &got);
   *bytesRead += std::min(got, want);
   if (!ok) return Step::kFailed;
-  return Step::kMore;
+  return got < want ? Step::kDone : Step::kMore;
 }
 
 uint64_t UnitBytes(const VolumeInfo& volume) {

@@ -1,0 +1,613 @@
+#include "fs/mft_record.h"
+
+#include <algorithm>
+#include <set>
+
+#include "common/text.h"
+#include "device/sector_reader.h"
+#include "fs/volume_trees.h"
+#include "platform/codepage.h"
+#include "platform/message_box.h"
+
+namespace brevid {
+namespace {
+
+constexpr uint64_t kSectorBytes = 512;
+constexpr uint64_t kSectorsPerRecord = 2;
+constexpr size_t kNameBufferBytes = 520;  // names keep at most 519 bytes and their NUL
+
+// Record header.
+constexpr size_t kRecSignature = 0x00;
+constexpr size_t kRecUsaOffset = 0x04;
+constexpr size_t kRecFirstAttribute = 0x14;
+constexpr size_t kRecFlags = 0x16;
+constexpr size_t kRecBaseReference = 0x20;
+constexpr size_t kRecNumber = 0x2C;
+constexpr size_t kSector1End = 0x1FE;
+constexpr size_t kSector2End = 0x3FE;
+constexpr uint16_t kUsaNew = 0x30;
+constexpr uint16_t kUsaOld = 0x2A;  // older records: no number field
+constexpr size_t kUsaBytes = 6;     // number and two elements
+
+// Attribute header.
+constexpr size_t kAttrType = 0x00;
+constexpr size_t kAttrLength = 0x04;
+constexpr size_t kAttrNonResident = 0x08;
+constexpr size_t kAttrNameLength = 0x09;
+constexpr size_t kAttrFlags = 0x0C;
+constexpr size_t kAttrValueLength = 0x10;  // resident
+constexpr size_t kAttrValueOffset = 0x14;  // resident
+constexpr size_t kAttrLowestVcn = 0x10;    // non-resident
+constexpr size_t kAttrMappingPairs = 0x20; // non-resident
+constexpr size_t kAttrRealSize = 0x30;     // non-resident
+constexpr uint32_t kAttrMinNonResident = 24;
+constexpr uint32_t kEndMarker = 0xFFFFFFFF;
+
+constexpr uint32_t kTypeStandardInfo = 0x10;
+constexpr uint32_t kTypeAttributeList = 0x20;
+constexpr uint32_t kTypeFileName = 0x30;
+constexpr uint32_t kTypeData = 0x80;
+constexpr uint32_t kTypeIndexRoot = 0x90;
+constexpr uint32_t kTypeIndexAllocation = 0xA0;
+
+// Standard information value.
+constexpr size_t kSiCreate = 0x00;
+constexpr size_t kSiModify = 0x08;
+constexpr size_t kSiMftChange = 0x10;
+constexpr size_t kSiAccess = 0x18;
+constexpr size_t kSiMinBytes = 0x20;
+
+// File-name value (also the key of an index entry).
+constexpr size_t kFnRealSize = 0x30;
+constexpr size_t kFnAttributes = 0x38;
+constexpr size_t kFnExtended = 0x3C;
+constexpr size_t kFnNameLength = 0x40;
+constexpr size_t kFnNameSpace = 0x41;
+constexpr size_t kFnName = 0x42;
+
+// Attribute-list entry.
+constexpr size_t kAlType = 0x00;
+constexpr size_t kAlLength = 0x04;
+constexpr size_t kAlRecord = 0x10;
+constexpr size_t kAlMinBytes = 0x1A;
+
+// Index root value, its node header (at 0x10) and its entries.
+constexpr size_t kIrIndexedType = 0x00;
+constexpr size_t kIrNode = 0x10;
+constexpr size_t kNodeFirstEntry = 0x00;
+constexpr size_t kNodeFlags = 0x0C;
+constexpr uint8_t kNodeHasSubnodes = 1;
+constexpr size_t kIeFileRefLow = 0x00;
+constexpr size_t kIeFileRefHigh = 0x04;
+constexpr size_t kIeLength = 0x08;
+constexpr size_t kIeKeyLength = 0x0A;
+constexpr size_t kIeFlags = 0x0C;
+constexpr size_t kIeKey = 0x10;
+constexpr size_t kIeMinBytes = 0x10;
+constexpr uint16_t kIeLast = 0x02;
+constexpr size_t kIeSubnodeEntryBytes = 24;
+
+uint32_t AttrLength(Bytes attr) { return LoadLe32(attr, kAttrLength); }
+
+// The attribute's own bytes: its length, clipped to what the span holds.
+Bytes AttrBytes(Bytes fromAttribute) {
+  return SubBytes(fromAttribute, 0, AttrLength(fromAttribute));
+}
+
+// The value of a resident attribute; none when the header says non-resident
+// or the value does not lie inside the attribute.
+std::optional<Bytes> ResidentValue(Bytes attr) {
+  if (Load8(attr, kAttrNonResident) != 0) return std::nullopt;
+  uint16_t offset = LoadLe16(attr, kAttrValueOffset);
+  uint32_t length = LoadLe32(attr, kAttrValueLength);
+  if (!InBounds(attr, offset, length)) return std::nullopt;
+  return attr.subspan(offset, length);
+}
+
+// `units` UTF-16 units at `at`, which the caller has checked lie inside.
+std::string ConvertName(Bytes bytes, size_t at, size_t units) {
+  std::u16string wide(units, u'\0');
+  for (size_t i = 0; i < units; ++i) wide[i] = static_cast<char16_t>(LoadLe16(bytes, at + 2 * i));
+  std::string text(UpToNul(WideToAnsi(wide)));
+  if (text.size() >= kNameBufferBytes) text.resize(kNameBufferBytes - 1);
+  return text;
+}
+
+uint32_t NextRunIndex(const DataRunMap& runs) { return runs.empty() ? 0 : runs.rbegin()->first + 1; }
+
+uint32_t LoadUnsigned(Bytes b, size_t at, size_t size) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < size; ++i) v |= static_cast<uint32_t>(Load8(b, at + i)) << (8 * i);
+  return v;
+}
+
+uint32_t LoadSigned(Bytes b, size_t at, size_t size) {
+  uint32_t v = LoadUnsigned(b, at, size);
+  if (size < 4 && (Load8(b, at + size - 1) & 0x80) != 0) v |= ~0u << (8 * size);
+  return v;
+}
+
+// Calls take(start, length) for each run of `pairs` until the end marker,
+// the end of `pairs` or take returning false. Field sizes above 4 give a
+// length of 0 or keep the running start, but their bytes are stepped over.
+template <class Take>
+void WalkMappingPairs(Bytes pairs, Take take) {
+  size_t p = 0;
+  uint32_t running = 0;
+  while (p < pairs.size()) {
+    uint8_t header = pairs[p];
+    if (header == 0) return;
+    size_t lengthSize = header & 0x0F;
+    size_t offsetSize = header >> 4;
+    if (lengthSize + offsetSize > pairs.size() - p - 1) return;
+    uint32_t length = lengthSize <= 4 ? LoadUnsigned(pairs, p + 1, lengthSize) : 0;
+    uint32_t start = 0;
+    if (offsetSize != 0) {
+      if (offsetSize <= 4) running += LoadSigned(pairs, p + 1 + lengthSize, offsetSize);
+      start = running;
+    }
+    p += 1 + lengthSize + offsetSize;
+    if (!take(start, length)) return;
+  }
+}
+
+// The runs of a non-resident attribute: one empty run without location when
+// it has no mapping pairs. False when the pairs were not walked because
+// their offset lies past `fromAttribute` (the bytes left in the record).
+template <class Take>
+bool WalkAttributeRuns(Bytes fromAttribute, Take take) {
+  Bytes attr = AttrBytes(fromAttribute);
+  uint16_t mappingPairs = LoadLe16(attr, kAttrMappingPairs);
+  if (mappingPairs == 0xFFFF || mappingPairs == 0 || AttrLength(attr) <= kAttrMinNonResident) {
+    take(0, 0);
+    return false;
+  }
+  if (mappingPairs >= fromAttribute.size()) return false;
+  WalkMappingPairs(SubBytes(attr, mappingPairs, attr.size()), take);
+  return true;
+}
+
+bool AppendRun(MftRecordInfo& info, uint32_t start, uint32_t length) {
+  if (info.runs.size() >= kMaxRuns) return false;
+  uint32_t index = NextRunIndex(info.runs);
+  info.runs[index] = DataRun{index, start, length};
+  return true;
+}
+
+// One piece of a data attribute, for ordering pieces met through lists.
+struct Piece {
+  uint64_t lowestVcn = 0;
+  uint32_t firstIndex = 0;
+  uint32_t endIndex = 0;
+};
+
+struct ParseState {
+  const MftRecordFetcher* fetcher = nullptr;
+  uint32_t topNumber = 0;
+  std::set<uint32_t> followed;
+  size_t listBytes = 0;
+  bool readThroughList = false;
+  std::vector<Piece> pieces;
+};
+
+bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftRecordInfo& info,
+               ParseState& state, int depth);
+
+void TakeStandardInfo(Bytes attr, MftRecordInfo& info) {
+  std::optional<Bytes> value = ResidentValue(attr);
+  if (!value || value->size() < kSiMinBytes) return;
+  info.createTime = LoadLe64(*value, kSiCreate);
+  info.modifyTime = LoadLe64(*value, kSiModify);
+  info.mftChangeTime = LoadLe64(*value, kSiMftChange);
+  info.accessTime = LoadLe64(*value, kSiAccess);
+}
+
+void TakeFileName(Bytes attr, MftRecordInfo& info, const ParseState& state) {
+  std::optional<Bytes> value = ResidentValue(attr);
+  if (!value || value->size() < kFnName) return;
+  uint8_t units = Load8(*value, kFnNameLength);
+  if (value->size() - kFnName < 2u * units) return;
+  uint8_t nameSpace = Load8(*value, kFnNameSpace);
+  if (nameSpace != 1 && nameSpace != 3 && FileNameCreateTime(info) != 0) return;
+  std::copy_n(value->begin(), info.fileNameBlock.size(), info.fileNameBlock.begin());
+  info.size = std::max(info.size, LoadLe64(*value, kFnRealSize));
+  info.fileAttributes = LoadLe32(*value, kFnAttributes);
+  info.extendedValue = LoadLe32(*value, kFnExtended);
+  info.nameLength = units;
+  info.nameSpace = nameSpace;
+  if (state.topNumber == 5) {
+    info.name = Ansi("根目录");
+  } else if (units != 0) {
+    info.name = ConvertName(*value, kFnName, units);
+  }
+}
+
+// One index entry whose key (a file-name value) lies inside it.
+std::optional<IndexEntryInfo> ReadIndexEntry(Bytes entry) {
+  uint16_t length = LoadLe16(entry, kIeLength);
+  if (length > entry.size() || length < kIeKey + kFnName) return std::nullopt;
+  size_t units = Load8(entry, kIeKey + kFnNameLength);
+  if (length - kIeKey - kFnName < 2 * units) return std::nullopt;
+  IndexEntryInfo e;
+  e.fileReferenceLow = LoadLe32(entry, kIeFileRefLow);
+  e.fileReferenceHigh = LoadLe32(entry, kIeFileRefHigh);
+  e.entryLength = length;
+  e.keyLength = LoadLe16(entry, kIeKeyLength);
+  e.entryFlags = LoadLe16(entry, kIeFlags);
+  e.parentReference = LoadLe64(entry, kIeKey + 0x00);
+  e.createTime = LoadLe64(entry, kIeKey + 0x08);
+  e.modifyTime = LoadLe64(entry, kIeKey + 0x10);
+  e.mftChangeTime = LoadLe64(entry, kIeKey + 0x18);
+  e.accessTime = LoadLe64(entry, kIeKey + 0x20);
+  e.allocatedSize = LoadLe64(entry, kIeKey + 0x28);
+  e.realSize = LoadLe64(entry, kIeKey + kFnRealSize);
+  e.fileAttributes = LoadLe32(entry, kIeKey + kFnAttributes);
+  e.extendedValue = LoadLe32(entry, kIeKey + kFnExtended);
+  e.nameLength = static_cast<uint8_t>(units);
+  e.nameSpace = Load8(entry, kIeKey + kFnNameSpace);
+  e.name = ConvertName(entry, kIeKey + kFnName, units);
+  return e;
+}
+
+void TakeIndexRoot(Bytes attr, MftRecordInfo& info) {
+  std::optional<Bytes> value = ResidentValue(attr);
+  // Only file-name indexes hold file-name keys.
+  if (!value || LoadLe32(*value, kIrIndexedType) != kTypeFileName) return;
+  Bytes node = SubBytes(*value, kIrNode, value->size());
+  info.indexFlags = Load8(node, kNodeFlags);
+  uint32_t firstOffset = LoadLe32(node, kNodeFirstEntry);
+  size_t valueOffset = LoadLe16(attr, kAttrValueOffset);
+  size_t first = valueOffset + kIrNode + firstOffset;
+  if (firstOffset >= attr.size() || first >= attr.size()) return;
+  const bool subnodes = info.indexFlags == kNodeHasSubnodes;
+  if (subnodes && attr.size() >= 8) info.lastSubnodeVcn = LoadLe64(attr, attr.size() - 8);
+  // The walk ends before the last entry, which holds no key; with sub-nodes
+  // it is also found by its fixed size at the end of the entries.
+  const size_t entriesBytes = attr.size() - first;
+  size_t walked = 0;
+  while (first + walked < attr.size()) {
+    Bytes entry = attr.subspan(first + walked);
+    if ((LoadLe16(entry, kIeFlags) & kIeLast) != 0) break;
+    uint8_t nameSpace = Load8(entry, kIeKey + kFnNameSpace);
+    bool wanted = subnodes ? nameSpace >= 1 && nameSpace <= 3 : nameSpace == 1 || nameSpace == 3;
+    if (wanted) {
+      if (std::optional<IndexEntryInfo> e = ReadIndexEntry(entry)) info.indexEntries.push_back(*e);
+    }
+    uint16_t length = LoadLe16(entry, kIeLength);
+    if (length < kIeMinBytes) break;
+    walked += length;
+    if (subnodes && walked + kIeSubnodeEntryBytes >= entriesBytes) break;
+  }
+}
+
+void FollowListedRecord(uint32_t listed, MftRecordInfo& info, ParseState& state) {
+  const MftRecordFetcher& fetcher = *state.fetcher;
+  if (!fetcher.readRecord || state.followed.size() >= kMaxListedRecords) return;
+  if (!state.followed.insert(listed).second) return;
+  std::vector<uint8_t> record(kMftRecordSize, 0);
+  if (!fetcher.readRecord(listed, record)) return;
+  state.readThroughList = true;
+  ParseInto(record, listed, kNestedRead, info, state, 1);
+  if (info.nonResident == 0) info.residentContent.reset();
+}
+
+void WalkListEntries(Bytes entries, uint32_t number, MftRecordInfo& info, ParseState& state) {
+  size_t p = 0;
+  while (p < entries.size()) {
+    Bytes entry = entries.subspan(p);
+    uint16_t length = LoadLe16(entry, kAlLength);
+    if (length < kAlMinBytes || entry.size() < kAlMinBytes) return;
+    uint32_t type = LoadLe32(entry, kAlType);
+    uint32_t listed = LoadLe32(entry, kAlRecord);
+    bool wanted = type == kTypeData || type == kTypeIndexRoot || type == kTypeIndexAllocation;
+    if (wanted && listed != info.recordNumber && listed != number) {
+      FollowListedRecord(listed, info, state);
+    }
+    p += length;
+  }
+}
+
+void FollowAttributeList(Bytes attr, uint32_t number, MftRecordInfo& info, ParseState& state) {
+  if (Load8(attr, kAttrNonResident) == 0) {
+    if (std::optional<Bytes> value = ResidentValue(attr)) WalkListEntries(*value, number, info, state);
+    return;
+  }
+  const MftRecordFetcher& fetcher = *state.fetcher;
+  if (!fetcher.readClusters || fetcher.clusterBytes == 0) return;
+  MftRecordInfo scratch;
+  DecodeDataAttribute(attr, scratch);
+  for (const auto& [index, run] : scratch.runs) {
+    if (run.startCluster == 0) continue;
+    size_t room = kMaxAttributeListBytes - state.listBytes;
+    if (room < fetcher.clusterBytes) return;
+    uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(run.length, room / fetcher.clusterBytes));
+    if (count == 0) continue;
+    std::vector<uint8_t> buffer(static_cast<size_t>(count) * fetcher.clusterBytes, 0);
+    state.listBytes += buffer.size();
+    if (!fetcher.readClusters(run.startCluster, count, buffer)) continue;
+    WalkListEntries(buffer, number, info, state);
+  }
+}
+
+void DecodeDataPiece(Bytes fromAttribute, MftRecordInfo& info, ParseState& state) {
+  Bytes attr = AttrBytes(fromAttribute);
+  uint32_t before = NextRunIndex(info.runs);
+  DecodeDataAttribute(fromAttribute, info);
+  if (Load8(attr, kAttrNameLength) == 0 && Load8(attr, kAttrNonResident) != 0) {
+    state.pieces.push_back({LoadLe64(attr, kAttrLowestVcn), before, NextRunIndex(info.runs)});
+  }
+}
+
+// Pieces of one attribute are listed by VCN, but the base record's own piece
+// is met after those of the listed records: put the runs back in VCN order.
+void OrderPiecesByVcn(MftRecordInfo& info, std::vector<Piece>& pieces) {
+  auto byVcn = [](const Piece& a, const Piece& b) { return a.lowestVcn < b.lowestVcn; };
+  if (pieces.size() < 2 || std::is_sorted(pieces.begin(), pieces.end(), byVcn)) return;
+  uint32_t start = pieces.front().firstIndex;
+  for (const Piece& p : pieces) start = std::min(start, p.firstIndex);
+  std::stable_sort(pieces.begin(), pieces.end(), byVcn);
+  DataRunMap ordered;
+  uint32_t next = start;
+  for (const Piece& p : pieces) {
+    for (auto it = info.runs.lower_bound(p.firstIndex); it != info.runs.end() && it->first < p.endIndex;
+         ++it) {
+      ordered[next] = DataRun{next, it->second.startCluster, it->second.length};
+      ++next;
+    }
+  }
+  info.runs.erase(info.runs.lower_bound(start), info.runs.end());
+  info.runs.merge(ordered);
+}
+
+bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftRecordInfo& info,
+               ParseState& state, int depth) {
+  if (!CheckMftRecord(record)) return false;
+  Bytes rec = Bytes(record).first(kMftRecordSize);
+  const uint16_t usaOffset = LoadLe16(rec, kRecUsaOffset);
+  const bool hasNumber = usaOffset != kUsaOld;
+  // A record named by an attribute list must be the one named.
+  if (depth > 0 && hasNumber && LoadLe32(rec, kRecNumber) != number) return false;
+  if (nested != kNestedRead) {
+    info.baseReference = LoadLe64(rec, kRecBaseReference);
+    uint32_t own = hasNumber ? LoadLe32(rec, kRecNumber) : number;
+    if (own != number) return false;
+    info.recordNumber = own;
+  }
+  // The flags of a listed record say nothing of the file's kind.
+  if (depth == 0) {
+    switch (LoadLe16(rec, kRecFlags)) {
+      case 0: info.kind = kDeletedFile; break;
+      case 1: info.kind = kNormalFile; break;
+      case 2: info.kind = kDeletedFolder; break;
+      case 3:
+      case 7: info.kind = kNormalFolder; break;
+      default: break;
+    }
+  }
+  std::vector<AttributeRef> attributes;
+  ListAttributes(rec, attributes);
+  for (const AttributeRef& a : attributes) {
+    Bytes fromAttribute = rec.subspan(a.offset);
+    Bytes attr = AttrBytes(fromAttribute);
+    switch (a.type) {
+      case kTypeStandardInfo: TakeStandardInfo(attr, info); break;
+      case kTypeFileName: TakeFileName(attr, info, state); break;
+      case kTypeData:
+      case kTypeIndexAllocation: DecodeDataPiece(fromAttribute, info, state); break;
+      case kTypeIndexRoot: TakeIndexRoot(attr, info); break;
+      case kTypeAttributeList:
+        if (depth == 0 && state.fetcher != nullptr) FollowAttributeList(attr, number, info, state);
+        break;
+      default: break;
+    }
+  }
+  return true;
+}
+
+bool InsideVolume(const VolumeInfo& volume, uint64_t sector, uint64_t sectors) {
+  if (volume.sectorCount == 0) return true;
+  if (sector < volume.start) return false;
+  uint64_t offset = sector - volume.start;
+  return offset <= volume.sectorCount && sectors <= volume.sectorCount - offset;
+}
+
+// Reads `buffer` (cleared first) at absolute sector `sector`.
+void ReadSectors(const VolumeInfo& volume, SourceHandle* handle, uint64_t sector,
+                 std::span<uint8_t> buffer) {
+  std::fill(buffer.begin(), buffer.end(), 0);
+  uint64_t position = sector * kSectorBytes;
+  if (handle != nullptr) handle->Seek(position);
+  size_t got = 0;
+  ReadVolume(&volume, handle, buffer.data(), buffer.size(), position, &got);
+}
+
+MftRecordFetcher MakeFetcher(SourceHandle* handle, const VolumeInfo& volume,
+                             std::function<bool(uint32_t, uint64_t*)> locate) {
+  const uint64_t sectorsPerCluster = static_cast<uint8_t>(volume.sectorsPerCluster);
+  MftRecordFetcher fetcher;
+  fetcher.clusterBytes = static_cast<uint32_t>(sectorsPerCluster * kSectorBytes);
+  fetcher.readRecord = [handle, &volume, locate](uint32_t number, std::span<uint8_t> record) {
+    uint64_t sector = 0;
+    if (!locate(number, &sector)) return false;
+    ReadSectors(volume, handle, sector, record);
+    return true;
+  };
+  fetcher.readClusters = [handle, &volume, sectorsPerCluster](uint32_t cluster, uint32_t count,
+                                                              std::span<uint8_t> buffer) {
+    uint64_t sector = volume.start + sectorsPerCluster * cluster;
+    if (!InsideVolume(volume, sector, sectorsPerCluster * count)) return false;
+    ReadSectors(volume, handle, sector, buffer);
+    return true;
+  };
+  return fetcher;
+}
+
+}  // namespace
+
+void ClearFromFileName(MftRecordInfo& info) {
+  info.runs.clear();
+  info.fileNameBlock.fill(0);
+  info.size = 0;
+  info.fileAttributes = 0;
+  info.extendedValue = 0;
+  info.nameLength = 0;
+  info.nameSpace = 0;
+  info.name.clear();
+  info.indexFlags = 0;
+  info.dataFlags = 0;
+  info.indexEntries.clear();
+  info.lastSubnodeVcn = 0;
+  info.nonResident = 0;
+  info.residentContent.reset();
+}
+
+bool CheckMftRecord(std::span<uint8_t> record) {
+  if (record.size() < kMftRecordSize) return false;
+  Bytes rec(record.data(), kMftRecordSize);
+  if (!BytesEqual(rec, kRecSignature, "FILE") && !BytesEqual(rec, kRecSignature, "FHLD")) {
+    return false;
+  }
+  uint16_t usaOffset = LoadLe16(rec, kRecUsaOffset);
+  uint8_t low = usaOffset & 0xFF;
+  if (low != kUsaNew && low != kUsaOld) return false;
+  if (!InBounds(rec, usaOffset, kUsaBytes)) return false;
+  uint16_t usn = LoadLe16(rec, usaOffset);
+  if (LoadLe16(rec, kSector1End) != usn || LoadLe16(rec, kSector2End) != usn) return false;
+  std::copy_n(record.begin() + usaOffset + 2, 2, record.begin() + kSector1End);
+  std::copy_n(record.begin() + usaOffset + 4, 2, record.begin() + kSector2End);
+  return true;
+}
+
+bool ListAttributes(Bytes record, std::vector<AttributeRef>& attributes) {
+  attributes.clear();
+  Bytes rec = SubBytes(record, 0, kMftRecordSize);
+  size_t offset = LoadLe16(rec, kRecFirstAttribute);
+  while (offset < kMftRecordSize) {
+    uint32_t type = LoadLe32(rec, offset + kAttrType);
+    if (type == kEndMarker) return true;
+    uint32_t length = LoadLe32(rec, offset + kAttrLength);
+    if (length == 0 || !InBounds(rec, offset, length)) return false;
+    attributes.push_back({type, static_cast<uint32_t>(offset)});
+    offset += length;
+  }
+  return false;
+}
+
+void DecodeDataAttribute(Bytes attribute, MftRecordInfo& info) {
+  const uint32_t declared = AttrLength(attribute);
+  Bytes attr = AttrBytes(attribute);
+  if (Load8(attr, kAttrNameLength) != 0) return;
+  info.nonResident = Load8(attr, kAttrNonResident) != 0 ? 1 : 0;
+  info.dataFlags = LoadLe16(attr, kAttrFlags);
+  if (info.nonResident == 0) {
+    uint16_t valueOffset = LoadLe16(attr, kAttrValueOffset);
+    uint32_t valueLength = LoadLe32(attr, kAttrValueLength);
+    if (valueOffset == declared || !InBounds(attr, valueOffset, valueLength)) return;
+    info.residentContent.emplace(attr.begin() + valueOffset, attr.end());
+    if ((info.size >> 32) == 0 && static_cast<uint32_t>(info.size) < valueLength) {
+      info.size = valueLength;
+    }
+    return;
+  }
+  auto append = [&](uint32_t start, uint32_t length) { return AppendRun(info, start, length); };
+  if (WalkAttributeRuns(attribute, append)) {
+    info.size = std::max(info.size, LoadLe64(attr, kAttrRealSize));
+  }
+}
+
+bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& info,
+                    uint32_t nested, const MftRecordFetcher* fetcher) {
+  ParseState state;
+  state.fetcher = fetcher;
+  state.topNumber = number;
+  state.followed.insert(number);
+  if (!ParseInto(record, number, nested, info, state, 0)) return false;
+  if (state.readThroughList) OrderPiecesByVcn(info, state.pieces);
+  return true;
+}
+
+bool LocateMftRecord(uint32_t number, const VolumeInfo& volume, const DataRunMap& runs,
+                     uint64_t* sector) {
+  const uint64_t sectorsPerCluster = static_cast<uint8_t>(volume.sectorsPerCluster);
+  uint64_t remaining = number;
+  for (const auto& [index, run] : runs) {
+    uint64_t held = sectorsPerCluster * run.length / kSectorsPerRecord;
+    if (remaining < held) {
+      *sector = volume.start + sectorsPerCluster * run.startCluster + kSectorsPerRecord * remaining;
+      return InsideVolume(volume, *sector, kSectorsPerRecord);
+    }
+    remaining -= held;
+  }
+  *sector = volume.mftStart + kSectorsPerRecord * remaining;
+  return InsideVolume(volume, *sector, kSectorsPerRecord);
+}
+
+bool ReadMftRecord(SourceHandle* handle, uint32_t number, MftRecordInfo& info,
+                   const VolumeInfo& volume, const DataRunMap& runs, uint32_t nested) {
+  auto locate = [&volume, &runs](uint32_t n, uint64_t* sector) {
+    return LocateMftRecord(n, volume, runs, sector);
+  };
+  uint64_t sector = 0;
+  if (!locate(number, &sector)) return false;
+  std::vector<uint8_t> record(kMftRecordSize, 0);
+  ReadSectors(volume, handle, sector, record);
+  MftRecordFetcher fetcher = MakeFetcher(handle, volume, locate);
+  return ParseMftRecord(record, number, info, nested, &fetcher);
+}
+
+bool ReadMftRecordForEntry(SourceHandle* handle, uint32_t number, MftRecordInfo& info,
+                           const VolumeInfo& volume, const NtfsEntry& entry, uint32_t nested) {
+  if (!volume.trees) return false;
+  const VolumeTrees& trees = *volume.trees;
+  auto first = trees.recordFirstSector.find(number);
+  if (first == trees.recordFirstSector.end()) return false;
+  std::vector<uint64_t> candidates{first->second};
+  auto [from, to] = trees.recordSectors.equal_range(number);
+  for (auto it = from; it != to; ++it) candidates.push_back(it->second);
+
+  auto locate = [&trees](uint32_t n, uint64_t* sector) {
+    auto it = trees.recordFirstSector.find(n);
+    if (it == trees.recordFirstSector.end()) return false;
+    *sector = it->second;
+    return true;
+  };
+  MftRecordFetcher fetcher = MakeFetcher(handle, volume, locate);
+  std::vector<uint8_t> record(kMftRecordSize);
+  for (uint64_t sector : candidates) {
+    ReadSectors(volume, handle, sector, record);
+    if (ParseMftRecord(record, number, info, nested, &fetcher) && info.name == entry.name &&
+        info.size == entry.size) {
+      return true;
+    }
+    ClearFromFileName(info);
+  }
+  ShowMessageBox(Ansi("mft错误"), Ansi("警告"), kMbOk);
+  return false;
+}
+
+bool SummarizeMftRecord(Bytes record, MftSummary& summary) {
+  std::vector<AttributeRef> attributes;
+  if (!ListAttributes(record, attributes)) return false;
+  Bytes rec = SubBytes(record, 0, kMftRecordSize);
+  for (const AttributeRef& a : attributes) {
+    Bytes fromAttribute = rec.subspan(a.offset);
+    Bytes attr = AttrBytes(fromAttribute);
+    if (a.type == kTypeFileName) {
+      std::optional<Bytes> value = ResidentValue(attr);
+      if (!value || value->size() < kFnName) continue;
+      uint8_t units = Load8(*value, kFnNameLength);
+      if (units != 0 && value->size() - kFnName >= 2u * units) {
+        summary.name = ConvertName(*value, kFnName, units);
+      }
+    } else if (a.type == kTypeData && Load8(attr, kAttrNonResident) != 0) {
+      WalkAttributeRuns(fromAttribute, [&](uint32_t start, uint32_t length) {
+        summary.totalClusters += length;
+        if (summary.firstCluster == 0) summary.firstCluster = start;
+        return true;
+      });
+    }
+  }
+  return true;
+}
+
+}  // namespace brevid
