@@ -579,6 +579,84 @@ fi
 place "$FS" "$img" 75776
 finish demo.img "$finish_note"
 
+# ---- 13. fat16_files.img and fat32_files.img ------------------------------
+
+# fat_files FILE: the same tree on either FAT type. Files first, deletions
+# last, so no later write reuses a freed cluster. Names are chosen for the
+# walkers' cases: short-only and long, Chinese, a Thai character CP936 lacks,
+# a lower-case 8.3 name (stored short with case bits), zero-length files,
+# MAIN.C, the folder "A.B" (short name base A, extension B), and /Many whose
+# 40 names of 4 entries each put a long-name run across every other cluster
+# boundary (entries 14-17, 30-33, ... with 16 entries per cluster).
+fat_files() {
+  local f=$1 src=$WORK/src n=0 i
+  rm -rf "$src"; mkdir -p "$src"
+  mt() { local cmd=$1; shift; run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" "$cmd" -i "$f" "$@"; }
+  put() { # put LINES DEST
+    n=$((n + 1))
+    if [ "$1" = 0 ]; then : >"$src/$n"; else gen_text "fat:$2" "$1" >"$src/$n"; fi
+    touch -d "@$EPOCH" "$src/$n"
+    mt mcopy -m "$src/$n" "::$2"
+  }
+  mt mmd ::/Docs ::/Docs/Level2 ::/Docs/Level2/Level3 ::/Docs/Level2/Level3/Level4 \
+    ::/中文目录 ::/A.B ::/Many ::/Trash ::/Trash/SUB "::/Old long folder" \
+    "::/Old long folder/Inner folder"
+  put 20 /README.TXT
+  put 60 "/Long file name.txt"
+  put 100 /报告.txt
+  put 10 "/Thai ก name.txt"
+  put 5 /lower.txt
+  put 0 /EMPTY.DAT
+  put 0 "/empty long name.txt"
+  put 10 /Docs/INDEX.TXT
+  put 15 "/Docs/Level2/Level3/Level4/deep file.txt"
+  put 30 /Docs/Level2/OLD.TXT
+  put 12 /中文目录/文件一.txt
+  put 8 /A.B/INSIDE.TXT
+  for ((i = 1; i <= 40; i++)); do
+    put 1 "$(printf '/Many/long entry name number %02d.txt' "$i")"
+  done
+  put 10 /Trash/TRASH1.TXT
+  put 20 "/Trash/trash long file.txt"
+  put 5 /Trash/SUB/INNER.TXT
+  put 10 "/Old long folder/kept inside.txt"
+  put 10 "/Old long folder/Inner folder/deep deleted.txt"
+  put 25 /MAIN.C
+  put 40 "/Deleted long name.txt"
+  put 30 /已删除.txt
+  put 0 /ZERO.DEL
+  put 0 "/zero long deleted.txt"
+  mt mdel ::/MAIN.C "::/Deleted long name.txt" ::/已删除.txt ::/ZERO.DEL \
+    "::/zero long deleted.txt" ::/Docs/Level2/OLD.TXT
+  mt mdeltree ::/Trash "::/Old long folder"
+}
+
+img=$OUT/fat16_files.img.tmp
+new_file "$img" $((18432 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x4252560d
+unit: sectors
+start=2048, size=16384, type=6
+EOF
+mk_fat 16 FILES16 42521301 2048 16384 "$FS"
+fat_files "$FS"
+place "$FS" "$img" 2048
+finish fat16_files.img
+
+img=$OUT/fat32_files.img.tmp
+new_file "$img" $((71680 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x4252560e
+unit: sectors
+start=2048, size=69632, type=c
+EOF
+mk_fat 32 FILES32 42521401 2048 69632 "$FS"
+fat_files "$FS"
+place "$FS" "$img" 2048
+finish fat32_files.img
+
 # ---- manifest: last, so its presence means every image is complete ----------
 
 {

@@ -6,6 +6,7 @@
 #include "cli/terminal.h"
 #include "fs/fat_volume.h"
 #include "fs/volume_trees.h"
+#include "scan/fat_directory_scan.h"
 #include "platform/codepage.h"
 
 namespace brevid::cli {
@@ -19,19 +20,20 @@ extern "C" void RequestStop(int) {
 
 }  // namespace
 
-bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, std::string* error) {
+bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error) {
   if (!IsFat16Type(volume.fsType) && !IsFat32Type(volume.fsType)) {
     *error = "不能展开分区 " + AnsiToUtf8(volume.name) + ": 只支持 FAT16 和 FAT32";
     return false;
   }
   ReleaseTrees(volume);
-  TerminalProgress bar("正在展开分区，请稍等...");
+  TerminalProgress bar(formatScan ? "正在扫描格式化信息，请稍等..." : "正在展开分区，请稍等...");
   ProgressRecord progress;
   progress.window = &bar;
   g_running = &progress;
   auto previous = std::signal(SIGINT, RequestStop);
   std::thread worker([&] {
-    ExpandFatVolume(disk, volume, progress);
+    if (formatScan) ScanFatDirectorySectors(disk, volume, progress);
+    if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress);
     progress.Send(kProgressClose);
   });
   worker.join();

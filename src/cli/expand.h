@@ -8,6 +8,8 @@ namespace brevid::cli {
 
 // Expands `volume` into its tree on a worker thread and waits for it. False
 // (with *error) when the volume's type has no reader.
-bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, std::string* error);
+// With `formatScan`, a FAT volume's directory sectors are collected first, so
+// that the walk rebuilds folders from them.
+bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error);
 
 }  // namespace brevid::cli

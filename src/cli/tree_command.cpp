@@ -17,6 +17,7 @@ struct TreeOptions {
   std::string volume;
   bool json = false;
   bool deletedOnly = false;
+  bool format = false;
 };
 
 struct Row {
@@ -91,13 +92,15 @@ Command AddTreeCommand(CLI::App& app) {
   sub->add_option("SOURCE", options->source, "Image file, device node or disk number")->required();
   sub->add_option("VOLUME", options->volume, "The volume's item text (mount point or Partition name)")->required();
   sub->add_flag("--json", options->json, "Machine-readable output");
+  sub->add_flag("--format", options->format,
+                "Format recovery: collect the volume's directory sectors first, then rebuild from them");
   sub->add_flag("--deleted", options->deletedOnly, "Only deleted files and folders, with their paths");
   return {sub, [options]() {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, options->source, &error);
             VolumeInfo* volume = disk ? FindVolume(*disk, options->volume, &error) : nullptr;
-            if (!volume || !ExpandVolume(*disk, *volume, &error)) {
+            if (!volume || !ExpandVolume(*disk, *volume, options->format, &error)) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;
             }

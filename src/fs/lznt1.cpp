@@ -13,6 +13,7 @@ namespace {
 constexpr size_t kChunkHeaderBytes = 2;
 constexpr uint16_t kChunkLengthMask = 0x0FFF;  // bits 0-11: chunk bytes - 3
 constexpr uint16_t kChunkCompressed = 0x8000;  // bit 15
+constexpr uint16_t kFullUncompressedChunk = 0x3FFF;  // signature 3, 4098 bytes
 constexpr size_t kTokenBytes = 2;
 constexpr size_t kMinMatch = 3;
 constexpr uint64_t kSectorBytes = 512;
@@ -65,7 +66,8 @@ size_t DecompressLznt1(std::span<const uint8_t> input, std::span<uint8_t> output
   while (op < output.size() && input.size() - ip >= kChunkHeaderBytes) {
     uint16_t header = LoadLe16(input, ip);
     bool compressed = (header & kChunkCompressed) != 0;
-    bool rawUnit = !compressed && op % kLznt1UnitBytes == 0;
+    bool rawUnit = !compressed && op % kLznt1UnitBytes == 0 &&
+                   !(header == kFullUncompressedChunk && input.size() - ip < kLznt1UnitBytes);
     if (!compressed && !rawUnit) {
       if (header == 0) break;
       size_t length = (header & kChunkLengthMask) + 1;
@@ -129,9 +131,11 @@ uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
       size_t got = 0;
       ReadVolume(&volume, handle, raw.data(), raw.size(), position, &got);
 
-      DecompressLznt1(raw, unpacked);
-      const std::vector<uint8_t>& chosen = unpacked[0] != 0 ? unpacked : raw;
-      size_t length = static_cast<size_t>(std::min<uint64_t>(chosen.size(), dataSize - written));
+      // Only what was decoded is written: the rest of the buffer is not data.
+      size_t produced = DecompressLznt1(raw, unpacked);
+      const std::vector<uint8_t>& chosen = produced != 0 ? unpacked : raw;
+      uint64_t available = produced != 0 ? produced : raw.size();
+      size_t length = static_cast<size_t>(std::min(available, dataSize - written));
       size_t put = 0;
       output.Write(std::span<const uint8_t>(chosen.data(), length), &put);
       written += put;

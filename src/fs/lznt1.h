@@ -28,9 +28,11 @@ constexpr size_t kLznt1UnitBytes = 0x10000;
 // - at a unit start (output position a multiple of kLznt1UnitBytes) a header
 //   without bit 15 means the unit is stored raw: kLznt1UnitBytes bytes are
 //   copied from the chunk's start (fewer when input or output ends first,
-//   which then ends the stream);
-// - elsewhere a header without bit 15 is an uncompressed chunk of the format,
-//   and a header of 0 ends the stream;
+//   which then ends the stream). The exception is the header of a full
+//   uncompressed chunk (0x3FFF) with less than a unit of input left: a raw
+//   unit could not fit there, so it is the first chunk of a compressed unit;
+// - elsewhere a header without bit 15 is an uncompressed chunk, and a header
+//   of 0 ends the stream;
 // - a back-reference at a chunk's first output position also marks a raw
 //   unit and is handled as above;
 // - every chunk occupies kLznt1ChunkBytes of output, short ones padded with
@@ -46,13 +48,14 @@ using SectorExtent = std::pair<uint64_t, uint64_t>;
 // Writes the decompressed content of `extents` (the runs of a compressed
 // file that have a location, in order) to `output` at its current position,
 // never more than `dataSize` bytes in all. Each extent is decompressed on its
-// own; the decompressed bytes are written when their first byte is not 0,
-// else the raw bytes read. Extents longer than kCompressedSliceSectors are
-// handled in slices of that length, each on its own. Sectors beyond the
-// volume's end (when its sectorCount is known) are not read. Returns the
-// bytes written. A volume with 0 sectors per cluster writes nothing.
-// `handle` is the source for a Simple volume (it is moved); other layouts
-// read their members themselves and may pass null.
+// own and the bytes it produced are written; when it produced none, the raw
+// bytes read are written instead. Extents longer than kCompressedSliceSectors
+// are handled in slices of that length (a whole number of units), each on
+// its own. Sectors beyond the volume's end (when its sectorCount is known)
+// are not read. Returns the bytes written; stops early when a write falls
+// short. A volume with 0 sectors per cluster writes nothing. `handle` is the
+// source for a Simple volume (its position moves); other layouts read their
+// members themselves and may pass null.
 constexpr uint64_t kCompressedSliceSectors = 8192;  // 4 MiB, a whole number of units
 uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
                              const std::vector<SectorExtent>& extents, uint64_t dataSize,
