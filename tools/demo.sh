@@ -20,3 +20,7 @@ echo "== 演示磁盘 (demo disk): $demo"
 echo
 echo "== FAT32 分区 Partition0: 已删除的文件和文件夹 (deleted files and folders)"
 "$brevid" tree "$demo" Partition0 --deleted
+
+echo
+echo "== NTFS 分区 Partition1: 已删除的文件和文件夹 (deleted files and folders)"
+"$brevid" tree "$demo" Partition1 --deleted

@@ -7,6 +7,7 @@
 #include "fs/fat_volume.h"
 #include "fs/volume_trees.h"
 #include "scan/fat_directory_scan.h"
+#include "scan/mft_scan.h"
 #include "platform/codepage.h"
 
 namespace brevid::cli {
@@ -21,8 +22,9 @@ extern "C" void RequestStop(int) {
 }  // namespace
 
 bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error) {
-  if (!IsFat16Type(volume.fsType) && !IsFat32Type(volume.fsType)) {
-    *error = "不能展开分区 " + AnsiToUtf8(volume.name) + ": 只支持 FAT16 和 FAT32";
+  bool fat = IsFat16Type(volume.fsType) || IsFat32Type(volume.fsType);
+  if (!fat && !IsNtfsType(volume.fsType)) {
+    error->assign("不能展开分区 ").append(AnsiToUtf8(volume.name)).append(": 只支持 FAT16、FAT32 和 NTFS");
     return false;
   }
   ReleaseTrees(volume);
@@ -32,8 +34,13 @@ bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::stri
   g_running = &progress;
   auto previous = std::signal(SIGINT, RequestStop);
   std::thread worker([&] {
-    if (formatScan) ScanFatDirectorySectors(disk, volume, progress);
-    if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress);
+    if (!fat) {
+      // NTFS volumes are always read record by record, for expand and format recovery alike.
+      ScanMft(disk, volume, progress);
+    } else {
+      if (formatScan) ScanFatDirectorySectors(disk, volume, progress);
+      if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress);
+    }
     progress.Send(kProgressClose);
   });
   worker.join();

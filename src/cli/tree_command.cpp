@@ -1,4 +1,6 @@
 // brevid tree SOURCE VOLUME: the file pane's view of a volume's tree.
+#include <optional>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
@@ -20,67 +22,86 @@ struct TreeOptions {
   bool format = false;
 };
 
+// One line of the listing, as the file pane's right list shows an entry.
 struct Row {
   std::string path;  // UTF-8, from the pseudo folder down
   int depth = 0;
-  const FileEntry* entry = nullptr;
   std::string name;  // UTF-8, as the text listing shows it
+  uint8_t kind = 0;
+  uint64_t size = 0;
+  std::string created, modified, accessed;
+  uint64_t number = 0;
+  std::optional<uint64_t> parentNumber;
 };
 
-void Collect(const FileEntry& folder, const std::string& path, int depth, std::vector<Row>& rows) {
-  for (const FileEntry& child : folder.children) {
+Row FatRow(const FileEntry& e, const std::string& path, int depth) {
+  std::string write = FatTimeText(e.writeDate, e.writeTime);
+  Row r{path, depth, AnsiToUtf8(e.name), e.Kind(), e.size, FatTimeText(e.createDate, e.createTime),
+        write, write, e.firstCluster, std::nullopt};
+  if (e.parent) r.parentNumber = e.parent->firstCluster;
+  return r;
+}
+
+Row NtfsRow(const NtfsEntry& e, const std::string& path, int depth) {
+  return Row{path, depth, AnsiToUtf8(e.name), e.Kind(), e.size, NtfsTimeText(e.createTime),
+             NtfsTimeText(e.modifyTime), NtfsTimeText(e.accessTime), e.recordNumber, e.parentNumber};
+}
+
+template <class Entry, class MakeRow>
+void Collect(const Entry& folder, const std::string& path, int depth, std::vector<Row>& rows, MakeRow make) {
+  for (const Entry& child : folder.children) {
     std::string childPath = path + "/" + AnsiToUtf8(child.name);
-    rows.push_back({childPath, depth, &child, AnsiToUtf8(child.name)});
-    if (child.IsFolder()) Collect(child, childPath, depth + 1, rows);
+    rows.push_back(make(child, childPath, depth));
+    if (child.IsFolder()) Collect(child, childPath, depth + 1, rows, make);
   }
 }
 
-std::vector<Row> Rows(const VolumeTrees& trees) {
+std::vector<Row> Rows(const VolumeInfo& volume) {
+  const VolumeTrees& trees = *volume.trees;
   std::vector<Row> rows;
-  for (const FileEntry* top : {&trees.fatRoot, &trees.fatScattered}) {
-    std::string path = AnsiToUtf8(top->name);
-    rows.push_back({path, 0, top, path});
-    Collect(*top, path, 1, rows);
+  if (IsNtfsType(volume.fsType)) {
+    for (const NtfsEntry* top : {&trees.ntfsRoot, &trees.ntfsScattered}) {
+      std::string path = AnsiToUtf8(top->name);
+      rows.push_back(NtfsRow(*top, path, 0));
+      rows.back().parentNumber.reset();
+      Collect(*top, path, 1, rows, NtfsRow);
+    }
+  } else {
+    for (const FileEntry* top : {&trees.fatRoot, &trees.fatScattered}) {
+      std::string path = AnsiToUtf8(top->name);
+      rows.push_back(FatRow(*top, path, 0));
+      Collect(*top, path, 1, rows, FatRow);
+    }
   }
   return rows;
 }
 
-std::string ParentNumber(const FileEntry& e) {
-  return e.parent ? Format("%u", e.parent->firstCluster) : "";
-}
+std::string Number(const std::optional<uint64_t>& n) { return n ? std::to_string(*n) : ""; }
 
 void PrintText(const std::vector<Row>& rows) {
   TextTable table;
   table.AddRow({"名称", "状态", "大小", "创建时间", "修改时间", "文件读取时间", "文件号", "文件父号"});
-  for (const Row& row : rows) {
-    const FileEntry& e = *row.entry;
-    std::string write = FatTimeText(e.writeDate, e.writeTime);
-    table.AddRow({std::string(2 * row.depth, ' ') + row.name, AnsiToUtf8(KindStatusText(e.Kind())),
-                  Format("%u", e.size), FatTimeText(e.createDate, e.createTime), write, write,
-                  Format("%u", e.firstCluster), ParentNumber(e)});
-  }
+  for (const Row& r : rows)
+    table.AddRow({std::string(2 * r.depth, ' ') + r.name, AnsiToUtf8(KindStatusText(r.kind)),
+                  std::to_string(r.size), r.created, r.modified, r.accessed, std::to_string(r.number),
+                  Number(r.parentNumber)});
   table.Print(stdout);
 }
 
 void PrintJson(const DiskInfo& disk, const VolumeInfo& volume, const std::vector<Row>& rows) {
   nlohmann::json entries = nlohmann::json::array();
-  for (const Row& row : rows) {
-    const FileEntry& e = *row.entry;
-    std::string write = FatTimeText(e.writeDate, e.writeTime);
-    entries.push_back({{"path", row.path},
-                       {"name", AnsiToUtf8(e.name)},
-                       {"kind", e.Kind()},
-                       {"status", AnsiToUtf8(KindStatusText(e.Kind()))},
-                       {"size", e.size},
-                       {"created", FatTimeText(e.createDate, e.createTime)},
-                       {"modified", write},
-                       {"accessed", write},
-                       {"number", e.firstCluster},
-                       {"parentNumber", e.parent ? nlohmann::json(e.parent->firstCluster) : nlohmann::json()}});
-  }
-  nlohmann::json out = {{"disk", AnsiToUtf8(disk.Key())},
-                        {"volume", AnsiToUtf8(volume.name)},
-                        {"entries", entries}};
+  for (const Row& r : rows)
+    entries.push_back({{"path", r.path},
+                       {"name", r.name},
+                       {"kind", r.kind},
+                       {"status", AnsiToUtf8(KindStatusText(r.kind))},
+                       {"size", r.size},
+                       {"created", r.created},
+                       {"modified", r.modified},
+                       {"accessed", r.accessed},
+                       {"number", r.number},
+                       {"parentNumber", r.parentNumber ? nlohmann::json(*r.parentNumber) : nlohmann::json()}});
+  nlohmann::json out = {{"disk", AnsiToUtf8(disk.Key())}, {"volume", AnsiToUtf8(volume.name)}, {"entries", entries}};
   std::printf("%s\n", out.dump(2).c_str());
 }
 
@@ -104,9 +125,9 @@ Command AddTreeCommand(CLI::App& app) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;
             }
-            std::vector<Row> rows = Rows(*volume->trees);
+            std::vector<Row> rows = Rows(*volume);
             if (options->deletedOnly) {
-              std::erase_if(rows, [](const Row& r) { return !IsDeletedKind(r.entry->Kind()); });
+              std::erase_if(rows, [](const Row& r) { return !IsDeletedKind(r.kind); });
               for (Row& r : rows) {
                 r.depth = 0;
                 r.name = r.path;

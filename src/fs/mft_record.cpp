@@ -282,7 +282,8 @@ void TakeIndexRoot(Bytes attr, MftRecordInfo& info) {
 
 void FollowListedRecord(uint32_t listed, MftRecordInfo& info, ParseState& state) {
   const MftRecordFetcher& fetcher = *state.fetcher;
-  if (!fetcher.readRecord || state.followed.size() >= kMaxListedRecords) return;
+  // `followed` also holds the record the parse started from.
+  if (!fetcher.readRecord || state.followed.size() > kMaxListedRecords) return;
   if (!state.followed.insert(listed).second) return;
   std::vector<uint8_t> record(kMftRecordSize, 0);
   if (!fetcher.readRecord(listed, record)) return;

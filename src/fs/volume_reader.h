@@ -34,6 +34,10 @@ class VolumeReader {
 
   const VolumeInfo& volume() const { return volume_; }
 
+  // The open disk handle of a Simple volume (null for other layouts), for
+  // readers that take one. Every read seeks, so sharing it is safe.
+  SourceHandle* handle() { return volume_.layout == VolumeLayout::Simple ? &handle_ : nullptr; }
+
  private:
   const DiskInfo& disk_;
   const VolumeInfo& volume_;

@@ -51,10 +51,10 @@ void StartFatTree(VolumeTrees& trees, uint32_t rootCluster) {
   trees.fatDeletedIndex.emplace(0, &trees.fatScattered);
 }
 
-void StartNtfsTree(VolumeTrees& trees) {
+void StartNtfsTree(VolumeTrees& trees, bool withExtended) {
   trees.ntfsIndex[5] = &trees.ntfsRoot;
   trees.ntfsIndex[2] = &trees.ntfsScattered;
-  trees.ntfsIndex[1] = &trees.ntfsExtended;
+  if (withExtended) trees.ntfsIndex[1] = &trees.ntfsExtended;
 }
 
 FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node, FatPlacement placement) {

@@ -52,8 +52,9 @@ void ReleaseTrees(VolumeInfo& volume);
 // normal, "零散目录" indexed as deleted.
 void StartFatTree(VolumeTrees& trees, uint32_t rootCluster);
 
-// Sets up the three NTFS pseudo folders in ntfsIndex under 5, 2 and 1.
-void StartNtfsTree(VolumeTrees& trees);
+// Enters the NTFS pseudo folders in ntfsIndex: "根目录" under 5, "零散目录"
+// under 2 and, when `withExtended`, "扩展目录" under 1.
+void StartNtfsTree(VolumeTrees& trees, bool withExtended = true);
 
 // Where a FAT child goes in its parent's list and which first-cluster index
 // it enters.

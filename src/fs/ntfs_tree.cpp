@@ -1,0 +1,251 @@
+#include "fs/ntfs_tree.h"
+
+#include <vector>
+
+#include "common/sector_range.h"
+#include "common/text.h"
+#include "fs/volume_reader.h"
+
+namespace brevid {
+namespace {
+
+// A path of 32767 UTF-16 units cannot nest deeper than about 16000 levels;
+// a chain of parent records deeper than this is damage or a loop.
+constexpr int kMaxParentDepth = 256;
+
+NtfsEntry* FolderInIndex(VolumeTrees& trees, uint32_t number, bool* present) {
+  auto it = trees.ntfsIndex.find(number);
+  *present = it != trees.ntfsIndex.end();
+  return *present && it->second->IsFolder() ? it->second : nullptr;
+}
+
+NtfsEntry* FirstSpare(VolumeTrees& trees, uint32_t number) {
+  auto it = trees.ntfsSpareIndex.find(number);
+  return it == trees.ntfsSpareIndex.end() ? nullptr : it->second;
+}
+
+void PlaceUnderPlaceholder(VolumeTrees& trees, uint32_t number, NtfsEntry node) {
+  NtfsEntry& placeholder = MakePlaceholder(trees, number);
+  InsertNtfsChild(trees, placeholder, std::move(node), /*append=*/true, /*spare=*/true);
+}
+
+}  // namespace
+
+NtfsEntry NtfsEntryFromRecord(const MftRecordInfo& info) {
+  NtfsEntry e;
+  e.SetKind(info.kind);
+  e.recordNumber = info.recordNumber;
+  e.parentNumber = static_cast<uint32_t>(ParentReference(info));
+  e.size = info.size;
+  e.createTime = info.createTime;
+  e.modifyTime = info.modifyTime;
+  e.accessTime = info.accessTime;
+  e.name = info.name;
+  return e;
+}
+
+NtfsEntry& MakePlaceholder(VolumeTrees& trees, uint32_t number) {
+  NtfsEntry p;
+  p.SetKind(kDeletedFolder);
+  p.name = Format("$$$Folder%u", number);
+  p.recordNumber = number;
+  p.parentNumber = static_cast<uint32_t>(trees.ntfsScattered.recordNumber);
+  return *InsertNtfsChild(trees, trees.ntfsScattered, std::move(p), /*append=*/true, /*spare=*/true);
+}
+
+void PlaceNtfsEntry(VolumeTrees& trees, const VolumeInfo& volume, NtfsEntry node, SourceHandle* handle,
+                    std::set<uint32_t>& visited, UnknownParent unknown) {
+  uint32_t p = node.parentNumber;
+  bool inIndex = false;
+  if (NtfsEntry* folder = FolderInIndex(trees, p, &inIndex)) {
+    InsertNtfsChild(trees, *folder, std::move(node));
+    return;
+  }
+  if (inIndex) {  // the parent's number now holds a file: the record was reused
+    if (NtfsEntry* spare = FirstSpare(trees, p))
+      InsertNtfsChild(trees, *spare, std::move(node), false, true);
+    else
+      PlaceUnderPlaceholder(trees, p, std::move(node));
+    return;
+  }
+  if (NtfsEntry* spare = FirstSpare(trees, p)) {
+    InsertNtfsChild(trees, *spare, std::move(node), false, true);
+    return;
+  }
+  if (unknown == UnknownParent::kRoot) {
+    InsertNtfsChild(trees, trees.ntfsRoot, std::move(node));
+    return;
+  }
+  ResolveParentChain(handle, std::move(node), trees, visited, volume);
+}
+
+bool ResolveParentChain(SourceHandle* handle, NtfsEntry node, VolumeTrees& trees,
+                        std::set<uint32_t>& visited, const VolumeInfo& volume, int depth) {
+  uint32_t p = node.parentNumber;
+  // A parent already read on the way up and still unplaced closes a loop.
+  if (depth >= kMaxParentDepth || (depth > 0 && visited.count(p))) {
+    PlaceUnderPlaceholder(trees, p, std::move(node));
+    return true;
+  }
+  MftRecordInfo info;
+  if (!ReadMftRecord(handle, p, info, volume, trees.mftRuns, 0) || info.recordNumber != p) return false;
+  NtfsEntry q = NtfsEntryFromRecord(info);
+  uint32_t g = q.parentNumber;
+
+  if (!q.IsFolder() || (q.recordNumber == node.recordNumber && (node.recordNumber >> 32) == 0)) {
+    PlaceUnderPlaceholder(trees, p, std::move(node));
+    return true;
+  }
+  bool gInIndex = false;
+  if (NtfsEntry* grand = FolderInIndex(trees, g, &gInIndex)) {
+    visited.insert(p);
+    NtfsEntry* placed = InsertNtfsChild(trees, *grand, std::move(q));
+    InsertNtfsChild(trees, *placed, std::move(node));
+    return true;
+  }
+  if (gInIndex) {
+    if (NtfsEntry* spare = FirstSpare(trees, g)) {
+      NtfsEntry* placed = InsertNtfsChild(trees, *spare, std::move(q), false, true);
+      InsertNtfsChild(trees, *placed, std::move(node), false, true);
+    } else {
+      NtfsEntry& placeholder = MakePlaceholder(trees, p);
+      NtfsEntry* placed = InsertNtfsChild(trees, placeholder, std::move(q), true, true);
+      InsertNtfsChild(trees, *placed, std::move(node), true, true);
+    }
+    return true;
+  }
+  visited.insert(p);
+  if (NtfsEntry* spare = FirstSpare(trees, g)) {
+    NtfsEntry* placed = InsertNtfsChild(trees, *spare, std::move(q), false, true);
+    InsertNtfsChild(trees, *placed, std::move(node), false, true);
+    return true;
+  }
+  if (g == 0) {
+    PlaceUnderPlaceholder(trees, p, std::move(node));
+    return true;
+  }
+  ResolveParentChain(handle, std::move(q), trees, visited, volume, depth + 1);
+  bool pInIndex = false;
+  if (NtfsEntry* folder = FolderInIndex(trees, p, &pInIndex)) {
+    InsertNtfsChild(trees, *folder, std::move(node));
+  } else if (NtfsEntry* spare = FirstSpare(trees, p)) {
+    InsertNtfsChild(trees, *spare, std::move(node), false, true);
+  }
+  return true;
+}
+
+namespace {
+
+bool Contains(const NtfsEntry& tree, const NtfsEntry* node) {
+  for (const NtfsEntry& child : tree.children)
+    if (&child == node || Contains(child, node)) return true;
+  return false;
+}
+
+// Second pass of the deep-scan path: each node under the root that belongs
+// elsewhere moves to its parent. Nodes are spliced from list to list, never
+// copied, so every index entry stays valid without repair.
+void MoveRootChildrenToTheirParents(VolumeTrees& trees) {
+  for (auto it = trees.ntfsRoot.children.begin(); it != trees.ntfsRoot.children.end();) {
+    NtfsEntry& child = *it;
+    auto next = std::next(it);
+    uint32_t p = child.parentNumber;
+    if (p == 5) {
+      it = next;
+      continue;
+    }
+    bool inIndex = false;
+    NtfsEntry* parent = FolderInIndex(trees, p, &inIndex);
+    if (!parent && inIndex) {
+      auto [lo, hi] = trees.ntfsSpareIndex.equal_range(p);
+      for (auto s = lo; s != hi && !parent; ++s)
+        if (s->second->Kind() == kNormalFolder) parent = s->second;
+    }
+    // A parent inside the node's own subtree would take the node out of the
+    // tree altogether (a loop of parent records): a placeholder stands in.
+    bool placeholder = !parent || parent == &child || Contains(child, parent);
+    if (placeholder) {
+      NtfsEntry p0;
+      p0.SetKind(kDeletedFolder);
+      p0.name = Format("$$$Folder%u", p);
+      p0.recordNumber = p;
+      p0.parentNumber = static_cast<uint32_t>(trees.ntfsScattered.recordNumber);
+      parent = InsertNtfsChild(trees, trees.ntfsScattered, std::move(p0), /*append=*/true);
+    }
+    bool front = !placeholder && child.IsFolder();
+    parent->children.splice(front ? parent->children.begin() : parent->children.end(),
+                            trees.ntfsRoot.children, it);
+    it = next;
+  }
+}
+
+}  // namespace
+
+bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& volume) {
+  constexpr uint64_t kBufferSectors = 61441;
+  constexpr uint64_t kWindow = 61440;
+  VolumeTrees& trees = TreesOf(volume);
+  uint64_t end = volume.start + volume.sectorCount;
+  std::vector<std::pair<uint64_t, uint32_t>> runs;
+  uint64_t total = 0;
+  for (const auto& [start, length] : disk.mftRecordRuns)
+    if (start > volume.start && start < end) {
+      runs.emplace_back(start, length);
+      total += length;
+    }
+  StartNtfsTree(trees);
+  progress.Send(kProgressSetRange, total, 0);
+  VolumeReader reader(disk, volume);
+  if (!reader.Open()) return false;
+
+  uint32_t sectorSize = volume.sectorSize ? volume.sectorSize : 512;
+  std::vector<uint8_t> buffer(kBufferSectors * sectorSize);
+  std::set<uint32_t> visited;
+  uint64_t position = 0;
+  uint64_t diskOffset = volume.layout == VolumeLayout::Simple ? 0 : volume.start;
+  for (const auto& [runStart, length] : runs) {
+    uint64_t windowStart = 0;
+    for (uint64_t o = 0; o < length; o += 2) {
+      if (o == 0 || o - windowStart >= kWindow) {
+        if (progress.StopRequested()) return false;
+        windowStart = o;
+        reader.ReadInto(SectorToByte(runStart + o - diskOffset, sectorSize), buffer);
+      }
+      position += 2;
+      progress.Send(kProgressSetPos, position, 0);
+      // The record test fixes up its copy; the parse gets the bytes as stored.
+      std::span<uint8_t> stored(buffer.data() + (o - windowStart) * sectorSize, kMftRecordSize);
+      std::vector<uint8_t> raw(stored.begin(), stored.end()), tested = raw;
+      if (!CheckMftRecord(tested)) continue;
+      uint32_t number = LoadLe32(tested, 0x2C);
+      if (number <= 26) continue;
+      uint64_t sector = runStart + o;
+      if (!trees.recordFirstSector.emplace(number, sector).second) trees.recordSectors.emplace(number, sector);
+
+      MftRecordInfo info;
+      if (!ParseMftRecord(raw, number, info, 0, nullptr)) continue;
+      info.recordNumber = number;
+      if (info.kind == kKindNone) continue;
+      if (!info.runs.empty() && info.runs.begin()->second.startCluster != 0) {
+        uint64_t first = uint64_t{info.runs.begin()->second.startCluster} * volume.sectorsPerCluster + volume.start;
+        disk.extraFound.children.erase(first);
+      }
+      NtfsEntry node = NtfsEntryFromRecord(info);
+      uint32_t parent = node.parentNumber;
+      if (number == 5) {
+        trees.ntfsRoot.SetKind(node.Kind());
+        trees.ntfsRoot.size = node.size;
+        trees.ntfsRoot.createTime = node.createTime;
+        trees.ntfsRoot.modifyTime = node.modifyTime;
+        trees.ntfsRoot.accessTime = node.accessTime;
+        continue;
+      }
+      if (parent == 0 || (parent == 5 && number <= 11)) continue;
+      PlaceNtfsEntry(trees, volume, std::move(node), nullptr, visited, UnknownParent::kRoot);
+    }
+  }
+  MoveRootChildrenToTheirParents(trees);
+  return true;
+}
+
+}  // namespace brevid

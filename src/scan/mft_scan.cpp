@@ -1,0 +1,145 @@
+#include "scan/mft_scan.h"
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "common/sector_range.h"
+#include "fs/mft_record.h"
+#include "fs/ntfs_tree.h"
+#include "fs/volume_reader.h"
+#include "partition/boot_probes.h"
+
+namespace brevid {
+namespace {
+
+constexpr uint64_t kBlockSectors = 20480;  // 10 MiB
+constexpr size_t kRecordNumber = 0x2C;
+constexpr size_t kUpdateSequenceOffset = 0x04;
+
+// Takes the MFT's place and the cluster size from a boot sector; false when
+// `sector` is not one.
+bool TakeBootSector(Bytes sector, VolumeInfo& volume, uint32_t sectorSize) {
+  if (!IsNtfsBoot(sector)) return false;
+  volume.sectorSize = sectorSize;
+  volume.sectorsPerCluster = Load8(sector, boot::kSectorsPerCluster);
+  volume.mftStart = volume.start + uint64_t{volume.sectorsPerCluster} * LoadLe64(sector, boot::kNtfsMftCluster);
+  volume.indexRecordClusters = LoadLe32(sector, boot::kNtfsIndexClusters);
+  return true;
+}
+
+void LocateMft(VolumeReader& reader, VolumeInfo& volume) {
+  std::vector<uint8_t> first = reader.Read(SectorToByte(volume.start), 512);
+  if (TakeBootSector(first, volume, 512)) return;
+  if (volume.sectorCount > 0) {
+    std::vector<uint8_t> last = reader.Read(SectorToByte(volume.start + volume.sectorCount - 1), 512);
+    if (TakeBootSector(last, volume, LoadLe16(last, boot::kBytesPerSector))) return;
+  }
+  volume.sectorSize = 512;
+}
+
+bool HasRecordRunsInside(const DiskInfo& disk, const VolumeInfo& volume) {
+  auto it = disk.mftRecordRuns.lower_bound(volume.start);
+  return it != disk.mftRecordRuns.end() && it->first < volume.start + volume.sectorCount;
+}
+
+// $MFT stopped short of its records: the clusters right behind its only run
+// that still hold records are taken as a second run.
+void ExtendSingleRun(VolumeReader& reader, VolumeInfo& volume, DataRunMap& runs, ProgressRecord& progress) {
+  if (runs.size() != 1) return;
+  progress.Send(kProgressStep);
+  const DataRun& only = runs.begin()->second;
+  uint64_t spc = std::max<uint32_t>(volume.sectorsPerCluster, 1);
+  uint64_t next = uint64_t{only.startCluster} + only.length;
+  uint64_t end = volume.start + volume.sectorCount;
+  uint32_t count = 0;
+  for (;; ++count) {
+    uint64_t sector = volume.start + spc * (next + count);
+    if (sector + 2 > end || next + count > 0xFFFFFFFF) break;
+    std::vector<uint8_t> record = reader.Read(SectorToByte(sector), kMftRecordSize);
+    if (!CheckMftRecord(record)) break;
+  }
+  if (count > 0) runs[1] = DataRun{1, static_cast<uint32_t>(next), count};
+}
+
+}  // namespace
+
+int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
+  VolumeReader reader(disk, volume);
+  if (!reader.Open()) return 0;
+  LocateMft(reader, volume);
+  if (HasRecordRunsInside(disk, volume)) {
+    BuildTreeFromMftHits(progress, disk, volume);
+    return 1;
+  }
+
+  VolumeTrees& trees = TreesOf(volume);
+  {
+    std::vector<uint8_t> record0 = reader.Read(SectorToByte(volume.mftStart), kMftRecordSize);
+    MftRecordInfo mft;
+    if (ParseMftRecord(record0, 0, mft, 0, nullptr)) trees.mftRuns = mft.runs;
+  }
+  if (trees.mftRuns.empty() && volume.mftStart == 0) return 0;
+  ExtendSingleRun(reader, volume, trees.mftRuns, progress);
+
+  StartNtfsTree(trees, /*withExtended=*/false);
+  uint64_t spc = std::max<uint32_t>(volume.sectorsPerCluster, 1);
+  uint64_t totalClusters = 0;
+  for (const auto& [index, run] : trees.mftRuns) totalClusters += run.length;
+  progress.Send(kProgressSetRange, spc * totalClusters / 2, 1);
+
+  // Attribute lists name records found through $MFT's runs, and clusters
+  // that must lie inside the volume.
+  uint64_t volumeEnd = volume.start + volume.sectorCount;
+  MftRecordFetcher fetcher;
+  fetcher.clusterBytes = static_cast<uint32_t>(spc * 512);
+  fetcher.readRecord = [&](uint32_t n, std::span<uint8_t> record) {
+    uint64_t sector = 0;
+    if (!LocateMftRecord(n, volume, trees.mftRuns, &sector)) return false;
+    reader.ReadInto(SectorToByte(sector), record);
+    return true;
+  };
+  fetcher.readClusters = [&](uint32_t cluster, uint32_t count, std::span<uint8_t> buffer) {
+    uint64_t sector = volume.start + spc * cluster;
+    if (sector + spc * count > volumeEnd) return false;
+    reader.ReadInto(SectorToByte(sector), buffer);
+    return true;
+  };
+  std::set<uint32_t> visited;
+  std::vector<uint8_t> block(kBlockSectors * 512);
+  uint64_t slotsBefore = 0;
+  for (const auto& [index, run] : trees.mftRuns) {
+    uint64_t runStart = volume.start + spc * run.startCluster;
+    uint64_t runSectors = spc * run.length;
+    // Runs are read only where they lie inside the volume: a damaged run list
+    // cannot send the scan across the rest of the disk.
+    uint64_t readable = run.startCluster == 0 || runStart >= volumeEnd
+                            ? 0
+                            : std::min(runSectors, volumeEnd - runStart);
+    for (uint64_t o = 0; o + 2 <= readable; o += kBlockSectors) {
+      reader.ReadInto(SectorToByte(runStart + o), block);
+      for (uint64_t s = 0; s < kBlockSectors && o + s + 2 <= readable; s += 2) {
+        progress.Post(kProgressStep);
+        if (progress.StopRequested()) return 0;
+        std::span<uint8_t> stored(block.data() + s * 512, kMftRecordSize);
+        std::vector<uint8_t> tested(stored.begin(), stored.end());
+        if (!CheckMftRecord(tested)) continue;
+        uint32_t number = Load8(tested, kUpdateSequenceOffset) == 0x2A
+                              ? static_cast<uint32_t>((o + s) / 2 + slotsBefore)
+                              : LoadLe32(tested, kRecordNumber);
+        std::vector<uint8_t> raw(stored.begin(), stored.end());
+        MftRecordInfo info;
+        if (!ParseMftRecord(raw, number, info, 0, &fetcher)) continue;
+        info.recordNumber = number;
+        if (info.kind == kKindNone) continue;
+        NtfsEntry node = NtfsEntryFromRecord(info);
+        if (node.parentNumber == 0 || (node.parentNumber == 5 && number < 12)) continue;
+        PlaceNtfsEntry(trees, volume, std::move(node), reader.handle(), visited);
+      }
+    }
+    slotsBefore += runSectors / 2;
+  }
+  return 1;
+}
+
+}  // namespace brevid
