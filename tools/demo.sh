@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job on the bundled demo disk: made on first run by our fixture
-# generator from real tools, then listed with its volumes.
+# The main job on the bundled demo disk (made on first run by our fixture
+# generator from real tools): list its volumes, expand them, and recover
+# their deleted files into ./recovered.
 # Usage: tools/demo.sh BUILD_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,3 +25,11 @@ echo "== FAT32 分区 Partition0: 已删除的文件和文件夹 (deleted files 
 echo
 echo "== NTFS 分区 Partition1: 已删除的文件和文件夹 (deleted files and folders)"
 "$brevid" tree "$demo" Partition1 --deleted
+
+out="${BREVID_RECOVERED:-$PWD/recovered}"
+echo
+echo "== 恢复已删除的文件到 (recovering deleted files into) $out"
+rm -rf "$out"
+"$brevid" save "$demo" Partition0 --to "$out/Partition0" --no-normal
+"$brevid" save "$demo" Partition1 --to "$out/Partition1" --no-normal
+(cd "$out" && find . -type f -printf '%s\t%p\n' | sort -k2)

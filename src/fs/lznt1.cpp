@@ -11,8 +11,8 @@ namespace {
 
 // Chunk header (little-endian u16).
 constexpr size_t kChunkHeaderBytes = 2;
-constexpr uint16_t kChunkLengthMask = 0x0FFF;  // bits 0-11: chunk bytes - 3
-constexpr uint16_t kChunkCompressed = 0x8000;  // bit 15
+constexpr uint16_t kChunkLengthMask = 0x0FFF;        // bits 0-11: chunk bytes - 3
+constexpr uint16_t kChunkCompressed = 0x8000;        // bit 15
 constexpr uint16_t kFullUncompressedChunk = 0x3FFF;  // signature 3, 4098 bytes
 constexpr size_t kTokenBytes = 2;
 constexpr size_t kMinMatch = 3;
@@ -65,9 +65,13 @@ size_t DecompressLznt1(std::span<const uint8_t> input, std::span<uint8_t> output
   // Each pass consumes at least one input byte or ends, so the walk ends.
   while (op < output.size() && input.size() - ip >= kChunkHeaderBytes) {
     uint16_t header = LoadLe16(input, ip);
-    bool compressed = (header & kChunkCompressed) != 0;
-    bool rawUnit = !compressed && op % kLznt1UnitBytes == 0 &&
-                   !(header == kFullUncompressedChunk && input.size() - ip < kLznt1UnitBytes);
+    const bool unitStart = op % kLznt1UnitBytes == 0;
+    const bool wholeUnitLeft = input.size() - ip >= kLznt1UnitBytes;
+    // A compressed unit saves at least a cluster and ends its extent, so a
+    // whole unit of input at a unit start can only be a unit stored raw.
+    bool compressed = (header & kChunkCompressed) != 0 && !(unitStart && wholeUnitLeft);
+    bool rawUnit =
+        !compressed && unitStart && !(header == kFullUncompressedChunk && !wholeUnitLeft);
     if (!compressed && !rawUnit) {
       if (header == 0) break;
       size_t length = (header & kChunkLengthMask) + 1;
@@ -112,9 +116,10 @@ uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
                              const VolumeInfo& volume) {
   const uint64_t sectorsPerCluster = static_cast<uint8_t>(volume.sectorsPerCluster);
   if (sectorsPerCluster == 0) return 0;
-  const uint64_t volumeEnd = volume.sectorCount != 0 && volume.start + volume.sectorCount > volume.start
-                                 ? volume.start + volume.sectorCount
-                                 : UINT64_MAX;
+  const uint64_t volumeEnd =
+      volume.sectorCount != 0 && volume.start + volume.sectorCount > volume.start
+          ? volume.start + volume.sectorCount
+          : UINT64_MAX;
   uint64_t written = 0;
   std::vector<uint8_t> raw;
   std::vector<uint8_t> unpacked;

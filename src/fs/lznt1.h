@@ -25,16 +25,18 @@ constexpr size_t kLznt1UnitBytes = 0x10000;
 // produced (never more than output.size()). Output beyond that count is left
 // as it was. The stream is a sequence of chunks, each with a 16-bit header
 // (bits 0-11 chunk length - 3, bit 15 compressed):
-// - at a unit start (output position a multiple of kLznt1UnitBytes) a header
-//   without bit 15 means the unit is stored raw: kLznt1UnitBytes bytes are
-//   copied from the chunk's start (fewer when input or output ends first,
-//   which then ends the stream). The exception is the header of a full
-//   uncompressed chunk (0x3FFF) with less than a unit of input left: a raw
-//   unit could not fit there, so it is the first chunk of a compressed unit;
+// - at a unit start (output position a multiple of kLznt1UnitBytes) with a
+//   whole unit of input left, the unit is stored raw: a compressed unit
+//   saves at least a cluster and is the last thing in its extent;
+// - at a unit start with less input left, a header without bit 15 also
+//   means a unit stored raw (the last, short unit of a file), except the
+//   header of a full uncompressed chunk (0x3FFF), which starts a compressed
+//   unit. A raw unit is copied from the chunk's start, kLznt1UnitBytes bytes
+//   or fewer when input or output ends first (which then ends the stream);
 // - elsewhere a header without bit 15 is an uncompressed chunk, and a header
 //   of 0 ends the stream;
 // - a back-reference at a chunk's first output position also marks a raw
-//   unit and is handled as above;
+//   unit and is copied as above;
 // - every chunk occupies kLznt1ChunkBytes of output, short ones padded with
 //   zeros;
 // - a back-reference before the chunk's start, or a chunk or copy that would
@@ -46,7 +48,8 @@ size_t DecompressLznt1(std::span<const uint8_t> input, std::span<uint8_t> output
 using SectorExtent = std::pair<uint64_t, uint64_t>;
 
 // Writes the decompressed content of `extents` (the runs of a compressed
-// file that have a location, in order) to `output` at its current position,
+// file that have a location, in order; each starting on a compression unit)
+// to `output` at its current position,
 // never more than `dataSize` bytes in all. Each extent is decompressed on its
 // own and the bytes it produced are written; when it produced none, the raw
 // bytes read are written instead. Extents longer than kCompressedSliceSectors

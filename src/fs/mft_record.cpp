@@ -35,11 +35,11 @@ constexpr size_t kAttrLength = 0x04;
 constexpr size_t kAttrNonResident = 0x08;
 constexpr size_t kAttrNameLength = 0x09;
 constexpr size_t kAttrFlags = 0x0C;
-constexpr size_t kAttrValueLength = 0x10;  // resident
-constexpr size_t kAttrValueOffset = 0x14;  // resident
-constexpr size_t kAttrLowestVcn = 0x10;    // non-resident
-constexpr size_t kAttrMappingPairs = 0x20; // non-resident
-constexpr size_t kAttrRealSize = 0x30;     // non-resident
+constexpr size_t kAttrValueLength = 0x10;   // resident
+constexpr size_t kAttrValueOffset = 0x14;   // resident
+constexpr size_t kAttrLowestVcn = 0x10;     // non-resident
+constexpr size_t kAttrMappingPairs = 0x20;  // non-resident
+constexpr size_t kAttrRealSize = 0x30;      // non-resident
 constexpr uint32_t kAttrMinNonResident = 24;
 constexpr uint32_t kEndMarker = 0xFFFFFFFF;
 
@@ -113,7 +113,9 @@ std::string ConvertName(Bytes bytes, size_t at, size_t units) {
   return text;
 }
 
-uint32_t NextRunIndex(const DataRunMap& runs) { return runs.empty() ? 0 : runs.rbegin()->first + 1; }
+uint32_t NextRunIndex(const DataRunMap& runs) {
+  return runs.empty() ? 0 : runs.rbegin()->first + 1;
+}
 
 uint32_t LoadUnsigned(Bytes b, size_t at, size_t size) {
   uint32_t v = 0;
@@ -310,7 +312,8 @@ void WalkListEntries(Bytes entries, uint32_t number, MftRecordInfo& info, ParseS
 
 void FollowAttributeList(Bytes attr, uint32_t number, MftRecordInfo& info, ParseState& state) {
   if (Load8(attr, kAttrNonResident) == 0) {
-    if (std::optional<Bytes> value = ResidentValue(attr)) WalkListEntries(*value, number, info, state);
+    if (std::optional<Bytes> value = ResidentValue(attr))
+      WalkListEntries(*value, number, info, state);
     return;
   }
   const MftRecordFetcher& fetcher = *state.fetcher;
@@ -321,7 +324,8 @@ void FollowAttributeList(Bytes attr, uint32_t number, MftRecordInfo& info, Parse
     if (run.startCluster == 0) continue;
     size_t room = kMaxAttributeListBytes - state.listBytes;
     if (room < fetcher.clusterBytes) return;
-    uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(run.length, room / fetcher.clusterBytes));
+    uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(run.length, room / fetcher.clusterBytes));
     if (count == 0) continue;
     std::vector<uint8_t> buffer(static_cast<size_t>(count) * fetcher.clusterBytes, 0);
     state.listBytes += buffer.size();
@@ -350,8 +354,8 @@ void OrderPiecesByVcn(MftRecordInfo& info, std::vector<Piece>& pieces) {
   DataRunMap ordered;
   uint32_t next = start;
   for (const Piece& p : pieces) {
-    for (auto it = info.runs.lower_bound(p.firstIndex); it != info.runs.end() && it->first < p.endIndex;
-         ++it) {
+    for (auto it = info.runs.lower_bound(p.firstIndex);
+         it != info.runs.end() && it->first < p.endIndex; ++it) {
       ordered[next] = DataRun{next, it->second.startCluster, it->second.length};
       ++next;
     }
@@ -375,15 +379,9 @@ bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftR
     info.recordNumber = own;
   }
   // The flags of a listed record say nothing of the file's kind.
-  if (depth == 0) {
-    switch (LoadLe16(rec, kRecFlags)) {
-      case 0: info.kind = kDeletedFile; break;
-      case 1: info.kind = kNormalFile; break;
-      case 2: info.kind = kDeletedFolder; break;
-      case 3:
-      case 7: info.kind = kNormalFolder; break;
-      default: break;
-    }
+  if (uint8_t kind = KindFromRecordFlags(LoadLe16(rec, kRecFlags));
+      depth == 0 && kind != kKindNone) {
+    info.kind = kind;
   }
   std::vector<AttributeRef> attributes;
   ListAttributes(rec, attributes);
@@ -391,15 +389,24 @@ bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftR
     Bytes fromAttribute = rec.subspan(a.offset);
     Bytes attr = AttrBytes(fromAttribute);
     switch (a.type) {
-      case kTypeStandardInfo: TakeStandardInfo(attr, info); break;
-      case kTypeFileName: TakeFileName(attr, info, state); break;
+      case kTypeStandardInfo:
+        TakeStandardInfo(attr, info);
+        break;
+      case kTypeFileName:
+        TakeFileName(attr, info, state);
+        break;
       case kTypeData:
-      case kTypeIndexAllocation: DecodeDataPiece(fromAttribute, info, state); break;
-      case kTypeIndexRoot: TakeIndexRoot(attr, info); break;
+      case kTypeIndexAllocation:
+        DecodeDataPiece(fromAttribute, info, state);
+        break;
+      case kTypeIndexRoot:
+        TakeIndexRoot(attr, info);
+        break;
       case kTypeAttributeList:
         if (depth == 0 && state.fetcher != nullptr) FollowAttributeList(attr, number, info, state);
         break;
-      default: break;
+      default:
+        break;
     }
   }
   return true;
@@ -444,6 +451,22 @@ MftRecordFetcher MakeFetcher(SourceHandle* handle, const VolumeInfo& volume,
 }
 
 }  // namespace
+
+uint8_t KindFromRecordFlags(uint16_t flags) {
+  switch (flags) {
+    case 0:
+      return kDeletedFile;
+    case 1:
+      return kNormalFile;
+    case 2:
+      return kDeletedFolder;
+    case 3:
+    case 7:
+      return kNormalFolder;
+    default:
+      return kKindNone;
+  }
+}
 
 void ClearFromFileName(MftRecordInfo& info) {
   info.runs.clear();

@@ -80,7 +80,7 @@ struct MftRecordInfo {
   uint32_t extendedValue = 0;
   uint8_t nameLength = 0;  // UTF-16 units of the chosen file name
   uint8_t nameSpace = 0;
-  std::string name;  // CP936, at most 519 bytes
+  std::string name;        // CP936, at most 519 bytes
   uint8_t indexFlags = 0;  // 1 = the index root has sub-nodes
   uint16_t dataFlags = 0;  // attribute flags of the unnamed data attribute
   std::vector<IndexEntryInfo> indexEntries;
@@ -96,6 +96,10 @@ inline uint64_t ParentReference(const MftRecordInfo& info) {
 inline uint64_t FileNameCreateTime(const MftRecordInfo& info) {
   return LoadLe64(info.fileNameBlock, 0x08);
 }
+
+// The EntryKind for the record flags at 0x16: 0 deleted file, 1 file,
+// 2 deleted folder, 3 or 7 folder; kKindNone for any other value.
+uint8_t KindFromRecordFlags(uint16_t flags);
 
 // Clears the runs, the resident content, the file-name block and every field
 // after it, and the index entries: what a retry of another copy refills.
@@ -171,9 +175,9 @@ bool ReadMftRecordForEntry(SourceHandle* handle, uint32_t number, MftRecordInfo&
                            const VolumeInfo& volume, const NtfsEntry& entry, uint32_t nested);
 
 struct MftSummary {
-  std::string name;           // CP936, the last file name with a name
-  uint64_t totalClusters = 0; // of the data attributes' runs, named or not
-  uint32_t firstCluster = 0;  // first non-zero start cluster
+  std::string name;            // CP936, the last file name with a name
+  uint64_t totalClusters = 0;  // of the data attributes' runs, named or not
+  uint32_t firstCluster = 0;   // first non-zero start cluster
 };
 
 // A light look at a fixed-up record for the deep scan. False when the

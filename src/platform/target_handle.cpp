@@ -29,6 +29,7 @@ TargetHandle TargetHandle::Open(const std::string& ansiPath, Mode mode) {
   std::string path = AnsiToUtf8(ansiPath);
   int flags = O_WRONLY | O_CLOEXEC;
   if (mode == Mode::kCreateAlways) flags |= O_CREAT | O_TRUNC;
+  if (mode == Mode::kOpenAlways) flags |= O_CREAT;
   handle.fd_ = ::open(path.c_str(), flags, 0644);
   return handle;
 }
@@ -59,6 +60,10 @@ bool TargetHandle::Write(std::span<const uint8_t> data, size_t* written) {
   }
   position_ += *written;
   return *written == data.size();
+}
+
+bool TargetHandle::SetLength(uint64_t length) {
+  return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
 }
 
 }  // namespace brevid

@@ -13,6 +13,7 @@ class TargetHandle {
   enum class Mode {
     kExisting,      // an existing disk or file, written in place
     kCreateAlways,  // a new file, or an existing one truncated to 0
+    kOpenAlways,    // created when missing, an existing file kept and written over in place
   };
 
   TargetHandle() = default;
@@ -32,6 +33,8 @@ class TargetHandle {
   // Writes all of `data` at the position and advances it; false when not all
   // of it was written (*written says how much was).
   bool Write(std::span<const uint8_t> data, size_t* written);
+  // Sets the file's length (extending with zeros); the position stays.
+  bool SetLength(uint64_t length);
 
  private:
   int fd_ = -1;

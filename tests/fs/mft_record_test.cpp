@@ -224,13 +224,13 @@ TEST(MftRecordCheck, FixtureRecordPassesAndIsFixedUp) {
 TEST(MftRecordCheck, EachBrokenFieldFailsAndLeavesTheRecordAlone) {
   const Record good = FixtureRecord(5);
   std::vector<std::function<void(Record&)>> breaks = {
-      [](Record& b) { b[0] = 'B'; },                 // signature
+      [](Record& b) { b[0] = 'B'; },  // signature
       [](Record& b) { b[3] = 'D'; },
-      [](Record& b) { b[4] = 0x31; },                // update-sequence offset
-      [](Record& b) { Put16(b, 0x04, 0x0430); },     // array past the record
-      [](Record& b) { b[0x1FE] ^= 1; },              // first sector end
-      [](Record& b) { b[0x3FF] ^= 1; },              // second sector end
-      [](Record& b) { b[0x30] ^= 1; },               // the number itself
+      [](Record& b) { b[4] = 0x31; },             // update-sequence offset
+      [](Record& b) { Put16(b, 0x04, 0x0430); },  // array past the record
+      [](Record& b) { b[0x1FE] ^= 1; },           // first sector end
+      [](Record& b) { b[0x3FF] ^= 1; },           // second sector end
+      [](Record& b) { b[0x30] ^= 1; },            // the number itself
   };
   for (size_t i = 0; i < breaks.size(); ++i) {
     Record bad = good;
@@ -252,7 +252,8 @@ TEST(MftRecordCheck, HoldSignatureAndOlderOffsetAreAccepted) {
   Put16(high, 0x04, 0x0130);
   Put16(high, 0x130, LoadLe16(high, 0x1FE));
   EXPECT_TRUE(CheckMftRecord(high));
-  EXPECT_TRUE(CheckMftRecord(RecordBuilder(9, 1, 0x2A).Build()));
+  Record old = RecordBuilder(9, 1, 0x2A).Build();
+  EXPECT_TRUE(CheckMftRecord(old));
 }
 
 // ---- ListAttributes -----------------------------------------------------------
@@ -337,7 +338,8 @@ TEST(MftParse, RecordNumberRules) {
   Parse(FixtureRecord(3), 4, 0, nullptr, false);
   MftRecordInfo nested;
   nested.recordNumber = 77;
-  ASSERT_TRUE(ParseMftRecord(FixtureRecord(3), 4, nested, kNestedRead));
+  Record volume = FixtureRecord(3);
+  ASSERT_TRUE(ParseMftRecord(volume, 4, nested, kNestedRead));
   EXPECT_EQ(nested.recordNumber, 77u);
   EXPECT_EQ(nested.name, "$Volume");
   // Older records have no number field: the requested one is taken.
@@ -351,14 +353,15 @@ TEST(MftParse, RecordNumberRules) {
 
 TEST(MftParse, KindFromFlags) {
   const std::map<uint16_t, uint8_t> expected = {
-      {0, kDeletedFile}, {1, kNormalFile}, {2, kDeletedFolder},
-      {3, kNormalFolder}, {7, kNormalFolder}, {5, kKindNone}, {4, kKindNone}};
+      {0, kDeletedFile},  {1, kNormalFile}, {2, kDeletedFolder}, {3, kNormalFolder},
+      {7, kNormalFolder}, {5, kKindNone},   {4, kKindNone}};
   for (auto [flags, kind] : expected) {
     EXPECT_EQ(Parse(RecordBuilder(40, flags).Build(), 40).kind, kind) << flags;
   }
   MftRecordInfo kept;
   kept.kind = kDeletedFolder;
-  ASSERT_TRUE(ParseMftRecord(RecordBuilder(40, 5).Build(), 40, kept));
+  Record flags5 = RecordBuilder(40, 5).Build();
+  ASSERT_TRUE(ParseMftRecord(flags5, 40, kept));
   EXPECT_EQ(kept.kind, kDeletedFolder);
 }
 
@@ -373,11 +376,9 @@ TEST(MftFileName, NameSpaceRule) {
   EXPECT_EQ(dosThenWin32.name, "a.txt");
   EXPECT_EQ(dosThenWin32.nameSpace, 1);
   EXPECT_EQ(dosThenWin32.size, 30u);
-  MftRecordInfo win32ThenDos = Parse(RecordBuilder(40)
-                                         .Add(FileName(u"a.txt", 1, 30))
-                                         .Add(FileName(u"A~1.TXT", 2, 50))
-                                         .Build(),
-                                     40);
+  MftRecordInfo win32ThenDos = Parse(
+      RecordBuilder(40).Add(FileName(u"a.txt", 1, 30)).Add(FileName(u"A~1.TXT", 2, 50)).Build(),
+      40);
   EXPECT_EQ(win32ThenDos.name, "a.txt");
   EXPECT_EQ(win32ThenDos.size, 30u);
   MftRecordInfo posix = Parse(RecordBuilder(40).Add(FileName(u"Posix:Name", 0)).Build(), 40);
@@ -440,16 +441,18 @@ MftRecordInfo ParseRuns(const std::vector<uint8_t>& pairs, uint64_t realSize = 0
 }
 
 TEST(MftRunList, FieldSizesAndSignedOffsets) {
-  MftRecordInfo info = ParseRuns({
-      0x14, 0x98, 0xBA, 0xDC, 0xFE, 0x10,        // 4-byte length, offset +0x10
-      0x01, 0x05,                                 // no offset field: no location
-      0x21, 0x08, 0x00, 0x01,                     // 2-byte offset: +0x100
-      0x11, 0x04, 0xF0,                           // -0x10
-      0x41, 0x02, 0xFF, 0xFF, 0xFF, 0xFF,         // -1 in four bytes
-      0x51, 0x03, 1, 2, 3, 4, 5,                  // 5-byte offset: start kept
-      0x15, 1, 2, 3, 4, 5, 0x01,                  // 5-byte length: 0
-      0x31, 0x01, 0x00, 0x00, 0x80,               // 3-byte offset with sign bit
-  }, 0x5000);
+  MftRecordInfo info = ParseRuns(
+      {
+          0x14, 0x98, 0xBA, 0xDC, 0xFE, 0x10,        // 4-byte length, offset +0x10
+          0x01, 0x05,                                // no offset field: no location
+          0x21, 0x08, 0x00, 0x01,                    // 2-byte offset: +0x100
+          0x11, 0x04, 0xF0,                          // -0x10
+          0x41, 0x02, 0xFF, 0xFF, 0xFF, 0xFF,        // -1 in four bytes
+          0x51, 0x03, 1,    2,    3,    4,    5,     // 5-byte offset: start kept
+          0x15, 1,    2,    3,    4,    5,    0x01,  // 5-byte length: 0
+          0x31, 0x01, 0x00, 0x00, 0x80,              // 3-byte offset with sign bit
+      },
+      0x5000);
   std::vector<DataRun> runs = Runs(info);
   ASSERT_EQ(runs.size(), 8u);
   EXPECT_EQ(runs[0].length, 0xFEDCBA98u);
@@ -556,7 +559,7 @@ TEST(MftIndexRoot, LeafEntriesTakeWin32Names) {
   ASSERT_EQ(info.indexEntries.size(), 2u);
   const IndexEntryInfo& e = info.indexEntries[0];
   EXPECT_EQ(e.fileReferenceLow, 0x40u);
-  EXPECT_EQ(e.fileReferenceHigh, 1u);
+  EXPECT_EQ(e.fileReferenceHigh, 0x10000u);  // sequence number 1
   EXPECT_EQ(e.entryLength, win32.size());
   EXPECT_EQ(e.keyLength, 0x42 + 14);
   EXPECT_EQ(e.parentReference, 5u);
@@ -584,7 +587,8 @@ TEST(MftIndexRoot, DamagedEntriesEndTheWalk) {
   std::vector<uint8_t> good = IndexEntry(0x40, FileNameValue(u"good", 1));
   std::vector<uint8_t> zeroLength = good;
   Put16(zeroLength, 0x08, 0);
-  MftRecordInfo a = Parse(RecordBuilder(60, 3).Add(IndexRoot({zeroLength, good}, false)).Build(), 60);
+  MftRecordInfo a =
+      Parse(RecordBuilder(60, 3).Add(IndexRoot({zeroLength, good}, false)).Build(), 60);
   EXPECT_EQ(a.indexEntries.size(), 0u);  // too short to hold a key, and nothing to step by
 
   std::vector<uint8_t> nameTooLong = good;
@@ -646,9 +650,9 @@ TEST(MftAttributeList, PiecesAreReadOnceAndPutInVcnOrder) {
   FakeDisk disk;
   disk.records[21] = Extension(21, NonResident(0x80, {0x11, 4, 0x50}, 0, 10));
   disk.records[22] = Extension(22, NonResident(0x80, {0x11, 3, 0x70}, 0, 14));
-  std::vector<uint8_t> list = Concat({ListEntry(0x10, 20), ListEntry(0x30, 20),
-                                      ListEntry(0x80, 20, 0), ListEntry(0x80, 21, 10),
-                                      ListEntry(0x80, 22, 14), ListEntry(0x80, 21, 12)});
+  std::vector<uint8_t> list =
+      Concat({ListEntry(0x10, 20), ListEntry(0x30, 20), ListEntry(0x80, 20, 0),
+              ListEntry(0x80, 21, 10), ListEntry(0x80, 22, 14), ListEntry(0x80, 21, 12)});
   Record base = RecordBuilder(20)
                     .Add(Resident(0x20, list))
                     .Add(FileName(u"big.bin", 1, 100))
@@ -680,9 +684,8 @@ TEST(MftAttributeList, SelfAndWrongRecordsAreNotFollowed) {
   FakeDisk disk;
   disk.records[21] = Extension(99, NonResident(0x80, {0x11, 4, 0x50}, 0));  // carries 99
   disk.records[22] = Extension(22, FileName(u"ignored", 1));
-  std::vector<uint8_t> list = Concat({ListEntry(0x80, 20), ListEntry(0x90, 20),
-                                      ListEntry(0x80, 21), ListEntry(0x30, 22),
-                                      ListEntry(0xB0, 22)});
+  std::vector<uint8_t> list = Concat({ListEntry(0x80, 20), ListEntry(0x90, 20), ListEntry(0x80, 21),
+                                      ListEntry(0x30, 22), ListEntry(0xB0, 22)});
   Record base = RecordBuilder(20).Add(Resident(0x20, list)).Add(FileName(u"x", 1)).Build();
   MftRecordFetcher fetcher = disk.Fetcher();
   MftRecordInfo info = Parse(base, 20, 0, &fetcher);
@@ -745,7 +748,8 @@ TEST(MftAttributeList, NonResidentListIsReadRunByRun) {
 TEST(MftAttributeList, HostileListsAreBounded) {
   FakeDisk disk;
   // A huge list run: the read is cut to the list bound.
-  Record huge = RecordBuilder(20).Add(NonResident(0x20, {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, 0)).Build();
+  Record huge =
+      RecordBuilder(20).Add(NonResident(0x20, {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, 0)).Build();
   MftRecordFetcher fetcher = disk.Fetcher();
   Parse(huge, 20, 0, &fetcher);
   ASSERT_EQ(disk.clusterReads.size(), 1u);
@@ -878,12 +882,12 @@ TEST(MftRead, AttributeListsThroughTheVolume) {
 class MessageBoxRecorder {
  public:
   MessageBoxRecorder() {
-    old_ = SetMessageBoxHandler([this](const std::string& text, const std::string& caption,
-                                       unsigned style) {
-      shown.push_back({text, caption});
-      EXPECT_EQ(style, static_cast<unsigned>(kMbOk));
-      return static_cast<int>(kIdOk);
-    });
+    old_ = SetMessageBoxHandler(
+        [this](const std::string& text, const std::string& caption, unsigned style) {
+          shown.push_back({text, caption});
+          EXPECT_EQ(style, static_cast<unsigned>(kMbOk));
+          return static_cast<int>(kIdOk);
+        });
   }
   ~MessageBoxRecorder() { SetMessageBoxHandler(old_); }
   std::vector<std::pair<std::string, std::string>> shown;
@@ -980,7 +984,8 @@ TEST(MftParse, RandomDamageIsSurvived) {
   for (int round = 0; round < 3000; ++round) {
     Record r = FixtureRecord(round % 2 == 0 ? 0 : 5);
     int flips = 1 + next() % 8;
-    for (int i = 0; i < flips; ++i) r[0x38 + next() % (0x3C0 - 0x38)] = static_cast<uint8_t>(next() >> 16);
+    for (int i = 0; i < flips; ++i)
+      r[0x38 + next() % (0x3C0 - 0x38)] = static_cast<uint8_t>(next() >> 16);
     MftRecordFetcher fetcher = disk.Fetcher();
     MftRecordInfo info;
     ParseMftRecord(r, round % 2 == 0 ? 0 : 5, info, 0, &fetcher);

@@ -1,0 +1,152 @@
+#include "export/fat_saver.h"
+
+#include <algorithm>
+
+#include "common/sector_range.h"
+#include "export/output_files.h"
+#include "fs/volume_trees.h"
+#include "platform/file_system.h"
+
+namespace brevid {
+namespace {
+
+constexpr uint64_t kPiece = 0xA00000;  // 10 MiB
+
+uint32_t SectorSizeOf(const VolumeInfo& v) { return v.sectorSize ? v.sectorSize : 512; }
+
+uint64_t ClusterByte(const VolumeInfo& v, uint32_t cluster) {
+  return SectorToByte(uint64_t{cluster} * v.sectorsPerCluster + v.clusterBase, SectorSizeOf(v));
+}
+
+void WriteAll(const SaveRequest& request, TargetHandle& out, std::span<const uint8_t> data) {
+  size_t written = 0;
+  out.Write(data, &written);
+  request.Wrote(written);
+}
+
+// Zeros for what the source could not give, so the file keeps its size.
+void WriteZeros(const SaveRequest& request, TargetHandle& out, uint64_t count) {
+  std::vector<uint8_t> zeros(std::min(count, kPiece), 0);
+  while (count > 0) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(count, zeros.size()));
+    WriteAll(request, out, std::span<const uint8_t>(zeros).first(n));
+    count -= n;
+  }
+}
+
+}  // namespace
+
+void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::string path) {
+  TargetHandle out;
+  if (!OpenOutputFile(&out, &path)) return request.Skip("不能创建输出文件");
+  if (request.stats) request.stats->files++;
+  const VolumeInfo& v = *request.volume;
+  const VolumeTrees& trees = *v.trees;
+  if (entry.firstCluster < trees.fatRoot.firstCluster || entry.size == 0) return;
+  request.FileRange();
+  if (request.Stopped()) return;
+
+  bool fat32 = IsFat32Type(v.fsType);
+  if (!fat32 && !IsFat16Type(v.fsType)) return;
+  uint64_t clusterBytes = uint64_t{v.sectorsPerCluster} * SectorSizeOf(v);
+  uint64_t width = fat32 ? 4 : 2;
+  // The table in memory may be shorter than the FAT's stated size (a damaged
+  // length is not loaded whole): entries beyond it end the chain.
+  uint64_t entries = std::min<uint64_t>(uint64_t{v.fatSectors} * SectorSizeOf(v), trees.fatTable.size()) / width;
+  if (clusterBytes == 0 || entry.firstCluster > entries) return;
+
+  uint64_t remaining = entry.size;
+  uint32_t c = entry.firstCluster;
+  while (true) {
+    std::vector<uint8_t> cluster = request.reader->Read(ClusterByte(v, c), clusterBytes);
+    uint64_t n = std::min(remaining, clusterBytes);
+    WriteAll(request, out, std::span<const uint8_t>(cluster).first(n));
+    remaining -= n;
+    request.FilePosition((entry.size - remaining) * 100 / entry.size);
+    if (request.Stopped() || remaining == 0) break;
+    uint32_t next = fat32 ? LoadLe32(trees.fatTable, size_t{c} * 4) : LoadLe16(trees.fatTable, size_t{c} * 2);
+    if (fat32 ? (next == 0x0FFFFFFF || next < 2) : (next == 0xFFFF || next == 0)) break;
+    if (next > entries) break;
+    c = next;
+  }
+  request.FilePosition(100);
+}
+
+void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::string path) {
+  request.FileRange();
+  if (request.Stopped()) return;
+  std::string givenPath = path;
+  TargetHandle out;
+  int counter = 0;
+  if (!OpenOutputFile(&out, &path, &counter)) return request.Skip("不能创建输出文件");
+  if (entry.size == 0) {
+    if (request.stats) request.stats->files++;
+    return;
+  }
+  std::string ext = FileExtension(entry.name);
+  if (IsTypedExtension(ext, request.multi))
+    return SearchStartCluster(request, entry, ext, givenPath, path, std::move(out), counter);
+
+  if (request.stats) request.stats->files++;
+  const VolumeInfo& v = *request.volume;
+  uint64_t position = ClusterByte(v, entry.firstCluster);
+  if (entry.size < kPiece) {
+    std::vector<uint8_t> data = request.reader->Read(position, (entry.size / 512 + 1) * 512);
+    WriteAll(request, out, std::span<const uint8_t>(data).first(entry.size));
+  } else {
+    uint64_t owed = entry.size;
+    std::vector<uint8_t> piece(kPiece);
+    while (owed > 0 && !request.Stopped()) {
+      size_t got = request.reader->ReadInto(position, piece);
+      if (got == 0) {
+        WriteZeros(request, out, owed);  // the source ended: the file keeps its size
+        break;
+      }
+      uint64_t n = std::min<uint64_t>(got, owed);
+      WriteAll(request, out, std::span<const uint8_t>(piece).first(n));
+      owed -= n;
+      position += got;
+      request.FilePosition((entry.size - owed) * 100 / entry.size);
+    }
+  }
+  request.FilePosition(100);
+}
+
+void SaveFatEntry(const SaveRequest& request, const FileEntry& entry) {
+  if (request.Stopped()) return;
+  std::string name = entry.name;
+  if (!RepairFileName(&name, *request.repair)) return;
+  name = SafeComponent(name);
+  bool useFat = request.useFat && request.volume->trees && !request.volume->trees->fatTable.empty();
+  std::string path = JoinPath(request.folder, name);
+  // Ticked-items runs give every entry a set of its own.
+  UsedClusterSet ownSet;
+  SaveRequest withOwnSet = request;
+  if (request.multi) withOwnSet.used = &ownSet;
+  const SaveRequest& fileRequest = request.multi ? withOwnSet : request;
+
+  switch (entry.Kind()) {
+    case kDeletedFolder:
+    case kNormalFolder: {
+      SaveRequest inner = request;
+      inner.folder = path;
+      for (const FileEntry& child : entry.children) {
+        if (request.Stopped()) return;
+        SaveFatEntry(inner, child);
+      }
+      return;
+    }
+    case kDeletedFile:
+      if (!request.includeDeleted) return request.Skip("未选择恢复删除文件");
+      return CopyFatContiguous(fileRequest, entry, path);
+    case kNormalFile:
+      if (!request.includeNormal) return request.Skip("未选择恢复正常文件");
+      if (!useFat) return CopyFatContiguous(fileRequest, entry, path);
+      if (IsTypedExtension(FileExtension(entry.name), request.multi)) fileRequest.used->insert(entry.firstCluster);
+      return CopyFatChain(fileRequest, entry, path);
+    default:
+      return;
+  }
+}
+
+}  // namespace brevid

@@ -1,0 +1,185 @@
+#include "export/ntfs_saver.h"
+
+#include <algorithm>
+
+#include "common/sector_range.h"
+#include "export/output_files.h"
+#include "fs/lznt1.h"
+#include "fs/mft_record.h"
+#include "fs/volume_trees.h"
+#include "platform/file_system.h"
+
+namespace brevid {
+namespace {
+
+constexpr uint64_t kPiece = 0xA00000;        // 10 MiB
+constexpr uint64_t kDirectPiece = 0x200000;  // 2 MiB
+constexpr uint64_t kCarvedPiece = 0x19000000;  // 400 MiB
+constexpr uint16_t kCompressedFlag = 0x0001;
+
+uint32_t SectorSizeOf(const VolumeInfo& v) { return v.sectorSize ? v.sectorSize : 512; }
+
+// Single saves choose a free name; ticked-items runs write over a file of
+// the same name in place.
+bool OpenNtfsOutput(const SaveRequest& request, TargetHandle* out, std::string path) {
+  if (!request.multi) return OpenOutputFile(out, &path);
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos) CreateDirectoryChain(path.substr(0, slash));
+  *out = TargetHandle::Open(path, TargetHandle::Mode::kOpenAlways);
+  return out->IsOpen();
+}
+
+void WriteCounted(const SaveRequest& request, TargetHandle& out, std::span<const uint8_t> data) {
+  size_t written = 0;
+  out.Write(data, &written);
+  request.Wrote(written);
+}
+
+void SaveDirect(const SaveRequest& request, const NtfsEntry& entry, TargetHandle& out) {
+  const VolumeInfo& v = *request.volume;
+  uint64_t position = SectorToByte(entry.recordNumber, SectorSizeOf(v));
+  if (entry.size <= kDirectPiece) {
+    request.FileRange(1, 1);
+    std::vector<uint8_t> data = request.reader->Read(position, (entry.size / 512 + 1) * 512);
+    WriteCounted(request, out, std::span<const uint8_t>(data).first(entry.size));
+    if (!request.multi) request.progress->Send(kProgressStep);
+    return;
+  }
+  request.FileRange(entry.size, 1);
+  uint64_t written = 0;
+  std::vector<uint8_t> piece(kDirectPiece);
+  while (written < entry.size && !request.Stopped()) {
+    size_t got = request.reader->ReadInto(position + written, piece);
+    // Past the source's end the rest of the file is zeros.
+    size_t n = static_cast<size_t>(std::min<uint64_t>(kDirectPiece, entry.size - written));
+    if (got == 0) std::fill(piece.begin(), piece.end(), 0);
+    WriteCounted(request, out, std::span<const uint8_t>(piece).first(n));
+    written += n;
+    request.FilePosition(written);
+  }
+}
+
+// Runs of the unnamed data attribute, read run by run. A run without a
+// location is a hole: the write position moves past it, so the bytes after
+// it land where they belong and the hole reads as zeros.
+void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t dataSize, TargetHandle& out) {
+  const VolumeInfo& v = *request.volume;
+  uint64_t ss = SectorSizeOf(v);
+  uint64_t clusterBytes = uint64_t{v.sectorsPerCluster} * ss;
+  request.FileRange(100, 0);
+  uint64_t owed = dataSize;
+  uint64_t outAt = 0;
+  std::vector<uint8_t> piece;
+  for (const auto& [index, run] : info.runs) {
+    if (owed == 0 || request.Stopped()) break;
+    uint64_t runBytes = uint64_t{run.length} * clusterBytes;
+    if (run.startCluster == 0) {
+      uint64_t skip = std::min(runBytes, owed);
+      outAt += skip;
+      owed -= skip;
+      out.Seek(outAt);
+      continue;
+    }
+    uint64_t position = SectorToByte(uint64_t{run.startCluster} * v.sectorsPerCluster + v.start, ss);
+    for (uint64_t done = 0; done < runBytes && owed > 0 && !request.Stopped();) {
+      uint64_t want = std::min({runBytes - done, kPiece, owed});
+      piece.assign(want, 0);
+      request.reader->ReadInto(position + done, piece);
+      // Unreadable parts come out as zeros; the loop counts what it asked for.
+      WriteCounted(request, out, piece);
+      done += want;
+      owed -= want;
+      outAt += want;
+      request.FilePosition((dataSize - owed) * 100 / dataSize);
+    }
+  }
+}
+
+void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const std::string& path) {
+  const VolumeInfo& v = *request.volume;
+  const VolumeTrees& trees = *v.trees;
+  MftRecordInfo info;
+  uint32_t number = static_cast<uint32_t>(entry.recordNumber);
+  bool read = trees.recordFirstSector.empty()
+                  ? ReadMftRecord(request.reader->handle(), number, info, v, trees.mftRuns, 0)
+                  : ReadMftRecordForEntry(request.reader->handle(), number, info, v, entry, 0);
+  if (!read) return request.Skip("读不到文件的 MFT 记录");
+  TargetHandle out;
+  if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");
+  if (request.stats) request.stats->files++;
+  uint64_t dataSize = info.residentContent ? info.residentContent->size() : info.size;
+  if (dataSize == 0) return;
+  out.SetLength(dataSize);
+  out.Seek(0);
+  if (info.residentContent) {
+    request.FileRange(1, 1);
+    WriteCounted(request, out, *info.residentContent);
+    if (!request.multi) request.progress->Send(kProgressStep);
+    return;
+  }
+  if (info.dataFlags & kCompressedFlag) {
+    std::vector<SectorExtent> extents;
+    for (const auto& [index, run] : info.runs)
+      if (run.startCluster != 0)
+        extents.emplace_back(uint64_t{run.startCluster} * v.sectorsPerCluster + v.start,
+                             uint64_t{run.length} * v.sectorsPerCluster);
+    request.Wrote(CopyCompressedUnits(request.reader->handle(), out, extents, dataSize, v));
+    return;
+  }
+  SaveRuns(request, info, dataSize, out);
+}
+
+}  // namespace
+
+void SaveNtfsEntry(const SaveRequest& request, const NtfsEntry& entry) {
+  if (request.Stopped()) return;
+  std::string path = JoinPath(request.folder, SafeComponent(entry.name));
+  if (entry.IsFolder()) {
+    SaveRequest inner = request;
+    inner.folder = path;
+    for (const NtfsEntry& child : entry.children) {
+      if (request.Stopped()) return;
+      SaveNtfsEntry(inner, child);
+    }
+    return;
+  }
+  if (!entry.IsFile()) return;
+  if (entry.Kind() == kDeletedFile && !request.includeDeleted) return request.Skip("未选择恢复删除文件");
+  if (entry.Kind() == kNormalFile && !request.includeNormal) return request.Skip("未选择恢复正常文件");
+  if (!request.direct) return SaveThroughRecord(request, entry, path);
+  TargetHandle out;
+  if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");
+  if (request.stats) request.stats->files++;
+  SaveDirect(request, entry, out);
+}
+
+void SaveExtraFound(const SaveRequest& request, const CarvedFile& found, uint64_t startSector) {
+  const VolumeInfo& v = *request.volume;
+  uint64_t end = v.start + v.sectorCount;
+  if (!found.children.empty()) {
+    SaveRequest inner = request;
+    inner.folder = JoinPath(request.folder, SafeComponent(found.name));
+    for (const auto& [sector, child] : found.children) {
+      if (sector > end) return;
+      if (sector >= v.start) SaveExtraFound(inner, child, sector);
+      if (request.Stopped()) return;
+    }
+  }
+  // The record of all carved files is a folder, not a file of its own.
+  if (!found.children.empty() && found.size == 0) return;
+  std::string path = JoinPath(request.folder, SafeComponent(found.name));
+  TargetHandle out;
+  if (!OpenOutputFile(&out, &path)) return request.Skip("不能创建输出文件");
+  if (request.stats) request.stats->files++;
+  uint64_t ss = SectorSizeOf(v);
+  uint64_t rounded = (uint64_t{found.size} + ss - 1) / ss * ss;
+  uint64_t position = SectorToByte(startSector, static_cast<uint32_t>(ss));
+  for (uint64_t done = 0; done < rounded;) {
+    uint64_t n = std::min(rounded - done, kCarvedPiece);
+    std::vector<uint8_t> data = request.reader->Read(position + done, n);
+    WriteCounted(request, out, data);
+    done += n;
+  }
+}
+
+}  // namespace brevid

@@ -1,0 +1,96 @@
+#include "export/output_files.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/text.h"
+#include "platform/codepage.h"
+#include "platform/file_system.h"
+
+namespace brevid {
+
+std::string NextFreeName(const std::string& path, int* counter) {
+  size_t dot = path.rfind('.');
+  size_t slash = path.rfind('/');
+  bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  std::string ext = hasDot ? path.substr(dot + 1) : "";
+  for (;; ++*counter) {
+    std::string candidate = path + std::to_string(*counter) + (hasDot ? "." + ext : "");
+    if (!PathExists(candidate)) {
+      ++*counter;
+      return candidate;
+    }
+  }
+}
+
+bool OpenOutputFile(TargetHandle* file, std::string* path, int* counter) {
+  int next = 0;
+  if (PathExists(*path)) *path = NextFreeName(*path, &next);
+  if (counter) *counter = next;
+  *file = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
+  if (file->IsOpen()) return true;
+  size_t slash = path->rfind('/');
+  if (slash == std::string::npos || !CreateDirectoryChain(path->substr(0, slash))) return false;
+  *file = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
+  return file->IsOpen();
+}
+
+bool CreateDirectoryChain(const std::string& folder) {
+  if (folder.empty() || IsFolder(folder)) return !folder.empty();
+  for (size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
+    CreateFolder(folder.substr(0, at));
+  CreateFolder(folder);
+  return IsFolder(folder);
+}
+
+bool RepairFileName(std::string* name, const NameRepair& repair) {
+  *name = WideToAnsi(AnsiToWide(*name));
+  if (!repair.automatic) return true;
+  static constexpr std::string_view kReserved = "?/:*\\\"<>|";
+  std::string out;
+  for (size_t i = 0; i < name->size(); ++i) {
+    unsigned char c = static_cast<unsigned char>((*name)[i]);
+    if (c >= 0x81 && c <= 0xFE && i + 1 < name->size()) {  // both bytes of a CP936 character
+      out += (*name)[i];
+      out += (*name)[++i];
+    } else if (kReserved.find(static_cast<char>(c)) != std::string_view::npos) {
+      out += repair.replacement;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  *name = out;
+  return true;
+}
+
+std::string SafeComponent(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x81 && c <= 0xFE && i + 1 < name.size()) {
+      out += name[i];
+      out += name[++i];
+    } else {
+      out += (c == '/' || c == '\0') ? '$' : static_cast<char>(c);
+    }
+  }
+  if (out.empty() || out == "." || out == "..") out = std::string(out.size() + 1, '$');
+  return out;
+}
+
+std::string FileExtension(const std::string& name) {
+  size_t dot = name.rfind('.');
+  std::string ext = dot == std::string::npos ? name : name.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(c < 0x80 ? std::tolower(c) : c); });
+  return ext;
+}
+
+bool IsTypedExtension(const std::string& ext, bool multiVariant) {
+  static const std::array<std::string_view, 14> kTyped = {"jpg",  "jpeg", "doc", "ppt",  "xls",  "pdf",  "mpeg",
+                                                          "avi",  "mp4",  "zip", "docx", "pptx", "xlsx", "rar"};
+  size_t count = multiVariant ? 5 : kTyped.size();
+  return std::find(kTyped.begin(), kTyped.begin() + static_cast<long>(count), ext) != kTyped.begin() + static_cast<long>(count);
+}
+
+}  // namespace brevid

@@ -1,0 +1,77 @@
+// What one save run hands to the savers: where to write, what to include,
+// how to report, and the records that live for the run.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+#include "device/disk_info.h"
+#include "fs/volume_reader.h"
+#include "platform/progress.h"
+
+namespace brevid {
+
+// How file names from the disk are repaired; one per run.
+struct NameRepair {
+  int stop = 0;
+  std::string replacement = "$";
+  int automatic = 1;
+};
+
+// Clusters whose data a FAT run has already handed out: matches of the
+// start-cluster search and the first clusters of typed files copied along
+// their chain.
+using UsedClusterSet = std::set<uint32_t>;
+
+// What a run wrote and what it passed over, for the summary at its end.
+struct SaveStats {
+  uint64_t files = 0;  // output files written (or left empty, as for size 0)
+  uint64_t bytes = 0;
+  std::map<std::string, uint64_t> skipped;  // reason (UTF-8) -> entries
+};
+
+struct SaveRequest {
+  VolumeReader* reader = nullptr;  // the source, read-only
+  DiskInfo* disk = nullptr;
+  VolumeInfo* volume = nullptr;
+  std::string folder;  // current output folder, CP936, no trailing separator
+  bool useFat = true;
+  bool includeDeleted = true;
+  bool includeNormal = true;
+  bool direct = false;  // NTFS: read content as one extent at recordNumber
+  bool multi = false;   // the ticked-items variant
+  ProgressRecord* progress = nullptr;
+  NameRepair* repair = nullptr;
+  UsedClusterSet* used = nullptr;
+  SaveStats* stats = nullptr;
+  // Multi-item runs step the progress once per `stepUnit` bytes written.
+  uint64_t stepUnit = 0;
+  uint64_t* bytesSinceStep = nullptr;
+
+  bool Stopped() const { return progress->StopRequested() || (repair && repair->stop); }
+
+  // Progress of one file: single saves show a range and a percentage per
+  // file; multi-item runs count bytes and step once per stepUnit.
+  void FileRange(uint64_t units = 100, uint64_t step = 1) const {
+    if (!multi) progress->Send(kProgressSetRange, units, step);
+  }
+  void FilePosition(uint64_t position) const {
+    if (!multi) progress->Send(kProgressSetPos, position, 0);
+  }
+  void Wrote(uint64_t bytes) const {
+    if (stats) stats->bytes += bytes;
+    if (!multi || !bytesSinceStep) return;
+    *bytesSinceStep += bytes;
+    if (*bytesSinceStep >= stepUnit) {
+      progress->Send(kProgressStep);
+      *bytesSinceStep = 0;
+    }
+  }
+  void Skip(const std::string& reasonUtf8) const {
+    if (stats) stats->skipped[reasonUtf8]++;
+  }
+};
+
+}  // namespace brevid

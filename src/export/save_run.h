@@ -1,0 +1,80 @@
+// The save commands as the file pane hands them over: "单选保存" for one
+// item, "多选保存" for ticked items. Finds the disk, volume and entry behind
+// each item, sums what will be written, checks the target's free space, and
+// runs the savers. The front end owns the busy flag and the worker thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/disk_info.h"
+#include "export/save_request.h"
+#include "platform/progress.h"
+
+namespace brevid {
+
+// One item of a list as the file pane shows it: its number (first cluster,
+// record number, or 0 for "Extra Found Files"), name and creation-time text,
+// all CP936.
+struct SaveItem {
+  uint64_t number = 0;
+  std::string name;
+  std::string timeText;
+};
+
+struct SaveSwitches {
+  bool useFat = true;          // "是否以FAT做参考"
+  bool includeDeleted = true;  // "恢复删除文件"
+  bool includeNormal = true;   // "恢复正常文件"
+};
+
+// What the command needs from the pane.
+struct SaveCommand {
+  std::string diskKey;     // CP936
+  std::string volumeName;  // the volume's item text or partition name, CP936
+  std::string target;      // target folder, CP936
+  SaveSwitches switches;
+};
+
+// A save that passed every check, ready to run on a worker.
+struct PreparedSave;
+
+// Why a command did not start, in the pane's words (CP936). `statusText`
+// goes to the status line, `messageBox` to a message box; both empty when a
+// command ends silently (an item, volume or disk not found).
+struct SaveRefusal {
+  std::string statusText;
+  std::string messageBox;
+};
+
+// The outcome of preparing a save: either a plan to run, or a refusal.
+struct SavePreparation {
+  std::shared_ptr<PreparedSave> save;
+  SaveRefusal refusal;
+  uint64_t totalBytes = 0;  // sizes of the files under the chosen entries
+};
+
+// "单选保存": one item. Refuses when `busy` is set, the target is empty, or
+// the item's files do not fit in the free space (the sum must be below it).
+SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, const SaveItem& item,
+                                  const std::atomic<int>& busy);
+
+// "多选保存": the ticked items, each saved straight into the target. Refuses
+// when busy, the target is empty, or the free space is below the total; a
+// left-list run whose step unit comes to 0 (under 100 bytes) ends silently.
+SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
+                                  const std::vector<SaveItem>& items, bool fromLeftList,
+                                  const std::atomic<int>& busy);
+
+// Runs a prepared save on the calling thread (the save worker): sets `busy`,
+// runs the savers, clears `busy` and sends the progress window its close
+// message. Returns what was written and skipped.
+SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, std::atomic<int>& busy);
+
+// "即将保存 %.1f" with the unit the pane uses, then ",磁盘空间不够！" (CP936).
+std::string NotEnoughSpaceText(uint64_t bytes);
+
+}  // namespace brevid
