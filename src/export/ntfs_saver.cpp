@@ -107,13 +107,15 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const
   TargetHandle out;
   if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;
-  uint64_t dataSize = info.residentContent ? info.residentContent->size() : info.size;
+  // A resident value is stored padded to 8 bytes; the file is no longer than
+  // the sizes the record gives.
+  uint64_t dataSize = info.residentContent ? std::min<uint64_t>(info.residentContent->size(), info.size) : info.size;
   if (dataSize == 0) return;
   out.SetLength(dataSize);
   out.Seek(0);
   if (info.residentContent) {
     request.FileRange(1, 1);
-    WriteCounted(request, out, *info.residentContent);
+    WriteCounted(request, out, std::span<const uint8_t>(*info.residentContent).first(dataSize));
     if (!request.multi) request.progress->Send(kProgressStep);
     return;
   }

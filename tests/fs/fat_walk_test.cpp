@@ -247,8 +247,9 @@ TEST_P(FatFixtureWalk, DeletedShortNamesKeepTheDeletionByte) {
   EXPECT_EQ(mainC->name.size(), 8u);
   EXPECT_EQ(static_cast<uint8_t>(mainC->name[0]), 0xE5);
   ForEachNode(trees().fatRoot, "", [&](const FileEntry& e, const std::string& p) {
-    if (!IsDeletedKind(e.Kind()))
+    if (!IsDeletedKind(e.Kind())) {
       EXPECT_NE(static_cast<uint8_t>(e.name[0]), 0xE5) << p;
+    }
   });
 }
 
