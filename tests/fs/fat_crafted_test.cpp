@@ -675,7 +675,7 @@ TEST_F(Crafted, Fat32RootChainThatLoopsEnds) {
   EXPECT_EQ(Names(trees.fatRoot), (Names_{"R1.TXT", "R2.TXT"}));
 }
 
-// /A/B lists A again, as a normal folder and as a deleted one.
+// /ANC/BELOW lists ANC again, as a normal folder and as a deleted one.
 TEST_P(CraftedLoops, FolderListingItsAncestorEnds) {
   for (bool recovery : {false, true}) {
     SCOPED_TRACE(recovery ? "recovery walk" : "normal walk");
@@ -683,8 +683,8 @@ TEST_P(CraftedLoops, FolderListingItsAncestorEnds) {
     img.SetFat(2, End());
     img.SetFat(3, End());
     img.SetFat(4, End());
-    img.Root({Folder("A", 3)});
-    img.Cluster(3, {Dot(3), DotDot(0), Folder("B", 4)});
+    img.Root({Folder("ANC", 3)});
+    img.Cluster(3, {Dot(3), DotDot(0), Folder("BELOW", 4)});
     img.Cluster(4, Cat({{Dot(4), DotDot(3), Folder("UP", 3), Deleted(Folder("BACK", 3))},
                         LongNamed(u"Back again", Folder("BACKAG~1", 3), true)}));
     std::string path = Write(img, recovery ? "ancestor_rec.img" : "ancestor.img");
@@ -694,9 +694,9 @@ TEST_P(CraftedLoops, FolderListingItsAncestorEnds) {
       disk->dirClusterSectors = {img.ClusterSector(3), img.ClusterSector(4)};
     }
     VolumeTrees& trees = Expand(*disk);
-    const FileEntry* a = Child(trees.fatRoot, recovery ? "3" : "A");
+    const FileEntry* a = Child(trees.fatRoot, recovery ? "3" : "ANC");
     ASSERT_NE(a, nullptr);
-    const FileEntry* b = Child(*a, "B");
+    const FileEntry* b = Child(*a, "BELOW");
     ASSERT_NE(b, nullptr);
     const FileEntry* up = Child(*b, "UP");
     ASSERT_NE(up, nullptr);

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Side-by-side timings against The Sleuth Kit and coreutils, in one run on
+# the same images (page cache warm: each command runs once untimed first,
+# then the best of three runs counts). Prints ratios; run by hand:
+#   bench/compare_with_peers.sh BUILD_DIR [WORK_DIR]
+# Needs: mtools, dosfstools, ntfs-3g (FUSE, as root), sleuthkit.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+work=${2:-$build/bench-work}
+brevid=$build/src/cli/brevid
+mkdir -p "$work"
+
+best_of_three() {  # prints seconds
+  local best=
+  "$@" >/dev/null 2>&1 || true
+  for _ in 1 2 3; do
+    local t0 t1
+    t0=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || true
+    t1=$(date +%s.%N)
+    best=$(awk -v a="$t0" -v b="$t1" -v best="$best" 'BEGIN { d = b - a; if (best == "" || d < best) best = d; printf "%.4f", best }')
+  done
+  echo "$best"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+# FAT32: ~20,000 files in 500 folders, a fifth of them deleted.
+fat=$work/fat20k.img
+if [ ! -f "$fat" ]; then
+  src=$work/fat-src
+  rm -rf "$src" && mkdir -p "$src"
+  for d in $(seq 1 500); do
+    mkdir -p "$src/dir$d"
+    for f in $(seq 1 40); do echo "folder $d file $f" > "$src/dir$d/file$f.txt"; done
+  done
+  truncate -s 256M "$fat.tmp"
+  mkfs.fat -F 32 -s 8 -n BENCH "$fat.tmp" >/dev/null
+  mcopy -s -i "$fat.tmp" "$src"/* ::/
+  for d in $(seq 1 500); do
+    mdel -i "$fat.tmp" "::/dir$d/file1*.txt" 2>/dev/null || true
+  done
+  mv "$fat.tmp" "$fat"
+fi
+t_ours=$(best_of_three "$brevid" tree "$fat" Partition0 --json)
+t_fls=$(best_of_three fls -r -p "$fat")
+echo "FAT32 expand, 20k files: brevid ${t_ours}s, fls -r -p ${t_fls}s, ratio $(ratio "$t_ours" "$t_fls") (target <= 1)"
+
+# FAT directory-sector scan of a 2 GiB volume against cat.
+big=$work/fat2g.img
+if [ ! -f "$big" ]; then
+  truncate -s 2G "$big.tmp"
+  mkfs.fat -F 32 -n BIG "$big.tmp" >/dev/null
+  dd if=/dev/urandom of="$big.tmp" bs=1M seek=64 count=1900 conv=notrunc status=none
+  mv "$big.tmp" "$big"
+fi
+t_scan=$(best_of_three "$brevid" tree "$big" Partition0 --format --json)
+t_cat=$(best_of_three cat "$big")
+echo "FAT directory-sector scan, 2 GiB: brevid ${t_scan}s, cat ${t_cat}s, ratio $(ratio "$t_scan" "$t_cat") (target <= 1.5)"
+
+# NTFS: 20,000+ files through an ntfs-3g mount.
+ntfs=$work/ntfs20k.img
+if [ ! -f "$ntfs" ] && [ "$(id -u)" = 0 ] && [ -e /dev/fuse ]; then
+  truncate -s 512M "$ntfs.tmp"
+  mkntfs -F -Q -q "$ntfs.tmp"
+  mnt=$work/mnt && mkdir -p "$mnt"
+  ntfs-3g "$ntfs.tmp" "$mnt"
+  for d in $(seq 1 500); do
+    mkdir "$mnt/dir$d"
+    for f in $(seq 1 42); do echo "folder $d file $f" > "$mnt/dir$d/file$f.txt"; done
+    rm -f "$mnt/dir$d/file1"*.txt
+  done
+  umount "$mnt"
+  mv "$ntfs.tmp" "$ntfs"
+fi
+if [ -f "$ntfs" ]; then
+  t_ours=$(best_of_three "$brevid" tree "$ntfs" Partition0 --json)
+  t_fls=$(best_of_three fls -r -p "$ntfs")
+  echo "NTFS expand, 21k files: brevid ${t_ours}s, fls -r -p ${t_fls}s, ratio $(ratio "$t_ours" "$t_fls") (target <= 0.5)"
+fi
+
+# Saving about 1 GiB of files against icat per file and cp from the page cache.
+saveimg=$work/save1g.img
+if [ ! -f "$saveimg" ]; then
+  src=$work/save-src && rm -rf "$src" && mkdir -p "$src"
+  for i in $(seq 1 8); do head -c 100M /dev/urandom > "$src/big$i.bin"; done
+  for i in $(seq 1 2000); do head -c 100K /dev/urandom > "$src/small$i.bin"; done
+  truncate -s 1400M "$saveimg.tmp"
+  mkfs.fat -F 32 -n SAVE "$saveimg.tmp" >/dev/null
+  mcopy -i "$saveimg.tmp" "$src"/* ::/
+  mv "$saveimg.tmp" "$saveimg"
+fi
+out=$work/save-out
+t_ours=$(best_of_three bash -c "rm -rf '$out' && '$brevid' save '$saveimg' Partition0 --to '$out'")
+t_icat=$(best_of_three bash -c "rm -rf '$out' && mkdir -p '$out' && fls -F '$saveimg' | awk '{ sub(\":\", \"\", \$2); print \$2 }' | while read -r inode; do icat '$saveimg' \"\$inode\" > '$out/'\"\$inode\"; done")
+t_cp=$(best_of_three bash -c "rm -rf '$out' && cp -r '$work/save-src' '$out'")
+echo "Save ~1 GiB: brevid ${t_ours}s, icat per file ${t_icat}s (ratio $(ratio "$t_ours" "$t_icat"), target <= 1), cp ${t_cp}s (ratio $(ratio "$t_ours" "$t_cp"), target <= 1.5)"
+rm -rf "$out"
