@@ -35,14 +35,14 @@ if [ ! -f "$fat" ]; then
     for f in $(seq 1 40); do echo "folder $d file $f" > "$src/dir$d/file$f.txt"; done
   done
   truncate -s 256M "$fat.tmp"
-  mkfs.fat -F 32 -s 8 -n BENCH "$fat.tmp" >/dev/null
+  mkfs.fat -F 32 -s 4 -n BENCH "$fat.tmp" >/dev/null
   mcopy -s -i "$fat.tmp" "$src"/* ::/
   for d in $(seq 1 500); do
     mdel -i "$fat.tmp" "::/dir$d/file1*.txt" 2>/dev/null || true
   done
   mv "$fat.tmp" "$fat"
 fi
-t_ours=$(best_of_three "$brevid" tree "$fat" Partition0 --json)
+t_ours=$(best_of_three "$brevid" tree "$fat" Partition0)
 t_fls=$(best_of_three fls -r -p "$fat")
 echo "FAT32 expand, 20k files: brevid ${t_ours}s, fls -r -p ${t_fls}s, ratio $(ratio "$t_ours" "$t_fls") (target <= 1)"
 
@@ -54,7 +54,7 @@ if [ ! -f "$big" ]; then
   dd if=/dev/urandom of="$big.tmp" bs=1M seek=64 count=1900 conv=notrunc status=none
   mv "$big.tmp" "$big"
 fi
-t_scan=$(best_of_three "$brevid" tree "$big" Partition0 --format --json)
+t_scan=$(best_of_three "$brevid" tree "$big" Partition0 --format)
 t_cat=$(best_of_three cat "$big")
 echo "FAT directory-sector scan, 2 GiB: brevid ${t_scan}s, cat ${t_cat}s, ratio $(ratio "$t_scan" "$t_cat") (target <= 1.5)"
 
@@ -74,7 +74,7 @@ if [ ! -f "$ntfs" ] && [ "$(id -u)" = 0 ] && [ -e /dev/fuse ]; then
   mv "$ntfs.tmp" "$ntfs"
 fi
 if [ -f "$ntfs" ]; then
-  t_ours=$(best_of_three "$brevid" tree "$ntfs" Partition0 --json)
+  t_ours=$(best_of_three "$brevid" tree "$ntfs" Partition0)
   t_fls=$(best_of_three fls -r -p "$ntfs")
   echo "NTFS expand, 21k files: brevid ${t_ours}s, fls -r -p ${t_fls}s, ratio $(ratio "$t_ours" "$t_fls") (target <= 0.5)"
 fi

@@ -586,7 +586,7 @@ finish demo.img "$finish_note"
 # walkers' cases: short-only and long, Chinese, a Thai character CP936 lacks,
 # a lower-case 8.3 name (stored short with case bits), zero-length files,
 # MAIN.C, the folder "A.B" (short name base A, extension B), and /Many whose
-# 40 names of 4 entries each put a long-name run across every other cluster
+# 40 names of 4 entries each put a long-name run across every cluster
 # boundary (entries 14-17, 30-33, ... with 16 entries per cluster).
 fat_files() {
   local f=$1 src=$WORK/src n=0 i
@@ -656,6 +656,190 @@ mk_fat 32 FILES32 42521401 2048 69632 "$FS"
 fat_files "$FS"
 place "$FS" "$img" 2048
 finish fat32_files.img
+
+# ---- 14. NTFS record-scan images: ntfs_files, ntfs_backup_boot, ntfs_stale_mft
+
+get_u8() { od -An -v -tu1 -j "$2" -N 1 "$1" | tr -d ' '; }
+get_le16() { od -An -v -tu2 -j "$2" -N 2 --endian=little "$1" | tr -d ' '; }
+
+# put_le FILE OFFSET WIDTH VALUE
+put_le() {
+  local i bytes=""
+  for ((i = 0; i < $3; i++)); do bytes+=$(printf '%02x ' $(($4 >> (8 * i) & 255))); done
+  put_hex "$1" "$2" "$bytes"
+}
+
+# Marks a folder for compression (Windows attribute bit 11); ntfs-3g then
+# creates the files made in it compressed. False when no tool can set it.
+ntfs_mark_compressed() {
+  if command -v setfattr >/dev/null; then
+    setfattr -n system.ntfs_attrib_be -v 0x00000810 "$1"
+  elif command -v python3 >/dev/null; then
+    python3 -c 'import os, sys; os.setxattr(sys.argv[1], "system.ntfs_attrib_be", bytes.fromhex("00000810"))' "$1"
+  else
+    return 1
+  fi
+}
+
+# ntfs_files_fuse: every record shape the MFT scan meets, made in an order
+# that fixes the record numbers the tests rely on (ntfs-3g hands out the
+# lowest free record from 64 on after each mount).
+ntfs_files_fuse() {
+  local m=$MNT i
+  # 64, 65: a folder and its file, both deleted last; record 64 is then
+  # reused by a file, so orphan.txt's parent is no folder any more.
+  mkdir "$m/Reused"
+  gen_text ntfs:/Reused/orphan.txt 3 >"$m/Reused/orphan.txt"
+  # Records older than the folders they end up in (moved below).
+  gen_text ntfs:/moved.txt 4 >"$m/moved.txt"
+  mkdir "$m/Early"
+  gen_text ntfs:/Early/child.txt 4 >"$m/Early/child.txt"
+  mkdir "$m/Deep start"
+  gen_text "ntfs:/Deep start/leaf.txt" 2 >"$m/Deep start/leaf.txt"
+  mkdir -p "$m/Nested/Level 2/Level 3"
+  gen_text "ntfs:/Nested/Level 2/Level 3/deep.txt" 30 >"$m/Nested/Level 2/Level 3/deep.txt"
+  mkdir "$m/Many"
+  for ((i = 1; i <= 320; i++)); do
+    printf 'ntfs:/Many/entry %03d.txt\n' "$i" >"$m/Many/$(printf 'entry %03d.txt' "$i")"
+  done
+  mkdir "$m/Links"
+  gen_text ntfs:/Links/original.txt 50 >"$m/Links/original.txt"
+  ln "$m/Links/original.txt" "$m/Links/second name.txt"
+  ln "$m/Links/original.txt" "$m/Nested/third name.txt"
+  mkdir "$m/Compressed"
+  ntfs_mark_compressed "$m/Compressed" || compressed=no
+  mkdir "$m/Compressed/Sub"
+  gen_text ntfs:/Compressed/big.txt 4000 >"$m/Compressed/big.txt"
+  gen_text ntfs:/Compressed/Sub/inner.txt 200 >"$m/Compressed/Sub/inner.txt"
+  gen_text ntfs:/small.txt 1 >"$m/small.txt"
+  gen_text "ntfs:/Thai ก name.txt" 5 >"$m/Thai ก name.txt"
+  gen_text ntfs:/中文名称.txt 20 >"$m/中文名称.txt"
+  truncate -s 4M "$m/sparse.bin"
+  printf 'sparse head\n' | dd of="$m/sparse.bin" conv=notrunc status=none
+  printf 'sparse middle\n' | dd of="$m/sparse.bin" bs=1 seek=2097152 conv=notrunc status=none
+  mkdir "$m/Late" "$m/Moved Here" "$m/Z1" "$m/Z1/Z2" "$m/Z1/Z2/Z3"
+  mv "$m/moved.txt" "$m/Moved Here/moved.txt"
+  mv "$m/Early" "$m/Late/Early"
+  mv "$m/Deep start" "$m/Z1/Z2/Z3/Deep start"
+  gen_text "ntfs:/deleted big.txt" 200 >"$m/deleted big.txt"
+  gen_text "ntfs:/deleted small.txt" 2 >"$m/deleted small.txt"
+  gen_text "ntfs:/Nested/Level 2/gone.txt" 60 >"$m/Nested/Level 2/gone.txt"
+  mkdir -p "$m/Gone/Inner"
+  gen_text ntfs:/Gone/a.txt 40 >"$m/Gone/a.txt"
+  gen_text ntfs:/Gone/Inner/b.txt 3 >"$m/Gone/Inner/b.txt"
+  sync
+  rm "$m/deleted big.txt" "$m/deleted small.txt" "$m/Nested/Level 2/gone.txt"
+  rm -r "$m/Gone" "$m/Reused"
+}
+
+# Without FUSE: root files only, nothing deleted.
+ntfs_files_ntfscp() {
+  local f=$1 src=$WORK/src entry name
+  rm -rf "$src"; mkdir -p "$src"
+  for entry in "small.txt 1" "中文名称.txt 20" "Thai ก name.txt 5"; do
+    name=${entry% *}
+    gen_text "ntfs:/$name" "${entry##* }" >"$src/x"
+    run "${FT[@]}" ntfscp "$f" "$src/x" "$name"
+  done
+}
+
+img=$OUT/ntfs_files.img.tmp
+new_file "$img" $((67584 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x4252560f
+unit: sectors
+start=2048, size=65536, type=7
+EOF
+mk_ntfs NtfsFiles 2048 65536 "$FS"
+compressed=yes
+if fuse_mount "$FS"; then
+  ntfs_files_fuse
+  fuse_unmount
+  fuse_mount "$FS" || die "ntfs_files.img: second FUSE mount failed"
+  gen_text ntfs:/reuser.txt 1 >"$MNT/reuser.txt"
+  [ "$(stat -c %i "$MNT/reuser.txt")" = 64 ] ||
+    die "ntfs_files.img: reuser.txt did not take record 64"
+  fuse_unmount
+  finish_note=ntfs=fuse
+  [ "$compressed" = yes ] || finish_note+=,uncompressed
+else
+  ntfs_files_ntfscp "$FS"
+  finish_note=ntfs=root-files-only
+fi
+place "$FS" "$img" 2048
+finish ntfs_files.img "$finish_note"
+
+# ntfs_root_files FILE COUNT: COUNT one-line files "file NN.txt" at the root.
+ntfs_root_files() {
+  local src=$WORK/src i name
+  rm -rf "$src"; mkdir -p "$src"
+  for ((i = 1; i <= $2; i++)); do
+    name=$(printf 'file %02d.txt' "$i")
+    gen_text "ntfs:/$name" 1 >"$src/x"
+    run "${FT[@]}" ntfscp "$1" "$src/x" "$name"
+  done
+}
+
+# The volume's first sector is zeroed after checking that its last sector
+# holds the same boot sector.
+img=$OUT/ntfs_backup_boot.img.tmp
+new_file "$img" $((18432 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525610
+unit: sectors
+start=2048, size=16384, type=7
+EOF
+mk_ntfs BackupBoot 2048 16384 "$FS"
+ntfs_root_files "$FS" 3
+cmp -s <(dd if="$FS" bs=$SECTOR count=1 status=none) \
+  <(dd if="$FS" bs=$SECTOR skip=16383 count=1 status=none) ||
+  die "ntfs_backup_boot.img: last sector is not the backup boot sector"
+dd if=/dev/zero of="$FS" bs=$SECTOR count=1 conv=notrunc status=none
+place "$FS" "$img" 2048
+finish ntfs_backup_boot.img
+
+# $MFT's only run (record 0, unnamed $DATA) is shortened to 16 clusters (64
+# records) while the MFT really holds records up to 123. Only the run's length
+# field is patched; the update-sequence words sit at 510 and 1022, far behind.
+img=$OUT/ntfs_stale_mft.img.tmp
+new_file "$img" $((18432 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525611
+unit: sectors
+start=2048, size=16384, type=7
+EOF
+mk_ntfs StaleMft 2048 16384 "$FS"
+ntfs_root_files "$FS" 60
+ntfs_shorten_mft_run() {
+  local f=$1 cluster rec0 a type run hdr lsize osize length i
+  cluster=$(($(get_le16 "$f" 11) * $(get_u8 "$f" 13)))
+  rec0=$(($(get_le32 "$f" $((0x30))) * cluster))
+  [ "$(dd if="$f" bs=1 skip="$rec0" count=4 status=none)" = FILE ] || die "$f: no record 0"
+  a=$(get_le16 "$f" $((rec0 + 0x14)))
+  while :; do
+    [ $a -lt 1000 ] || die "$f: record 0 has no \$DATA"
+    type=$(get_le32 "$f" $((rec0 + a)))
+    [ "$type" = 128 ] && break
+    a=$((a + $(get_le32 "$f" $((rec0 + a + 4)))))
+  done
+  run=$((a + $(get_le16 "$f" $((rec0 + a + 0x20)))))
+  hdr=$(get_u8 "$f" $((rec0 + run)))
+  lsize=$((hdr & 15)) osize=$((hdr >> 4)) length=0
+  for ((i = lsize - 1; i >= 0; i--)); do
+    length=$((length * 256 + $(get_u8 "$f" $((rec0 + run + 1 + i)))))
+  done
+  [ "$(get_u8 "$f" $((rec0 + run + 1 + lsize + osize)))" = 0 ] || die "$f: \$MFT has several runs"
+  [ $((length * cluster / 1024)) -ge 124 ] || die "$f: \$MFT holds $length clusters only"
+  [ $((run + 1 + lsize)) -lt 510 ] || die "$f: run list reaches the update-sequence word"
+  put_le "$f" $((rec0 + run + 1)) "$lsize" $((64 * 1024 / cluster))
+  echo "record 0 byte $((run + 1)), $lsize byte(s): $length -> $((64 * 1024 / cluster)) clusters"
+}
+stale_note=$(ntfs_shorten_mft_run "$FS")
+place "$FS" "$img" 2048
+finish ntfs_stale_mft.img "$stale_note"
 
 # ---- manifest: last, so its presence means every image is complete ----------
 

@@ -31,20 +31,24 @@ size_t DisplayWidth(const std::string& s) {
 }
 
 void TextTable::Print(std::FILE* out) const {
+  std::vector<std::vector<size_t>> cellWidths(rows_.size());
   std::vector<size_t> widths;
-  for (const auto& row : rows_)
-    for (size_t c = 0; c < row.size(); ++c) {
+  for (size_t r = 0; r < rows_.size(); ++r)
+    for (size_t c = 0; c < rows_[r].size(); ++c) {
       if (widths.size() <= c) widths.push_back(0);
-      widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+      cellWidths[r].push_back(DisplayWidth(rows_[r][c]));
+      widths[c] = std::max(widths[c], cellWidths[r][c]);
     }
-  for (const auto& row : rows_) {
-    std::string line;
-    for (size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - DisplayWidth(row[c]) + 2, ' ');
+  std::string line;
+  for (size_t r = 0; r < rows_.size(); ++r) {
+    line.clear();
+    for (size_t c = 0; c < rows_[r].size(); ++c) {
+      line += rows_[r][c];
+      if (c + 1 < rows_[r].size()) line.append(widths[c] - cellWidths[r][c] + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
-    std::fprintf(out, "%s\n", line.c_str());
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), out);
   }
 }
 

@@ -8,14 +8,19 @@
 namespace brevid {
 
 std::string Format(const char* format, ...) {
+  // Most texts are short: one pass into a stack buffer, a second only when
+  // it was too small.
+  char small[256];
   va_list args;
   va_start(args, format);
   va_list copy;
   va_copy(copy, args);
-  int needed = std::vsnprintf(nullptr, 0, format, copy);
+  int needed = std::vsnprintf(small, sizeof small, format, copy);
   va_end(copy);
   std::string out;
-  if (needed > 0) {
+  if (needed > 0 && static_cast<size_t>(needed) < sizeof small) {
+    out.assign(small, static_cast<size_t>(needed));
+  } else if (needed > 0) {
     out.resize(static_cast<size_t>(needed) + 1);
     std::vsnprintf(out.data(), out.size(), format, args);
     out.resize(static_cast<size_t>(needed));

@@ -110,6 +110,13 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const
   // A resident value is stored padded to 8 bytes; the file is no longer than
   // the sizes the record gives.
   uint64_t dataSize = info.residentContent ? std::min<uint64_t>(info.residentContent->size(), info.size) : info.size;
+  if (!info.residentContent) {
+    // The runs, holes included, cover the whole data: a larger size from a
+    // damaged record is not taken (it would size the output past all reason).
+    uint64_t runBytes = 0;
+    for (const auto& [index, run] : info.runs) runBytes += uint64_t{run.length} * v.sectorsPerCluster * SectorSizeOf(v);
+    dataSize = std::min(dataSize, runBytes);
+  }
   if (dataSize == 0) return;
   out.SetLength(dataSize);
   out.Seek(0);
@@ -120,11 +127,11 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const
     return;
   }
   if (info.dataFlags & kCompressedFlag) {
+    // Holes go in as sector 0: a compression unit is known by where its holes are.
     std::vector<SectorExtent> extents;
     for (const auto& [index, run] : info.runs)
-      if (run.startCluster != 0)
-        extents.emplace_back(uint64_t{run.startCluster} * v.sectorsPerCluster + v.start,
-                             uint64_t{run.length} * v.sectorsPerCluster);
+      extents.emplace_back(run.startCluster == 0 ? 0 : uint64_t{run.startCluster} * v.sectorsPerCluster + v.start,
+                           uint64_t{run.length} * v.sectorsPerCluster);
     request.Wrote(CopyCompressedUnits(request.reader->handle(), out, extents, dataSize, v));
     return;
   }

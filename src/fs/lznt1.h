@@ -47,19 +47,18 @@ size_t DecompressLznt1(std::span<const uint8_t> input, std::span<uint8_t> output
 // (512-byte sectors).
 using SectorExtent = std::pair<uint64_t, uint64_t>;
 
-// Writes the decompressed content of `extents` (the runs of a compressed
-// file that have a location, in order; each starting on a compression unit)
-// to `output` at its current position,
-// never more than `dataSize` bytes in all. Each extent is decompressed on its
-// own and the bytes it produced are written; when it produced none, the raw
-// bytes read are written instead. Extents longer than kCompressedSliceSectors
-// are handled in slices of that length (a whole number of units), each on
-// its own. Sectors beyond the volume's end (when its sectorCount is known)
-// are not read. Returns the bytes written; stops early when a write falls
-// short. A volume with 0 sectors per cluster writes nothing. `handle` is the
-// source for a Simple volume (its position moves); other layouts read their
-// members themselves and may pass null.
-constexpr uint64_t kCompressedSliceSectors = 8192;  // 4 MiB, a whole number of units
+// Writes the content of a compressed file to `output` at its current
+// position, never more than `dataSize` bytes. `extents` are the file's runs
+// in order, a run without a location given as sector 0 (a hole). They are
+// taken a compression unit (16 clusters) at a time: a unit with no hole is
+// stored as it is, a unit that is all hole is skipped over (the caller sized
+// the output, so it reads as zeros), and a unit with both is decompressed
+// from its stored clusters (its raw bytes are written when nothing decodes).
+// Returns the bytes of output covered; stops early when a write falls short,
+// the extents end, or a unit reaches past the volume's end (when its
+// sectorCount is known). A volume with 0 sectors per cluster writes
+// nothing. `handle` is the source for a Simple volume (its position moves);
+// other layouts read their members themselves and may pass null.
 uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
                              const std::vector<SectorExtent>& extents, uint64_t dataSize,
                              const VolumeInfo& volume);

@@ -41,6 +41,8 @@ constexpr size_t kAttrLowestVcn = 0x10;     // non-resident
 constexpr size_t kAttrMappingPairs = 0x20;  // non-resident
 constexpr size_t kAttrRealSize = 0x30;      // non-resident
 constexpr uint32_t kAttrMinNonResident = 24;
+constexpr uint16_t kNoMappingPairs = 0xFFFF;
+constexpr size_t kVcnBytes = 8;
 constexpr uint32_t kEndMarker = 0xFFFFFFFF;
 
 constexpr uint32_t kTypeStandardInfo = 0x10;
@@ -58,6 +60,12 @@ constexpr size_t kSiAccess = 0x18;
 constexpr size_t kSiMinBytes = 0x20;
 
 // File-name value (also the key of an index entry).
+constexpr size_t kFnParent = 0x00;
+constexpr size_t kFnCreate = 0x08;
+constexpr size_t kFnModify = 0x10;
+constexpr size_t kFnMftChange = 0x18;
+constexpr size_t kFnAccess = 0x20;
+constexpr size_t kFnAllocated = 0x28;
 constexpr size_t kFnRealSize = 0x30;
 constexpr size_t kFnAttributes = 0x38;
 constexpr size_t kFnExtended = 0x3C;
@@ -160,7 +168,8 @@ template <class Take>
 bool WalkAttributeRuns(Bytes fromAttribute, Take take) {
   Bytes attr = AttrBytes(fromAttribute);
   uint16_t mappingPairs = LoadLe16(attr, kAttrMappingPairs);
-  if (mappingPairs == 0xFFFF || mappingPairs == 0 || AttrLength(attr) <= kAttrMinNonResident) {
+  if (mappingPairs == kNoMappingPairs || mappingPairs == 0 ||
+      AttrLength(attr) <= kAttrMinNonResident) {
     take(0, 0);
     return false;
   }
@@ -236,12 +245,12 @@ std::optional<IndexEntryInfo> ReadIndexEntry(Bytes entry) {
   e.entryLength = length;
   e.keyLength = LoadLe16(entry, kIeKeyLength);
   e.entryFlags = LoadLe16(entry, kIeFlags);
-  e.parentReference = LoadLe64(entry, kIeKey + 0x00);
-  e.createTime = LoadLe64(entry, kIeKey + 0x08);
-  e.modifyTime = LoadLe64(entry, kIeKey + 0x10);
-  e.mftChangeTime = LoadLe64(entry, kIeKey + 0x18);
-  e.accessTime = LoadLe64(entry, kIeKey + 0x20);
-  e.allocatedSize = LoadLe64(entry, kIeKey + 0x28);
+  e.parentReference = LoadLe64(entry, kIeKey + kFnParent);
+  e.createTime = LoadLe64(entry, kIeKey + kFnCreate);
+  e.modifyTime = LoadLe64(entry, kIeKey + kFnModify);
+  e.mftChangeTime = LoadLe64(entry, kIeKey + kFnMftChange);
+  e.accessTime = LoadLe64(entry, kIeKey + kFnAccess);
+  e.allocatedSize = LoadLe64(entry, kIeKey + kFnAllocated);
   e.realSize = LoadLe64(entry, kIeKey + kFnRealSize);
   e.fileAttributes = LoadLe32(entry, kIeKey + kFnAttributes);
   e.extendedValue = LoadLe32(entry, kIeKey + kFnExtended);
@@ -262,7 +271,9 @@ void TakeIndexRoot(Bytes attr, MftRecordInfo& info) {
   size_t first = valueOffset + kIrNode + firstOffset;
   if (firstOffset >= attr.size() || first >= attr.size()) return;
   const bool subnodes = info.indexFlags == kNodeHasSubnodes;
-  if (subnodes && attr.size() >= 8) info.lastSubnodeVcn = LoadLe64(attr, attr.size() - 8);
+  if (subnodes && attr.size() >= kVcnBytes) {
+    info.lastSubnodeVcn = LoadLe64(attr, attr.size() - kVcnBytes);
+  }
   // The walk ends before the last entry, which holds no key; with sub-nodes
   // it is also found by its fixed size at the end of the entries.
   const size_t entriesBytes = attr.size() - first;
@@ -373,10 +384,9 @@ bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftR
   // A record named by an attribute list must be the one named.
   if (depth > 0 && hasNumber && LoadLe32(rec, kRecNumber) != number) return false;
   if (nested != kNestedRead) {
+    if (hasNumber && LoadLe32(rec, kRecNumber) != number) return false;
     info.baseReference = LoadLe64(rec, kRecBaseReference);
-    uint32_t own = hasNumber ? LoadLe32(rec, kRecNumber) : number;
-    if (own != number) return false;
-    info.recordNumber = own;
+    info.recordNumber = number;
   }
   // The flags of a listed record say nothing of the file's kind.
   if (uint8_t kind = KindFromRecordFlags(LoadLe16(rec, kRecFlags));

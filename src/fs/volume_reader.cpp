@@ -13,10 +13,11 @@ bool VolumeReader::Open() {
 }
 
 size_t VolumeReader::ReadInto(uint64_t position, std::span<uint8_t> buffer) {
-  std::fill(buffer.begin(), buffer.end(), 0);
   size_t got = 0;
-  if (volume_.layout == VolumeLayout::Simple && !handle_.Seek(position)) return 0;
-  ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, &got);
+  if (volume_.layout != VolumeLayout::Simple || handle_.Seek(position))
+    ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, &got);
+  // Only what was not read is cleared: the scans read 10 MiB at a time.
+  std::fill(buffer.begin() + static_cast<long>(std::min(got, buffer.size())), buffer.end(), 0);
   return got;
 }
 

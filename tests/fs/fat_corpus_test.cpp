@@ -210,7 +210,10 @@ TEST(FatCorpus, LongNamesAsFlsListsThem) {
 // sectors from the key's layout table. The files were made by Windows with
 // lower-case names kept in their short entries; deleted short names keep
 // 0xE5 in place of their first letter. Windows did not mark the entries
-// inside dir1, so those keep their whole names and a normal kind.
+// inside dir1, so those keep their whole names and a normal kind (fls calls
+// them deleted for their deleted parent). fls also lists a deleted _P1 in
+// System Volume Information whose cluster dir2 already holds; the
+// deleted-folder search passes over clusters already read.
 TEST(FatCorpus, DfttUndeleteAnswerKey) {
   BREVID_REQUIRE_CORPUS();
   std::string image = test::UnpackCorpus("images/dftt/6-fat-undel.dd");
@@ -247,6 +250,10 @@ TEST(FatCorpus, DfttUndeleteAnswerKey) {
     EXPECT_EQ(e->size, k.size);
     EXPECT_EQ(firstSector(*e), k.sector);
   }
+  const FileEntry* svi = Child(root, "System Volume Information");
+  ASSERT_NE(svi, nullptr);
+  ASSERT_EQ(svi->children.size(), 1u);
+  EXPECT_TRUE(svi->children.front().children.empty());
 }
 
 }  // namespace

@@ -232,11 +232,17 @@ std::vector<std::string> Names(const FileEntry& folder) {
   return names;
 }
 
-using Names_ = std::vector<std::string>;
+using NameList = std::vector<std::string>;
+
+size_t CountNodes(const FileEntry& folder) {
+  size_t n = folder.children.size();
+  for (const FileEntry& c : folder.children) n += CountNodes(c);
+  return n;
+}
 
 // Each test writes its images into its own scratch folder and checks at the
 // end that the walk left them as they were.
-class Crafted : public ::testing::Test {
+class FatCrafted : public ::testing::Test {
  protected:
   std::string Write(const FatBuilder& image, const std::string& name) {
     if (dir_.empty()) {
@@ -281,7 +287,7 @@ class Crafted : public ::testing::Test {
 
 // Boot sector gone: the FATs are found at volume sector 4, 200 sectors long,
 // the root directory at 404, and the cluster size from the first folder.
-TEST_F(Crafted, DestroyedFat16BootSectorIsFoundBySearch) {
+TEST_F(FatCrafted, DestroyedFat16BootSectorIsFoundBySearch) {
   for (uint32_t mark : {0xFFFFFFF8u, 0x7FFFFFF8u}) {
     SCOPED_TRACE(mark);
     Layout l{false, 4, 200, 4, 600};
@@ -316,17 +322,17 @@ TEST_F(Crafted, DestroyedFat16BootSectorIsFoundBySearch) {
     std::unique_ptr<DiskInfo> disk = Disk(path, l);
     VolumeTrees& trees = Expand(*disk);
     EXPECT_EQ(disk->volumes[0].clusterBase, 4u + 400 + 32 - 8);
-    EXPECT_EQ(Names(trees.fatRoot), (Names_{"SUB", "README.TXT"}));
+    EXPECT_EQ(Names(trees.fatRoot), (NameList{"SUB", "README.TXT"}));
     const FileEntry* sub = Child(trees.fatRoot, "SUB");
     ASSERT_NE(sub, nullptr);
-    EXPECT_EQ(Names(*sub), Names_{"INNER.TXT"});
+    EXPECT_EQ(Names(*sub), NameList{"INNER.TXT"});
     EXPECT_EQ(sub->children.front().size, 20u);
   }
 }
 
 // A FAT length already known (an earlier walk set it) means no search: the
 // walk has no geometry and reads nothing.
-TEST_F(Crafted, NoSearchWhenTheFatLengthIsAlreadySet) {
+TEST_F(FatCrafted, NoSearchWhenTheFatLengthIsAlreadySet) {
   Layout l{false, 4, 200, 4, 600};
   FatBuilder img(l);
   img.EraseBootSector();
@@ -340,7 +346,7 @@ TEST_F(Crafted, NoSearchWhenTheFatLengthIsAlreadySet) {
 }
 
 // Boot sectors whose numbers lie over a volume that holds real folders.
-TEST_F(Crafted, HostileBootSectorsEndTheWalk) {
+TEST_F(FatCrafted, HostileBootSectorsEndTheWalk) {
   struct Case {
     bool fat32;
     uint32_t spc;
@@ -366,7 +372,8 @@ TEST_F(Crafted, HostileBootSectorsEndTheWalk) {
     img.BootSector(lie);
     std::string path = Write(img, "hostile" + std::to_string(n++) + ".img");
     std::unique_ptr<DiskInfo> disk = Disk(path, l);
-    Expand(*disk);
+    // At most the four entries the volume holds, each once.
+    EXPECT_LE(CountNodes(Expand(*disk).fatRoot), 4u);
   }
 }
 
@@ -375,7 +382,7 @@ TEST_F(Crafted, HostileBootSectorsEndTheWalk) {
 // FAT32: a deleted entry that kept its high word is read at that one cluster.
 // Cluster 5 would pass every test for the same low word, and is what an
 // entry with high word 0 finds.
-TEST_F(Crafted, Fat32DeletedFolderWithHighWordIsReadAtItsStoredCluster) {
+TEST_F(FatCrafted, Fat32DeletedFolderWithHighWordIsReadAtItsStoredCluster) {
   Layout l{true, 32, 520, 1, 0};
   FatBuilder probe(l);
   l.sectors = probe.ClusterSector(0x10010);
@@ -388,21 +395,21 @@ TEST_F(Crafted, Fat32DeletedFolderWithHighWordIsReadAtItsStoredCluster) {
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   VolumeTrees& trees = Expand(*disk);
 
-  EXPECT_EQ(Names(trees.fatRoot), (Names_{"\xE5" "ECOY", "\xE5" "EAL"}));
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"\xE5" "ECOY", "\xE5" "EAL"}));
   const FileEntry* real = Child(trees.fatRoot, "\xE5" "EAL");
   ASSERT_NE(real, nullptr);
   EXPECT_EQ(real->Kind(), kDeletedFolder);
   EXPECT_EQ(real->firstCluster, 0x10005u);
-  EXPECT_EQ(Names(*real), Names_{"REAL.TXT"});
+  EXPECT_EQ(Names(*real), NameList{"REAL.TXT"});
   const FileEntry* decoy = Child(trees.fatRoot, "\xE5" "ECOY");
   ASSERT_NE(decoy, nullptr);
   EXPECT_EQ(decoy->firstCluster, 5u);
-  EXPECT_EQ(Names(*decoy), Names_{"DECOY.TXT"});
+  EXPECT_EQ(Names(*decoy), NameList{"DECOY.TXT"});
 }
 
 // FAT16: the high word is not trusted; high words 0 to FAT bytes >> 17 are
 // tried. With 256 FAT sectors that reaches 1, with 255 only 0.
-TEST_F(Crafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
+TEST_F(FatCrafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
   for (uint32_t fatLength : {256u, 255u}) {
     SCOPED_TRACE(fatLength);
     Layout l{false, 1, fatLength, 1, 0};
@@ -412,7 +419,7 @@ TEST_F(Crafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
     img.Root({Deleted(Short("HIDDEN", 0x10, (7u << 16) | 5)), Deleted(Folder("NOWHERE", 9))});
     img.Raw(img.ClusterSector(5), "file data, not a folder");
     img.Cluster(0x10005, {Dot(0x10005), DotDot(0), File("HIDDEN  TXT", 6, 3)});
-    std::string path = Write(img, "high_words.img");
+    std::string path = Write(img, "high_words" + std::to_string(fatLength) + ".img");
     std::unique_ptr<DiskInfo> disk = Disk(path, l);
     VolumeTrees& trees = Expand(*disk);
     const FileEntry* hidden = Child(trees.fatRoot, "\xE5" "IDDEN");
@@ -423,14 +430,14 @@ TEST_F(Crafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
     ASSERT_NE(hidden, nullptr);
     EXPECT_EQ(hidden->Kind(), kDeletedFolder);
     EXPECT_EQ(hidden->firstCluster, 0x10005u);
-    EXPECT_EQ(Names(*hidden), Names_{"HIDDEN.TXT"});
+    EXPECT_EQ(Names(*hidden), NameList{"HIDDEN.TXT"});
     EXPECT_EQ(Child(trees.fatRoot, "\xE5" "OWHERE"), nullptr);
   }
 }
 
 // The ".." test: a deleted folder below the root is accepted only when its
 // ".." names the parent (or 0).
-TEST_F(Crafted, DeletedFolderMustNameItsParent) {
+TEST_F(FatCrafted, DeletedFolderMustNameItsParent) {
   Layout l = Small32();
   FatBuilder img(l);
   img.SetFat(2, kFat32Eoc);
@@ -446,12 +453,12 @@ TEST_F(Crafted, DeletedFolderMustNameItsParent) {
   VolumeTrees& trees = Expand(*disk);
   const FileEntry* top = Child(trees.fatRoot, "TOP");
   ASSERT_NE(top, nullptr);
-  EXPECT_EQ(Names(*top), (Names_{"\xE5" "RPHAN", "\xE5" "INE"}));
+  EXPECT_EQ(Names(*top), (NameList{"\xE5" "RPHAN", "\xE5" "INE"}));
 }
 
 // A deleted folder with a long name takes its times and size from the ".."
 // entry of the cluster found; a short-named one keeps its own.
-TEST_F(Crafted, DeletedLongNamedFolderTakesDotDotTimes) {
+TEST_F(FatCrafted, DeletedLongNamedFolderTakesDotDotTimes) {
   Layout l = Small16();
   FatBuilder img(l);
   Entry own = Short("LONGFO~1", 0x10, 3, 0, 0x4EA5, 0x43C5);
@@ -476,7 +483,7 @@ TEST_F(Crafted, DeletedLongNamedFolderTakesDotDotTimes) {
 
 // A recovery walk ends its buffer at an entry whose attribute it does not
 // know, such as a volume label (0x08); the normal walk steps over it.
-TEST_F(Crafted, RecoveryWalkStopsAtAVolumeLabel) {
+TEST_F(FatCrafted, RecoveryWalkStopsAtAVolumeLabel) {
   Layout l = Small32();
   FatBuilder img(l);
   img.SetFat(2, kFat32Eoc);
@@ -484,17 +491,17 @@ TEST_F(Crafted, RecoveryWalkStopsAtAVolumeLabel) {
   std::string path = Write(img, "label32.img");
 
   std::unique_ptr<DiskInfo> normal = Disk(path, l);
-  EXPECT_EQ(Names(Expand(*normal).fatRoot), (Names_{"FIRST.TXT", "SECOND.TXT"}));
+  EXPECT_EQ(Names(Expand(*normal).fatRoot), (NameList{"FIRST.TXT", "SECOND.TXT"}));
 
   std::unique_ptr<DiskInfo> recovered = Disk(path, l);
   recovered->volumes[0].origin = 1;
   recovered->dirClusterSectors = {img.ClusterSector(2)};
   VolumeTrees& trees = Expand(*recovered);
   EXPECT_EQ(trees.fatRoot.firstCluster, 2u);
-  EXPECT_EQ(Names(trees.fatRoot), Names_{"FIRST.TXT"});
+  EXPECT_EQ(Names(trees.fatRoot), NameList{"FIRST.TXT"});
 }
 
-TEST_F(Crafted, Fat16RecoveryWalkStopsAtAVolumeLabel) {
+TEST_F(FatCrafted, Fat16RecoveryWalkStopsAtAVolumeLabel) {
   Layout l = Small16();
   FatBuilder img(l);
   img.Cluster(3, {Dot(3), DotDot(0), File("FIRST   TXT", 10), Short("CRAFTED", 0x08, 0), File("SECOND  TXT", 11)});
@@ -504,15 +511,15 @@ TEST_F(Crafted, Fat16RecoveryWalkStopsAtAVolumeLabel) {
   disk->dirClusterSectors = {img.ClusterSector(3)};
   VolumeTrees& trees = Expand(*disk);
   EXPECT_EQ(trees.fatRoot.firstCluster, 1u);
-  ASSERT_EQ(Names(trees.fatRoot), Names_{"3"});
-  EXPECT_EQ(Names(trees.fatRoot.children.front()), Names_{"FIRST.TXT"});
+  ASSERT_EQ(Names(trees.fatRoot), NameList{"3"});
+  EXPECT_EQ(Names(trees.fatRoot.children.front()), NameList{"FIRST.TXT"});
 }
 
 // Recorded directory clusters inside the volume: the root cluster is walked
 // into the root, clusters that start with "." become "%d" folders appended
 // under the root, others "%d" folders under the scattered folder. Sectors off
 // a cluster boundary or past the volume are left out.
-TEST_F(Crafted, RecordedClustersBecomeNumberedFolders) {
+TEST_F(FatCrafted, RecordedClustersBecomeNumberedFolders) {
   Layout l{true, 32, 8, 2, 400};
   FatBuilder img(l);
   img.SetFat(2, kFat32Eoc);
@@ -534,15 +541,15 @@ TEST_F(Crafted, RecordedClustersBecomeNumberedFolders) {
   disk->extraFound.children[img.ClusterSector(24)] = CarvedFile{};
   VolumeTrees& trees = Expand(*disk);
 
-  EXPECT_EQ(Names(trees.fatRoot), (Names_{"ROOT.TXT", "3", "4"}));
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"ROOT.TXT", "3", "4"}));
   const FileEntry* three = Child(trees.fatRoot, "3");
   ASSERT_NE(three, nullptr);
   EXPECT_EQ(three->Kind(), kNormalFolder);
   EXPECT_EQ(three->firstCluster, 3u);
-  EXPECT_EQ(Names(*three), (Names_{"A.TXT", "\xE5" "ONE.TXT"}));
-  EXPECT_EQ(Names(*Child(trees.fatRoot, "4")), Names_{"B.TXT"});
-  ASSERT_EQ(Names(trees.fatScattered), Names_{"6"});
-  EXPECT_EQ(Names(trees.fatScattered.children.front()), Names_{"C.TXT"});
+  EXPECT_EQ(Names(*three), (NameList{"A.TXT", "\xE5" "ONE.TXT"}));
+  EXPECT_EQ(Names(*Child(trees.fatRoot, "4")), NameList{"B.TXT"});
+  ASSERT_EQ(Names(trees.fatScattered), NameList{"6"});
+  EXPECT_EQ(Names(trees.fatScattered.children.front()), NameList{"C.TXT"});
   EXPECT_EQ(FindFatEntry(trees, 3, "3", "1980-00-00 00:00:00"), three);
   EXPECT_EQ(trees.fatDeletedIndex.count(6), 1u);
   EXPECT_EQ(trees.fatNormalIndex.count(6), 0u);
@@ -550,7 +557,7 @@ TEST_F(Crafted, RecordedClustersBecomeNumberedFolders) {
   EXPECT_EQ(disk->extraFound.children.count(img.ClusterSector(24)), 0u);
 }
 
-TEST_F(Crafted, Fat16RecoveryTakesBackCarvedFilesNormalAndDeleted) {
+TEST_F(FatCrafted, Fat16RecoveryTakesBackCarvedFilesNormalAndDeleted) {
   Layout l = Small16();
   FatBuilder img(l);
   img.Cluster(3, {Dot(3), DotDot(0), File("A       TXT", 21), Deleted(File("GONE    TXT", 24))});
@@ -569,7 +576,7 @@ TEST_F(Crafted, Fat16RecoveryTakesBackCarvedFilesNormalAndDeleted) {
 // A scanned volume (origin 1) whose recorded sectors lie outside it: every
 // recorded cluster that holds a clean "." and ".." pair becomes a "%d"
 // folder under the root; the root itself is not walked.
-TEST_F(Crafted, ScannedVolumeFoldersAreNumberedUnderTheRoot) {
+TEST_F(FatCrafted, ScannedVolumeFoldersAreNumberedUnderTheRoot) {
   for (bool fat32 : {false, true}) {
     SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
     Layout l = fat32 ? Small32() : Small16();
@@ -594,7 +601,7 @@ TEST_F(Crafted, ScannedVolumeFoldersAreNumberedUnderTheRoot) {
     VolumeTrees& trees = Expand(*disk);
     // FAT16 refuses a ".." with a high word; FAT32 reads the whole cluster
     // number there, and only the size field (bytes 60-63) spoils it.
-    Names_ expected = fat32 ? Names_{"3", "6", "7"} : Names_{"3", "6"};
+    NameList expected = fat32 ? NameList{"3", "6", "7"} : NameList{"3", "6"};
     EXPECT_EQ(Names(trees.fatRoot), expected);
     for (const FileEntry& f : trees.fatRoot.children) {
       EXPECT_EQ(f.Kind(), kNormalFolder);
@@ -605,9 +612,140 @@ TEST_F(Crafted, ScannedVolumeFoldersAreNumberedUnderTheRoot) {
   }
 }
 
+// The recovery walkers' own rules, on a recorded folder cluster: attributes
+// 0x3F and 0x40 are stepped over, a long-named folder past the FAT is left
+// out, a folder naming its parent's cluster is left out, a folder whose
+// cluster lacks "." and ".." (or whose "." names another cluster) is listed
+// but not read, and a short-named folder past the FAT ends the buffer.
+TEST_F(FatCrafted, RecoveryWalkerRules) {
+  for (bool fat32 : {false, true}) {
+    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
+    Layout l = fat32 ? Small32() : Small16();
+    FatBuilder img(l);
+    uint32_t far = fat32 ? 1024 + 5 : 4096 + 5;
+    img.Cluster(3, Cat({{Dot(3), DotDot(0), File("A       TXT", 20), Short("SKIP40", 0x40, 0), File("B       TXT", 21),
+                         Short("SKIP3F", 0x3F, 0), File("C       TXT", 22)},
+                        LongNamed(u"Far long folder", Folder("FARLON~1", far)),
+                        {Folder("SELF", 3), Folder("NODOT", 5), Folder("WRONGDOT", 6), Folder("GOOD", 7),
+                         Folder("FARDIR", far), File("D       TXT", 23)}}));
+    img.Cluster(5, {File("X       TXT", 30)});
+    img.Cluster(6, {Dot(9), DotDot(3), File("Y       TXT", 31)});
+    img.Cluster(7, {Dot(7), DotDot(3), File("G       TXT", 32)});
+    img.Cluster(8, {Dot(8), DotDot(0), File("E       TXT", 24), Short("STOP41", 0x41, 0), File("F       TXT", 25)});
+    img.Cluster(9, {Dot(9), DotDot(0), Deleted(File("GG      TXT", 26)), Deleted(Short("BADATTR", 0x37, 0)),
+                    Deleted(File("HH      TXT", 27))});
+    std::string path = Write(img, fat32 ? "rules32.img" : "rules16.img");
+    std::unique_ptr<DiskInfo> disk = Disk(path, l);
+    disk->volumes[0].origin = 1;
+    disk->dirClusterSectors = {img.ClusterSector(3), img.ClusterSector(8), img.ClusterSector(9)};
+    VolumeTrees& trees = Expand(*disk);
+
+    const FileEntry* three = Child(trees.fatRoot, "3");
+    ASSERT_NE(three, nullptr);
+    EXPECT_EQ(Names(*three), (NameList{"FARDIR", "GOOD", "WRONGDOT", "NODOT", "A.TXT", "B.TXT", "C.TXT"}));
+    EXPECT_EQ(Names(*Child(*three, "GOOD")), NameList{"G.TXT"});
+    EXPECT_TRUE(Child(*three, "NODOT")->children.empty());
+    EXPECT_TRUE(Child(*three, "WRONGDOT")->children.empty());
+    const FileEntry* eight = Child(trees.fatRoot, "8");
+    ASSERT_NE(eight, nullptr);
+    EXPECT_EQ(Names(*eight), NameList{"E.TXT"});
+    const FileEntry* nine = Child(trees.fatRoot, "9");
+    ASSERT_NE(nine, nullptr);
+    EXPECT_EQ(Names(*nine), NameList{"\xE5" "G.TXT"});
+  }
+}
+
+// A long name with a character CP936 lacks: the entry stays, under its
+// short name, normal or deleted, file or folder.
+TEST_F(FatCrafted, LongNameOutsideCp936KeepsTheShortName) {
+  Layout l = Small16();
+  FatBuilder img(l);
+  img.SetFat(3, 0xFFFF);
+  img.Root(Cat({LongNamed(u"\u0E01 folder", Folder("FOLDER~1", 3)),
+                LongNamed(u"Thai \u0E01.txt", File("THAI~1  TXT", 5, 7), true),
+                LongNamed(u"\u0E02.txt", File("FILE~1  TXT", 6, 8))}));
+  img.Cluster(3, {Dot(3), DotDot(0), File("INSIDE  TXT", 10)});
+  std::string path = Write(img, "thai.img");
+  std::unique_ptr<DiskInfo> disk = Disk(path, l);
+  VolumeTrees& trees = Expand(*disk);
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"FOLDER~1", "\xE5" "HAI~1.TXT", "FILE~1.TXT"}));
+  const FileEntry* folder = Child(trees.fatRoot, "FOLDER~1");
+  ASSERT_NE(folder, nullptr);
+  EXPECT_EQ(folder->Kind(), kNormalFolder);
+  EXPECT_EQ(Names(*folder), NameList{"INSIDE.TXT"});
+  EXPECT_EQ(Child(trees.fatRoot, "\xE5" "HAI~1.TXT")->Kind(), kDeletedFile);
+}
+
+// A volume that the deep scan rebuilt (origin 1) has no boot sector; the
+// scan set its FAT length, cluster size and cluster base. With those known
+// no search is made, and the recorded clusters are walked with the
+// volume's own numbers.
+TEST_F(FatCrafted, RebuiltVolumeWithoutBootSectorWalksRecordedFolders) {
+  for (bool fat32 : {false, true}) {
+    SCOPED_TRACE(fat32 ? "FAT32" : "FAT16");
+    Layout l = fat32 ? Small32() : Small16();
+    FatBuilder img(l);
+    img.EraseBootSector();
+    img.Cluster(3, {Dot(3), DotDot(0), File("A       TXT", 20), Folder("SUB", 4)});
+    img.Cluster(4, {Dot(4), DotDot(3), File("B       TXT", 21)});
+    std::string path = Write(img, fat32 ? "rebuilt32.img" : "rebuilt16.img");
+    std::unique_ptr<DiskInfo> disk = Disk(path, l);
+    VolumeInfo& v = disk->volumes[0];
+    v.origin = 1;
+    v.fatSectors = l.fatLength;
+    v.sectorsPerCluster = l.sectorsPerCluster;
+    v.clusterBase = img.ClusterBase();
+    disk->dirClusterSectors = {img.ClusterSector(3), img.ClusterSector(4)};
+    VolumeTrees& trees = Expand(*disk);
+    ASSERT_EQ(Names(trees.fatRoot), NameList{"3"});
+    const FileEntry& three = trees.fatRoot.children.front();
+    EXPECT_EQ(Names(three), (NameList{"SUB", "A.TXT"}));
+    const FileEntry* sub = Child(three, "SUB");
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(Names(*sub), NameList{"B.TXT"});
+  }
+}
+
+// FAT32 boot sector gone: the first FAT is found at sector 32, the second
+// 2100 sectors on (in the search's second block), and 8 sectors per cluster
+// from the first folder after the root.
+TEST_F(FatCrafted, DestroyedFat32BootSectorIsFoundBySearch) {
+  Layout l{true, 32, 2100, 8, 0};
+  FatBuilder probe(l);
+  l.sectors = probe.ClusterSector(12);
+  FatBuilder img(l);
+  img.EraseBootSector();
+  img.SetFat(2, kFat32Eoc);
+  img.SetFat(3, kFat32Eoc);
+  img.Root({Folder("SUB", 3), File("ROOT    TXT", 5)});
+  img.Cluster(3, {Dot(3), DotDot(0), File("INNER   TXT", 6)});
+  std::string path = Write(img, "lost_boot32.img");
+
+  std::unique_ptr<DiskInfo> probeDisk = Disk(path, l);
+  VolumeInfo& pv = probeDisk->volumes[0];
+  VolumeReader reader(*probeDisk, pv);
+  ASSERT_TRUE(reader.Open());
+  FatGeometry geo;
+  ASSERT_TRUE(FindFat32Geometry(reader, pv, &geo));
+  EXPECT_EQ(geo.reservedSectors, 32u);
+  EXPECT_EQ(geo.fatLength, 2100u);
+  EXPECT_EQ(geo.fatCount, 2u);
+  EXPECT_EQ(geo.rootCluster, 2u);
+  EXPECT_EQ(geo.sectorsPerCluster, 8u);
+  EXPECT_EQ(pv.fatSectors, 2100u);
+
+  std::unique_ptr<DiskInfo> disk = Disk(path, l);
+  VolumeTrees& trees = Expand(*disk);
+  EXPECT_EQ(disk->volumes[0].clusterBase, 32u + 4200 - 16);
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"SUB", "ROOT.TXT"}));
+  const FileEntry* sub = Child(trees.fatRoot, "SUB");
+  ASSERT_NE(sub, nullptr);
+  EXPECT_EQ(Names(*sub), NameList{"INNER.TXT"});
+}
+
 // ---- two nodes, one cluster -----------------------------------------------------
 
-TEST_F(Crafted, SameFirstClusterToldApartByNameAndTime) {
+TEST_F(FatCrafted, SameFirstClusterToldApartByNameAndTime) {
   Layout l = Small32();
   FatBuilder img(l);
   img.SetFat(2, kFat32Eoc);
@@ -634,7 +772,7 @@ TEST_F(Crafted, SameFirstClusterToldApartByNameAndTime) {
 
 // ---- loop guards ----------------------------------------------------------------
 
-class CraftedLoops : public Crafted, public ::testing::WithParamInterface<bool> {
+class FatCraftedLoops : public FatCrafted, public ::testing::WithParamInterface<bool> {
  protected:
   bool fat32() const { return GetParam(); }
   Layout Small() const { return fat32() ? Small32() : Small16(); }
@@ -642,7 +780,7 @@ class CraftedLoops : public Crafted, public ::testing::WithParamInterface<bool> 
   uint32_t RootCluster() const { return fat32() ? 2 : 0; }
 };
 
-TEST_P(CraftedLoops, FatChainThatLoopsEnds) {
+TEST_P(FatCraftedLoops, FatChainThatLoopsEnds) {
   FatBuilder img(Small());
   img.SetFat(2, End());
   img.SetFat(3, 4);
@@ -657,13 +795,13 @@ TEST_P(CraftedLoops, FatChainThatLoopsEnds) {
   VolumeTrees& trees = Expand(*disk);
   const FileEntry* loop = Child(trees.fatRoot, "LOOP");
   ASSERT_NE(loop, nullptr);
-  EXPECT_EQ(Names(*loop), (Names_{"A.TXT", "B.TXT"}));
+  EXPECT_EQ(Names(*loop), (NameList{"A.TXT", "B.TXT"}));
   const FileEntry* self = Child(trees.fatRoot, "SELF");
   ASSERT_NE(self, nullptr);
-  EXPECT_EQ(Names(*self), Names_{"C.TXT"});
+  EXPECT_EQ(Names(*self), NameList{"C.TXT"});
 }
 
-TEST_F(Crafted, Fat32RootChainThatLoopsEnds) {
+TEST_F(FatCrafted, Fat32RootChainThatLoopsEnds) {
   FatBuilder img(Small32());
   img.SetFat(2, 3);
   img.SetFat(3, 2);
@@ -672,11 +810,11 @@ TEST_F(Crafted, Fat32RootChainThatLoopsEnds) {
   std::string path = Write(img, "root_loop.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, Small32());
   VolumeTrees& trees = Expand(*disk);
-  EXPECT_EQ(Names(trees.fatRoot), (Names_{"R1.TXT", "R2.TXT"}));
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"R1.TXT", "R2.TXT"}));
 }
 
 // /ANC/BELOW lists ANC again, as a normal folder and as a deleted one.
-TEST_P(CraftedLoops, FolderListingItsAncestorEnds) {
+TEST_P(FatCraftedLoops, FolderListingItsAncestorEnds) {
   for (bool recovery : {false, true}) {
     SCOPED_TRACE(recovery ? "recovery walk" : "normal walk");
     FatBuilder img(Small());
@@ -708,7 +846,7 @@ TEST_P(CraftedLoops, FolderListingItsAncestorEnds) {
 // A run whose count (0x7F: 63 parts) reaches past the directory names
 // nothing, and neither does a deleted run that reaches the end; the entries
 // before them stay.
-TEST_P(CraftedLoops, LongNameRunPastTheBufferNamesNothing) {
+TEST_P(FatCraftedLoops, LongNameRunPastTheBufferNamesNothing) {
   FatBuilder img(Small());
   img.SetFat(2, End());
   img.SetFat(3, End());
@@ -762,7 +900,7 @@ size_t NestingDepth(const FileEntry& folder) {
 
 // 140 folders each inside the one before: the walk reads 130 levels below
 // the root and lists the folders there, without going into them.
-TEST_P(CraftedLoops, NestingDeeperThanTheBoundEnds) {
+TEST_P(FatCraftedLoops, NestingDeeperThanTheBoundEnds) {
   for (bool deleted : {false, true}) {
     SCOPED_TRACE(deleted ? "deleted folders" : "normal folders");
     FatBuilder img(Small());
@@ -788,12 +926,12 @@ TEST_P(CraftedLoops, NestingDeeperThanTheBoundEnds) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(FatTypes, CraftedLoops, ::testing::Bool(),
+INSTANTIATE_TEST_SUITE_P(FatTypes, FatCraftedLoops, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Fat32" : "Fat16"; });
 
 // FAT16 chain values 0xFFF7 (bad cluster) and 0xFFF8-0xFFFF (end) all end a
 // folder's chain; 0xFFF7 and above are never read as clusters.
-TEST_F(Crafted, Fat16ChainEndsAtAnyMarkerFromFFF7) {
+TEST_F(FatCrafted, Fat16ChainEndsAtAnyMarkerFromFFF7) {
   for (uint32_t next : {4u, 0xFFF7u, 0xFFF8u, 0xFFFEu}) {
     SCOPED_TRACE(next);
     Layout l{false, 1, 256, 1, 0};
@@ -806,12 +944,12 @@ TEST_F(Crafted, Fat16ChainEndsAtAnyMarkerFromFFF7) {
     img.Cluster(3, {Dot(3), DotDot(0), File("IN      TXT", 10)});
     img.Cluster(4, {File("NEXT    TXT", 11)});
     for (uint32_t cn : {0xFFF7u, 0xFFF8u, 0xFFFEu}) img.Cluster(cn, {File("BOGUS   TXT", 12)});
-    std::string path = Write(img, "fff7.img");
+    std::string path = Write(img, "chain_end_" + std::to_string(next) + ".img");
     std::unique_ptr<DiskInfo> disk = Disk(path, l);
     VolumeTrees& trees = Expand(*disk);
     const FileEntry* dir = Child(trees.fatRoot, "DIR");
     ASSERT_NE(dir, nullptr);
-    EXPECT_EQ(Names(*dir), next == 4 ? (Names_{"IN.TXT", "NEXT.TXT"}) : Names_{"IN.TXT"});
+    EXPECT_EQ(Names(*dir), next == 4 ? (NameList{"IN.TXT", "NEXT.TXT"}) : NameList{"IN.TXT"});
   }
 }
 

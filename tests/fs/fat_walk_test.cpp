@@ -263,7 +263,7 @@ TEST_P(FatFixtureWalk, NameWithCharacterOutsideCp936KeepsShortName) {
 }
 
 // /Many holds 40 names of four entries each; with 16 entries a cluster the
-// runs at entries 14-17, 46-49, ... straddle two clusters.
+// runs at entries 14-17, 30-33, ... straddle two clusters.
 TEST_P(FatFixtureWalk, LongNamesCrossingClusterBoundariesStayWhole) {
   const FileEntry* many = Child(trees().fatRoot, "Many");
   ASSERT_NE(many, nullptr);

@@ -2,6 +2,7 @@
 // child is inserted and which index takes it, look-ups, and time texts.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -14,7 +15,7 @@ namespace {
 
 // ---- kind and tick ----------------------------------------------------------
 
-TEST(KindAndTick, FileEntryKeepsEachInItsOwnBits) {
+TEST(FileTreeKindAndTick, FileEntryKeepsEachInItsOwnBits) {
   for (uint8_t kind = 0; kind <= 4; ++kind) {
     for (uint8_t tick = 0; tick <= 2; ++tick) {
       FileEntry e;
@@ -38,7 +39,7 @@ TEST(KindAndTick, FileEntryKeepsEachInItsOwnBits) {
   }
 }
 
-TEST(KindAndTick, FileEntryTickIsTwoBitsTheTopTwoCarryNothing) {
+TEST(FileTreeKindAndTick, FileEntryTickIsTwoBitsTheTopTwoCarryNothing) {
   FileEntry e;
   e.kindTick = 0xC0 | (kTickPartly << 4) | kNormalFolder;
   EXPECT_EQ(e.Tick(), kTickPartly);
@@ -48,7 +49,7 @@ TEST(KindAndTick, FileEntryTickIsTwoBitsTheTopTwoCarryNothing) {
   EXPECT_EQ(e.Kind(), kNormalFolder);
 }
 
-TEST(KindAndTick, NtfsEntryTickIsTheWholeHighNibble) {
+TEST(FileTreeKindAndTick, NtfsEntryTickIsTheWholeHighNibble) {
   for (uint8_t kind = 0; kind <= 4; ++kind) {
     for (uint8_t tick = 0; tick <= 2; ++tick) {
       NtfsEntry e;
@@ -68,7 +69,7 @@ TEST(KindAndTick, NtfsEntryTickIsTheWholeHighNibble) {
   EXPECT_EQ(e.Kind(), kDeletedFile);
 }
 
-TEST(KindAndTick, FoldersAreOneAndThreeFilesTwoAndFourZeroIsNeither) {
+TEST(FileTreeKindAndTick, FoldersAreOneAndThreeFilesTwoAndFourZeroIsNeither) {
   FileEntry e;
   EXPECT_FALSE(e.IsFolder());
   EXPECT_FALSE(e.IsFile());
@@ -107,7 +108,7 @@ size_t CountIn(const std::multimap<uint32_t, FileEntry*>& index, uint32_t key, c
   return static_cast<size_t>(std::count_if(lo, hi, [&](const auto& kv) { return kv.second == e; }));
 }
 
-TEST(FatInsert, FoldersAtTheFrontFilesAtTheEndNumberedAppended) {
+TEST(FileTreeFatInsert, FoldersAtTheFrontFilesAtTheEndNumberedAppended) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   StartFatTree(trees, 2);
@@ -123,7 +124,7 @@ TEST(FatInsert, FoldersAtTheFrontFilesAtTheEndNumberedAppended) {
   EXPECT_EQ(Names(trees.fatScattered), std::vector<std::string>{"31"});
 }
 
-TEST(FatInsert, IndexesTheElementInTheListByKindOrPlacement) {
+TEST(FileTreeFatInsert, IndexesTheElementInTheListByKindOrPlacement) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   StartFatTree(trees, 0);
@@ -164,7 +165,7 @@ TEST(FatInsert, IndexesTheElementInTheListByKindOrPlacement) {
 
 // A node is moved into the list with its children: they must then name the
 // node in the list as their parent, not the copy left behind.
-TEST(FatInsert, ChildrenOfAMovedNodePointAtItsNewPlace) {
+TEST(FileTreeFatInsert, ChildrenOfAMovedNodePointAtItsNewPlace) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   FileEntry folder = Node(kNormalFolder, "D", 3);
@@ -175,7 +176,7 @@ TEST(FatInsert, ChildrenOfAMovedNodePointAtItsNewPlace) {
   EXPECT_EQ(placed->children.front().parent, placed);
 }
 
-TEST(FatLookup, SameFirstClusterToldApartByNameAndCreationTime) {
+TEST(FileTreeFatLookup, SameFirstClusterToldApartByNameAndCreationTime) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   StartFatTree(trees, 2);
@@ -190,7 +191,7 @@ TEST(FatLookup, SameFirstClusterToldApartByNameAndCreationTime) {
   EXPECT_EQ(FindFatEntry(trees, 2, trees.fatRoot.name, "1980-00-00 00:00:00"), &trees.fatRoot);
 }
 
-TEST(FatLookup, NormalIndexIsSearchedFirst) {
+TEST(FileTreeFatLookup, NormalIndexIsSearchedFirst) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   FileEntry* gone = InsertFatChild(trees, trees.fatRoot, Node(kDeletedFile, "same", 9));
@@ -213,7 +214,7 @@ NtfsEntry Record(uint8_t kind, const std::string& name, uint64_t number, uint64_
 constexpr uint64_t kNewYear2020Utc8 = 132222816000000000;  // 2020-01-01 00:00:00 UTC+8
 constexpr uint64_t kOneDay = 864000000000;
 
-TEST(NtfsInsert, SecondNodeWithATakenNumberGoesToTheSpareIndex) {
+TEST(FileTreeNtfsInsert, SecondNodeWithATakenNumberGoesToTheSpareIndex) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   StartNtfsTree(trees);
@@ -232,7 +233,7 @@ TEST(NtfsInsert, SecondNodeWithATakenNumberGoesToTheSpareIndex) {
   EXPECT_EQ(trees.nameIndex.size(), 2u);
 }
 
-TEST(NtfsInsert, PseudoFoldersHoldTheirNumbers) {
+TEST(FileTreeNtfsInsert, PseudoFoldersHoldTheirNumbers) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   StartNtfsTree(trees);
@@ -252,7 +253,7 @@ TEST(NtfsInsert, PseudoFoldersHoldTheirNumbers) {
   EXPECT_EQ(trees.ntfsSpareIndex.find(5)->second, fake);
 }
 
-TEST(NtfsInsert, OrderAndForcedPlacements) {
+TEST(FileTreeNtfsInsert, OrderAndForcedPlacements) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   NtfsEntry& root = trees.ntfsRoot;
@@ -268,7 +269,7 @@ TEST(NtfsInsert, OrderAndForcedPlacements) {
   EXPECT_EQ(trees.ntfsSpareIndex.find(33)->second, spare);
 }
 
-TEST(NtfsLookup, MainIndexWinsWhenBothMatch) {
+TEST(FileTreeNtfsLookup, MainIndexWinsWhenBothMatch) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   NtfsEntry* first = InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "same", 60, kNewYear2020Utc8));
@@ -278,7 +279,7 @@ TEST(NtfsLookup, MainIndexWinsWhenBothMatch) {
 
 // ---- the tree's life ---------------------------------------------------------
 
-TEST(VolumeTreesLife, MadeOnFirstUseWithNamedRootsAndReleased) {
+TEST(FileTreeLife, MadeOnFirstUseWithNamedRootsAndReleased) {
   VolumeInfo volume;
   EXPECT_FALSE(volume.trees);
   VolumeTrees& trees = TreesOf(volume);
@@ -293,7 +294,7 @@ TEST(VolumeTreesLife, MadeOnFirstUseWithNamedRootsAndReleased) {
   EXPECT_FALSE(volume.trees);
 }
 
-TEST(VolumeTreesLife, ACopiedVolumeStartsWithoutATree) {
+TEST(FileTreeLife, ACopiedVolumeStartsWithoutATree) {
   VolumeInfo volume;
   InsertFatChild(TreesOf(volume), TreesOf(volume).fatRoot, Node(kNormalFile, "f", 3));
   VolumeInfo copy = volume;
@@ -305,7 +306,7 @@ TEST(VolumeTreesLife, ACopiedVolumeStartsWithoutATree) {
 
 // ---- time texts --------------------------------------------------------------
 
-TEST(FatTimeText, FieldsAsStored) {
+TEST(FileTreeFatTimeText, FieldsAsStored) {
   EXPECT_EQ(FatTimeText(0x5021, 0x6000), "2020-01-01 12:00:00");
   EXPECT_EQ(FatTimeText(0x505D, 0xBF7D), "2020-02-29 23:59:58");  // seconds are stored halved
   EXPECT_EQ(FatTimeText(0, 0), "1980-00-00 00:00:00");
@@ -318,12 +319,12 @@ struct NtfsTimeCase {
   const char* text;
 };
 
-class NtfsTime : public ::testing::TestWithParam<NtfsTimeCase> {};
+class FileTreeNtfsTime : public ::testing::TestWithParam<NtfsTimeCase> {};
 
-TEST_P(NtfsTime, ShownInUtcPlusEight) { EXPECT_EQ(NtfsTimeText(GetParam().ticks), GetParam().text); }
+TEST_P(FileTreeNtfsTime, ShownInUtcPlusEight) { EXPECT_EQ(NtfsTimeText(GetParam().ticks), GetParam().text); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Dates, NtfsTime,
+    Dates, FileTreeNtfsTime,
     ::testing::Values(NtfsTimeCase{0, "1601-01-01 08:00:00"},
                       // 17:30 UTC on 31 December is 01:30 on 1 January of the next year.
                       NtfsTimeCase{132222870001234567, "2020-01-01 01:30:00"},
@@ -334,7 +335,13 @@ INSTANTIATE_TEST_SUITE_P(
                       NtfsTimeCase{157519872000000000, "2100-03-01 00:00:00"},
                       NtfsTimeCase{2650467455990000000, "9999-12-31 23:59:59"},
                       // A hostile value ends quickly and still counts right.
-                      NtfsTimeCase{std::numeric_limits<uint64_t>::max(), "60056-05-28 13:36:10"}));
+                      NtfsTimeCase{std::numeric_limits<uint64_t>::max(), "60056-05-28 13:36:10"}),
+    [](const auto& info) {
+      std::string name = info.param.text;
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
 
 }  // namespace
 }  // namespace brevid
