@@ -1,5 +1,7 @@
 #include "fs/fat_directory.h"
 
+#include <algorithm>
+
 #include "common/sector_range.h"
 #include "fs/fat_layout.h"
 #include "fs/fat_names.h"
@@ -296,6 +298,10 @@ void FatDirectoryWalk::DeletedFolder(Bytes entry, FileEntry node, bool takeDotDo
   uint32_t lo = LoadLe16(entry, fat::kClusterLow);
   uint32_t hi = geo_.fat32 ? LoadLe16(entry, fat::kClusterHigh) : 0;
   uint64_t highWords = (uint64_t{geo_.fatLength} * geo_.bytesPerSector) >> (geo_.fat32 ? 18 : 17);
+  // A damaged FAT length must not send the search past the source's end.
+  uint64_t sourceSectors = reader_.SourceBytes() / geo_.bytesPerSector;
+  if (geo_.sectorsPerCluster != 0 && sourceSectors > volume_.clusterBase)
+    highWords = std::min(highWords, ((sourceSectors - volume_.clusterBase) / geo_.sectorsPerCluster) >> 16);
   uint64_t firstH = 0, lastH = highWords;
   if (geo_.fat32 && hi != 0) firstH = lastH = hi;
   bool rereadVisited = !geo_.fat32 && recovery_ && longName;

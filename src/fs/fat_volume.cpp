@@ -254,11 +254,16 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
   FatGeometry geo;
   bool found = fat32 ? FindFat32Geometry(reader, volume, &geo) : FindFat16Geometry(reader, volume, &geo);
   if (!found) return;
-  SetClusterBase(volume, geo);
-  VolumeTrees& trees = TreesOf(volume);
-
   bool recorded = !RecordedSectorsInside(disk, volume).empty();
   bool recovery = recorded || volume.origin == 1;
+  // A volume a scan rebuilt has no boot sector; its record holds the cluster
+  // size and FAT length that the recovery walks need.
+  if (recovery && geo.sectorsPerCluster == 0 && volume.fatSectors != 0) {
+    geo.sectorsPerCluster = volume.sectorsPerCluster;
+    geo.fatLength = volume.fatSectors;
+  }
+  SetClusterBase(volume, geo);
+  VolumeTrees& trees = TreesOf(volume);
   // A cluster size of 0 cannot address any folder: only the root can be read.
   if (geo.sectorsPerCluster == 0) recorded = recovery = false;
   uint32_t rootCluster = fat32 ? geo.rootCluster : (recorded ? 1 : 0);

@@ -92,9 +92,7 @@ bool ResolveParentChain(SourceHandle* handle, NtfsEntry node, VolumeTrees& trees
   NtfsEntry q = NtfsEntryFromRecord(info);
   uint32_t g = q.parentNumber;
 
-  // System records (0-11 under the root) are never shown: a placeholder stands in.
-  if (!q.IsFolder() || (q.recordNumber == node.recordNumber && (node.recordNumber >> 32) == 0) ||
-      (g == 5 && p < 12)) {
+  if (!q.IsFolder() || (q.recordNumber == node.recordNumber && (node.recordNumber >> 32) == 0)) {
     PlaceUnderPlaceholder(trees, p, std::move(node));
     return true;
   }
@@ -242,7 +240,7 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
         trees.ntfsRoot.accessTime = node.accessTime;
         continue;
       }
-      if (parent == 0 || (parent == 5 && number <= 11) || info.baseReference != 0) continue;
+      if (parent == 0 || (parent == 5 && number <= 11)) continue;
       PlaceNtfsEntry(trees, volume, std::move(node), nullptr, visited, UnknownParent::kRoot);
     }
   }

@@ -131,14 +131,9 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
         MftRecordInfo info;
         if (!ParseMftRecord(raw, number, info, 0, &fetcher)) continue;
         info.recordNumber = number;
-        // Extension records are parts of their base record, not files.
-        if (info.kind == kKindNone || info.baseReference != 0) continue;
+        if (info.kind == kKindNone) continue;
         NtfsEntry node = NtfsEntryFromRecord(info);
         if (node.parentNumber == 0 || (node.parentNumber == 5 && number < 12)) continue;
-        // A parent read ahead of its turn by a parent chain is in the tree already.
-        if (visited.count(number) &&
-            FindNtfsEntry(trees, number, node.name, NtfsTimeText(node.createTime)))
-          continue;
         PlaceNtfsEntry(trees, volume, std::move(node), reader.handle(), visited);
       }
     }

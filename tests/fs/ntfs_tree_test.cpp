@@ -67,6 +67,12 @@ class RecordBuilder {
     return *this;
   }
 
+  // An extension record: part of the file whose base record is `base`.
+  RecordBuilder& Base(uint32_t base) {
+    PutLe(bytes_, 0x20, (uint64_t{1} << 48) | base, 8);
+    return *this;
+  }
+
   // Unnamed $DATA in one run of `clusters` at `lcn` (both below 128).
   RecordBuilder& Data(uint8_t lcn, uint8_t clusters, uint64_t size) {
     size_t a = Header(0x80, 0x48);
@@ -502,6 +508,31 @@ TEST(NtfsTreeRules, ScanOfLoopsAndDeepChainsEnds) {
   EXPECT_EQ(Numbers(trees.ntfsRoot).count(40), 0u);
 }
 
+// A record read early as a parent is not placed again when the scan reaches
+// it; a system record read as a parent stays out of the root; extension
+// records are no files of their own.
+TEST(NtfsTreeRules, ScanPlacesEachRecordOnce) {
+  MiniVolume mini("scan_once");
+  mini.Put(11, Folder(11, 5, u"$Extend"));
+  mini.Put(27, Folder(27, 11, u"$RmMetadata"));
+  mini.Put(28, File(28, 27, u"$Repair"));
+  mini.Put(30, File(30, 42, u"early.txt"));
+  mini.Put(40, Folder(40, 5, u"outer"));
+  mini.Put(41, Folder(41, 40, u"inner"));
+  mini.Put(42, Folder(42, 41, u"innermost"));
+  mini.Put(43, RecordBuilder(43, 1).FileName(5, u"extension").Base(30).Bytes());
+
+  ProgressRecord progress;
+  ASSERT_EQ(ScanMft(mini.disk, mini.volume(), progress), 1);
+  VolumeTrees& trees = TreesOf(mini.volume());
+  EXPECT_EQ(ChildNames(trees.ntfsRoot), (std::vector<std::string>{"outer"}));
+  EXPECT_NE(At(trees.ntfsRoot, "outer/inner/innermost/early.txt"), nullptr);
+  std::multiset<uint64_t> numbers = Numbers(trees.ntfsRoot);
+  for (uint64_t n : {30, 40, 41, 42}) EXPECT_EQ(numbers.count(n), 1u) << n;
+  EXPECT_EQ(ChildNames(trees.ntfsScattered), (std::vector<std::string>{"$$$Folder11"}));
+  EXPECT_NE(At(trees.ntfsScattered, "$$$Folder11/$RmMetadata/$Repair"), nullptr);
+}
+
 // ---- the deep-scan path --------------------------------------------------------
 
 TEST(NtfsDeepScan, RecordRunsOfACraftedVolume) {
@@ -517,6 +548,7 @@ TEST(NtfsDeepScan, RecordRunsOfACraftedVolume) {
   mini.Put(43, File(43, 44, u"under a loop"));
   mini.Put(44, Folder(44, 45, u"loop A"));
   mini.Put(45, Folder(45, 44, u"loop B"));
+  mini.Put(46, RecordBuilder(46, 1).FileName(5, u"extension").Base(27).Bytes());
   mini.disk.mftRecordRuns[MiniVolume::kMftSector] = 2 * 100;
   mini.disk.mftRecordRuns[MiniVolume::kSectors + 100] = 64;  // beyond the volume: ignored
 
@@ -528,6 +560,7 @@ TEST(NtfsDeepScan, RecordRunsOfACraftedVolume) {
   ASSERT_NE(At(trees.ntfsRoot, "record27"), nullptr);
   EXPECT_EQ(trees.recordFirstSector.at(27), MiniVolume::kMftSector + 54);
   EXPECT_EQ(At(trees.ntfsRoot, "flags4"), nullptr);
+  EXPECT_EQ(At(trees.ntfsRoot, "extension"), nullptr);
   ASSERT_NE(At(trees.ntfsRoot, "flags7"), nullptr);
   EXPECT_EQ(At(trees.ntfsRoot, "flags7")->Kind(), kNormalFolder);
   // Placed under the root first, moved under its parent afterwards.
