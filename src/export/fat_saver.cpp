@@ -1,6 +1,7 @@
 #include "export/fat_saver.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "common/sector_range.h"
 #include "export/output_files.h"
@@ -55,18 +56,35 @@ void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::strin
   uint64_t entries = std::min<uint64_t>(uint64_t{v.fatSectors} * SectorSizeOf(v), trees.fatTable.size()) / width;
   if (clusterBytes == 0 || entry.firstCluster > entries) return;
 
+  // The next cluster of the chain, or none at its end (an end mark, a free
+  // or reserved entry, or a number past the table).
+  auto nextOf = [&](uint32_t cluster) -> std::optional<uint32_t> {
+    uint32_t next = fat32 ? LoadLe32(trees.fatTable, size_t{cluster} * 4) : LoadLe16(trees.fatTable, size_t{cluster} * 2);
+    bool end = fat32 ? (next == 0x0FFFFFFF || next < 2) : (next == 0xFFFF || next == 0);
+    if (end || next > entries) return std::nullopt;
+    return next;
+  };
+  // Clusters that follow each other in the chain and on the disk are read
+  // together, up to 10 MiB: the same bytes as cluster by cluster, in far
+  // fewer reads.
   uint64_t remaining = entry.size;
-  uint32_t c = entry.firstCluster;
-  while (true) {
-    std::vector<uint8_t> cluster = request.reader->Read(ClusterByte(v, c), clusterBytes);
-    uint64_t n = std::min(remaining, clusterBytes);
-    WriteAll(request, out, std::span<const uint8_t>(cluster).first(n));
+  std::optional<uint32_t> c = entry.firstCluster;
+  std::vector<uint8_t> data;
+  while (c && remaining > 0) {
+    uint32_t runStart = *c;
+    uint64_t clusters = 1;
+    std::optional<uint32_t> next = nextOf(runStart);
+    while (next && *next == runStart + clusters && clusters * clusterBytes < std::min(remaining, kPiece)) {
+      ++clusters;
+      next = nextOf(*next);
+    }
+    data.assign(clusters * clusterBytes, 0);
+    request.reader->ReadInto(ClusterByte(v, runStart), data);
+    uint64_t n = std::min<uint64_t>(remaining, data.size());
+    WriteAll(request, out, std::span<const uint8_t>(data).first(n));
     remaining -= n;
     request.FilePosition((entry.size - remaining) * 100 / entry.size);
-    if (request.Stopped() || remaining == 0) break;
-    uint32_t next = fat32 ? LoadLe32(trees.fatTable, size_t{c} * 4) : LoadLe16(trees.fatTable, size_t{c} * 2);
-    if (fat32 ? (next == 0x0FFFFFFF || next < 2) : (next == 0xFFFF || next == 0)) break;
-    if (next > entries) break;
+    if (request.Stopped()) break;
     c = next;
   }
   request.FilePosition(100);

@@ -92,7 +92,9 @@ bool ResolveParentChain(SourceHandle* handle, NtfsEntry node, VolumeTrees& trees
   NtfsEntry q = NtfsEntryFromRecord(info);
   uint32_t g = q.parentNumber;
 
-  if (!q.IsFolder() || (q.recordNumber == node.recordNumber && (node.recordNumber >> 32) == 0)) {
+  // System records (0-11 under the root) are never shown: a placeholder stands in.
+  if (!q.IsFolder() || (q.recordNumber == node.recordNumber && (node.recordNumber >> 32) == 0) ||
+      (g == 5 && p < 12)) {
     PlaceUnderPlaceholder(trees, p, std::move(node));
     return true;
   }
@@ -240,7 +242,7 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
         trees.ntfsRoot.accessTime = node.accessTime;
         continue;
       }
-      if (parent == 0 || (parent == 5 && number <= 11)) continue;
+      if (parent == 0 || (parent == 5 && number <= 11) || info.baseReference != 0) continue;
       PlaceNtfsEntry(trees, volume, std::move(node), nullptr, visited, UnknownParent::kRoot);
     }
   }

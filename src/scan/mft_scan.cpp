@@ -1,6 +1,7 @@
 #include "scan/mft_scan.h"
 
 #include <algorithm>
+#include <array>
 #include <set>
 #include <vector>
 
@@ -122,18 +123,24 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
         progress.Post(kProgressStep);
         if (progress.StopRequested()) return 0;
         std::span<uint8_t> stored(block.data() + s * 512, kMftRecordSize);
-        std::vector<uint8_t> tested(stored.begin(), stored.end());
+        std::array<uint8_t, kMftRecordSize> tested;
+        std::copy(stored.begin(), stored.end(), tested.begin());
         if (!CheckMftRecord(tested)) continue;
         uint32_t number = Load8(tested, kUpdateSequenceOffset) == 0x2A
                               ? static_cast<uint32_t>((o + s) / 2 + slotsBefore)
                               : LoadLe32(tested, kRecordNumber);
-        std::vector<uint8_t> raw(stored.begin(), stored.end());
+        // The parse tests and fixes up the record itself, in the block.
         MftRecordInfo info;
-        if (!ParseMftRecord(raw, number, info, 0, &fetcher)) continue;
+        if (!ParseMftRecord(stored, number, info, 0, &fetcher)) continue;
         info.recordNumber = number;
-        if (info.kind == kKindNone) continue;
+        // Extension records are parts of their base record, not files.
+        if (info.kind == kKindNone || info.baseReference != 0) continue;
         NtfsEntry node = NtfsEntryFromRecord(info);
         if (node.parentNumber == 0 || (node.parentNumber == 5 && number < 12)) continue;
+        // A parent read ahead of its turn by a parent chain is in the tree already.
+        if (visited.count(number) &&
+            FindNtfsEntry(trees, number, node.name, NtfsTimeText(node.createTime)))
+          continue;
         PlaceNtfsEntry(trees, volume, std::move(node), reader.handle(), visited);
       }
     }
