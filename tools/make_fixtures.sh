@@ -37,6 +37,9 @@ die() { echo "make_fixtures: $*" >&2; exit 1; }
 [ $# -eq 1 ] || die "usage: $0 OUTDIR"
 mkdir -p "$1"
 OUT=$(cd "$1" && pwd)
+# Two builds sharing one output folder take turns.
+exec 9>"$OUT/.lock"
+flock 9
 
 for tool in sfdisk sgdisk mkfs.fat mkntfs mkfs.exfat mke2fs debugfs hformat \
     mcopy mmd mdel mdeltree ntfscp dd truncate od awk gzip sha256sum; do

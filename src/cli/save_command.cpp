@@ -43,7 +43,7 @@ const Entry* Descend(const Entry* node, const std::vector<std::string>& parts) {
     std::string name = Utf8ToAnsi(parts[i]);
     const Entry* next = nullptr;
     for (const Entry& child : node->children)
-      if (child.name == name) {
+      if (child.name == name || AnsiToUtf8(child.name) == parts[i]) {
         next = &child;
         break;
       }

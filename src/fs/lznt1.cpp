@@ -115,7 +115,7 @@ size_t DecompressLznt1(std::span<const uint8_t> input, std::span<uint8_t> output
 uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
                              const std::vector<SectorExtent>& extents, uint64_t dataSize,
                              const VolumeInfo& volume) {
-  const uint64_t sectorsPerCluster = static_cast<uint8_t>(volume.sectorsPerCluster);
+  const uint64_t sectorsPerCluster = uint64_t{volume.sectorsPerCluster};
   if (sectorsPerCluster == 0) return 0;
   const uint64_t volumeEnd =
       volume.sectorCount != 0 && volume.start + volume.sectorCount > volume.start

@@ -441,7 +441,7 @@ void ReadSectors(const VolumeInfo& volume, SourceHandle* handle, uint64_t sector
 
 MftRecordFetcher MakeFetcher(SourceHandle* handle, const VolumeInfo& volume,
                              std::function<bool(uint32_t, uint64_t*)> locate) {
-  const uint64_t sectorsPerCluster = static_cast<uint8_t>(volume.sectorsPerCluster);
+  const uint64_t sectorsPerCluster = uint64_t{volume.sectorsPerCluster};
   MftRecordFetcher fetcher;
   fetcher.clusterBytes = static_cast<uint32_t>(sectorsPerCluster * kSectorBytes);
   fetcher.readRecord = [handle, &volume, locate](uint32_t number, std::span<uint8_t> record) {
@@ -562,7 +562,7 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
 
 bool LocateMftRecord(uint32_t number, const VolumeInfo& volume, const DataRunMap& runs,
                      uint64_t* sector) {
-  const uint64_t sectorsPerCluster = static_cast<uint8_t>(volume.sectorsPerCluster);
+  const uint64_t sectorsPerCluster = uint64_t{volume.sectorsPerCluster};
   uint64_t remaining = number;
   for (const auto& [index, run] : runs) {
     uint64_t held = sectorsPerCluster * run.length / kSectorsPerRecord;

@@ -11,6 +11,13 @@ bool IsNtfsBoot(Bytes s) {
          BytesEqual(s, boot::kOemName, "NTFS");
 }
 
+uint32_t NtfsSectorsPerCluster(Bytes s) {
+  uint8_t v = Load8(s, boot::kSectorsPerCluster);
+  if (v <= 0x80) return v;
+  unsigned shift = 256u - v;
+  return shift < 32 ? 1u << shift : 0;
+}
+
 bool IsFat32Boot(Bytes s) {
   return LoadLe16(s, boot::kSignature) == boot::kSignatureValue && Load8(s, boot::kFatCount) == 2 &&
          LoadLe16(s, boot::kBytesPerSector) == 512 && LoadLe16(s, boot::kFat32BackupBoot) <= 6 &&

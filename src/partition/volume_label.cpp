@@ -71,7 +71,7 @@ std::string Fat16Label(SourceHandle& h, uint64_t start, Bytes bootSector) {
 std::string NtfsLabel(SourceHandle& h, uint64_t start, Bytes bootSector) {
   uint32_t bps = LoadLe16(bootSector, boot::kBytesPerSector);
   if (!IsSaneSectorSize(bps)) return {};
-  uint64_t sector = AddSat(AddSat(start, MulSat(Load8(bootSector, boot::kSectorsPerCluster),
+  uint64_t sector = AddSat(AddSat(start, MulSat(NtfsSectorsPerCluster(bootSector),
                                                 LoadLe64(bootSector, boot::kNtfsMftCluster))),
                            6);
   std::vector<uint8_t> record = ReadBytes(h, MulSat(sector, bps), 2 * bps);

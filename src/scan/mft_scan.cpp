@@ -23,7 +23,7 @@ constexpr size_t kUpdateSequenceOffset = 0x04;
 bool TakeBootSector(Bytes sector, VolumeInfo& volume, uint32_t sectorSize) {
   if (!IsNtfsBoot(sector)) return false;
   volume.sectorSize = sectorSize;
-  volume.sectorsPerCluster = Load8(sector, boot::kSectorsPerCluster);
+  volume.sectorsPerCluster = NtfsSectorsPerCluster(sector);
   volume.mftStart = volume.start + uint64_t{volume.sectorsPerCluster} * LoadLe64(sector, boot::kNtfsMftCluster);
   volume.indexRecordClusters = LoadLe32(sector, boot::kNtfsIndexClusters);
   return true;

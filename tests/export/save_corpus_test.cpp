@@ -283,11 +283,11 @@ TEST_F(SaveCorpus, Dftt7NtfsUndeleteMatchesItsAnswerKey) {
     // scattered folder; every other file under its own path.
     auto it = byName.find(base);
     ASSERT_NE(it, byName.end());
-    if (base != "sing2.dat") EXPECT_EQ(it->second, target + "/" + kRoot + [&] {
-        std::string p = name;
-        std::replace(p.begin(), p.end(), '\\', '/');
-        return p;
-      }());
+    if (base != "sing2.dat") {
+      std::string path = name;
+      std::replace(path.begin(), path.end(), '\\', '/');
+      EXPECT_EQ(it->second, target + "/" + kRoot + path);
+    }
     EXPECT_EQ(fs::file_size(it->second), original.size);
     EXPECT_EQ(Md5(it->second), original.md5);
     ++matched;
