@@ -1,5 +1,7 @@
 // brevid: the command-line front end.
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 
 #include "cli/commands.h"
 #include "cli/terminal.h"
@@ -20,7 +22,14 @@ int main(int argc, char** argv) {
     int code = app.exit(e);
     return e.get_exit_code() == 0 ? code : brevid::cli::kExitUsage;
   }
-  for (const auto& command : commands)
-    if (command.sub->parsed()) return command.run();
+  for (const auto& command : commands) {
+    if (!command.sub->parsed()) continue;
+    int status = command.run();
+    // A tree of a million nodes takes long to take apart, and the process
+    // ends anyway: output is flushed, files are closed, and the memory goes.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+  }
   return brevid::cli::kExitUsage;
 }

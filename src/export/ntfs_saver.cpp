@@ -169,7 +169,7 @@ void SaveExtraFound(const SaveRequest& request, const CarvedFile& found, uint64_
     SaveRequest inner = request;
     inner.folder = JoinPath(request.folder, SafeComponent(found.name));
     for (const auto& [sector, child] : found.children) {
-      if (sector > end) return;
+      if (sector >= end) return;
       if (sector >= v.start) SaveExtraFound(inner, child, sector);
       if (request.Stopped()) return;
     }

@@ -11,9 +11,36 @@ const std::string& KindStatusText(uint8_t kind) {
   return kind <= 4 ? texts[kind] : texts[0];
 }
 
+namespace {
+
+// "%d-%02d-%02d %02d:%02d:%02d" without printf: the trees show three of
+// these for every entry.
+std::string DateTimeText(int year, int month, int day, int hour, int minute, int second) {
+  char buf[32];
+  char* p = buf;
+  char digits[12];
+  int n = 0;
+  unsigned y = static_cast<unsigned>(year);
+  do digits[n++] = static_cast<char>('0' + y % 10); while ((y /= 10) != 0);
+  while (n > 0) *p++ = digits[--n];
+  auto two = [&p](char sep, int v) {
+    *p++ = sep;
+    *p++ = static_cast<char>('0' + (v / 10) % 10);
+    *p++ = static_cast<char>('0' + v % 10);
+  };
+  two('-', month);
+  two('-', day);
+  two(' ', hour);
+  two(':', minute);
+  two(':', second);
+  return std::string(buf, static_cast<size_t>(p - buf));
+}
+
+}  // namespace
+
 std::string FatTimeText(uint16_t date, uint16_t time) {
-  return Format("%d-%02d-%02d %02d:%02d:%02d", (date >> 9) + 1980, (date >> 5) & 15, date & 31,
-                time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  return DateTimeText((date >> 9) + 1980, (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63,
+                      (time & 31) * 2);
 }
 
 std::string NtfsTimeText(uint64_t ntfsTime) {
@@ -41,8 +68,7 @@ std::string NtfsTimeText(uint64_t ntfsTime) {
     days -= static_cast<uint64_t>(length);
     ++month;
   }
-  return Format("%d-%02d-%02d %02d:%02d:%02d", year, month + 1, static_cast<int>(days) + 1, hour,
-                minute, second);
+  return DateTimeText(year, month + 1, static_cast<int>(days) + 1, hour, minute, second);
 }
 
 }  // namespace brevid

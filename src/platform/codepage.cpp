@@ -27,7 +27,8 @@ class Converter {
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
-    std::vector<char> buf(in.size() * 4 + 16);
+    if (buf_.size() < in.size() * 4 + 16) buf_.resize(in.size() * 4 + 16);
+    std::vector<char>& buf = buf_;
     while (srcLeft > 0) {
       char* dst = buf.data();
       size_t dstLeft = buf.size();
@@ -48,6 +49,7 @@ class Converter {
 
  private:
   iconv_t cd_;
+  std::vector<char> buf_;  // kept between calls: names are converted by the thousand
 };
 
 size_t SkipUtf16Unit(std::string_view s) {

@@ -13,7 +13,6 @@ namespace {
 
 constexpr size_t kSector = 512;
 constexpr size_t kBlockSectors = 20480;  // 10 MiB
-constexpr size_t kBlockBytes = kBlockSectors * kSector;
 
 constexpr uint16_t kMaxTime = 0xBF7E;     // 23:59:60
 constexpr uint16_t kMinDate = 0x2821;     // 2000-01-01
@@ -105,19 +104,25 @@ int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRe
   // few MiB (all of a small volume) hold directories too.
   uint64_t blocks = (volume.sectorCount + kBlockSectors - 1) / kBlockSectors;
   progress.Send(kProgressSetRange, blocks, 1);
-  std::vector<uint8_t> buffer(kBlockBytes);
+  // Each 10 MiB block is read in pieces small enough to stay in the CPU's
+  // cache while their sectors are tested: as fast as a plain sequential read.
+  constexpr size_t kPieceSectors = 256;  // 128 KiB
+  std::vector<uint8_t> piece(kPieceSectors * kSector);
   uint64_t base = volume.layout == VolumeLayout::Simple ? volume.start : 0;
   uint64_t end = volume.start + volume.sectorCount;
   for (uint64_t b = 0; b < blocks; ++b) {
     if (progress.StopRequested()) return 1;
     progress.Send(kProgressSetPos, b, 0);
-    uint64_t firstSector = b * kBlockSectors;
-    reader.ReadInto(SectorToByte(base + firstSector), buffer);
-    for (size_t i = 0; i < kBlockSectors; ++i) {
-      uint64_t s = volume.start + firstSector + i;
-      if (s >= end || progress.StopRequested()) break;
-      Bytes sector = Bytes(buffer).subspan(i * kSector, kSector);
-      if (IsSubdirectoryStart(sector) || IsDirectorySector(sector)) disk.dirClusterSectors.insert(s);
+    for (uint64_t p = 0; p < kBlockSectors; p += kPieceSectors) {
+      uint64_t firstSector = b * kBlockSectors + p;
+      if (volume.start + firstSector >= end) break;
+      reader.ReadInto(SectorToByte(base + firstSector), piece);
+      for (size_t i = 0; i < kPieceSectors; ++i) {
+        uint64_t s = volume.start + firstSector + i;
+        if (s >= end || progress.StopRequested()) break;
+        Bytes sector = Bytes(piece).subspan(i * kSector, kSector);
+        if (IsSubdirectoryStart(sector) || IsDirectorySector(sector)) disk.dirClusterSectors.insert(s);
+      }
     }
   }
   return 1;

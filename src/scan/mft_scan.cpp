@@ -14,7 +14,9 @@
 namespace brevid {
 namespace {
 
-constexpr uint64_t kBlockSectors = 20480;  // 10 MiB
+// Runs are read sequentially in pieces small enough to stay in the CPU's
+// cache while their records are parsed.
+constexpr uint64_t kBlockSectors = 512;  // 256 KiB
 constexpr size_t kRecordNumber = 0x2C;
 constexpr size_t kUpdateSequenceOffset = 0x04;
 

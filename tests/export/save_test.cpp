@@ -1173,11 +1173,16 @@ TEST_F(SaveTest, ExtraFoundFilesAreWrittenInWholeSectors) {
   std::string image = Source(test::FixturePath("demo.img"));
   auto o = OpenImage(image, 0);
   ASSERT_TRUE(o);
+  const FileEntry* readme = Child(TreesOf(*o->volume).fatRoot, "README.TXT");
+  ASSERT_TRUE(readme);
+  uint64_t readmeSector = uint64_t{readme->firstCluster} * o->volume->sectorsPerCluster + o->volume->clusterBase;
   CarvedFile& found = o->disk->extraFound;
   found.name = "Extra Found Files";
   found.children[1000] = {0, 700, "before.jpg", {}};
-  found.children[kDemoFatStart + 100] = {0, 1000, "x.jpg", {}};
-  found.children[kDemoFatStart + 300] = {0, 512, "y.doc", {}};
+  found.children[readmeSector] = {0, 1000, "x.jpg", {}};
+  found.children[readmeSector + 8] = {0, 512, "y.doc", {}};
+  // The first sector after the volume belongs to the next one.
+  found.children[kDemoFatStart + kDemoFatSectors] = {0, 100, "edge.jpg", {}};
   found.children[kDemoFatStart + kDemoFatSectors + 10] = {0, 100, "after.jpg", {}};
 
   std::string out = Target("out");
@@ -1188,15 +1193,18 @@ TEST_F(SaveTest, ExtraFoundFilesAreWrittenInWholeSectors) {
   ProgressRecord progress;
   RunSave(*prep.save, progress, busy);
   std::map<std::string, std::string> want = {
-      {"Extra Found Files/x.jpg", ReadAt(image, (kDemoFatStart + 100) * 512, 1024)},
-      {"Extra Found Files/y.doc", ReadAt(image, (kDemoFatStart + 300) * 512, 512)},
+      {"Extra Found Files/x.jpg", ReadAt(image, readmeSector * 512, 1024)},
+      {"Extra Found Files/y.doc", ReadAt(image, (readmeSector + 8) * 512, 512)},
   };
-  EXPECT_EQ(FilesUnder(out), want);
+  ASSERT_EQ(want["Extra Found Files/x.jpg"].rfind("fat:/README.TXT line 0001", 0), 0u);
+  std::map<std::string, std::string> got = FilesUnder(out);
+  EXPECT_EQ(Keys(got), Keys(want));
+  for (const auto& [path, content] : want) EXPECT_TRUE(Same(got[path], content)) << path;
 }
 
 // ---- output names ----------------------------------------------------------------------
 
-TEST(OutputNames, RepairReplacesTheNineCharactersAndNonCharacters) {
+TEST(SaveOutputNames, RepairReplacesTheNineCharactersAndNonCharacters) {
   NameRepair repair;
   std::string name = "a?b/c:d*e\\f\"g<h>i|j.txt";
   EXPECT_TRUE(RepairFileName(&name, repair));
@@ -1225,7 +1233,7 @@ TEST(OutputNames, RepairReplacesTheNineCharactersAndNonCharacters) {
   EXPECT_EQ(name, "a:b?");
 }
 
-TEST(OutputNames, SafeComponentKeepsEveryNameInsideItsFolder) {
+TEST(SaveOutputNames, SafeComponentKeepsEveryNameInsideItsFolder) {
   EXPECT_EQ(SafeComponent(""), "$");
   EXPECT_EQ(SafeComponent("."), "$$");
   EXPECT_EQ(SafeComponent(".."), "$$$");
@@ -1237,7 +1245,7 @@ TEST(OutputNames, SafeComponentKeepsEveryNameInsideItsFolder) {
   EXPECT_EQ(SafeComponent("a\\b"), "a\\b");
 }
 
-TEST(OutputNames, ExtensionsAndTypedExtensions) {
+TEST(SaveOutputNames, ExtensionsAndTypedExtensions) {
   EXPECT_EQ(FileExtension("PHOTO.JPG"), "jpg");
   EXPECT_EQ(FileExtension("a.tar.GZ"), "gz");
   EXPECT_EQ(FileExtension("README"), "readme");
@@ -1260,7 +1268,7 @@ TEST(OutputNames, ExtensionsAndTypedExtensions) {
   EXPECT_FALSE(IsTypedExtension("", false));
 }
 
-TEST(OutputNames, FreeNamesCountOnAndFoldersAreMadeOnDemand) {
+TEST(SaveOutputNames, FreeNamesCountOnAndFoldersAreMadeOnDemand) {
   std::string dir = test::ScratchDir("export_save_free_names");
   WriteFile(dir + "/a.txt", "x");
   WriteFile(dir + "/a.txt0.txt", "x");

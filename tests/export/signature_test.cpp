@@ -362,7 +362,7 @@ SaveStats Save(Opened& o, const FileEntry& entry, const std::string& folder, boo
 const std::string kRoot = "根目录/";
 const char* const kNoMatch = "没有簇带有该类型的签名，留下空文件";
 
-class StartClusterSearch : public ::testing::Test {
+class SignatureSearch : public ::testing::Test {
  protected:
   const std::string& Dir() {
     if (dir_.empty()) dir_ = test::ScratchDir(std::string("export_signature_") +
@@ -383,7 +383,7 @@ class StartClusterSearch : public ::testing::Test {
   std::map<std::string, std::string> hashes_;
 };
 
-TEST_F(StartClusterSearch, Fat32FindsAPictureWhoseHighHalfWasLost) {
+TEST_F(SignatureSearch, Fat32FindsAPictureWhoseHighHalfWasLost) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   ASSERT_EQ((uint64_t{v.fatSectors()} * 512) >> 18, 1u) << "one high half to try";
@@ -404,7 +404,7 @@ TEST_F(StartClusterSearch, Fat32FindsAPictureWhoseHighHalfWasLost) {
   EXPECT_EQ(stats.bytes, 3000u);
 }
 
-TEST_F(StartClusterSearch, Fat16TriesAHighHalfOnlyWithAFatOf256Sectors) {
+TEST_F(SignatureSearch, Fat16TriesAHighHalfOnlyWithAFatOf256Sectors) {
   std::string jpeg = Typed(kExif, 2000, 2);
   struct Case {
     uint64_t kib;
@@ -432,7 +432,7 @@ TEST_F(StartClusterSearch, Fat16TriesAHighHalfOnlyWithAFatOf256Sectors) {
   }
 }
 
-TEST_F(StartClusterSearch, EveryMatchGetsAFileOfItsOwn) {
+TEST_F(SignatureSearch, EveryMatchGetsAFileOfItsOwn) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string low = Typed(kJfif, 3000, 3);
@@ -456,18 +456,21 @@ TEST_F(StartClusterSearch, EveryMatchGetsAFileOfItsOwn) {
                                                                  {"photo.jpg2.jpg", high}}));
 }
 
-TEST_F(StartClusterSearch, AClusterIsHandedOutOncePerRun) {
+TEST_F(SignatureSearch, AClusterIsHandedOutOncePerRun) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string jpeg = Typed(kJfif, 1500, 5);
   v.Write(300, jpeg);
-  v.Add(DeletedFile(u"a.jpg", "A       JPG", 300, 1500) + DeletedFile(u"b.jpg", "B       JPG", 300, 1500));
+  // An empty file is written as such, without a search that would claim 300.
+  v.Add(DeletedFile(u"empty.jpg", "EMPTY   JPG", 300, 0) + DeletedFile(u"a.jpg", "A       JPG", 300, 1500) +
+        DeletedFile(u"b.jpg", "B       JPG", 300, 1500));
   auto o = Open(v);
   const FileEntry& root = TreesOf(*o->volume).fatRoot;
 
   std::string out = Dir() + "/run";
   SaveStats stats = Save(*o, root, out);
-  EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{{kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", ""}}));
+  EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{
+                                 {kRoot + "empty.jpg", ""}, {kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", ""}}));
   EXPECT_EQ(stats.skipped, (std::map<std::string, uint64_t>{{kNoMatch, 1}}));
 
   // b.jpg alone is a run of its own.
@@ -478,7 +481,8 @@ TEST_F(StartClusterSearch, AClusterIsHandedOutOncePerRun) {
   // Ticked items give every entry a set of its own.
   std::string ticked = Dir() + "/ticked";
   Save(*o, root, ticked, true);
-  EXPECT_EQ(FilesUnder(ticked), (std::map<std::string, std::string>{{kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", jpeg}}));
+  EXPECT_EQ(FilesUnder(ticked), (std::map<std::string, std::string>{
+                                    {kRoot + "empty.jpg", ""}, {kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", jpeg}}));
 
   // A set the run already holds.
   UsedClusterSet used{300};
@@ -487,7 +491,7 @@ TEST_F(StartClusterSearch, AClusterIsHandedOutOncePerRun) {
   EXPECT_EQ(FilesUnder(claimed), (std::map<std::string, std::string>{{"a.jpg", ""}}));
 }
 
-TEST_F(StartClusterSearch, ANormalPictureCopiedAlongItsChainKeepsItsCluster) {
+TEST_F(SignatureSearch, ANormalPictureCopiedAlongItsChainKeepsItsCluster) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string jpeg = Typed(kJfif, 700, 6);
@@ -518,7 +522,7 @@ TEST_F(StartClusterSearch, ANormalPictureCopiedAlongItsChainKeepsItsCluster) {
 }
 
 // 200,000 bytes need 4 FAT sectors of a compound file; 150,000 need 3.
-TEST_F(StartClusterSearch, CompoundDocumentsMatchByTheirSize) {
+TEST_F(SignatureSearch, CompoundDocumentsMatchByTheirSize) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string four = Typed(AsString(Compound(4)).substr(0, 48), 200000, 7);
@@ -536,7 +540,7 @@ TEST_F(StartClusterSearch, CompoundDocumentsMatchByTheirSize) {
                                  {kRoot + "slides.ppt", three.substr(0, 150000)}}));
 }
 
-TEST_F(StartClusterSearch, ZipAndDocxAreToldApart) {
+TEST_F(SignatureSearch, ZipAndDocxAreToldApart) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string ooxml = Typed(AsString(ZipNaming("[Content_Types].xml")).substr(0, 49), 5000, 9);
@@ -554,7 +558,7 @@ TEST_F(StartClusterSearch, ZipAndDocxAreToldApart) {
                                                                  {kRoot + "b.xlsx", ""}}));
 }
 
-TEST_F(StartClusterSearch, MpegPackHeaderVariants) {
+TEST_F(SignatureSearch, MpegPackHeaderVariants) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string mpeg2 = Typed(AsString(Mpeg('\x44', 14)).substr(0, 18), 4000, 11);
@@ -576,7 +580,7 @@ TEST_F(StartClusterSearch, MpegPackHeaderVariants) {
                                                                  {kRoot + "other.mpeg", ""}}));
 }
 
-TEST_F(StartClusterSearch, TickedItemsSearchOnlyForPicturesAndOfficeDocuments) {
+TEST_F(SignatureSearch, TickedItemsSearchOnlyForPicturesAndOfficeDocuments) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string text = Filler(4000, 15);
