@@ -124,7 +124,8 @@ SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, c
   SaveJobPlan job;
   if (!FindJob(disks, command, item, &job, &out.totalBytes)) return out;
   std::optional<uint64_t> free = FreeSpace(command.target);
-  if (!free || out.totalBytes >= *free) {
+  if (!free) return out.refusal = Status("警告: 请选择保存路径!"), out;  // no such folder
+  if (out.totalBytes >= *free) {
     out.refusal.messageBox = NotEnoughSpaceText(out.totalBytes);
     return out;
   }
@@ -154,7 +155,8 @@ SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command, c
   }
   if (save->jobs.empty()) return out;
   std::optional<uint64_t> free = FreeSpace(command.target);
-  if (!free || *free < out.totalBytes) return out.refusal = Status("目标盘空间不足，请重新选择盘!"), out;
+  if (!free) return out.refusal = Status("警告: 请选择保存路径!"), out;
+  if (*free < out.totalBytes) return out.refusal = Status("目标盘空间不足，请重新选择盘!"), out;
   save->stepUnit = out.totalBytes / 100;
   if (fromLeftList && save->stepUnit == 0) return out;
   std::erase_if(save->jobs, [](SaveJobPlan& job) { return !OpenJobSource(&job); });

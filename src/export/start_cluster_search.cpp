@@ -63,13 +63,22 @@ void SearchStartCluster(const SaveRequest& request, const FileEntry& entry, cons
     std::vector<uint8_t> first = request.reader->Read(position, clusterBytes);
     if (!MatchesSignature(first, extension, entry.size, request.multi)) continue;
 
-    uint64_t clusters = entry.size / ss / v.sectorsPerCluster + 1;
-    std::vector<uint8_t> data = request.reader->Read(position, clusters * clusterBytes);
+    // The whole clusters the size covers, read and written in 10 MiB pieces
+    // so that a hostile size cannot ask for one huge buffer.
+    constexpr uint64_t kPiece = 0xA00000;
     if (!output.IsOpen()) output = TargetHandle::Open(path, TargetHandle::Mode::kOpenAlways);
-    size_t written = 0;
-    output.Write(std::span<const uint8_t>(data).first(entry.size), &written);
+    std::vector<uint8_t> piece;
+    for (uint64_t done = 0; done < entry.size;) {
+      uint64_t n = std::min<uint64_t>(kPiece, entry.size - done);
+      piece.assign(n, 0);
+      request.reader->ReadInto(position + done, piece);
+      size_t written = 0;
+      output.Write(piece, &written);
+      request.Wrote(written);
+      done += n;
+      if (written < n) break;
+    }
     output.Close();
-    request.Wrote(written);
     if (request.stats) request.stats->files++;
     request.FilePosition(100);
     request.used->insert(c);

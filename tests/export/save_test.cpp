@@ -787,6 +787,23 @@ TEST_F(SaveTest, FoldersAreMadeOnlyWhereAFileIsWritten) {
   EXPECT_EQ(stats.skipped, (std::map<std::string, uint64_t>{{"未选择恢复正常文件", 6}}));
 }
 
+// A file where a folder has to go: its entries are passed over, the rest
+// of the run goes on.
+TEST_F(SaveTest, EntriesThatCannotBeWrittenAreSkipped) {
+  auto o = OpenImage(Source(test::FixturePath("demo.img")), 0);
+  ASSERT_TRUE(o);
+  std::string out = Target("out");
+  fs::create_directories(out + "/根目录");
+  WriteFile(out + "/根目录/Archive", "in the way");
+  SaveStats stats = SaveItemNow(*o, ItemOf(TreesOf(*o->volume).fatRoot), out);
+  EXPECT_EQ(stats.skipped, (std::map<std::string, uint64_t>{{"不能创建输出文件", 4}}));
+  EXPECT_EQ(stats.files, 10u);
+  std::map<std::string, std::string> got = FilesUnder(out);
+  EXPECT_EQ(got.size(), 11u);
+  EXPECT_EQ(got[kRoot + "Archive"], "in the way");
+  EXPECT_TRUE(Same(got[kRoot + "Projects/Alpha/old plan.txt"], Lines("fat:/Projects/Alpha/old plan.txt", 45)));
+}
+
 TEST_F(SaveTest, SavingAgainChoosesTheNextFreeName) {
   std::string image = Source(test::FixturePath("demo.img"));
   auto fat = OpenImage(image, 0);
