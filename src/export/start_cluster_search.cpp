@@ -39,7 +39,11 @@ bool MatchesSignature(Bytes c, const std::string& ext, uint32_t size, bool multi
   }
   if (BytesEqual(c, 4, "ftyp")) return ext == "mp4";
   if (LoadLe32(c, 0) == 0x04034B50) {
-    return ZipNamesContentTypes(c) ? In(ext, {"docx", "pptx", "xlsx"}) : ext == "zip";
+    // An Office document is a ZIP whose first member is usually, not always,
+    // "[Content_Types].xml" (some writers put "_rels/.rels" first): any ZIP
+    // can start one, while a ZIP file must not look like a document.
+    if (In(ext, {"docx", "pptx", "xlsx"})) return true;
+    return ext == "zip" && !ZipNamesContentTypes(c);
   }
   static constexpr uint8_t kRar[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
   return ext == "rar" && InBounds(c, 0, 7) && std::equal(kRar, kRar + 7, c.begin());
