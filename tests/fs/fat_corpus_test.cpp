@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <set>
 #include <string>
@@ -15,36 +13,24 @@
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
 #include "support/file_hash.h"
+#include "support/image_under_test.h"
 #include "support/test_paths.h"
 
 namespace brevid {
 namespace {
 
-using namespace std::chrono_literals;
-
 // A whole-disk image and its expanded first volume; checks on destruction
 // that the image was not written.
 class Expanded {
  public:
-  explicit Expanded(const std::string& image) : image_(image), hash_(test::Sha256OfFile(image)) {
-    disk_.path = image;
-    SourceHandle handle = SourceHandle::Open(image);
-    EXPECT_TRUE(handle.IsOpen()) << image;
-    disk_.sizeBytes = handle.Size();
-    WalkPartitions(disk_, handle, image);
+  explicit Expanded(const std::string& image) : unchanged_(image), disk_(test::WalkImage(image)) {
     if (disk_.volumes.empty()) {
       ADD_FAILURE() << "no volume in " << image;
       return;
     }
-    ProgressRecord progress;
-    auto done = std::async(std::launch::async, [&] { ExpandFatVolume(disk_, disk_.volumes[0], progress); });
-    if (done.wait_for(120s) != std::future_status::ready) {
-      ADD_FAILURE() << "the walk of " << image << " did not end";
-      progress.stop = 1;
-    }
-    done.wait();
+    test::RunBounded("the walk of " + image,
+                     [&](ProgressRecord& progress) { ExpandFatVolume(disk_, disk_.volumes[0], progress); });
   }
-  ~Expanded() { EXPECT_EQ(test::Sha256OfFile(image_), hash_) << image_ << " was written"; }
 
   bool ok() const { return !disk_.volumes.empty() && disk_.volumes[0].trees; }
   const VolumeInfo& volume() const { return disk_.volumes[0]; }
@@ -66,8 +52,7 @@ class Expanded {
     }
   }
 
-  std::string image_;
-  std::string hash_;
+  test::UnchangedImage unchanged_;
   DiskInfo disk_;
 };
 

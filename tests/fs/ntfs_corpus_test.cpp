@@ -2,11 +2,9 @@
 // and The Sleuth Kit's fls. Skipped when the corpus is not beside the checkout.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <functional>
-#include <future>
 #include <map>
 #include <set>
 #include <sstream>
@@ -16,38 +14,25 @@
 #include "platform/codepage.h"
 #include "scan/mft_scan.h"
 #include "support/file_hash.h"
+#include "support/image_under_test.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
 
 namespace brevid {
 namespace {
 
-using namespace std::chrono_literals;
-
 // An image walked and its first volume scanned, with a bound on the time the
 // scan may take; checks on destruction that the image was not written.
 class Scanned {
  public:
-  explicit Scanned(const std::string& image) : image_(image), hash_(test::Sha256OfFile(image)) {
-    disk_.path = image;
-    SourceHandle handle = SourceHandle::Open(image);
-    EXPECT_TRUE(handle.IsOpen()) << image;
-    disk_.sizeBytes = handle.Size();
-    WalkPartitions(disk_, handle, image);
+  explicit Scanned(const std::string& image) : unchanged_(image), disk_(test::WalkImage(image)) {
     if (disk_.volumes.empty()) {
       ADD_FAILURE() << "no volume in " << image;
       return;
     }
-    ProgressRecord progress;
-    auto done =
-        std::async(std::launch::async, [&] { return ScanMft(disk_, disk_.volumes[0], progress); });
-    if (done.wait_for(120s) != std::future_status::ready) {
-      ADD_FAILURE() << "the scan of " << image << " did not end";
-      progress.stop = 1;
-    }
-    result_ = done.get();
+    test::RunBounded("the scan of " + image,
+                     [&](ProgressRecord& progress) { result_ = ScanMft(disk_, disk_.volumes[0], progress); });
   }
-  ~Scanned() { EXPECT_EQ(test::Sha256OfFile(image_), hash_) << image_ << " was written"; }
 
   bool ok() const { return result_ == 1 && disk_.volumes[0].trees; }
   const VolumeInfo& volume() const { return disk_.volumes[0]; }
@@ -76,8 +61,7 @@ class Scanned {
   }
 
  private:
-  std::string image_;
-  std::string hash_;
+  test::UnchangedImage unchanged_;
   DiskInfo disk_;
   int result_ = 0;
 };

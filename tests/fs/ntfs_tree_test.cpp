@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "scan/mft_scan.h"
 #include "support/file_hash.h"
+#include "support/image_under_test.h"
 #include "support/test_paths.h"
 
 namespace brevid {
@@ -614,14 +615,7 @@ class NtfsDeepScanFixture : public ::testing::Test {
     return false;
   }
 
-  static DiskInfo Open(const std::string& path) {
-    DiskInfo disk;
-    disk.path = path;
-    SourceHandle h = SourceHandle::Open(path);
-    disk.sizeBytes = h.Size();
-    WalkPartitions(disk, h, path);
-    return disk;
-  }
+  static DiskInfo Open(const std::string& path) { return test::WalkImage(path); }
 
   std::string image_;
   DiskInfo disk_;

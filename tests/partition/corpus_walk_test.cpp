@@ -6,6 +6,7 @@
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
 #include "support/file_hash.h"
+#include "support/image_under_test.h"
 #include "support/mmls.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
@@ -13,15 +14,7 @@
 namespace brevid {
 namespace {
 
-DiskInfo WalkFile(const std::string& path) {
-  DiskInfo disk;
-  disk.path = path;
-  SourceHandle handle = SourceHandle::Open(path);
-  EXPECT_TRUE(handle.IsOpen()) << path;
-  disk.sizeBytes = handle.Size();
-  WalkPartitions(disk, handle, path);
-  return disk;
-}
+DiskInfo WalkFile(const std::string& path) { return test::WalkImage(path); }
 
 // Our volumes have the starts and lengths mmls lists, in its order.
 void ExpectSameAsMmls(const std::string& image) {

@@ -6,6 +6,7 @@
 #include "partition/partition_walk.h"
 #include "partition/volume_display.h"
 #include "platform/codepage.h"
+#include "support/image_under_test.h"
 #include "support/mmls.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
@@ -13,15 +14,7 @@
 namespace brevid {
 namespace {
 
-DiskInfo WalkFixture(const std::string& name) {
-  DiskInfo disk;
-  disk.path = test::FixturePath(name);
-  SourceHandle handle = SourceHandle::Open(disk.path);
-  EXPECT_TRUE(handle.IsOpen()) << name;
-  disk.sizeBytes = handle.Size();
-  WalkPartitions(disk, handle, disk.path);
-  return disk;
-}
+DiskInfo WalkFixture(const std::string& name) { return test::WalkImage(test::FixturePath(name)); }
 
 struct Expected {
   const char* name;

@@ -9,6 +9,7 @@
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
 #include "support/file_hash.h"
+#include "support/image_under_test.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
 
@@ -128,14 +129,7 @@ TEST(FormatRecovery, ReformattedFat32GivesItsOldFolders) {
             0);
   std::string before = test::Sha256OfFile(image);
 
-  DiskList list;
-  DiskInfo disk;
-  disk.path = image;
-  {
-    SourceHandle h = SourceHandle::Open(image);
-    disk.sizeBytes = h.Size();
-    WalkPartitions(disk, h, image);
-  }
+  DiskInfo disk = test::WalkImage(image);
   ASSERT_EQ(disk.volumes.size(), 1u);
   VolumeInfo& volume = disk.volumes[0];
   ProgressRecord progress;

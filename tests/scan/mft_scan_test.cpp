@@ -16,6 +16,7 @@
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
 #include "support/file_hash.h"
+#include "support/image_under_test.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
 
@@ -37,15 +38,10 @@ uint64_t GenTextSize(const std::string& text, uint64_t lines) { return lines * (
 
 // One scanned disk; the image's hash is checked unchanged when it goes.
 class Scanned {
+  test::UnchangedImage unchanged_;  // first: the hash is taken before anything reads
+
  public:
-  explicit Scanned(const std::string& path) : path_(path), before_(test::Sha256OfFile(path)) {
-    disk.path = path;
-    SourceHandle h = SourceHandle::Open(path);
-    EXPECT_TRUE(h.IsOpen()) << path;
-    disk.sizeBytes = h.Size();
-    WalkPartitions(disk, h, path);
-  }
-  ~Scanned() { EXPECT_EQ(test::Sha256OfFile(path_), before_) << path_; }
+  explicit Scanned(const std::string& path) : unchanged_(path), disk(test::WalkImage(path)) {}
 
   int Scan(size_t volume = 0) {
     ProgressRecord progress;
@@ -54,10 +50,6 @@ class Scanned {
   VolumeTrees& trees(size_t volume = 0) { return TreesOf(disk.volumes.at(volume)); }
 
   DiskInfo disk;
-
- private:
-  std::string path_;
-  std::string before_;
 };
 
 std::string Utf8(const NtfsEntry& e) { return AnsiToUtf8(e.name); }
