@@ -13,10 +13,16 @@
 #include "platform/codepage.h"
 #include "support/file_hash.h"
 #include "support/run_command.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace brevid {
 namespace {
+
+using test::ReadAt;
+using test::ReadFile;
+using test::WriteAt;
+using test::WriteFile;
 
 namespace fs = std::filesystem;
 
@@ -24,13 +30,6 @@ const std::string kRoot = "根目录/";
 const std::string kDel = "\xE5";
 
 std::string Brevid(const std::string& args) { return "'" + test::CliPath() + "' " + args; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 std::map<std::string, std::string> FilesUnder(const std::string& dir) {
   std::map<std::string, std::string> files;

@@ -20,10 +20,16 @@
 #include "platform/codepage.h"
 #include "support/file_hash.h"
 #include "support/run_command.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace brevid {
 namespace {
+
+using test::ReadAt;
+using test::ReadFile;
+using test::WriteAt;
+using test::WriteFile;
 
 namespace fs = std::filesystem;
 
@@ -169,30 +175,6 @@ TEST(MatchesSignature, ShortOrEmptyClustersMatchNothing) {
 // ---- the search on volumes -------------------------------------------------------------
 
 constexpr uint32_t kHigh = 65536;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::string ReadAt(const std::string& path, uint64_t offset, size_t size) {
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  std::string s(size, '\0');
-  in.read(s.data(), static_cast<std::streamsize>(size));
-  s.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-  return s;
-}
-
-// Writes past the end extend the file.
-void WriteAt(const std::string& path, uint64_t offset, std::string_view bytes) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekp(static_cast<std::streamoff>(offset));
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(f.good()) << path;
-}
 
 uint32_t Le16(std::string_view b, size_t at) {
   return static_cast<uint8_t>(b[at]) | static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8;
