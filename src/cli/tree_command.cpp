@@ -50,8 +50,10 @@ Row NtfsRow(const NtfsEntry& e, const std::string& path, int depth) {
 template <class Entry, class MakeRow>
 void Collect(const Entry& folder, const std::string& path, int depth, std::vector<Row>& rows, MakeRow make) {
   for (const Entry& child : folder.children) {
-    std::string childPath = path + "/" + AnsiToUtf8(child.name);
-    rows.push_back(make(child, childPath, depth));
+    Row row = make(child, "", depth);
+    row.path = path + "/" + row.name;
+    std::string childPath = row.path;
+    rows.push_back(std::move(row));
     if (child.IsFolder()) Collect(child, childPath, depth + 1, rows, make);
   }
 }

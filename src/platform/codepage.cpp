@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <type_traits>
 #include <vector>
 
 namespace brevid {
@@ -80,9 +81,20 @@ size_t SkipUtf8Char(std::string_view s) {
 
 const std::string_view kQuestionLe("?\0", 2);
 
+template <class Text>
+bool AllAscii(const Text& text) {
+  for (auto c : text)
+    if (static_cast<uint32_t>(static_cast<std::make_unsigned_t<decltype(c)>>(c)) >= 0x80) return false;
+  return true;
+}
+
 }  // namespace
 
+// ASCII is the same in all four forms, and most names are ASCII: those skip
+// iconv altogether.
+
 std::string WideToAnsi(std::u16string_view wide, bool* usedDefault) {
+  if (AllAscii(wide)) return std::string(wide.begin(), wide.end());
   thread_local Converter conv("CP936", "UTF-16LE");
   std::string bytes;
   bytes.reserve(wide.size() * 2);
@@ -94,6 +106,7 @@ std::string WideToAnsi(std::u16string_view wide, bool* usedDefault) {
 }
 
 std::u16string AnsiToWide(std::string_view ansi) {
+  if (AllAscii(ansi)) return std::u16string(ansi.begin(), ansi.end());
   thread_local Converter conv("UTF-16LE", "CP936");
   std::string bytes = conv.Run(ansi, kQuestionLe, SkipAnsiChar, nullptr);
   std::u16string out(bytes.size() / 2, u'\0');
@@ -104,11 +117,13 @@ std::u16string AnsiToWide(std::string_view ansi) {
 }
 
 std::string AnsiToUtf8(std::string_view ansi) {
+  if (AllAscii(ansi)) return std::string(ansi);
   thread_local Converter conv("UTF-8", "CP936");
   return conv.Run(ansi, "?", SkipAnsiChar, nullptr);
 }
 
 std::string Utf8ToAnsi(std::string_view utf8, bool* usedDefault) {
+  if (AllAscii(utf8)) return std::string(utf8);
   thread_local Converter conv("CP936", "UTF-8");
   return conv.Run(utf8, "?", SkipUtf8Char, usedDefault);
 }

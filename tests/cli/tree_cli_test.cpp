@@ -1,0 +1,85 @@
+// `brevid tree` as a user runs it.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/file_bytes.h"
+#include "support/image_under_test.h"
+#include "support/run_command.h"
+#include "support/test_paths.h"
+
+namespace brevid {
+namespace {
+
+std::string Brevid(const std::string& args) { return "'" + test::CliPath() + "' " + args; }
+
+std::string Expected(const std::string& name) {
+  return test::ReadFile(std::string(BREVID_TEST_SOURCE_DIR) + "/cli/expected/" + name);
+}
+
+// The demo's NTFS half holds folders and deletions only when the generator
+// could mount it through FUSE.
+bool DemoNtfsFilled() {
+  return test::ReadFile(test::FixturePath("manifest.txt")).find("ntfs=fuse") != std::string::npos;
+}
+
+TEST(TreeCli, PrintsTheFilePaneViewOfAFatVolume) {
+  std::string demo = test::FixturePath("demo.img");
+  test::UnchangedImage unchanged(demo);
+  test::CommandResult r = test::RunCommand(Brevid("tree '" + demo + "' Partition0"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, Expected("tree_demo_fat32.txt"));
+}
+
+TEST(TreeCli, DeletedEntriesOfAnNtfsVolumeWithTheirPaths) {
+  if (!DemoNtfsFilled()) GTEST_SKIP() << "demo NTFS volume made without FUSE";
+  std::string demo = test::FixturePath("demo.img");
+  test::UnchangedImage unchanged(demo);
+  test::CommandResult r = test::RunCommand(Brevid("tree '" + demo + "' Partition1 --deleted"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, Expected("tree_demo_ntfs_deleted.txt"));
+}
+
+TEST(TreeCli, JsonListsEveryEntryWithItsPathAndNumbers) {
+  if (!DemoNtfsFilled()) GTEST_SKIP() << "demo NTFS volume made without FUSE";
+  test::CommandResult r = test::RunCommand(Brevid("tree --json '" + test::FixturePath("demo.img") + "' Partition1"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  std::map<std::string, nlohmann::json> byPath;
+  for (const auto& e : j["entries"]) byPath[e["path"]] = e;
+  ASSERT_TRUE(byPath.count("根目录"));
+  EXPECT_EQ(byPath["根目录"]["number"], 5);
+  ASSERT_TRUE(byPath.count("根目录/Documents/Drafts/draft one.txt"));
+  const auto& draft = byPath["根目录/Documents/Drafts/draft one.txt"];
+  EXPECT_EQ(draft["status"], "正常文件");
+  EXPECT_EQ(draft["parentNumber"], byPath["根目录/Documents/Drafts"]["number"]);
+  EXPECT_EQ(byPath["根目录/Temp/Sub/cache two.txt"]["kind"], 2);
+  EXPECT_TRUE(byPath.count("零散目录"));
+}
+
+TEST(TreeCli, VolumesWithoutAReaderAndUnknownVolumesFail) {
+  std::string mbr = test::FixturePath("mbr_ext.img");
+  test::CommandResult ext = test::RunCommand(Brevid("tree '" + mbr + "' Partition4"));
+  EXPECT_EQ(ext.status, 1);
+  EXPECT_NE(ext.err.find("FAT16"), std::string::npos);
+  test::CommandResult none = test::RunCommand(Brevid("tree '" + mbr + "' Partition9"));
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("Partition6"), std::string::npos);  // the choices are listed
+  EXPECT_EQ(test::RunCommand(Brevid("tree '" + mbr + "'")).status, 2);
+}
+
+TEST(TreeCli, HostileImagesExpandWithoutHarm) {
+  for (const char* name : {"random0.img", "truncated.img", "ebr_loop.img"}) {
+    test::CommandResult r = test::RunCommand(Brevid("list --json '" + test::FixturePath(name) + "'"));
+    ASSERT_EQ(r.status, 0) << name;
+    nlohmann::json listed = nlohmann::json::parse(r.out);
+    for (const auto& v : listed["disks"][0]["volumes"]) {
+      std::string item = v["item"];
+      int status = test::RunCommand(Brevid("tree '" + test::FixturePath(name) + "' '" + item + "'")).status;
+      EXPECT_TRUE(status == 0 || status == 1) << name << " " << item;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brevid
