@@ -49,26 +49,19 @@ std::string NtfsTimeText(uint64_t ntfsTime) {
   int minute = static_cast<int>((seconds / 60) % 60);
   uint64_t hours = seconds / 3600 + 8;
   int hour = static_cast<int>(hours % 24);
-  uint64_t days = hours / 24;  // since 1601-01-01
-  int year = 1601;
-  auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
-  // Whole 400-year cycles first, so a hostile time cannot make this loop long.
-  constexpr uint64_t kDaysPer400Years = 146097;
-  year += static_cast<int>(days / kDaysPer400Years) * 400;
-  days %= kDaysPer400Years;
-  while (days >= static_cast<uint64_t>(leap(year) ? 366 : 365)) {
-    days -= leap(year) ? 366 : 365;
-    ++year;
-  }
-  static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  int month = 0;
-  while (month < 11) {
-    int length = kMonthDays[month] + (month == 1 && leap(year) ? 1 : 0);
-    if (days < static_cast<uint64_t>(length)) break;
-    days -= static_cast<uint64_t>(length);
-    ++month;
-  }
-  return DateTimeText(year, month + 1, static_cast<int>(days) + 1, hour, minute, second);
+  // Days since 1601-01-01 to a Gregorian date, counted in whole 400-year
+  // eras from 0000-03-01 so that leap days fall at the end of each year.
+  constexpr int64_t kDaysFrom0000To1601 = 584694;  // 0000-03-01 .. 1601-01-01
+  int64_t z = static_cast<int64_t>(hours / 24) + kDaysFrom0000To1601;
+  int64_t era = z / 146097;
+  int64_t dayOfEra = z - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t mp = (5 * dayOfYear + 2) / 153;
+  int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  return DateTimeText(static_cast<int>(year), month, day, hour, minute, second);
 }
 
 }  // namespace brevid
