@@ -19,6 +19,7 @@
 namespace brevid {
 namespace {
 
+using test::FilesUnder;
 using test::ReadAt;
 using test::ReadFile;
 using test::WriteAt;
@@ -30,15 +31,6 @@ const std::string kRoot = "根目录/";
 const std::string kDel = "\xE5";
 
 std::string Brevid(const std::string& args) { return "'" + test::CliPath() + "' " + args; }
-
-std::map<std::string, std::string> FilesUnder(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).generic_string()] = ReadFile(e.path().string());
-  return files;
-}
 
 std::string Lines(const std::string& tag, int count) {
   std::string s;

@@ -33,11 +33,17 @@
 #include "support/file_hash.h"
 #include "support/run_command.h"
 #include "support/file_bytes.h"
+#include "support/tool_fat.h"
 #include "support/test_paths.h"
 
 namespace brevid {
 namespace {
 
+using test::FilesUnder;
+using test::Le16;
+using test::Le32;
+using test::Poke16;
+using test::Poke32;
 using test::ReadAt;
 using test::ReadFile;
 using test::WriteAt;
@@ -55,19 +61,6 @@ const std::string kRoot = "根目录/";
 // ---- bytes and files -------------------------------------------------------------
 
 std::string U(const std::string& ansi) { return AnsiToUtf8(ansi); }
-
-uint32_t Le16(std::string_view b, size_t at) {
-  return static_cast<uint8_t>(b[at]) | static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8;
-}
-uint32_t Le32(std::string_view b, size_t at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
-void Poke16(std::string& s, size_t at, uint32_t v) {
-  s[at] = static_cast<char>(v);
-  s[at + 1] = static_cast<char>(v >> 8);
-}
-void Poke32(std::string& s, size_t at, uint32_t v) {
-  Poke16(s, at, v);
-  Poke16(s, at + 2, v >> 16);
-}
 
 // The text make_fixtures.sh writes: every line names its file.
 std::string Lines(const std::string& tag, int count) {
@@ -93,16 +86,6 @@ std::string Pattern(size_t size, uint32_t seed) {
   while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
   return ::testing::AssertionFailure() << "sizes " << got.size() << " and " << want.size()
                                        << ", first difference at byte " << i;
-}
-
-// Every file under `dir`: its path relative to `dir` (UTF-8) and its content.
-std::map<std::string, std::string> FilesUnder(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).generic_string()] = ReadFile(e.path().string());
-  return files;
 }
 
 std::set<std::string> FoldersUnder(const std::string& dir) {
@@ -131,21 +114,10 @@ std::string DemoNote() {
 
 // ---- disks as the file pane holds them ----------------------------------------------
 
-struct Opened {
-  DiskList disks;
-  DiskInfo* disk = nullptr;
-  VolumeInfo* volume = nullptr;
-};
-
-void Expand(DiskInfo& disk, VolumeInfo& volume) {
-  ProgressRecord progress;
-  ReleaseTrees(volume);
-  if (IsNtfsType(volume.fsType))
-    ScanMft(disk, volume, progress);
-  else
-    ExpandFatVolume(disk, volume, progress);
-  TreesOf(volume);
-}
+using Opened = test::OpenedVolume;
+using test::Expand;
+using test::OpenWholeVolume;
+using test::ToolFat;
 
 // An image after the partition walk, with volume `index` expanded.
 std::unique_ptr<Opened> OpenImage(const std::string& path, size_t index) {
@@ -160,26 +132,6 @@ std::unique_ptr<Opened> OpenImage(const std::string& path, size_t index) {
     return nullptr;
   }
   o->volume = &o->disk->volumes[index];
-  Expand(*o->disk, *o->volume);
-  return o;
-}
-
-// A volume that fills its image from sector 0, without a partition walk.
-std::unique_ptr<Opened> OpenWholeVolume(const std::string& path, FsType type, uint64_t sectors) {
-  auto o = std::make_unique<Opened>();
-  DiskInfo disk;
-  disk.path = path;
-  disk.vendor = fs::path(path).filename().string();
-  disk.sizeBytes = fs::file_size(path);
-  VolumeInfo v;
-  v.name = "Partition0";
-  v.start = 0;
-  v.sectorCount = sectors;
-  v.fsType = type;
-  disk.volumes.push_back(std::move(v));
-  o->disks.push_back(std::move(disk));
-  o->disk = &o->disks.back();
-  o->volume = &o->disk->volumes[0];
   Expand(*o->disk, *o->volume);
   return o;
 }
@@ -347,123 +299,6 @@ std::string FileEntries(std::u16string_view longName, std::string_view name11, u
   if (deleted) s[0] = kDel[0];
   return out + s;
 }
-
-// A FAT volume from sector 0 of its own image, made by mkfs.fat with one
-// sector per cluster and filled by mtools; what the tools do not write
-// (deleted entries, broken chains, odd names) is patched in.
-class ToolFat {
- public:
-  ToolFat(std::string path, int bits, uint64_t kib) : path_(std::move(path)), fat32_(bits == 32) {
-    std::error_code ec;
-    fs::remove(path_, ec);
-    test::CommandResult r =
-        test::RunCommand(Format("mkfs.fat -C -F %d -s 1 -S 512 -i 42524256 '%s' %llu", bits, path_.c_str(),
-                                static_cast<unsigned long long>(kib)));
-    if (r.status != 0) {
-      ADD_FAILURE() << "mkfs.fat: " << r.err;
-      return;
-    }
-    std::string b = ReadAt(path_, 0, 512);
-    reserved_ = Le16(b, 14);
-    fats_ = static_cast<uint8_t>(b[16]);
-    sectors_ = Le16(b, 19) ? Le16(b, 19) : Le32(b, 32);
-    fatSectors_ = fat32_ ? Le32(b, 36) : Le16(b, 22);
-    rootCluster_ = fat32_ ? Le32(b, 44) : 0;
-    uint64_t rootSectors = (uint64_t{Le16(b, 17)} * 32 + 511) / 512;
-    rootEntries_ = Le16(b, 17);
-    clusterBase_ = reserved_ + uint64_t{fats_} * fatSectors_ + rootSectors - 2;
-    ok_ = true;
-  }
-
-  bool ok() const { return ok_; }
-  const std::string& path() const { return path_; }
-  uint64_t sectors() const { return sectors_; }
-  uint32_t fatSectors() const { return fatSectors_; }
-  uint64_t ClusterByte(uint32_t c) const { return (clusterBase_ + c) * 512; }
-  uint32_t ClusterAt(uint64_t byte) const { return static_cast<uint32_t>(byte / 512 - clusterBase_); }
-
-  void Put(const std::string& name, const std::string& content) {
-    std::string src = path_ + ".src";
-    WriteFile(src, content);
-    Mtools("mcopy", "'" + src + "' '::" + name + "'");
-    fs::remove(src);
-  }
-  void Delete(const std::string& name) { Mtools("mdel", "'::" + name + "'"); }
-
-  // Byte offset of the root entry whose stored name is `name11`.
-  uint64_t Entry(std::string_view name11) const {
-    for (uint64_t at : RootSlots())
-      if (ReadAt(path_, at, 11) == name11) return at;
-    ADD_FAILURE() << "no root entry " << name11;
-    return 0;
-  }
-  uint32_t FirstCluster(std::string_view name11) const {
-    std::string e = ReadAt(path_, Entry(name11), 32);
-    return Le16(e, 26) | Le16(e, 20) << 16;
-  }
-  void Rename(std::string_view name11, std::string_view to11) { WriteAt(path_, Entry(name11), to11.substr(0, 11)); }
-
-  // Writes `entries` into the first free root slots.
-  void AddEntries(const std::string& entries) {
-    std::vector<uint64_t> slots = RootSlots();
-    size_t first = 0;
-    while (first < slots.size() && ReadAt(path_, slots[first], 1) != std::string(1, '\0')) ++first;
-    size_t count = entries.size() / 32;
-    ASSERT_LE(first + count, slots.size()) << "root folder full";
-    for (size_t i = 0; i < count; ++i) WriteAt(path_, slots[first + i], std::string_view(entries).substr(i * 32, 32));
-  }
-
-  void Write(uint64_t at, std::string_view bytes) { WriteAt(path_, at, bytes); }
-
-  void SetFat(uint32_t c, uint32_t value) {
-    for (uint32_t copy = 0; copy < fats_; ++copy) {
-      uint64_t at = (reserved_ + uint64_t{copy} * fatSectors_) * 512 + uint64_t{c} * (fat32_ ? 4 : 2);
-      std::string v(fat32_ ? 4 : 2, '\0');
-      if (fat32_)
-        Poke32(v, 0, value);
-      else
-        Poke16(v, 0, value);
-      WriteAt(path_, at, v);
-    }
-  }
-  uint32_t Fat(uint32_t c) const {
-    uint64_t at = uint64_t{reserved_} * 512 + uint64_t{c} * (fat32_ ? 4 : 2);
-    std::string v = ReadAt(path_, at, 4);
-    return fat32_ ? Le32(v, 0) : Le16(v, 0);
-  }
-
-  std::unique_ptr<Opened> Open() const { return OpenWholeVolume(path_, fat32_ ? kFsFat32 : kFsFat16, sectors_); }
-
- private:
-  void Mtools(const std::string& tool, const std::string& args) {
-    test::CommandResult r = test::RunCommand("MTOOLS_SKIP_CHECK=1 " + tool + " -i '" + path_ + "' " + args);
-    EXPECT_EQ(r.status, 0) << tool << " " << args << ": " << r.err;
-  }
-
-  std::vector<uint64_t> RootSlots() const {
-    std::vector<uint64_t> slots;
-    if (!fat32_) {
-      uint64_t base = (reserved_ + uint64_t{fats_} * fatSectors_) * 512;
-      for (uint32_t i = 0; i < rootEntries_; ++i) slots.push_back(base + i * 32);
-      return slots;
-    }
-    uint32_t c = rootCluster_;
-    for (int n = 0; n < 64 && c >= 2 && c < 0x0FFFFFF8; ++n, c = Fat(c))
-      for (uint32_t i = 0; i < 16; ++i) slots.push_back(ClusterByte(c) + i * 32);
-    return slots;
-  }
-
-  std::string path_;
-  bool fat32_ = false;
-  bool ok_ = false;
-  uint32_t reserved_ = 0;
-  uint8_t fats_ = 0;
-  uint64_t sectors_ = 0;
-  uint32_t fatSectors_ = 0;
-  uint32_t rootCluster_ = 0;
-  uint32_t rootEntries_ = 0;
-  uint64_t clusterBase_ = 0;
-};
 
 // ---- NTFS patches ---------------------------------------------------------------------
 

@@ -21,11 +21,16 @@
 #include "support/file_hash.h"
 #include "support/run_command.h"
 #include "support/file_bytes.h"
+#include "support/tool_fat.h"
 #include "support/test_paths.h"
 
 namespace brevid {
 namespace {
 
+using test::FilesUnder;
+using test::Le16;
+using test::Le32;
+using test::Poke16;
 using test::ReadAt;
 using test::ReadFile;
 using test::WriteAt;
@@ -176,15 +181,6 @@ TEST(MatchesSignature, ShortOrEmptyClustersMatchNothing) {
 
 constexpr uint32_t kHigh = 65536;
 
-uint32_t Le16(std::string_view b, size_t at) {
-  return static_cast<uint8_t>(b[at]) | static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8;
-}
-uint32_t Le32(std::string_view b, size_t at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
-void Poke16(std::string& s, size_t at, uint32_t v) {
-  s[at] = static_cast<char>(v);
-  s[at + 1] = static_cast<char>(v >> 8);
-}
-
 std::string Filler(size_t size, uint32_t seed) {
   std::string s(size, '\0');
   uint32_t x = seed * 2654435761u + 1;
@@ -203,15 +199,6 @@ std::string Typed(const std::string& head, size_t size, uint32_t seed) {
 }
 
 std::string AsString(const std::vector<uint8_t>& v) { return {v.begin(), v.end()}; }
-
-std::map<std::string, std::string> FilesUnder(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).generic_string()] = ReadFile(e.path().string());
-  return files;
-}
 
 // A deleted file as it is left on the disk: one long-name part (names of at
 // most 13 characters) and the short entry, both starting E5; the stored
@@ -234,80 +221,8 @@ std::string DeletedFile(std::u16string_view longName, std::string_view name11, u
   return part + e;
 }
 
-struct Opened {
-  DiskList disks;
-  DiskInfo* disk = nullptr;
-  VolumeInfo* volume = nullptr;
-};
-
-// A volume made by mkfs.fat from sector 0 of its own image, one sector per
-// cluster, with entries and cluster contents written by the test.
-class SearchVolume {
- public:
-  SearchVolume(std::string path, int bits, uint64_t kib) : path_(std::move(path)), fat32_(bits == 32) {
-    std::error_code ec;
-    fs::remove(path_, ec);
-    test::CommandResult r =
-        test::RunCommand(Format("mkfs.fat -C -F %d -s 1 -S 512 -i 42524257 '%s' %llu", bits, path_.c_str(),
-                                static_cast<unsigned long long>(kib)));
-    if (r.status != 0) {
-      ADD_FAILURE() << "mkfs.fat: " << r.err;
-      return;
-    }
-    std::string b = ReadAt(path_, 0, 512);
-    uint32_t reserved = Le16(b, 14);
-    sectors_ = Le16(b, 19) ? Le16(b, 19) : Le32(b, 32);
-    fatSectors_ = fat32_ ? Le32(b, 36) : Le16(b, 22);
-    uint64_t rootSectors = (uint64_t{Le16(b, 17)} * 32 + 511) / 512;
-    rootByte_ = fat32_ ? 0 : (reserved + 2ull * fatSectors_) * 512;
-    clusterBase_ = reserved + 2ull * fatSectors_ + rootSectors - 2;
-    if (fat32_) rootByte_ = ClusterByte(Le32(b, 44));
-    ok_ = true;
-  }
-
-  bool ok() const { return ok_; }
-  const std::string& path() const { return path_; }
-  uint32_t fatSectors() const { return fatSectors_; }
-  uint64_t ClusterByte(uint32_t c) const { return (clusterBase_ + c) * 512; }
-  void Write(uint32_t cluster, const std::string& bytes) { WriteAt(path_, ClusterByte(cluster), bytes); }
-  // Entries go to the root folder one after another (16 fit a FAT32 root
-  // cluster of one sector).
-  void Add(const std::string& entries) {
-    ASSERT_LE(used_ + entries.size(), fat32_ ? 512u : 16384u) << "root folder full";
-    WriteAt(path_, rootByte_ + used_, entries);
-    used_ += entries.size();
-  }
-
-  std::unique_ptr<Opened> Open() const {
-    auto o = std::make_unique<Opened>();
-    DiskInfo disk;
-    disk.path = path_;
-    disk.vendor = fs::path(path_).filename().string();
-    disk.sizeBytes = fs::file_size(path_);
-    VolumeInfo v;
-    v.name = "Partition0";
-    v.sectorCount = sectors_;
-    v.fsType = fat32_ ? kFsFat32 : kFsFat16;
-    disk.volumes.push_back(std::move(v));
-    o->disks.push_back(std::move(disk));
-    o->disk = &o->disks.back();
-    o->volume = &o->disk->volumes[0];
-    ProgressRecord progress;
-    ExpandFatVolume(*o->disk, *o->volume, progress);
-    TreesOf(*o->volume);
-    return o;
-  }
-
- private:
-  std::string path_;
-  bool fat32_ = false;
-  bool ok_ = false;
-  uint64_t sectors_ = 0;
-  uint32_t fatSectors_ = 0;
-  uint64_t rootByte_ = 0;
-  uint64_t clusterBase_ = 0;
-  size_t used_ = 0;
-};
+using Opened = test::OpenedVolume;
+using SearchVolume = test::ToolFat;
 
 const FileEntry* Child(const FileEntry& folder, const std::string& name) {
   for (const FileEntry& c : folder.children)
@@ -370,9 +285,9 @@ TEST_F(SignatureSearch, Fat32FindsAPictureWhoseHighHalfWasLost) {
   ASSERT_TRUE(v.ok());
   ASSERT_EQ((uint64_t{v.fatSectors()} * 512) >> 18, 1u) << "one high half to try";
   std::string jpeg = Typed(kJfif, 3000, 1);
-  v.Write(300, "not a picture");
-  v.Write(kHigh + 300, jpeg);
-  v.Add(DeletedFile(u"photo.jpg", "PHOTO   JPG", 300, 3000));
+  v.WriteCluster(300, "not a picture");
+  v.WriteCluster(kHigh + 300, jpeg);
+  v.AddEntries(DeletedFile(u"photo.jpg", "PHOTO   JPG", 300, 3000));
   auto o = Open(v);
   const FileEntry& root = TreesOf(*o->volume).fatRoot;
   const FileEntry* photo = Child(root, "photo.jpg");
@@ -400,11 +315,11 @@ TEST_F(SignatureSearch, Fat16TriesAHighHalfOnlyWithAFatOf256Sectors) {
       ASSERT_EQ(v.fatSectors(), 256u);
     else
       ASSERT_LT(v.fatSectors(), 256u);
-    v.Write(300, "not a picture");
+    v.WriteCluster(300, "not a picture");
     // A 16-bit FAT has no cluster 65836: the candidate lies past the volume's
     // end, which the image is made long enough to hold.
-    v.Write(kHigh + 300, jpeg);
-    v.Add(DeletedFile(u"photo.jpg", "PHOTO   JPG", 300, 2000));
+    v.WriteCluster(kHigh + 300, jpeg);
+    v.AddEntries(DeletedFile(u"photo.jpg", "PHOTO   JPG", 300, 2000));
     auto o = Open(v);
     std::string out = Dir() + Format("/out%llu", static_cast<unsigned long long>(c.kib));
     SaveStats stats = Save(*o, TreesOf(*o->volume).fatRoot, out);
@@ -419,9 +334,9 @@ TEST_F(SignatureSearch, EveryMatchGetsAFileOfItsOwn) {
   ASSERT_TRUE(v.ok());
   std::string low = Typed(kJfif, 3000, 3);
   std::string high = Typed(kExif, 3000, 4);
-  v.Write(300, low);
-  v.Write(kHigh + 300, high);
-  v.Add(DeletedFile(u"photo.jpg", "PHOTO   JPG", 300, 3000));
+  v.WriteCluster(300, low);
+  v.WriteCluster(kHigh + 300, high);
+  v.AddEntries(DeletedFile(u"photo.jpg", "PHOTO   JPG", 300, 3000));
   auto o = Open(v);
   const FileEntry* photo = Child(TreesOf(*o->volume).fatRoot, "photo.jpg");
   ASSERT_TRUE(photo);
@@ -442,9 +357,9 @@ TEST_F(SignatureSearch, AClusterIsHandedOutOncePerRun) {
   SearchVolume v(Dir() + "/fat32.img", 32, 41000);
   ASSERT_TRUE(v.ok());
   std::string jpeg = Typed(kJfif, 1500, 5);
-  v.Write(300, jpeg);
+  v.WriteCluster(300, jpeg);
   // An empty file is written as such, without a search that would claim 300.
-  v.Add(DeletedFile(u"empty.jpg", "EMPTY   JPG", 300, 0) + DeletedFile(u"a.jpg", "A       JPG", 300, 1500) +
+  v.AddEntries(DeletedFile(u"empty.jpg", "EMPTY   JPG", 300, 0) + DeletedFile(u"a.jpg", "A       JPG", 300, 1500) +
         DeletedFile(u"b.jpg", "B       JPG", 300, 1500));
   auto o = Open(v);
   const FileEntry& root = TreesOf(*o->volume).fatRoot;
@@ -509,9 +424,9 @@ TEST_F(SignatureSearch, CompoundDocumentsMatchByTheirSize) {
   ASSERT_TRUE(v.ok());
   std::string four = Typed(AsString(Compound(4)).substr(0, 48), 200000, 7);
   std::string three = Typed(AsString(Compound(3)).substr(0, 48), 200000, 8);
-  v.Write(400, four);
-  v.Write(1000, three);
-  v.Add(DeletedFile(u"report.doc", "REPORT  DOC", 400, 200000) + DeletedFile(u"other.xls", "OTHER   XLS", 1000, 200000) +
+  v.WriteCluster(400, four);
+  v.WriteCluster(1000, three);
+  v.AddEntries(DeletedFile(u"report.doc", "REPORT  DOC", 400, 200000) + DeletedFile(u"other.xls", "OTHER   XLS", 1000, 200000) +
         DeletedFile(u"slides.ppt", "SLIDES  PPT", 1000, 150000));
   auto o = Open(v);
   std::string out = Dir() + "/out";
@@ -528,9 +443,9 @@ TEST_F(SignatureSearch, ZipAndDocxAreToldApart) {
   ASSERT_TRUE(v.ok());
   std::string ooxml = Typed(AsString(ZipNaming("[Content_Types].xml")).substr(0, 49), 5000, 9);
   std::string zip = Typed(AsString(ZipNaming("mimetype")).substr(0, 38), 5000, 10);
-  v.Write(2000, ooxml);
-  v.Write(2100, zip);
-  v.Add(DeletedFile(u"a.zip", "A       ZIP", 2000, 5000) + DeletedFile(u"a.docx", "A~1     DOC", 2000, 5000) +
+  v.WriteCluster(2000, ooxml);
+  v.WriteCluster(2100, zip);
+  v.AddEntries(DeletedFile(u"a.zip", "A       ZIP", 2000, 5000) + DeletedFile(u"a.docx", "A~1     DOC", 2000, 5000) +
         DeletedFile(u"b.zip", "B       ZIP", 2100, 5000) + DeletedFile(u"b.xlsx", "B~1     XLS", 2100, 5000));
   auto o = Open(v);
   std::string out = Dir() + "/out";
@@ -549,11 +464,11 @@ TEST_F(SignatureSearch, MpegPackHeaderVariants) {
   std::string mpeg1 = Typed(AsString(Mpeg('\x21', 12)).substr(0, 16), 4000, 12);
   std::string swapped = Typed(AsString(Mpeg('\x44', 12)).substr(0, 16), 4000, 13);
   std::string other = Typed(AsString(Mpeg('\x22', 12)).substr(0, 16), 4000, 14);
-  v.Write(2400, mpeg2);
-  v.Write(2500, mpeg1);
-  v.Write(2600, swapped);
-  v.Write(2700, other);
-  v.Add(DeletedFile(u"v44.mpeg", "V44     MPE", 2400, 4000) + DeletedFile(u"v21.mpeg", "V21     MPE", 2500, 4000) +
+  v.WriteCluster(2400, mpeg2);
+  v.WriteCluster(2500, mpeg1);
+  v.WriteCluster(2600, swapped);
+  v.WriteCluster(2700, other);
+  v.AddEntries(DeletedFile(u"v44.mpeg", "V44     MPE", 2400, 4000) + DeletedFile(u"v21.mpeg", "V21     MPE", 2500, 4000) +
         DeletedFile(u"swapped.mpeg", "SWAPPED MPE", 2600, 4000) + DeletedFile(u"other.mpeg", "OTHER   MPE", 2700, 4000));
   auto o = Open(v);
   std::string out = Dir() + "/out";
@@ -570,11 +485,11 @@ TEST_F(SignatureSearch, TickedItemsSearchOnlyForPicturesAndOfficeDocuments) {
   std::string text = Filler(4000, 15);
   std::string pdf = Typed("%PDF-1.4\n", 4000, 16);
   std::string jpeg = Typed(kJfif, 4000, 17);
-  v.Write(3000, text);
-  v.Write(kHigh + 3000, pdf);
-  v.Write(3100, text);
-  v.Write(kHigh + 3100, jpeg);
-  v.Add(DeletedFile(u"p.pdf", "P       PDF", 3000, 4000) + DeletedFile(u"q.jpg", "Q       JPG", 3100, 4000));
+  v.WriteCluster(3000, text);
+  v.WriteCluster(kHigh + 3000, pdf);
+  v.WriteCluster(3100, text);
+  v.WriteCluster(kHigh + 3100, jpeg);
+  v.AddEntries(DeletedFile(u"p.pdf", "P       PDF", 3000, 4000) + DeletedFile(u"q.jpg", "Q       JPG", 3100, 4000));
   auto o = Open(v);
   const FileEntry& root = TreesOf(*o->volume).fatRoot;
 
