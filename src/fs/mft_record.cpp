@@ -576,16 +576,19 @@ bool LocateMftRecord(uint32_t number, const VolumeInfo& volume, const DataRunMap
   return InsideVolume(volume, *sector, kSectorsPerRecord);
 }
 
+MftRecordFetcher MakeMftRunsFetcher(SourceHandle* handle, const VolumeInfo& volume, const DataRunMap& runs) {
+  return MakeFetcher(handle, volume, [&volume, &runs](uint32_t n, uint64_t* sector) {
+    return LocateMftRecord(n, volume, runs, sector);
+  });
+}
+
 bool ReadMftRecord(SourceHandle* handle, uint32_t number, MftRecordInfo& info,
                    const VolumeInfo& volume, const DataRunMap& runs, uint32_t nested) {
-  auto locate = [&volume, &runs](uint32_t n, uint64_t* sector) {
-    return LocateMftRecord(n, volume, runs, sector);
-  };
   uint64_t sector = 0;
-  if (!locate(number, &sector)) return false;
+  if (!LocateMftRecord(number, volume, runs, &sector)) return false;
   std::vector<uint8_t> record(kMftRecordSize, 0);
   ReadSectors(volume, handle, sector, record);
-  MftRecordFetcher fetcher = MakeFetcher(handle, volume, locate);
+  MftRecordFetcher fetcher = MakeMftRunsFetcher(handle, volume, runs);
   return ParseMftRecord(record, number, info, nested, &fetcher);
 }
 

@@ -160,6 +160,11 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
 bool LocateMftRecord(uint32_t number, const VolumeInfo& volume, const DataRunMap& runs,
                      uint64_t* sector);
 
+// What a parse asks for, served through $MFT's run map `runs`: records by
+// number, clusters only inside the volume. `volume` and `runs` must outlive
+// the fetcher; `handle` as for ReadMftRecord.
+MftRecordFetcher MakeMftRunsFetcher(SourceHandle* handle, const VolumeInfo& volume, const DataRunMap& runs);
+
 // Reads record `number` through `runs` and parses it; attribute lists are
 // followed the same way. `handle` is the source of a Simple volume (its
 // position moves); other layouts may pass null.

@@ -91,23 +91,8 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
   for (const auto& [index, run] : trees.mftRuns) totalClusters += run.length;
   progress.Send(kProgressSetRange, spc * totalClusters / 2, 1);
 
-  // Attribute lists name records found through $MFT's runs, and clusters
-  // that must lie inside the volume.
   uint64_t volumeEnd = volume.start + volume.sectorCount;
-  MftRecordFetcher fetcher;
-  fetcher.clusterBytes = static_cast<uint32_t>(spc * 512);
-  fetcher.readRecord = [&](uint32_t n, std::span<uint8_t> record) {
-    uint64_t sector = 0;
-    if (!LocateMftRecord(n, volume, trees.mftRuns, &sector)) return false;
-    reader.ReadInto(SectorToByte(sector), record);
-    return true;
-  };
-  fetcher.readClusters = [&](uint32_t cluster, uint32_t count, std::span<uint8_t> buffer) {
-    uint64_t sector = volume.start + spc * cluster;
-    if (sector + spc * count > volumeEnd) return false;
-    reader.ReadInto(SectorToByte(sector), buffer);
-    return true;
-  };
+  MftRecordFetcher fetcher = MakeMftRunsFetcher(reader.handle(), volume, trees.mftRuns);
   std::set<uint32_t> visited;
   std::vector<uint8_t> block(kBlockSectors * 512);
   uint64_t slotsBefore = 0;
