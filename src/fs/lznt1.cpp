@@ -122,6 +122,9 @@ uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
           ? volume.start + volume.sectorCount
           : UINT64_MAX;
   const uint64_t clusterBytes = sectorsPerCluster * kSectorBytes;
+  // Volumes compress only with clusters of at most 4 KiB; a larger cluster
+  // size would make a compression unit too big to hold.
+  if (clusterBytes > 4096) return 0;
   const uint64_t unitBytes = kUnitClusters * clusterBytes;
 
   // The clusters of the file in order, as (sector, clusters) pieces, a hole

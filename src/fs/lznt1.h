@@ -56,9 +56,10 @@ using SectorExtent = std::pair<uint64_t, uint64_t>;
 // from its stored clusters (its raw bytes are written when nothing decodes).
 // Returns the bytes of output covered; stops early when a write falls short,
 // the extents end, or a unit reaches past the volume's end (when its
-// sectorCount is known). A volume with 0 sectors per cluster writes
-// nothing. `handle` is the source for a Simple volume (its position moves);
-// other layouts read their members themselves and may pass null.
+// sectorCount is known). A volume with 0 sectors per cluster, or clusters
+// over 4 KiB (which no volume compresses), writes nothing. `handle` is the
+// source for a Simple volume (its position moves); other layouts read their
+// members themselves and may pass null.
 uint64_t CopyCompressedUnits(SourceHandle* handle, TargetHandle& output,
                              const std::vector<SectorExtent>& extents, uint64_t dataSize,
                              const VolumeInfo& volume);

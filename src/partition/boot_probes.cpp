@@ -14,8 +14,9 @@ bool IsNtfsBoot(Bytes s) {
 uint32_t NtfsSectorsPerCluster(Bytes s) {
   uint8_t v = Load8(s, boot::kSectorsPerCluster);
   if (v <= 0x80) return v;
+  // Clusters go up to 2 MiB (4096 sectors); a larger shift is damage.
   unsigned shift = 256u - v;
-  return shift < 32 ? 1u << shift : 0;
+  return shift <= 12 ? 1u << shift : 0;
 }
 
 bool IsFat32Boot(Bytes s) {

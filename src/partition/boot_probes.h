@@ -66,7 +66,8 @@ constexpr uint32_t kIncompatExtents = 0x40;
 bool IsNtfsBoot(Bytes sector);
 
 // An NTFS boot sector's sectors per cluster: the byte at 0x0D, or, for a
-// byte above 0x80 (clusters over 64 KiB), 2 to the power of 256 minus it.
+// byte above 0x80 (clusters over 64 KiB), 2 to the power of 256 minus it;
+// 0 for a power beyond clusters of 2 MiB.
 uint32_t NtfsSectorsPerCluster(Bytes bootSector);
 bool IsFat32Boot(Bytes sector);
 bool IsFat16Boot(Bytes sector);

@@ -282,6 +282,8 @@ TEST(Lznt1Copy, BoundsOnVolumeAndGeometry) {
   EXPECT_EQ(disk.Copy({{0, 0xFFFFFFFFull * 8}, {1024 - 128, 128}}, 1ull << 20, 1ull << 20).size(), 0u);
   disk.volume.sectorsPerCluster = 0;
   disk.Copy({{1024 - 128, 128}}, 1000, 0);
+  disk.volume.sectorsPerCluster = 4096;  // 2 MiB clusters: no volume compresses those
+  disk.Copy({{0, 4096}, {1024 - 128, 128}}, 1000, 0);
 }
 
 // ---- files compressed by ntfs-3g ----

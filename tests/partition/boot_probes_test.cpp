@@ -44,6 +44,15 @@ TEST(BootProbes, NtfsFromMkntfs) {
   EXPECT_FALSE(IsExfatBoot(s));
 }
 
+TEST(BootProbes, NtfsClusterSizesAboveSixtyFourKiB) {
+  std::vector<uint8_t> s(512, 0);
+  for (auto [byte, sectors] : std::vector<std::pair<uint8_t, uint32_t>>{
+           {8, 8}, {0x80, 128}, {0xF4, 4096}, {0xF7, 512}, {0xF3, 0}, {0x81, 0}}) {
+    s[0x0D] = byte;
+    EXPECT_EQ(NtfsSectorsPerCluster(s), sectors) << int(byte);  // beyond 2 MiB clusters: damage
+  }
+}
+
 TEST(BootProbes, Fat32FromMkfsFat) {
   std::vector<uint8_t> s = Head("boot0_fat32.img", 512);
   ExpectEachBreakageRejected(s, IsFat32Boot,
