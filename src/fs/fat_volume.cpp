@@ -258,7 +258,8 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
   bool recovery = recorded || volume.origin == 1;
   // A volume a scan rebuilt has no boot sector; its record holds the cluster
   // size and FAT length that the recovery walks need.
-  if (recovery && geo.sectorsPerCluster == 0 && volume.fatSectors != 0) {
+  // (A FAT cluster is at most 255 sectors; a larger value is not taken.)
+  if (recovery && geo.sectorsPerCluster == 0 && volume.fatSectors != 0 && volume.sectorsPerCluster <= 255) {
     geo.sectorsPerCluster = volume.sectorsPerCluster;
     geo.fatLength = volume.fatSectors;
   }
