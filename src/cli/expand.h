@@ -10,6 +10,6 @@ namespace brevid::cli {
 // (with *error) when the volume's type has no reader.
 // With `formatScan`, a FAT volume's directory sectors are collected first, so
 // that the walk rebuilds folders from them.
-bool ExpandVolume(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error);
+bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error);
 
 }  // namespace brevid::cli

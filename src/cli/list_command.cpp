@@ -7,7 +7,8 @@
 #include "cli/sources.h"
 #include "cli/terminal.h"
 #include "common/sector_range.h"
-#include "partition/volume_display.h"
+#include "common/text.h"
+#include "device/volume_names.h"
 #include "platform/codepage.h"
 
 namespace brevid::cli {

@@ -9,7 +9,7 @@
 #include "cli/sources.h"
 #include "cli/terminal.h"
 #include "common/text.h"
-#include "export/save_run.h"
+#include "tasks/save_run.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
 
@@ -114,13 +114,13 @@ Command AddSaveCommand(CLI::App& app) {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, o->source, &error);
-            VolumeInfo* volume = disk ? FindVolume(*disk, o->volume, &error) : nullptr;
+            VolumeInfo* volume = disk ? LookUpVolume(*disk, o->volume, &error) : nullptr;
             if (volume && TargetOnVolume(*volume, o->target) && !o->force) {
               std::fprintf(stderr, "%s\n(--force 仍然写入)\n",
                            AnsiToUtf8(Ansi("将文件放回原分区行为危险\r\n希望重新选择")).c_str());
               return kExitFailure;
             }
-            if (!volume || !ExpandVolume(*disk, *volume, o->format, &error)) {
+            if (!volume || !ExpandOnWorker(*disk, *volume, o->format, &error)) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;
             }

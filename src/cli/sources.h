@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "device/disk_info.h"
+#include "tasks/disk_list.h"
 
 namespace brevid::cli {
-
-// Adds every physical disk the system exposes. Returns how many opened.
-int AddPhysicalDisks(DiskList& list);
 
 // Adds the disk named by `source` (UTF-8, as typed) to `list`: a disk number
 // picks that physical disk, anything else is opened as an image file or
@@ -19,6 +17,6 @@ DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* erro
 
 // The volume of `disk` whose item text (mount point or partition name) or
 // partition name is `utf8Name`; nullptr with *error listing the choices.
-VolumeInfo* FindVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error);
+VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error);
 
 }  // namespace brevid::cli

@@ -122,8 +122,8 @@ Command AddTreeCommand(CLI::App& app) {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, options->source, &error);
-            VolumeInfo* volume = disk ? FindVolume(*disk, options->volume, &error) : nullptr;
-            if (!volume || !ExpandVolume(*disk, *volume, options->format, &error)) {
+            VolumeInfo* volume = disk ? LookUpVolume(*disk, options->volume, &error) : nullptr;
+            if (!volume || !ExpandOnWorker(*disk, *volume, options->format, &error)) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;
             }

@@ -33,6 +33,14 @@ static bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
+std::string FormatPaneSize(uint64_t bytes) {
+  double b = static_cast<double>(bytes);
+  double g = b / (1024.0 * 1024.0 * 1024.0);
+  if (g > 0.0001 && g < 0.1) return Format("%.1f", b / (1024.0 * 1024.0)) + " MB";
+  if (g < 0.0001) return Format("%.1f", b / 1024.0) + " KB";
+  return Format("%.1f", g) + " GB";
+}
+
 std::string Trim(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && IsSpace(text[b])) ++b;

@@ -123,8 +123,9 @@ int EnumerateDisks(DiskList& list, const PartitionWalker& walk, const SystemRoot
   return added;
 }
 
-bool OpenImageFile(DiskList& list, const std::string& ansiPath, const PartitionWalker& walk) {
-  SourceHandle handle = SourceHandle::Open(ansiPath);
+bool OpenImageFile(DiskList& list, const std::string& ansiPath, const PartitionWalker& walk,
+                   const SourceOpener& opener) {
+  SourceHandle handle = opener.Open(ansiPath);
   if (!handle.IsOpen()) return false;
   DiskInfo disk;
   disk.path = ansiPath;

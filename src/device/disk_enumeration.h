@@ -7,6 +7,7 @@
 
 #include "device/disk_info.h"
 #include "platform/source_handle.h"
+#include "platform/source_opener.h"
 
 namespace brevid {
 
@@ -29,9 +30,11 @@ struct SystemRoots {
 // number of disks added.
 int EnumerateDisks(DiskList& list, const PartitionWalker& walk, const SystemRoots& roots = {});
 
-// Adds one image file (or a device node given by path) as a disk of 512-byte
-// sectors. False when it cannot be opened; nothing is added then.
-bool OpenImageFile(DiskList& list, const std::string& ansiPath, const PartitionWalker& walk);
+// Adds one image file (or a device node given by path), opened through
+// `opener`, as a disk of 512-byte sectors. False when it cannot be opened;
+// nothing is added then.
+bool OpenImageFile(DiskList& list, const std::string& ansiPath, const PartitionWalker& walk,
+                   const SourceOpener& opener = FileSourceOpener());
 
 // Gives each volume of the physical disks in `list` the mount point of the
 // mounted file system that lies on the same disk at the same start sector.

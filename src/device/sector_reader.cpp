@@ -8,17 +8,13 @@
 #include <new>
 #include <span>
 
+#include "common/saturating.h"
 #include "common/sector_range.h"
 
 namespace brevid {
 namespace {
 
 using MemberMap = std::map<uint8_t, VolumeMember>;
-
-uint64_t AddSaturated(uint64_t a, uint64_t b) {
-  return b > std::numeric_limits<uint64_t>::max() - a ? std::numeric_limits<uint64_t>::max()
-                                                      : a + b;
-}
 
 MemberMap::const_iterator NthMember(const MemberMap& members, size_t index) {
   return std::next(members.begin(), static_cast<std::ptrdiff_t>(index));
@@ -35,12 +31,12 @@ enum class Step { kMore, kDone, kFailed };
 // One chunk from one member, on a handle of its own. kMore only when all of
 // `want` arrived; a short chunk ends the read so that no later chunk lands
 // where the missing bytes belong.
-Step TakeChunk(const VolumeMember& member, uint32_t sectorSize, uint64_t offset, uint8_t* out,
-               size_t want, size_t* bytesRead) {
-  SourceHandle handle = SourceHandle::Open(member.devicePath);
+Step TakeChunk(const SourceOpener& opener, const VolumeMember& member, uint32_t sectorSize,
+               uint64_t offset, uint8_t* out, size_t want, size_t* bytesRead) {
+  SourceHandle handle = opener.Open(member.devicePath);
   if (!handle.IsOpen()) return Step::kFailed;
   // Seek fails only on a closed handle, which was excluded above.
-  handle.Seek(AddSaturated(SectorToByte(member.start, sectorSize), offset));
+  handle.Seek(AddSat(SectorToByte(member.start, sectorSize), offset));
   size_t got = 0;
   bool ok = handle.Read(std::span<uint8_t>(out, want), &got);
   *bytesRead += std::min(got, want);
@@ -59,7 +55,7 @@ size_t Wanted(uint64_t roomInUnit, size_t length, size_t bytesRead) {
 }  // namespace
 
 bool ReadVolume(const VolumeInfo* volume, SourceHandle* handle, uint8_t* buffer, size_t length,
-                uint64_t position, size_t* bytesRead) {
+                uint64_t position, size_t* bytesRead, const SourceOpener& opener) {
   if (bytesRead == nullptr) return false;
   *bytesRead = 0;
   if (volume == nullptr || volume->layout == VolumeLayout::Simple) {
@@ -68,18 +64,18 @@ bool ReadVolume(const VolumeInfo* volume, SourceHandle* handle, uint8_t* buffer,
   }
   switch (volume->layout) {
     case VolumeLayout::Striped:
-      return StripedRead(*volume, buffer, length, position, bytesRead);
+      return StripedRead(*volume, buffer, length, position, bytesRead, opener);
     case VolumeLayout::Spanned:
-      return SpannedRead(*volume, buffer, length, position, bytesRead);
+      return SpannedRead(*volume, buffer, length, position, bytesRead, opener);
     case VolumeLayout::Raid5:
-      return Raid5Read(*volume, buffer, length, position, bytesRead);
+      return Raid5Read(*volume, buffer, length, position, bytesRead, opener);
     default:
       return false;
   }
 }
 
 bool StripedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_t position,
-                 size_t* bytesRead) {
+                 size_t* bytesRead, const SourceOpener& opener) {
   if (bytesRead == nullptr) return false;
   *bytesRead = 0;
   const uint32_t sectorSize = volume.sectorSize;
@@ -96,12 +92,12 @@ bool StripedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint6
   size_t want = Wanted(unit - inUnit, length, 0);
   for (;;) {
     if (StartsBeyondMember(member->second, sectorSize, offset)) return false;
-    Step step = TakeChunk(member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
+    Step step = TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
     if (step != Step::kMore) return step == Step::kDone;
     if (*bytesRead >= length) return true;
     if (++member == volume.members.end()) {
       member = volume.members.begin();
-      rowOffset = AddSaturated(rowOffset, unit);
+      rowOffset = AddSat(rowOffset, unit);
     }
     offset = rowOffset;
     want = Wanted(unit, length, *bytesRead);
@@ -109,7 +105,7 @@ bool StripedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint6
 }
 
 bool SpannedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_t position,
-                 size_t* bytesRead) {
+                 size_t* bytesRead, const SourceOpener& opener) {
   if (bytesRead == nullptr) return false;
   *bytesRead = 0;
   const uint32_t sectorSize = volume.sectorSize;
@@ -129,14 +125,14 @@ bool SpannedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint6
     uint64_t size = SectorToByte(member->second.sectorCount, sectorSize);
     if (offset >= size) continue;  // an empty extent holds nothing to read
     size_t want = Wanted(size - offset, length, *bytesRead);
-    Step step = TakeChunk(member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
+    Step step = TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
     if (step != Step::kMore) return step == Step::kDone;
   }
   return true;
 }
 
 bool Raid5Read(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_t position,
-               size_t* bytesRead) {
+               size_t* bytesRead, const SourceOpener& opener) {
   if (bytesRead == nullptr) return false;
   *bytesRead = 0;
   const uint32_t sectorSize = volume.sectorSize;
@@ -157,20 +153,20 @@ bool Raid5Read(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_
   for (;;) {
     auto member = NthMember(volume.members, data);
     if (member->second.devicePath.empty()) {
-      if (!RebuildFromParity(volume, member->first, offset, buffer + *bytesRead, want)) {
+      if (!RebuildFromParity(volume, member->first, offset, buffer + *bytesRead, want, opener)) {
         return false;
       }
       *bytesRead += want;
     } else {
       if (StartsBeyondMember(member->second, sectorSize, offset)) return false;
       Step step =
-          TakeChunk(member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
+          TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
       if (step != Step::kMore) return step == Step::kDone;
     }
     if (*bytesRead >= length) return true;
     data = (data + 1) % count;
     if (data == parity) {
-      rowOffset = AddSaturated(rowOffset, unit);
+      rowOffset = AddSat(rowOffset, unit);
       parity = parity == 0 ? count - 1 : parity - 1;
       data = (parity + 1) % count;
     }
@@ -180,7 +176,7 @@ bool Raid5Read(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_
 }
 
 bool RebuildFromParity(const VolumeInfo& volume, uint8_t missingKey, uint64_t memberOffset,
-                       uint8_t* buffer, size_t length) {
+                       uint8_t* buffer, size_t length, const SourceOpener& opener) {
   if (buffer == nullptr && length > 0) return false;
   if (length > 0) std::memset(buffer, 0, length);
   const uint32_t sectorSize = volume.sectorSize;
@@ -193,10 +189,10 @@ bool RebuildFromParity(const VolumeInfo& volume, uint8_t missingKey, uint64_t me
   std::span<uint8_t> scratchBytes(scratch.get(), length);
   for (const auto& [key, member] : volume.members) {
     if (key == missingKey) continue;
-    SourceHandle handle = SourceHandle::Open(member.devicePath);
+    SourceHandle handle = opener.Open(member.devicePath);
     size_t got = 0;
     bool ok = handle.IsOpen() &&
-              handle.ReadAt(AddSaturated(SectorToByte(member.start, sectorSize), memberOffset),
+              handle.ReadAt(AddSat(SectorToByte(member.start, sectorSize), memberOffset),
                             scratchBytes, &got) &&
               got == length;
     if (!ok) {

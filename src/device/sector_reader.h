@@ -13,6 +13,7 @@
 // - `*bytesRead` is set to 0 first and then counts the bytes placed from the
 //   start of `buffer`; those bytes are always the volume's bytes at
 //   `position` onwards, never shifted by a gap.
+// - Members are opened through `opener` (files and devices by default).
 // - For a multi-member volume `position` is the byte offset inside the
 //   volume; a remainder below one sector is ignored.
 // - A chunk that a member delivers short (its data ended, or an I/O error)
@@ -31,6 +32,7 @@
 
 #include "device/volume_info.h"
 #include "platform/source_handle.h"
+#include "platform/source_opener.h"
 
 namespace brevid {
 
@@ -43,28 +45,28 @@ namespace brevid {
 // byte offset inside the volume; dispatches to the reader for the layout. An
 // unknown layout code returns false with nothing read.
 bool ReadVolume(const VolumeInfo* volume, SourceHandle* handle, uint8_t* buffer, size_t length,
-                uint64_t position, size_t* bytesRead);
+                uint64_t position, size_t* bytesRead, const SourceOpener& opener = FileSourceOpener());
 
 // Stripe units of stripeSectors sectors taken from the members in key order,
 // row after row. False when a member cannot be opened or a chunk would start
 // beyond the end of its member (a chunk starting exactly at the end is still
 // read); true when `length` bytes were read or a member's data ended.
 bool StripedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_t position,
-                 size_t* bytesRead);
+                 size_t* bytesRead, const SourceOpener& opener = FileSourceOpener());
 
 // The members laid end to end in key order. True when `length` bytes were
 // read, or when the members end first (past the last member: true, 0 bytes);
 // false when a member cannot be opened. A volume without members reads
 // nothing and returns true.
 bool SpannedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_t position,
-                 size_t* bytesRead);
+                 size_t* bytesRead, const SourceOpener& opener = FileSourceOpener());
 
 // Left-symmetric RAID-5: row r keeps parity on member (n-1) - (r mod n) and
 // its data starts on the member after the parity. A unit on a member whose
 // devicePath is empty is rebuilt from parity and counted in full. Results as
 // for StripedRead; a failed rebuild also returns false.
 bool Raid5Read(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_t position,
-               size_t* bytesRead);
+               size_t* bytesRead, const SourceOpener& opener = FileSourceOpener());
 
 // Fills `buffer` (`length` bytes) with what member `missingKey` holds at byte
 // `memberOffset` of its extent: the XOR of the same bytes on every other
@@ -74,6 +76,7 @@ bool Raid5Read(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_
 // would then be wrong); on false `buffer` holds zeros. Allocates one scratch
 // buffer of `length` bytes for the call.
 bool RebuildFromParity(const VolumeInfo& volume, uint8_t missingKey, uint64_t memberOffset,
-                       uint8_t* buffer, size_t length);
+                       uint8_t* buffer, size_t length,
+                       const SourceOpener& opener = FileSourceOpener());
 
 }  // namespace brevid

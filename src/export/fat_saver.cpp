@@ -5,6 +5,7 @@
 
 #include "common/sector_range.h"
 #include "export/output_files.h"
+#include "format/fat_layout.h"
 #include "fs/volume_trees.h"
 #include "platform/file_system.h"
 
@@ -59,9 +60,8 @@ void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::strin
   // The next cluster of the chain, or none at its end (an end mark, a free
   // or reserved entry, or a number past the table).
   auto nextOf = [&](uint32_t cluster) -> std::optional<uint32_t> {
-    uint32_t next = fat32 ? LoadLe32(trees.fatTable, size_t{cluster} * 4) : LoadLe16(trees.fatTable, size_t{cluster} * 2);
-    bool end = fat32 ? (next == 0x0FFFFFFF || next < 2) : (next == 0xFFFF || next == 0);
-    if (end || next > entries) return std::nullopt;
+    uint32_t next = fat::NextClusterIn(trees.fatTable, cluster, fat32);
+    if (fat::SaveChainEnds(next, fat32, entries)) return std::nullopt;
     return next;
   };
   // Clusters that follow each other in the chain and on the disk are read

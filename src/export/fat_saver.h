@@ -30,9 +30,4 @@ void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::
 void SearchStartCluster(const SaveRequest& request, const FileEntry& entry, const std::string& extension,
                         const std::string& givenPath, std::string path, TargetHandle output, int counter);
 
-// True when `cluster` starts a file of `extension` of `size` bytes by the
-// signature table; the ticked-items variant tests only JPEG and compound
-// documents.
-bool MatchesSignature(Bytes cluster, const std::string& extension, uint32_t size, bool multiVariant);
-
 }  // namespace brevid

@@ -4,8 +4,8 @@
 
 #include "common/sector_range.h"
 #include "export/output_files.h"
-#include "fs/lznt1.h"
-#include "fs/mft_record.h"
+#include "export/compressed_copy.h"
+#include "fs/mft_record_reader.h"
 #include "fs/volume_trees.h"
 #include "platform/file_system.h"
 
@@ -101,8 +101,8 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const
   MftRecordInfo info;
   uint32_t number = static_cast<uint32_t>(entry.recordNumber);
   bool read = trees.recordFirstSector.empty()
-                  ? ReadMftRecord(request.reader->handle(), number, info, v, trees.mftRuns, 0)
-                  : ReadMftRecordForEntry(request.reader->handle(), number, info, v, entry, 0);
+                  ? ReadMftRecord(*request.reader, number, info, trees.mftRuns, 0)
+                  : ReadMftRecordForEntry(*request.reader, number, info, entry, 0);
   if (!read) return request.Skip("读不到文件的 MFT 记录");
   TargetHandle out;
   if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");
@@ -132,7 +132,7 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const
     for (const auto& [index, run] : info.runs)
       extents.emplace_back(run.startCluster == 0 ? 0 : uint64_t{run.startCluster} * v.sectorsPerCluster + v.start,
                            uint64_t{run.length} * v.sectorsPerCluster);
-    request.Wrote(CopyCompressedUnits(request.reader->handle(), out, extents, dataSize, v));
+    request.Wrote(CopyCompressedUnits(*request.reader, out, extents, dataSize));
     return;
   }
   SaveRuns(request, info, dataSize, out);

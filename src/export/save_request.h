@@ -8,7 +8,7 @@
 #include <string>
 
 #include "device/disk_info.h"
-#include "fs/volume_reader.h"
+#include "device/volume_reader.h"
 #include "platform/progress.h"
 
 namespace brevid {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "common/sector_range.h"
-#include "fs/fat_layout.h"
-#include "fs/fat_names.h"
+#include "format/fat_layout.h"
+#include "format/fat_names.h"
 
 namespace brevid {
 namespace {
@@ -22,16 +22,6 @@ bool AllZero16(Bytes entry) {
   return true;
 }
 
-uint32_t FirstClusterOf(Bytes entry) {
-  return (uint32_t{LoadLe16(entry, fat::kClusterHigh)} << 16) | LoadLe16(entry, fat::kClusterLow);
-}
-
-// A folder's first cluster starts with its "." and ".." entries.
-bool StartsWithDotAndDotDot(Bytes cluster) {
-  return Load8(cluster, 0) == '.' && Load8(cluster, fat::kDotDot) == '.' &&
-         Load8(cluster, fat::kDotDot + 1) == '.';
-}
-
 }  // namespace
 
 FileEntry FatNodeFromEntry(Bytes entry, uint8_t kind) {
@@ -42,7 +32,7 @@ FileEntry FatNodeFromEntry(Bytes entry, uint8_t kind) {
   node.writeTime = LoadLe16(entry, fat::kWriteTime);
   node.writeDate = LoadLe16(entry, fat::kWriteDate);
   node.size = LoadLe32(entry, fat::kSize);
-  node.firstCluster = FirstClusterOf(entry);
+  node.firstCluster = fat::FirstCluster(entry);
   return node;
 }
 
@@ -58,13 +48,7 @@ std::vector<uint8_t> FatDirectoryWalk::ReadCluster(uint32_t cn) {
 }
 
 uint32_t FatDirectoryWalk::NextCluster(uint32_t cn) const {
-  const std::vector<uint8_t>& table = trees_.fatTable;
-  if (geo_.fat32) {
-    if (!InBounds(table, size_t{cn} * 4, 4)) return fat::kFat32End;
-    return LoadLe32(table, size_t{cn} * 4);
-  }
-  if (!InBounds(table, size_t{cn} * 2, 2)) return fat::kFat16End;
-  return LoadLe16(table, size_t{cn} * 2);
+  return fat::NextClusterIn(trees_.fatTable, cn, geo_.fat32);
 }
 
 bool FatDirectoryWalk::Notify() {
@@ -115,7 +99,7 @@ bool FatDirectoryWalk::NormalEntry(Bytes dir, size_t& at, FileEntry& parent, int
     FileEntry node = FatNodeFromEntry(entry, kNormalFile);
     node.name = FatShortFileName(entry);
     AddNode(parent, std::move(node));
-    if (recovery_ && !geo_.fat32) EraseCarvedFile(FirstClusterOf(entry));
+    if (recovery_ && !geo_.fat32) EraseCarvedFile(fat::FirstCluster(entry));
     return true;
   }
 
@@ -160,7 +144,7 @@ bool FatDirectoryWalk::NormalEntry(Bytes dir, size_t& at, FileEntry& parent, int
       FileEntry node = FatNodeFromEntry(shortEntry, kNormalFile);
       node.name = useLong ? longName : FatShortFileName(shortEntry);
       AddNode(parent, std::move(node));
-      if (recovery_ && !geo_.fat32) EraseCarvedFile(FirstClusterOf(shortEntry));
+      if (recovery_ && !geo_.fat32) EraseCarvedFile(fat::FirstCluster(shortEntry));
       return true;
     }
     case fat::AttributeClass::kFolder: {
@@ -192,16 +176,12 @@ std::vector<uint8_t> FatDirectoryWalk::ReadFolderChain(uint32_t cn, uint32_t par
     if (geo_.fat32 ? cn <= 1 : (cn < 2 || cn > geo_.EntryCount())) break;
     visited_.insert(cn);
     std::vector<uint8_t> cluster = ReadCluster(cn);
-    if (geo_.fat32 && first && !StartsWithDotAndDotDot(cluster)) break;
+    if (geo_.fat32 && first && !fat::StartsWithDotAndDotDot(cluster)) break;
     first = false;
     dir.insert(dir.end(), cluster.begin(), cluster.end());
     if (!Notify()) break;
     uint32_t next = NextCluster(cn);
-    if (geo_.fat32) {
-      if (next == fat::kFat32End || next > geo_.EntryCount() || next < 2) break;
-    } else if (next >= 0xFFF7) {
-      break;  // 0xFFF7 marks a bad cluster and 0xFFF8 to 0xFFFF the end of a chain
-    }
+    if (fat::WalkChainEnds(next, geo_.fat32, geo_.EntryCount())) break;
     cn = next;
   }
   return dir;
@@ -225,11 +205,11 @@ bool FatDirectoryWalk::DescendRecovery(FileEntry node, bool hasLongName, FileEnt
     return true;
   }
   std::vector<uint8_t> cluster = ReadCluster(cn);
-  if (geo_.fat32 && !StartsWithDotAndDotDot(cluster)) return true;
+  if (geo_.fat32 && !fat::StartsWithDotAndDotDot(cluster)) return true;
   visited_.insert(cn);
   if (hasLongName) placed = AddNode(parent, std::move(node));
   if (!Notify()) return false;
-  if (FirstClusterOf(cluster) == cn) WalkLevel(cluster, *placed, depth + 1);
+  if (fat::FirstCluster(cluster) == cn) WalkLevel(cluster, *placed, depth + 1);
   return true;
 }
 
@@ -244,7 +224,7 @@ bool FatDirectoryWalk::DeletedEntry(Bytes dir, size_t& at, FileEntry& parent, in
     FileEntry node = FatNodeFromEntry(entry, kDeletedFile);
     node.name = FatShortFileName(entry);
     AddNode(parent, std::move(node));
-    if (recovery_) EraseCarvedFile(FirstClusterOf(entry));
+    if (recovery_) EraseCarvedFile(fat::FirstCluster(entry));
     return true;
   }
   if (cls == fat::AttributeClass::kFolder) {
@@ -279,7 +259,7 @@ bool FatDirectoryWalk::DeletedEntry(Bytes dir, size_t& at, FileEntry& parent, in
       FileEntry node = FatNodeFromEntry(shortEntry, kDeletedFile);
       node.name = useLong ? longName : FatShortFileName(shortEntry);
       AddNode(parent, std::move(node));
-      if (recovery_) EraseCarvedFile(FirstClusterOf(shortEntry));
+      if (recovery_) EraseCarvedFile(fat::FirstCluster(shortEntry));
       return true;
     }
     case fat::AttributeClass::kFolder: {
@@ -316,7 +296,7 @@ void FatDirectoryWalk::DeletedFolder(Bytes entry, FileEntry node, bool takeDotDo
     Bytes c(cluster);
     uint32_t dotDot = (uint32_t{LoadLe16(c, fat::kDotDot + fat::kClusterHigh)} << 16) |
                       LoadLe16(c, fat::kDotDot + fat::kClusterLow);
-    bool accepted = StartsWithDotAndDotDot(c) && LoadLe16(c, fat::kClusterLow) == lo &&
+    bool accepted = fat::StartsWithDotAndDotDot(c) && LoadLe16(c, fat::kClusterLow) == lo &&
                     ((geo_.fat32 && hi != 0) || parent.firstCluster == rootCluster || dotDot == 0 ||
                      dotDot == parent.firstCluster);
     if (!accepted) continue;

@@ -8,7 +8,7 @@
 
 #include "common/endian.h"
 #include "device/disk_info.h"
-#include "fs/volume_reader.h"
+#include "device/volume_reader.h"
 #include "fs/volume_trees.h"
 #include "platform/progress.h"
 

@@ -4,8 +4,9 @@
 
 #include "common/sector_range.h"
 #include "common/text.h"
-#include "fs/fat_layout.h"
-#include "partition/boot_probes.h"
+#include "format/fat_layout.h"
+#include "format/boot_probes.h"
+#include "format/fat_boot_sector.h"
 
 namespace brevid {
 namespace {
@@ -16,10 +17,6 @@ constexpr uint64_t kMaxFatBytes = uint64_t{1} << 30;
 
 uint64_t VolumeByte(const VolumeInfo& volume, uint64_t relativeSector) {
   return SectorToByte(volume.start + relativeSector);
-}
-
-bool StartsWithDotAndDotDot(Bytes b) {
-  return Load8(b, 0) == '.' && Load8(b, 32) == '.' && Load8(b, 33) == '.';
 }
 
 // Sectors per cluster from the first folder cluster after the first data
@@ -35,8 +32,8 @@ uint32_t SearchSectorsPerCluster(VolumeReader& reader, const VolumeInfo& volume,
     size_t got = reader.ReadInto(VolumeByte(volume, firstScanSector + static_cast<uint64_t>(b) * (kBlock / kSector)), block);
     for (size_t at = 0; at + kSector <= kBlock; at += kSector, ++n) {
       Bytes s = Bytes(block).subspan(at, kSector);
-      if (!StartsWithDotAndDotDot(s)) continue;
-      uint32_t cluster = (uint32_t{LoadLe16(s, fat::kClusterHigh)} << 16) | LoadLe16(s, fat::kClusterLow);
+      if (!fat::StartsWithDotAndDotDot(s)) continue;
+      uint32_t cluster = fat::FirstCluster(s);
       if (cluster > 2) return static_cast<uint32_t>(n / (cluster - 2));
     }
     if (got < kBlock) break;  // the source ended
@@ -63,12 +60,12 @@ bool FindFat16Geometry(VolumeReader& reader, VolumeInfo& volume, FatGeometry* ge
   *geo = FatGeometry{};
   std::vector<uint8_t> boot = reader.Read(VolumeByte(volume, 0), kSector);
   Bytes b(boot);
-  if (LoadLe16(b, boot::kSignature) == boot::kSignatureValue && LoadLe16(b, boot::kBytesPerSector) == 512 &&
-      LoadLe16(b, boot::kRootEntries) == 512 && BytesEqual(b, boot::kFat16FsType, "FAT16")) {
-    geo->sectorsPerCluster = Load8(b, boot::kSectorsPerCluster);
-    geo->reservedSectors = LoadLe16(b, boot::kReservedSectors);
-    geo->fatCount = Load8(b, boot::kFatCount);
-    geo->fatLength = LoadLe16(b, boot::kFatSectors16);
+  if (IsFat16Boot(b)) {
+    FatBootSector f = ParseFatBootSector(b);
+    geo->sectorsPerCluster = f.sectorsPerCluster;
+    geo->reservedSectors = f.reservedSectors;
+    geo->fatCount = f.fatCount;
+    geo->fatLength = f.fat16Sectors;
     geo->rootEntries = 512;
   } else if (volume.fatSectors == 0) {
     // The FATs are found by their first entries, the cluster size by the
@@ -105,12 +102,13 @@ bool FindFat32Geometry(VolumeReader& reader, VolumeInfo& volume, FatGeometry* ge
   std::vector<uint8_t> boot = reader.Read(VolumeByte(volume, 0), kSector);
   Bytes b(boot);
   if (IsFat32Boot(b)) {
-    geo->bytesPerSector = LoadLe16(b, boot::kBytesPerSector);
-    geo->sectorsPerCluster = Load8(b, boot::kSectorsPerCluster);
-    geo->reservedSectors = LoadLe16(b, boot::kReservedSectors);
-    geo->fatCount = Load8(b, boot::kFatCount);
-    geo->fatLength = LoadLe32(b, boot::kFat32Sectors);
-    geo->rootCluster = LoadLe32(b, boot::kFat32RootCluster);
+    FatBootSector f = ParseFatBootSector(b);
+    geo->bytesPerSector = f.bytesPerSector;
+    geo->sectorsPerCluster = f.sectorsPerCluster;
+    geo->reservedSectors = f.reservedSectors;
+    geo->fatCount = f.fatCount;
+    geo->fatLength = f.fat32Sectors;
+    geo->rootCluster = f.rootCluster;
   } else if (volume.fatSectors == 0) {
     geo->fatCount = 2;
     geo->rootCluster = 2;
@@ -183,7 +181,7 @@ void NormalWalk(FatDirectoryWalk& walk, VolumeReader& reader, VolumeInfo& volume
     std::vector<uint8_t> cluster = walk.ReadCluster(cn);
     root.insert(root.end(), cluster.begin(), cluster.end());
     uint32_t next = walk.NextCluster(cn);
-    if (next == fat::kFat32End || next > uint64_t{geo.fatLength} * geo.bytesPerSector / 4 || next < 2) break;
+    if (fat::WalkChainEnds(next, true, geo.EntryCount())) break;
     cn = next;
   }
   walk.Walk(root, trees.fatRoot);
@@ -239,17 +237,19 @@ void ScanVolumeWalk(FatDirectoryWalk& walk, const DiskInfo& disk, VolumeInfo& vo
     std::vector<uint8_t> cluster = walk.ReadCluster(cn);
     if (!walk.Notify()) return;
     Bytes c(cluster);
-    bool folder = StartsWithDotAndDotDot(c) &&
-                  (geo.fat32 ? LoadLe32(c, 28) == 0 && LoadLe32(c, 60) == 0
-                             : LoadLe16(c, 52) == 0 && LoadLe16(c, 60) == 0);
+    bool folder = fat::StartsWithDotAndDotDot(c) &&
+                  (geo.fat32 ? LoadLe32(c, fat::kSize) == 0 && LoadLe32(c, fat::kDotDot + fat::kSize) == 0
+                             : LoadLe16(c, fat::kDotDot + fat::kClusterHigh) == 0 &&
+                                   LoadLe16(c, fat::kDotDot + fat::kSize) == 0);
     if (!folder) continue;
     walk.Walk(cluster, *NumberedFolder(trees, trees.fatRoot, cn, FatPlacement::kAppendNormal));
     if (walk.Stopped()) return;
   }
 }
 
-void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, bool fat32) {
-  VolumeReader reader(disk, volume);
+void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, bool fat32,
+               const SourceOpener& opener) {
+  VolumeReader reader(disk, volume, opener);
   if (!reader.Open()) return;
   FatGeometry geo;
   bool found = fat32 ? FindFat32Geometry(reader, volume, &geo) : FindFat16Geometry(reader, volume, &geo);
@@ -281,19 +281,19 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
 
 }  // namespace
 
-void ExpandFat16(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
-  ExpandFat(disk, volume, progress, false);
+void ExpandFat16(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
+  ExpandFat(disk, volume, progress, false, opener);
 }
 
-void ExpandFat32(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
-  ExpandFat(disk, volume, progress, true);
+void ExpandFat32(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
+  ExpandFat(disk, volume, progress, true, opener);
 }
 
-void ExpandFatVolume(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
+void ExpandFatVolume(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
   if (IsFat32Type(volume.fsType))
-    ExpandFat32(disk, volume, progress);
+    ExpandFat32(disk, volume, progress, opener);
   else if (IsFat16Type(volume.fsType))
-    ExpandFat16(disk, volume, progress);
+    ExpandFat16(disk, volume, progress, opener);
 }
 
 }  // namespace brevid

@@ -6,6 +6,7 @@
 #include "device/disk_info.h"
 #include "fs/fat_directory.h"
 #include "platform/progress.h"
+#include "platform/source_opener.h"
 
 namespace brevid {
 
@@ -14,9 +15,12 @@ namespace brevid {
 // stop flag and reports progress through `progress`. Types 0x0B and 0x0C go
 // to the FAT32 driver, 0x04, 0x06 and 0x0E to the FAT16 driver; anything
 // else does nothing.
-void ExpandFatVolume(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress);
-void ExpandFat16(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress);
-void ExpandFat32(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress);
+void ExpandFatVolume(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+                     const SourceOpener& opener = FileSourceOpener());
+void ExpandFat16(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+                 const SourceOpener& opener = FileSourceOpener());
+void ExpandFat32(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+                 const SourceOpener& opener = FileSourceOpener());
 
 // Geometry from the volume's boot sector or, when that is not valid and the
 // volume has no FAT length yet, from a search for the FATs and for the first

@@ -6,21 +6,11 @@
 #include <list>
 #include <string>
 
+#include "format/entry_kind.h"
+
 namespace brevid {
 
-enum EntryKind : uint8_t {
-  kKindNone = 0,
-  kDeletedFolder = 1,
-  kDeletedFile = 2,
-  kNormalFolder = 3,  // also every pseudo folder
-  kNormalFile = 4,
-};
-
 enum TickState : uint8_t { kTickClear = 0, kTicked = 1, kTickPartly = 2 };
-
-inline bool IsFolderKind(uint8_t kind) { return kind == kDeletedFolder || kind == kNormalFolder; }
-inline bool IsFileKind(uint8_t kind) { return kind == kDeletedFile || kind == kNormalFile; }
-inline bool IsDeletedKind(uint8_t kind) { return kind == kDeletedFolder || kind == kDeletedFile; }
 
 // The status word the file pane shows for a kind, in CP936; empty for 0.
 const std::string& KindStatusText(uint8_t kind);

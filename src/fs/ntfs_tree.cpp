@@ -4,7 +4,7 @@
 
 #include "common/sector_range.h"
 #include "common/text.h"
-#include "fs/volume_reader.h"
+#include "fs/mft_record_reader.h"
 
 namespace brevid {
 namespace {
@@ -53,8 +53,8 @@ NtfsEntry& MakePlaceholder(VolumeTrees& trees, uint32_t number) {
   return *InsertNtfsChild(trees, trees.ntfsScattered, std::move(p), /*append=*/true, /*spare=*/true);
 }
 
-void PlaceNtfsEntry(VolumeTrees& trees, const VolumeInfo& volume, NtfsEntry node, SourceHandle* handle,
-                    std::set<uint32_t>& visited, UnknownParent unknown) {
+void PlaceNtfsEntry(VolumeTrees& trees, NtfsEntry node, VolumeReader* reader, std::set<uint32_t>& visited,
+                    UnknownParent unknown) {
   uint32_t p = node.parentNumber;
   bool inIndex = false;
   if (NtfsEntry* folder = FolderInIndex(trees, p, &inIndex)) {
@@ -72,15 +72,15 @@ void PlaceNtfsEntry(VolumeTrees& trees, const VolumeInfo& volume, NtfsEntry node
     InsertNtfsChild(trees, *spare, std::move(node), false, true);
     return;
   }
-  if (unknown == UnknownParent::kRoot) {
+  if (unknown == UnknownParent::kRoot || reader == nullptr) {
     InsertNtfsChild(trees, trees.ntfsRoot, std::move(node));
     return;
   }
-  ResolveParentChain(handle, std::move(node), trees, visited, volume);
+  ResolveParentChain(reader, std::move(node), trees, visited);
 }
 
-bool ResolveParentChain(SourceHandle* handle, NtfsEntry node, VolumeTrees& trees,
-                        std::set<uint32_t>& visited, const VolumeInfo& volume, int depth) {
+bool ResolveParentChain(VolumeReader* reader, NtfsEntry node, VolumeTrees& trees,
+                        std::set<uint32_t>& visited, int depth) {
   uint32_t p = node.parentNumber;
   // A parent already read on the way up and still unplaced closes a loop.
   if (depth >= kMaxParentDepth || (depth > 0 && visited.count(p))) {
@@ -88,7 +88,8 @@ bool ResolveParentChain(SourceHandle* handle, NtfsEntry node, VolumeTrees& trees
     return true;
   }
   MftRecordInfo info;
-  if (!ReadMftRecord(handle, p, info, volume, trees.mftRuns, 0) || info.recordNumber != p) return false;
+  if (reader == nullptr || !ReadMftRecord(*reader, p, info, trees.mftRuns, 0) || info.recordNumber != p)
+    return false;
   NtfsEntry q = NtfsEntryFromRecord(info);
   uint32_t g = q.parentNumber;
 
@@ -126,7 +127,7 @@ bool ResolveParentChain(SourceHandle* handle, NtfsEntry node, VolumeTrees& trees
     PlaceUnderPlaceholder(trees, p, std::move(node));
     return true;
   }
-  ResolveParentChain(handle, std::move(q), trees, visited, volume, depth + 1);
+  ResolveParentChain(reader, std::move(q), trees, visited, depth + 1);
   bool pInIndex = false;
   if (NtfsEntry* folder = FolderInIndex(trees, p, &pInIndex)) {
     InsertNtfsChild(trees, *folder, std::move(node));
@@ -183,7 +184,8 @@ void MoveRootChildrenToTheirParents(VolumeTrees& trees) {
 
 }  // namespace
 
-bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& volume) {
+bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& volume,
+                          const SourceOpener& opener) {
   constexpr uint64_t kBufferSectors = 61441;
   constexpr uint64_t kWindow = 61440;
   VolumeTrees& trees = TreesOf(volume);
@@ -197,7 +199,7 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
     }
   StartNtfsTree(trees);
   progress.Send(kProgressSetRange, total, 0);
-  VolumeReader reader(disk, volume);
+  VolumeReader reader(disk, volume, opener);
   if (!reader.Open()) return false;
 
   uint32_t sectorSize = volume.sectorSize ? volume.sectorSize : 512;
@@ -219,7 +221,7 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
       std::span<uint8_t> stored(buffer.data() + (o - windowStart) * sectorSize, kMftRecordSize);
       std::vector<uint8_t> raw(stored.begin(), stored.end()), tested = raw;
       if (!CheckMftRecord(tested)) continue;
-      uint32_t number = LoadLe32(tested, 0x2C);
+      uint32_t number = StoredRecordNumber(tested);
       if (number <= 26) continue;
       uint64_t sector = runStart + o;
       if (!trees.recordFirstSector.emplace(number, sector).second) trees.recordSectors.emplace(number, sector);
@@ -243,7 +245,7 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
         continue;
       }
       if (parent == 0 || (parent == 5 && number <= 11) || info.baseReference != 0) continue;
-      PlaceNtfsEntry(trees, volume, std::move(node), nullptr, visited, UnknownParent::kRoot);
+      PlaceNtfsEntry(trees, std::move(node), nullptr, visited, UnknownParent::kRoot);
     }
   }
   MoveRootChildrenToTheirParents(trees);

@@ -8,7 +8,8 @@
 #include <set>
 
 #include "device/disk_info.h"
-#include "fs/mft_record.h"
+#include "device/volume_reader.h"
+#include "format/mft_record.h"
 #include "fs/volume_trees.h"
 #include "platform/progress.h"
 
@@ -23,24 +24,26 @@ enum class UnknownParent {
   kRoot,     // under "根目录" for now (the deep-scan path's first pass)
 };
 
-// Hangs `node` under its parent. `handle` (Simple volumes) reads parent
-// records through trees.mftRuns; `visited` collects the parent records read.
-void PlaceNtfsEntry(VolumeTrees& trees, const VolumeInfo& volume, NtfsEntry node, SourceHandle* handle,
-                    std::set<uint32_t>& visited, UnknownParent unknown = UnknownParent::kResolve);
+// Hangs `node` under its parent. `reader` (open; null: parents are not
+// read, as with kRoot) reads parent records through trees.mftRuns;
+// `visited` collects the parent records read.
+void PlaceNtfsEntry(VolumeTrees& trees, NtfsEntry node, VolumeReader* reader, std::set<uint32_t>& visited,
+                    UnknownParent unknown = UnknownParent::kResolve);
 
 // Reads the parent record of `node` and places the parent, its ancestors as
 // needed, and `node`. False (node not placed) when the parent record cannot
 // be read or carries another number. Chains longer than any real path, and
 // chains that come back to a record being placed, end in a placeholder.
-bool ResolveParentChain(SourceHandle* handle, NtfsEntry node, VolumeTrees& trees,
-                        std::set<uint32_t>& visited, const VolumeInfo& volume, int depth = 0);
+bool ResolveParentChain(VolumeReader* reader, NtfsEntry node, VolumeTrees& trees,
+                        std::set<uint32_t>& visited, int depth = 0);
 
 // The deep-scan path: builds the tree from the disk's recorded MFT-record
 // runs that lie inside the volume, then moves each node that stands under
 // the root only for want of its parent to that parent (moved by splicing,
 // so no index entry needs repair). False when the disk
 // cannot be opened or a stop was requested (what was placed stays).
-bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& volume);
+bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& volume,
+                          const SourceOpener& opener = FileSourceOpener());
 
 // The placeholder for parent number `number`: kind 1, "$$$Folder%d", appended
 // to "零散目录" and spare-indexed.

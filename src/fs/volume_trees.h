@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "device/volume_info.h"
-#include "fs/data_run.h"
+#include "format/data_run.h"
 #include "fs/file_entry.h"
 
 namespace brevid {

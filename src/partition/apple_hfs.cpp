@@ -4,7 +4,7 @@
 
 #include "common/sector_range.h"
 #include "common/text.h"
-#include "partition/boot_probes.h"
+#include "format/boot_probes.h"
 #include "partition/volume_label.h"
 
 namespace brevid {

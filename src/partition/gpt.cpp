@@ -5,7 +5,7 @@
 
 #include "common/sector_range.h"
 #include "common/text.h"
-#include "partition/boot_probes.h"
+#include "format/boot_probes.h"
 #include "partition/volume_label.h"
 #include "platform/codepage.h"
 

@@ -6,11 +6,11 @@
 #include "common/sector_range.h"
 #include "common/text.h"
 #include "partition/apple_hfs.h"
-#include "partition/boot_probes.h"
+#include "format/boot_probes.h"
 #include "partition/dynamic_disk.h"
 #include "partition/gpt.h"
 #include "partition/lvm2.h"
-#include "partition/mbr_layout.h"
+#include "format/mbr_layout.h"
 #include "partition/volume_label.h"
 
 namespace brevid {

@@ -44,19 +44,20 @@ class FileSource final : public ByteSource {
 
 class MemorySource final : public ByteSource {
  public:
-  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  explicit MemorySource(std::shared_ptr<const std::vector<uint8_t>> bytes) : bytes_(std::move(bytes)) {}
   bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
     *got = 0;
-    if (offset >= bytes_.size()) return true;
-    size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes_.size() - offset));
-    std::memcpy(buffer.data(), bytes_.data() + offset, n);
+    const std::vector<uint8_t>& bytes = *bytes_;
+    if (offset >= bytes.size()) return true;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes.size() - offset));
+    std::memcpy(buffer.data(), bytes.data() + offset, n);
     *got = n;
     return true;
   }
-  uint64_t Size() const override { return bytes_.size(); }
+  uint64_t Size() const override { return bytes_->size(); }
 
  private:
-  std::vector<uint8_t> bytes_;
+  std::shared_ptr<const std::vector<uint8_t>> bytes_;
 };
 
 class FaultySource final : public ByteSource {
@@ -125,6 +126,10 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
 }
 
 std::unique_ptr<ByteSource> MakeMemorySource(std::vector<uint8_t> bytes) {
+  return MakeSharedMemorySource(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)));
+}
+
+std::unique_ptr<ByteSource> MakeSharedMemorySource(std::shared_ptr<const std::vector<uint8_t>> bytes) {
   return std::make_unique<MemorySource>(std::move(bytes));
 }
 

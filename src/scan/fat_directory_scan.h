@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "common/endian.h"
 #include "device/disk_info.h"
 #include "platform/progress.h"
+#include "platform/source_opener.h"
 
 namespace brevid {
 
@@ -15,12 +15,7 @@ namespace brevid {
 // number of every directory-like sector into disk.dirClusterSectors. Returns
 // 1 (also when stopped; what was found stays), 0 when the disk cannot be
 // opened. Runs on one worker thread.
-int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRecord& progress);
-
-// A folder's first sector: "." then "..", both with size 0.
-bool IsSubdirectoryStart(Bytes sector);
-
-// Every one of the sector's 16 entries passes the directory-entry test.
-bool IsDirectorySector(Bytes sector);
+int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRecord& progress,
+                            const SourceOpener& opener = FileSourceOpener());
 
 }  // namespace brevid

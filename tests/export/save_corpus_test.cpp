@@ -15,12 +15,12 @@
 #include <string>
 
 #include "device/disk_enumeration.h"
-#include "export/save_run.h"
+#include "tasks/save_run.h"
 #include "fs/fat_volume.h"
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
-#include "scan/mft_scan.h"
+#include "fs/ntfs_volume.h"
 #include "support/file_hash.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"

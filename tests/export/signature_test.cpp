@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "export/fat_saver.h"
 #include "export/save_request.h"
+#include "format/file_signatures.h"
 #include "fs/fat_volume.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"

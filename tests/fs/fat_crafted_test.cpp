@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/fat_layout.h"
+#include "format/fat_layout.h"
 #include "fs/fat_volume.h"
 #include "platform/codepage.h"
 #include "support/file_hash.h"

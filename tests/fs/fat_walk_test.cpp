@@ -13,7 +13,7 @@
 
 #include "common/endian.h"
 #include "common/text.h"
-#include "fs/fat_layout.h"
+#include "format/fat_layout.h"
 #include "fs/fat_volume.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"

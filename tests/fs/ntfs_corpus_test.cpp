@@ -12,7 +12,7 @@
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
-#include "scan/mft_scan.h"
+#include "fs/ntfs_volume.h"
 #include "support/file_hash.h"
 #include "support/image_under_test.h"
 #include "support/run_command.h"

@@ -15,7 +15,7 @@
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
-#include "scan/mft_scan.h"
+#include "fs/ntfs_volume.h"
 #include "support/file_hash.h"
 #include "support/image_under_test.h"
 #include "support/test_paths.h"
@@ -274,12 +274,12 @@ TEST(NtfsTreeRules, FoldersPlacedLaterComeFirst) {
   VolumeTrees& trees = TreesOf(volume);
   StartNtfsTree(trees);
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, volume, Node(30, 5, "first folder", kNormalFolder), nullptr, visited);
-  PlaceNtfsEntry(trees, volume, Node(31, 5, "a file", kNormalFile), nullptr, visited);
-  PlaceNtfsEntry(trees, volume, Node(32, 5, "deleted folder", kDeletedFolder), nullptr, visited);
-  PlaceNtfsEntry(trees, volume, Node(33, 5, "deleted file", kDeletedFile), nullptr, visited);
-  PlaceNtfsEntry(trees, volume, Node(34, 5, "last folder", kNormalFolder), nullptr, visited);
-  PlaceNtfsEntry(trees, volume, Node(35, 30, "inside", kNormalFile), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(30, 5, "first folder", kNormalFolder), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(31, 5, "a file", kNormalFile), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(32, 5, "deleted folder", kDeletedFolder), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(33, 5, "deleted file", kDeletedFile), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(34, 5, "last folder", kNormalFolder), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(35, 30, "inside", kNormalFile), nullptr, visited);
   EXPECT_EQ(ChildNames(trees.ntfsRoot),
             (std::vector<std::string>{"last folder", "deleted folder", "first folder", "a file",
                                       "deleted file"}));
@@ -296,12 +296,12 @@ TEST(NtfsTreeRules, ReusedParentRecordGivesOnePlaceholder) {
   VolumeTrees& trees = TreesOf(volume);
   StartNtfsTree(trees);
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, volume, Node(37, 5, "res1.dat", kDeletedFile), nullptr, visited);
-  PlaceNtfsEntry(trees, volume, Node(38, 37, "sing2.dat", kDeletedFile), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(37, 5, "res1.dat", kDeletedFile), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(38, 37, "sing2.dat", kDeletedFile), nullptr, visited);
   ASSERT_EQ(trees.ntfsSpareIndex.count(37), 1u);
   NtfsEntry* placeholder = trees.ntfsSpareIndex.find(37)->second;
-  PlaceNtfsEntry(trees, volume, Node(39, 37, "other.dat", kNormalFile), nullptr, visited);
-  PlaceNtfsEntry(trees, volume, Node(40, 37, "sub", kDeletedFolder), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(39, 37, "other.dat", kNormalFile), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(40, 37, "sub", kDeletedFolder), nullptr, visited);
 
   ASSERT_EQ(trees.ntfsScattered.children.size(), 1u);
   EXPECT_EQ(&trees.ntfsScattered.children.front(), placeholder);
@@ -325,7 +325,7 @@ TEST(NtfsTreeRules, ParentInSpareIndexOnly) {
   StartNtfsTree(trees);
   std::set<uint32_t> visited;
   NtfsEntry& p = MakePlaceholder(trees, 77);
-  PlaceNtfsEntry(trees, volume, Node(78, 77, "lost.txt", kDeletedFile), nullptr, visited);
+  PlaceNtfsEntry(trees, Node(78, 77, "lost.txt", kDeletedFile), nullptr, visited);
   ASSERT_EQ(p.children.size(), 1u);
   EXPECT_EQ(Utf8(p.children.front()), "lost.txt");
   EXPECT_EQ(trees.ntfsSpareIndex.count(78), 1u);
@@ -338,19 +338,18 @@ TEST(NtfsTreeRules, ParentThatCannotBeReadLeavesTheNodeOut) {
   mini.Put(30, broken);
   mini.Put(31, Folder(99, 5, u"another number"));
   VolumeTrees& trees = mini.Trees();
-  SourceHandle handle = SourceHandle::Open(mini.path());
-  ASSERT_TRUE(handle.IsOpen());
+  VolumeReader handle(mini.disk, mini.volume());
+  ASSERT_TRUE(handle.Open());
   std::set<uint32_t> visited;
 
-  PlaceNtfsEntry(trees, mini.volume(), Node(40, 30, "under broken", kNormalFile), &handle, visited);
-  PlaceNtfsEntry(trees, mini.volume(), Node(41, 31, "under renumbered", kNormalFile), &handle,
+  PlaceNtfsEntry(trees, Node(40, 30, "under broken", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(41, 31, "under renumbered", kNormalFile), &handle,
                  visited);
-  PlaceNtfsEntry(trees, mini.volume(), Node(42, 32, "under empty slot", kNormalFile), &handle,
+  PlaceNtfsEntry(trees, Node(42, 32, "under empty slot", kNormalFile), &handle,
                  visited);
-  PlaceNtfsEntry(trees, mini.volume(), Node(43, 900000, "beyond the volume", kNormalFile), &handle,
+  PlaceNtfsEntry(trees, Node(43, 900000, "beyond the volume", kNormalFile), &handle,
                  visited);
-  EXPECT_FALSE(ResolveParentChain(&handle, Node(44, 30, "direct", kNormalFile), trees, visited,
-                                  mini.volume()));
+  EXPECT_FALSE(ResolveParentChain(&handle, Node(44, 30, "direct", kNormalFile), trees, visited));
 
   EXPECT_TRUE(trees.ntfsRoot.children.empty());
   EXPECT_TRUE(trees.ntfsScattered.children.empty());
@@ -364,10 +363,11 @@ TEST(NtfsTreeRules, MissingParentsAreReadAndPlacedFirst) {
   mini.Put(31, Folder(31, 30, u"middle", /*flags=*/2));
   mini.Put(32, Folder(32, 31, u"bottom", /*flags=*/7));
   VolumeTrees& trees = mini.Trees();
-  SourceHandle handle = SourceHandle::Open(mini.path());
+  VolumeReader handle(mini.disk, mini.volume());
+  ASSERT_TRUE(handle.Open());
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, mini.volume(), Node(40, 32, "leaf.txt", kNormalFile), &handle, visited);
-  PlaceNtfsEntry(trees, mini.volume(), Node(41, 31, "second.txt", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(40, 32, "leaf.txt", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(41, 31, "second.txt", kNormalFile), &handle, visited);
 
   const NtfsEntry* bottom = At(trees.ntfsRoot, "top/middle/bottom");
   ASSERT_NE(bottom, nullptr);
@@ -385,11 +385,12 @@ TEST(NtfsTreeRules, ParentThatIsAFileOrTheNodeItself) {
   mini.Put(30, File(30, 5, u"plain file"));
   mini.Put(31, File(31, 31, u"own parent"));
   VolumeTrees& trees = mini.Trees();
-  SourceHandle handle = SourceHandle::Open(mini.path());
+  VolumeReader handle(mini.disk, mini.volume());
+  ASSERT_TRUE(handle.Open());
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, mini.volume(), Node(40, 30, "under a file", kDeletedFile), &handle,
+  PlaceNtfsEntry(trees, Node(40, 30, "under a file", kDeletedFile), &handle,
                  visited);
-  PlaceNtfsEntry(trees, mini.volume(), Node(31, 31, "own parent", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(31, 31, "own parent", kNormalFile), &handle, visited);
 
   EXPECT_TRUE(trees.ntfsRoot.children.empty());
   EXPECT_EQ(ChildNames(trees.ntfsScattered),
@@ -406,10 +407,11 @@ TEST(NtfsTreeRules, LoopingParentChainEndsInAPlaceholder) {
   mini.Put(31, Folder(31, 30, u"B"));
   mini.Put(32, Folder(32, 32, u"self"));
   VolumeTrees& trees = mini.Trees();
-  SourceHandle handle = SourceHandle::Open(mini.path());
+  VolumeReader handle(mini.disk, mini.volume());
+  ASSERT_TRUE(handle.Open());
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, mini.volume(), Node(40, 30, "C", kNormalFile), &handle, visited);
-  PlaceNtfsEntry(trees, mini.volume(), Node(41, 32, "D", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(40, 30, "C", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(41, 32, "D", kNormalFile), &handle, visited);
 
   EXPECT_TRUE(trees.ntfsRoot.children.empty());
   std::multiset<uint64_t> numbers = Numbers(trees.ntfsScattered);
@@ -430,9 +432,10 @@ TEST(NtfsTreeRules, ParentChainDeeperThanAnyPath) {
   for (uint32_t i = 0; i < kCount; ++i)
     mini.Put(kFirst + i, Folder(kFirst + i, i + 1 == kCount ? 5 : kFirst + i + 1, u"level"));
   VolumeTrees& trees = mini.Trees();
-  SourceHandle handle = SourceHandle::Open(mini.path());
+  VolumeReader handle(mini.disk, mini.volume());
+  ASSERT_TRUE(handle.Open());
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, mini.volume(), Node(50, kFirst, "bottom.txt", kNormalFile), &handle,
+  PlaceNtfsEntry(trees, Node(50, kFirst, "bottom.txt", kNormalFile), &handle,
                  visited);
 
   EXPECT_TRUE(trees.ntfsRoot.children.empty());

@@ -4,7 +4,7 @@
 
 #include "common/text.h"
 #include "partition/partition_walk.h"
-#include "partition/volume_display.h"
+#include "device/volume_names.h"
 #include "platform/codepage.h"
 #include "support/image_under_test.h"
 #include "support/mmls.h"

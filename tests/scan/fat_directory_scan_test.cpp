@@ -1,5 +1,6 @@
 // The directory-sector scan of format recovery: the entry test on sectors
 // written byte by byte, and a FAT32 volume reformatted over its old files.
+#include "format/fat_directory_sector.h"
 #include "scan/fat_directory_scan.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 #include "fs/fat_volume.h"
 #include "fs/volume_trees.h"
-#include "scan/mft_scan.h"
+#include "fs/ntfs_volume.h"
 
 namespace brevid::test {
 

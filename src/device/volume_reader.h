@@ -1,5 +1,7 @@
-// Reading a volume for the file-system readers: a Simple volume through one
-// read-only handle on its disk, any other layout through its members.
+// The one way the layers above read a volume: a Simple volume through one
+// read-only handle on its disk, any other layout through its members, both
+// by absolute position (a multi-member volume starts at sector 0). Callers
+// never seek a raw handle themselves. A reader belongs to one thread.
 #pragma once
 
 #include <cstdint>
@@ -7,14 +9,17 @@
 #include <vector>
 
 #include "device/disk_info.h"
-#include "platform/source_handle.h"
+#include "platform/source_opener.h"
 
 namespace brevid {
 
 class VolumeReader {
  public:
-  // Keeps references to both records; they must outlive the reader.
-  VolumeReader(const DiskInfo& disk, const VolumeInfo& volume) : disk_(disk), volume_(volume) {}
+  // Keeps references to both records and to `opener`; they must outlive the
+  // reader.
+  VolumeReader(const DiskInfo& disk, const VolumeInfo& volume,
+               const SourceOpener& opener = FileSourceOpener())
+      : disk_(disk), volume_(volume), opener_(opener) {}
 
   // Opens the disk read-only for a Simple volume; other layouts need no
   // handle. False when the disk cannot be opened.
@@ -25,22 +30,25 @@ class VolumeReader {
   // `length` bytes: zeros where nothing could be read.
   std::vector<uint8_t> Read(uint64_t position, size_t length);
 
-  // As Read, into `buffer` (cleared first); returns the bytes read.
+  // As Read, into `buffer` (cleared first where nothing was read); returns
+  // the bytes read.
   size_t ReadInto(uint64_t position, std::span<uint8_t> buffer);
+
+  // As ReadInto, at absolute 512-byte sector `sector`.
+  size_t ReadSectors(uint64_t sector, std::span<uint8_t> buffer);
 
   // Bytes the source can hold at most: the disk or image size for a Simple
   // volume, the members' total otherwise. Bounds what a reader allocates.
   uint64_t SourceBytes() const;
 
+  const DiskInfo& disk() const { return disk_; }
   const VolumeInfo& volume() const { return volume_; }
-
-  // The open disk handle of a Simple volume (null for other layouts), for
-  // readers that take one. Every read seeks, so sharing it is safe.
-  SourceHandle* handle() { return volume_.layout == VolumeLayout::Simple ? &handle_ : nullptr; }
+  const SourceOpener& opener() const { return opener_; }
 
  private:
   const DiskInfo& disk_;
   const VolumeInfo& volume_;
+  const SourceOpener& opener_;
   SourceHandle handle_;
 };
 

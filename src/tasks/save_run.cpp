@@ -1,12 +1,12 @@
-#include "export/save_run.h"
+#include "tasks/save_run.h"
 
 #include <memory>
 
 #include "common/text.h"
 #include "export/fat_saver.h"
 #include "export/ntfs_saver.h"
+#include "device/volume_names.h"
 #include "fs/volume_trees.h"
-#include "partition/volume_display.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 
@@ -51,19 +51,12 @@ uint64_t SumFiles(const NtfsEntry& e) {
   return sum;
 }
 
-VolumeInfo* FindVolumeByName(DiskInfo& disk, const std::string& name) {
-  std::vector<std::string> items = VolumeItemTexts(disk);
-  for (size_t i = 0; i < disk.volumes.size(); ++i)
-    if (disk.volumes[i].name == name || items[i] == name) return &disk.volumes[i];
-  return nullptr;
-}
-
 // Finds disk, volume and entry behind `item`; false when any is missing.
 bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, SaveJobPlan* job,
              uint64_t* bytes) {
   job->disk = FindDisk(disks, command.diskKey);
   if (!job->disk) return false;
-  job->volume = FindVolumeByName(*job->disk, command.volumeName);
+  job->volume = FindVolume(*job->disk, command.volumeName);
   if (!job->volume || !job->volume->trees) return false;
   VolumeInfo& v = *job->volume;
   VolumeTrees& trees = *v.trees;
@@ -94,8 +87,8 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
   return false;
 }
 
-bool OpenJobSource(SaveJobPlan* job) {
-  job->reader = std::make_unique<VolumeReader>(*job->disk, *job->volume);
+bool OpenJobSource(SaveJobPlan* job, const SourceOpener& opener) {
+  job->reader = std::make_unique<VolumeReader>(*job->disk, *job->volume, opener);
   return job->reader->Open();
 }
 
@@ -104,20 +97,11 @@ SaveRefusal Status(const char* utf8) { return {Ansi(utf8), ""}; }
 }  // namespace
 
 std::string NotEnoughSpaceText(uint64_t bytes) {
-  double sum = static_cast<double>(bytes);
-  double g = sum / 1073741824.0;
-  std::string amount;
-  if (g > 0.0001 && g < 0.1)
-    amount = Format("%.1f", sum / 1048576.0) + " MB";
-  else if (g < 0.0001)
-    amount = Format("%.1f", sum / 1024.0) + " KB";
-  else
-    amount = Format("%.1f", g) + " GB";
-  return Ansi("即将保存 ") + amount + Ansi(",磁盘空间不够！");
+  return Ansi("即将保存 ") + FormatPaneSize(bytes) + Ansi(",磁盘空间不够！");
 }
 
 SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, const SaveItem& item,
-                                  const std::atomic<int>& busy) {
+                                  const BusyFlag& busy, const SourceOpener& opener) {
   SavePreparation out;
   if (busy.load()) return out.refusal = Status("警告: 请等待当前操作完成!"), out;
   if (command.target.empty()) return out.refusal = Status("警告: 请选择保存路径!"), out;
@@ -129,7 +113,7 @@ SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, c
     out.refusal.messageBox = NotEnoughSpaceText(out.totalBytes);
     return out;
   }
-  if (!OpenJobSource(&job)) return out;
+  if (!OpenJobSource(&job, opener)) return out;
   auto save = std::make_shared<PreparedSave>();
   save->command = command;
   save->jobs.push_back(std::move(job));
@@ -138,7 +122,7 @@ SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, c
 }
 
 SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command, const std::vector<SaveItem>& items,
-                                  bool fromLeftList, const std::atomic<int>& busy) {
+                                  bool fromLeftList, const BusyFlag& busy, const SourceOpener& opener) {
   SavePreparation out;
   if (busy.load()) return out.refusal = Status("警告: 请等待当前操作完成!"), out;
   if (command.target.empty()) return out.refusal = Status("警告: 请选择保存路径!"), out;
@@ -159,12 +143,12 @@ SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command, c
   if (*free < out.totalBytes) return out.refusal = Status("目标盘空间不足，请重新选择盘!"), out;
   save->stepUnit = out.totalBytes / 100;
   if (fromLeftList && save->stepUnit == 0) return out;
-  std::erase_if(save->jobs, [](SaveJobPlan& job) { return !OpenJobSource(&job); });
+  std::erase_if(save->jobs, [&opener](SaveJobPlan& job) { return !OpenJobSource(&job, opener); });
   out.save = std::move(save);
   return out;
 }
 
-SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, std::atomic<int>& busy) {
+SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy) {
   busy.store(1);
   SaveStats stats;
   NameRepair repair;

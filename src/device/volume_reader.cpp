@@ -1,24 +1,29 @@
-#include "fs/volume_reader.h"
+#include "device/volume_reader.h"
 
 #include <algorithm>
 
+#include "common/sector_range.h"
 #include "device/sector_reader.h"
 
 namespace brevid {
 
 bool VolumeReader::Open() {
   if (volume_.layout != VolumeLayout::Simple) return true;
-  handle_ = SourceHandle::Open(disk_.path);
+  handle_ = opener_.Open(disk_.path);
   return handle_.IsOpen();
 }
 
 size_t VolumeReader::ReadInto(uint64_t position, std::span<uint8_t> buffer) {
   size_t got = 0;
   if (volume_.layout != VolumeLayout::Simple || handle_.Seek(position))
-    ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, &got);
+    ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, &got, opener_);
   // Only what was not read is cleared: the scans read 10 MiB at a time.
   std::fill(buffer.begin() + static_cast<long>(std::min(got, buffer.size())), buffer.end(), 0);
   return got;
+}
+
+size_t VolumeReader::ReadSectors(uint64_t sector, std::span<uint8_t> buffer) {
+  return ReadInto(SectorToByte(sector), buffer);
 }
 
 std::vector<uint8_t> VolumeReader::Read(uint64_t position, size_t length) {

@@ -1,7 +1,8 @@
 // The save commands as the file pane hands them over: "单选保存" for one
 // item, "多选保存" for ticked items. Finds the disk, volume and entry behind
 // each item, sums what will be written, checks the target's free space, and
-// runs the savers. The front end owns the busy flag and the worker thread.
+// runs the savers. The front end owns the busy flag and the worker thread;
+// the tasks keep the contract of task_contract.h.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include "device/disk_info.h"
 #include "export/save_request.h"
 #include "platform/progress.h"
+#include "platform/source_opener.h"
+#include "tasks/task_contract.h"
 
 namespace brevid {
 
@@ -60,19 +63,19 @@ struct SavePreparation {
 // "单选保存": one item. Refuses when `busy` is set, the target is empty, or
 // the item's files do not fit in the free space (the sum must be below it).
 SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, const SaveItem& item,
-                                  const std::atomic<int>& busy);
+                                  const BusyFlag& busy, const SourceOpener& opener = FileSourceOpener());
 
 // "多选保存": the ticked items, each saved straight into the target. Refuses
 // when busy, the target is empty, or the free space is below the total; a
 // left-list run whose step unit comes to 0 (under 100 bytes) ends silently.
 SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
                                   const std::vector<SaveItem>& items, bool fromLeftList,
-                                  const std::atomic<int>& busy);
+                                  const BusyFlag& busy, const SourceOpener& opener = FileSourceOpener());
 
 // Runs a prepared save on the calling thread (the save worker): sets `busy`,
 // runs the savers, clears `busy` and sends the progress window its close
 // message. Returns what was written and skipped.
-SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, std::atomic<int>& busy);
+SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy);
 
 // "即将保存 %.1f" with the unit the pane uses, then ",磁盘空间不够！" (CP936).
 std::string NotEnoughSpaceText(uint64_t bytes);

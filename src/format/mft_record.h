@@ -1,14 +1,13 @@
 // NTFS MFT records: the record test with its update-sequence fix-up, the
-// attribute lister, the data-run decoder, the parse of one record into an
-// MftRecordInfo, a light record summary for the scans, and the two readers
-// that fetch a record from a volume.
+// attribute lister, the data attribute's decoder, the parse of one record
+// into an MftRecordInfo, the volume name, and a light record summary for the
+// scans.
 //
-// Records are taken as 1024 bytes (two 512-byte sectors). Parsing works on a
-// byte span and does no I/O of its own; the readers fetch the bytes through
-// the sector reader and never write to the source. Nothing here throws. All
-// functions may be called from any thread; each call works only on what it
-// is given (the message box of ReadMftRecordForEntry is serialised by the
-// platform layer).
+// Records are taken as 1024 bytes (two 512-byte sectors). Everything here
+// works on byte spans and does no I/O of its own: attribute lists reach
+// other records through the fetcher the caller hands in (fs/'s record reader
+// serves it from a volume). Nothing here throws. All functions may be called
+// from any thread; each call works only on what it is given.
 #pragma once
 
 #include <array>
@@ -21,10 +20,8 @@
 #include <vector>
 
 #include "common/endian.h"
-#include "device/volume_info.h"
-#include "fs/data_run.h"
-#include "fs/file_entry.h"
-#include "platform/source_handle.h"
+#include "format/data_run.h"
+#include "format/entry_kind.h"
 
 namespace brevid {
 
@@ -154,36 +151,24 @@ struct MftRecordFetcher {
 bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& info,
                     uint32_t nested = 0, const MftRecordFetcher* fetcher = nullptr);
 
-// The absolute sector of record `number` through the $MFT run map `runs`
-// (beyond the runs: from volume.mftStart). False when that sector lies
-// outside the volume (when its sectorCount is known).
-bool LocateMftRecord(uint32_t number, const VolumeInfo& volume, const DataRunMap& runs,
-                     uint64_t* sector);
-
-// What a parse asks for, served through $MFT's run map `runs`: records by
-// number, clusters only inside the volume. `volume` and `runs` must outlive
-// the fetcher; `handle` as for ReadMftRecord.
-MftRecordFetcher MakeMftRunsFetcher(SourceHandle* handle, const VolumeInfo& volume, const DataRunMap& runs);
-
-// Reads record `number` through `runs` and parses it; attribute lists are
-// followed the same way. `handle` is the source of a Simple volume (its
-// position moves); other layouts may pass null.
-bool ReadMftRecord(SourceHandle* handle, uint32_t number, MftRecordInfo& info,
-                   const VolumeInfo& volume, const DataRunMap& runs, uint32_t nested);
-
-// Reads record `number` through the volume's record-location maps (first
-// copy, then each further copy in map order) until a copy parses to the
-// entry's name and size. False without a message when the number has no
-// known location; after every copy disagreed, shows "mft错误" (caption
-// "警告") and returns false. Attribute lists follow the first copies.
-bool ReadMftRecordForEntry(SourceHandle* handle, uint32_t number, MftRecordInfo& info,
-                           const VolumeInfo& volume, const NtfsEntry& entry, uint32_t nested);
-
 struct MftSummary {
   std::string name;            // CP936, the last file name with a name
   uint64_t totalClusters = 0;  // of the data attributes' runs, named or not
   uint32_t firstCluster = 0;   // first non-zero start cluster
 };
+
+// The record-number field at 0x2C (in records of the older layout, with the
+// update-sequence array at 0x2A, those bytes belong to the array).
+uint32_t StoredRecordNumber(Bytes record);
+
+// True for a record of the older layout: update-sequence offset 0x2A (low
+// byte), so no record number is stored.
+bool IsOldLayoutRecord(Bytes record);
+
+// The volume name (attribute 0x60) of a $Volume record, converted to CP936;
+// empty when the record fails the record test (fixed up in place) or has
+// none.
+std::string ParseVolumeName(std::span<uint8_t> record);
 
 // A light look at a fixed-up record for the deep scan. False when the
 // attribute list does not end with its marker; `summary` is then untouched.

@@ -1,4 +1,4 @@
-#include "partition/boot_probes.h"
+#include "format/boot_probes.h"
 
 #include "common/text.h"
 

@@ -5,6 +5,7 @@
 
 #include "device/disk_info.h"
 #include "platform/progress.h"
+#include "platform/source_opener.h"
 
 namespace brevid {
 
@@ -14,6 +15,7 @@ namespace brevid {
 // and places every record by its parent. Returns 1 when it ran to the end or
 // handed over to the deep-scan path; 0 when the disk cannot be opened, no
 // MFT can be located, or a stop was requested (what was placed stays).
-int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress);
+int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+            const SourceOpener& opener = FileSourceOpener());
 
 }  // namespace brevid

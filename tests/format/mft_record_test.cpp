@@ -1,12 +1,13 @@
 // MFT records made by mkntfs, records built here with one field broken at a
 // time, and the readers over the fixture.
-#include "fs/mft_record.h"
+#include "format/mft_record.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 
+#include "fs/mft_record_reader.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
@@ -413,17 +414,21 @@ VolumeInfo FixtureVolume() {
 
 TEST(MftRead, FixtureThroughTheMftRuns) {
   VolumeInfo v = FixtureVolume();
-  SourceHandle h = SourceHandle::Open(test::FixturePath("boot0_ntfs.img"));
+  DiskInfo disk;
+  disk.path = test::FixturePath("boot0_ntfs.img");
+  VolumeReader h(disk, v);
+  ASSERT_TRUE(h.Open());
   MftRecordInfo mft;
-  ASSERT_TRUE(ReadMftRecord(&h, 0, mft, v, {}, 0));
+  ASSERT_TRUE(ReadMftRecord(h, 0, mft, {}, 0));
   for (uint32_t n : {3u, 5u}) {
     MftRecordInfo info;
-    ASSERT_TRUE(ReadMftRecord(&h, n, info, v, mft.runs, 0));
+    ASSERT_TRUE(ReadMftRecord(h, n, info, mft.runs, 0));
     EXPECT_EQ(info.name, Parse(FixtureRecord(n), n).name);
   }
   MftRecordInfo none;
-  EXPECT_FALSE(ReadMftRecord(&h, 100000, none, v, mft.runs, 0));
-  EXPECT_FALSE(ReadMftRecord(nullptr, 3, none, v, mft.runs, 0));
+  EXPECT_FALSE(ReadMftRecord(h, 100000, none, mft.runs, 0));
+  VolumeReader notOpen(disk, v);
+  EXPECT_FALSE(ReadMftRecord(notOpen, 3, none, mft.runs, 0));
 }
 
 TEST(MftRead, ForEntryTriesEveryCopyThenWarns) {
@@ -434,21 +439,24 @@ TEST(MftRead, ForEntryTriesEveryCopyThenWarns) {
         return static_cast<int>(kIdOk);
       });
   VolumeInfo v = FixtureVolume();
-  SourceHandle h = SourceHandle::Open(test::FixturePath("boot0_ntfs.img"));
+  DiskInfo disk;
+  disk.path = test::FixturePath("boot0_ntfs.img");
+  VolumeReader h(disk, v);
+  ASSERT_TRUE(h.Open());
   VolumeTrees& trees = TreesOf(v);
   trees.recordFirstSector[0] = kMftSector + 10;  // record 5, then 3, then 0 itself
   trees.recordSectors.insert({{0, kMftSector + 6}, {0, kMftSector}});
   NtfsEntry node;
   node.name = "$MFT", node.size = 27648;
   MftRecordInfo info;
-  ASSERT_TRUE(ReadMftRecordForEntry(&h, 0, info, v, node, 0));
+  ASSERT_TRUE(ReadMftRecordForEntry(h, 0, info, node, 0));
   EXPECT_EQ(info.runs.size(), 1u);
   EXPECT_TRUE(boxes.empty());
   node.size = 1;
   MftRecordInfo cleared;
-  EXPECT_FALSE(ReadMftRecordForEntry(&h, 0, cleared, v, node, kNestedRead));
+  EXPECT_FALSE(ReadMftRecordForEntry(h, 0, cleared, node, kNestedRead));
   EXPECT_TRUE(cleared.name.empty() && cleared.runs.empty());
-  EXPECT_FALSE(ReadMftRecordForEntry(&h, 12345, cleared, v, node, 0));  // no location: silent
+  EXPECT_FALSE(ReadMftRecordForEntry(h, 12345, cleared, node, 0));  // no location: silent
   SetMessageBoxHandler(old);
   EXPECT_EQ(boxes, (std::vector<std::string>{Ansi("警告") + ":" + Ansi("mft错误") + ":0"}));
 }

@@ -1,6 +1,6 @@
-#include "fs/fat_names.h"
+#include "format/fat_names.h"
 
-#include "fs/fat_layout.h"
+#include "format/fat_layout.h"
 #include "platform/codepage.h"
 
 namespace brevid {

@@ -1,19 +1,14 @@
-#include "fs/mft_record.h"
+#include "format/mft_record.h"
 
 #include <algorithm>
 #include <set>
 
 #include "common/text.h"
-#include "device/sector_reader.h"
-#include "fs/volume_trees.h"
 #include "platform/codepage.h"
-#include "platform/message_box.h"
 
 namespace brevid {
 namespace {
 
-constexpr uint64_t kSectorBytes = 512;
-constexpr uint64_t kSectorsPerRecord = 2;
 constexpr size_t kNameBufferBytes = 520;  // names keep at most 519 bytes and their NUL
 
 // Record header.
@@ -48,6 +43,7 @@ constexpr uint32_t kEndMarker = 0xFFFFFFFF;
 constexpr uint32_t kTypeStandardInfo = 0x10;
 constexpr uint32_t kTypeAttributeList = 0x20;
 constexpr uint32_t kTypeFileName = 0x30;
+constexpr uint32_t kTypeVolumeName = 0x60;
 constexpr uint32_t kTypeData = 0x80;
 constexpr uint32_t kTypeIndexRoot = 0x90;
 constexpr uint32_t kTypeIndexAllocation = 0xA0;
@@ -123,42 +119,6 @@ std::string ConvertName(Bytes bytes, size_t at, size_t units) {
 
 uint32_t NextRunIndex(const DataRunMap& runs) {
   return runs.empty() ? 0 : runs.rbegin()->first + 1;
-}
-
-uint32_t LoadUnsigned(Bytes b, size_t at, size_t size) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < size; ++i) v |= static_cast<uint32_t>(Load8(b, at + i)) << (8 * i);
-  return v;
-}
-
-uint32_t LoadSigned(Bytes b, size_t at, size_t size) {
-  uint32_t v = LoadUnsigned(b, at, size);
-  if (size < 4 && (Load8(b, at + size - 1) & 0x80) != 0) v |= ~0u << (8 * size);
-  return v;
-}
-
-// Calls take(start, length) for each run of `pairs` until the end marker,
-// the end of `pairs` or take returning false. Field sizes above 4 give a
-// length of 0 or keep the running start, but their bytes are stepped over.
-template <class Take>
-void WalkMappingPairs(Bytes pairs, Take take) {
-  size_t p = 0;
-  uint32_t running = 0;
-  while (p < pairs.size()) {
-    uint8_t header = pairs[p];
-    if (header == 0) return;
-    size_t lengthSize = header & 0x0F;
-    size_t offsetSize = header >> 4;
-    if (lengthSize + offsetSize > pairs.size() - p - 1) return;
-    uint32_t length = lengthSize <= 4 ? LoadUnsigned(pairs, p + 1, lengthSize) : 0;
-    uint32_t start = 0;
-    if (offsetSize != 0) {
-      if (offsetSize <= 4) running += LoadSigned(pairs, p + 1 + lengthSize, offsetSize);
-      start = running;
-    }
-    p += 1 + lengthSize + offsetSize;
-    if (!take(start, length)) return;
-  }
 }
 
 // The runs of a non-resident attribute: one empty run without location when
@@ -422,44 +382,6 @@ bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftR
   return true;
 }
 
-bool InsideVolume(const VolumeInfo& volume, uint64_t sector, uint64_t sectors) {
-  if (volume.sectorCount == 0) return true;
-  if (sector < volume.start) return false;
-  uint64_t offset = sector - volume.start;
-  return offset <= volume.sectorCount && sectors <= volume.sectorCount - offset;
-}
-
-// Reads `buffer` (cleared first) at absolute sector `sector`.
-void ReadSectors(const VolumeInfo& volume, SourceHandle* handle, uint64_t sector,
-                 std::span<uint8_t> buffer) {
-  std::fill(buffer.begin(), buffer.end(), 0);
-  uint64_t position = sector * kSectorBytes;
-  if (handle != nullptr) handle->Seek(position);
-  size_t got = 0;
-  ReadVolume(&volume, handle, buffer.data(), buffer.size(), position, &got);
-}
-
-MftRecordFetcher MakeFetcher(SourceHandle* handle, const VolumeInfo& volume,
-                             std::function<bool(uint32_t, uint64_t*)> locate) {
-  const uint64_t sectorsPerCluster = uint64_t{volume.sectorsPerCluster};
-  MftRecordFetcher fetcher;
-  fetcher.clusterBytes = static_cast<uint32_t>(sectorsPerCluster * kSectorBytes);
-  fetcher.readRecord = [handle, &volume, locate](uint32_t number, std::span<uint8_t> record) {
-    uint64_t sector = 0;
-    if (!locate(number, &sector)) return false;
-    ReadSectors(volume, handle, sector, record);
-    return true;
-  };
-  fetcher.readClusters = [handle, &volume, sectorsPerCluster](uint32_t cluster, uint32_t count,
-                                                              std::span<uint8_t> buffer) {
-    uint64_t sector = volume.start + sectorsPerCluster * cluster;
-    if (!InsideVolume(volume, sector, sectorsPerCluster * count)) return false;
-    ReadSectors(volume, handle, sector, buffer);
-    return true;
-  };
-  return fetcher;
-}
-
 }  // namespace
 
 uint8_t KindFromRecordFlags(uint16_t flags) {
@@ -560,66 +482,24 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
   return true;
 }
 
-bool LocateMftRecord(uint32_t number, const VolumeInfo& volume, const DataRunMap& runs,
-                     uint64_t* sector) {
-  const uint64_t sectorsPerCluster = uint64_t{volume.sectorsPerCluster};
-  uint64_t remaining = number;
-  for (const auto& [index, run] : runs) {
-    uint64_t held = sectorsPerCluster * run.length / kSectorsPerRecord;
-    if (remaining < held) {
-      *sector = volume.start + sectorsPerCluster * run.startCluster + kSectorsPerRecord * remaining;
-      return InsideVolume(volume, *sector, kSectorsPerRecord);
-    }
-    remaining -= held;
+uint32_t StoredRecordNumber(Bytes record) {
+  return LoadLe32(record, kRecNumber);
+}
+
+bool IsOldLayoutRecord(Bytes record) { return Load8(record, kRecUsaOffset) == kUsaOld; }
+
+std::string ParseVolumeName(std::span<uint8_t> record) {
+  if (!CheckMftRecord(record)) return {};
+  Bytes rec = Bytes(record).first(kMftRecordSize);
+  std::vector<AttributeRef> attributes;
+  ListAttributes(rec, attributes);
+  for (const AttributeRef& a : attributes) {
+    if (a.type != kTypeVolumeName) continue;
+    std::optional<Bytes> value = ResidentValue(AttrBytes(rec.subspan(a.offset)));
+    if (!value || value->empty()) continue;
+    return ConvertName(*value, 0, value->size() / 2);
   }
-  *sector = volume.mftStart + kSectorsPerRecord * remaining;
-  return InsideVolume(volume, *sector, kSectorsPerRecord);
-}
-
-MftRecordFetcher MakeMftRunsFetcher(SourceHandle* handle, const VolumeInfo& volume, const DataRunMap& runs) {
-  return MakeFetcher(handle, volume, [&volume, &runs](uint32_t n, uint64_t* sector) {
-    return LocateMftRecord(n, volume, runs, sector);
-  });
-}
-
-bool ReadMftRecord(SourceHandle* handle, uint32_t number, MftRecordInfo& info,
-                   const VolumeInfo& volume, const DataRunMap& runs, uint32_t nested) {
-  uint64_t sector = 0;
-  if (!LocateMftRecord(number, volume, runs, &sector)) return false;
-  std::vector<uint8_t> record(kMftRecordSize, 0);
-  ReadSectors(volume, handle, sector, record);
-  MftRecordFetcher fetcher = MakeMftRunsFetcher(handle, volume, runs);
-  return ParseMftRecord(record, number, info, nested, &fetcher);
-}
-
-bool ReadMftRecordForEntry(SourceHandle* handle, uint32_t number, MftRecordInfo& info,
-                           const VolumeInfo& volume, const NtfsEntry& entry, uint32_t nested) {
-  if (!volume.trees) return false;
-  const VolumeTrees& trees = *volume.trees;
-  auto first = trees.recordFirstSector.find(number);
-  if (first == trees.recordFirstSector.end()) return false;
-  std::vector<uint64_t> candidates{first->second};
-  auto [from, to] = trees.recordSectors.equal_range(number);
-  for (auto it = from; it != to; ++it) candidates.push_back(it->second);
-
-  auto locate = [&trees](uint32_t n, uint64_t* sector) {
-    auto it = trees.recordFirstSector.find(n);
-    if (it == trees.recordFirstSector.end()) return false;
-    *sector = it->second;
-    return true;
-  };
-  MftRecordFetcher fetcher = MakeFetcher(handle, volume, locate);
-  std::vector<uint8_t> record(kMftRecordSize);
-  for (uint64_t sector : candidates) {
-    ReadSectors(volume, handle, sector, record);
-    if (ParseMftRecord(record, number, info, nested, &fetcher) && info.name == entry.name &&
-        info.size == entry.size) {
-      return true;
-    }
-    ClearFromFileName(info);
-  }
-  ShowMessageBox(Ansi("mft错误"), Ansi("警告"), kMbOk);
-  return false;
+  return {};
 }
 
 bool SummarizeMftRecord(Bytes record, MftSummary& summary) {

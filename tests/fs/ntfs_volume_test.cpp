@@ -2,7 +2,7 @@
 // (tools/make_fixtures.sh), with The Sleuth Kit's fls as the oracle for
 // names and paths; a volume with only its backup boot sector, and one whose
 // $MFT run list stops short of its records.
-#include "scan/mft_scan.h"
+#include "fs/ntfs_volume.h"
 
 #include <gtest/gtest.h>
 

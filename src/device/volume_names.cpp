@@ -1,8 +1,6 @@
-#include "partition/volume_display.h"
+#include "device/volume_names.h"
 
 #include <algorithm>
-
-#include "common/text.h"
 
 namespace brevid {
 
@@ -16,14 +14,6 @@ std::string FsTypeText(const VolumeInfo& v) {
   return {};
 }
 
-std::string FormatPaneSize(uint64_t bytes) {
-  double b = static_cast<double>(bytes);
-  double g = b / (1024.0 * 1024.0 * 1024.0);
-  if (g > 0.0001 && g < 0.1) return Format("%.1f", b / (1024.0 * 1024.0)) + " MB";
-  if (g < 0.0001) return Format("%.1f", b / 1024.0) + " KB";
-  return Format("%.1f", g) + " GB";
-}
-
 std::vector<std::string> VolumeItemTexts(const DiskInfo& disk) {
   std::vector<std::string> texts;
   for (const VolumeInfo& v : disk.volumes) {
@@ -31,6 +21,15 @@ std::vector<std::string> VolumeItemTexts(const DiskInfo& disk) {
     texts.push_back(!v.driveLetter.empty() && !taken ? v.driveLetter : v.name);
   }
   return texts;
+}
+
+VolumeInfo* FindVolume(DiskInfo& disk, const std::string& name) {
+  std::vector<std::string> items = VolumeItemTexts(disk);
+  for (size_t i = 0; i < items.size(); ++i)
+    if (items[i] == name) return &disk.volumes[i];
+  for (VolumeInfo& v : disk.volumes)
+    if (v.name == name) return &v;
+  return nullptr;
 }
 
 }  // namespace brevid

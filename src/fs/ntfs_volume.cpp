@@ -1,4 +1,4 @@
-#include "scan/mft_scan.h"
+#include "fs/ntfs_volume.h"
 
 #include <algorithm>
 #include <array>
@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "common/sector_range.h"
-#include "fs/mft_record.h"
+#include "device/volume_reader.h"
+#include "format/boot_probes.h"
+#include "format/mft_record.h"
+#include "fs/mft_record_reader.h"
 #include "fs/ntfs_tree.h"
-#include "fs/volume_reader.h"
-#include "partition/boot_probes.h"
 
 namespace brevid {
 namespace {
@@ -17,8 +18,6 @@ namespace {
 // Runs are read sequentially in pieces small enough to stay in the CPU's
 // cache while their records are parsed.
 constexpr uint64_t kBlockSectors = 512;  // 256 KiB
-constexpr size_t kRecordNumber = 0x2C;
-constexpr size_t kUpdateSequenceOffset = 0x04;
 
 // Takes the MFT's place and the cluster size from a boot sector; false when
 // `sector` is not one.
@@ -67,12 +66,12 @@ void ExtendSingleRun(VolumeReader& reader, VolumeInfo& volume, DataRunMap& runs,
 
 }  // namespace
 
-int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
-  VolumeReader reader(disk, volume);
+int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
+  VolumeReader reader(disk, volume, opener);
   if (!reader.Open()) return 0;
   LocateMft(reader, volume);
   if (HasRecordRunsInside(disk, volume)) {
-    BuildTreeFromMftHits(progress, disk, volume);
+    BuildTreeFromMftHits(progress, disk, volume, opener);
     return 1;
   }
 
@@ -92,7 +91,7 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
   progress.Send(kProgressSetRange, spc * totalClusters / 2, 1);
 
   uint64_t volumeEnd = volume.start + volume.sectorCount;
-  MftRecordFetcher fetcher = MakeMftRunsFetcher(reader.handle(), volume, trees.mftRuns);
+  MftRecordFetcher fetcher = MakeMftRunsFetcher(reader, trees.mftRuns);
   std::set<uint32_t> visited;
   std::vector<uint8_t> block(kBlockSectors * 512);
   uint64_t slotsBefore = 0;
@@ -113,9 +112,8 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
         std::array<uint8_t, kMftRecordSize> tested;
         std::copy(stored.begin(), stored.end(), tested.begin());
         if (!CheckMftRecord(tested)) continue;
-        uint32_t number = Load8(tested, kUpdateSequenceOffset) == 0x2A
-                              ? static_cast<uint32_t>((o + s) / 2 + slotsBefore)
-                              : LoadLe32(tested, kRecordNumber);
+        uint32_t number = IsOldLayoutRecord(tested) ? static_cast<uint32_t>((o + s) / 2 + slotsBefore)
+                                                    : StoredRecordNumber(tested);
         // The parse tests and fixes up the record itself, in the block.
         MftRecordInfo info;
         if (!ParseMftRecord(stored, number, info, 0, &fetcher)) continue;
@@ -128,7 +126,7 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress) {
         if (visited.count(number) &&
             FindNtfsEntry(trees, number, node.name, NtfsTimeText(node.createTime)))
           continue;
-        PlaceNtfsEntry(trees, volume, std::move(node), reader.handle(), visited);
+        PlaceNtfsEntry(trees, std::move(node), &reader, visited);
       }
     }
     slotsBefore += runSectors / 2;

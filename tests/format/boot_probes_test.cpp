@@ -1,5 +1,5 @@
 // Boot sectors made by real tools, each check broken one field at a time.
-#include "partition/boot_probes.h"
+#include "format/boot_probes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // LZNT1 against a reference compressor written here from the format (greedy
 // matches, 4096-byte chunks, units stored raw when they save no cluster),
 // hand-made and hostile token streams, and files compressed by ntfs-3g.
-#include "fs/lznt1.h"
+#include "format/lznt1.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,7 +14,9 @@
 #include <string_view>
 
 #include "common/endian.h"
-#include "fs/mft_record.h"
+#include "export/compressed_copy.h"
+#include "format/mft_record.h"
+#include "fs/mft_record_reader.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
 
@@ -240,8 +242,13 @@ struct Disk {
   Buffer Copy(const std::vector<SectorExtent>& extents, uint64_t dataSize, uint64_t expectWritten) {
     std::string path = test::ScratchDir("lznt1_copy") + "/out";
     TargetHandle out = TargetHandle::Open(path, TargetHandle::Mode::kCreateAlways);
-    SourceHandle source(MakeMemorySource(image));
-    EXPECT_EQ(CopyCompressedUnits(&source, out, extents, dataSize, volume), expectWritten);
+    MemorySourceOpener memory;
+    memory.Add("disk", image);
+    DiskInfo disk;
+    disk.path = "disk";
+    VolumeReader source(disk, volume, memory);
+    EXPECT_TRUE(source.Open());
+    EXPECT_EQ(CopyCompressedUnits(source, out, extents, dataSize), expectWritten);
     out.Close();
     std::ifstream in(path, std::ios::binary);
     return Buffer(std::istreambuf_iterator<char>(in), {});
@@ -336,17 +343,20 @@ TEST(Lznt1Ntfs3g, CompressedFilesReadBackThroughTheirRecords) {
   if (image.empty()) GTEST_SKIP() << "ntfs-3g with /dev/fuse is not available";
 
 
-  SourceHandle h = SourceHandle::Open(image);
-  Buffer boot = ReadBytes(h, 0, 512);
+  DiskInfo disk;
+  disk.path = image;
   VolumeInfo volume;
-  volume.sectorCount = h.Size() / 512, volume.sectorsPerCluster = boot[0x0D];
+  VolumeReader h(disk, volume);
+  ASSERT_TRUE(h.Open());
+  Buffer boot = h.Read(0, 512);
+  volume.sectorCount = h.SourceBytes() / 512, volume.sectorsPerCluster = boot[0x0D];
   volume.mftStart = LoadLe64(boot, 0x30) * volume.sectorsPerCluster;
   MftRecordInfo mft;
-  ASSERT_TRUE(ReadMftRecord(&h, 0, mft, volume, {}, 0));
+  ASSERT_TRUE(ReadMftRecord(h, 0, mft, {}, 0));
   size_t found = 0;
   for (uint32_t n = 16; n < 128; ++n) {
     MftRecordInfo info;
-    if (!ReadMftRecord(&h, n, info, volume, mft.runs, 0) || !files.count(info.name)) continue;
+    if (!ReadMftRecord(h, n, info, mft.runs, 0) || !files.count(info.name)) continue;
     ++found;
     EXPECT_EQ(info.dataFlags & 0xFF, 1) << info.name;  // compressed
     std::vector<SectorExtent> extents;
@@ -357,7 +367,7 @@ TEST(Lznt1Ntfs3g, CompressedFilesReadBackThroughTheirRecords) {
     std::string path = test::ScratchDir("lznt1_ntfs3g_" + std::to_string(n)) + "/out";
     TargetHandle out = TargetHandle::Open(path, TargetHandle::Mode::kCreateAlways);
     out.SetLength(info.size);  // holes are skipped over, as the saver sizes its output first
-    EXPECT_EQ(CopyCompressedUnits(&h, out, extents, info.size, volume), files[info.name].size());
+    EXPECT_EQ(CopyCompressedUnits(h, out, extents, info.size), files[info.name].size());
     out.Close();
     std::ifstream back(path, std::ios::binary);
     EXPECT_TRUE(Buffer(std::istreambuf_iterator<char>(back), {}) == files[info.name]) << info.name;
