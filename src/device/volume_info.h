@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/detached_ptr.h"
+#include "common/sector_range.h"
 
 namespace brevid {
 
@@ -26,6 +27,11 @@ constexpr FsType kFsExt = 0x83;
 inline bool IsFat16Type(FsType t) { return t == 0x04 || t == 0x06 || t == 0x0E; }
 inline bool IsFat32Type(FsType t) { return t == 0x0B || t == 0x0C; }
 inline bool IsNtfsType(FsType t) { return t == 0x07 || t == 0x0D; }
+
+// Where a volume's record came from (VolumeInfo::origin).
+constexpr uint32_t kOriginPartitionMap = 0;
+constexpr uint32_t kOriginRebuilt = 1;      // rebuilt from file-system traces by a scan
+constexpr uint32_t kOriginBootSearch = 2;   // found by a boot-sector search
 
 enum class VolumeLayout : uint8_t { Simple = 0, Striped = 1, Spanned = 2, Raid5 = 3 };
 
@@ -57,7 +63,7 @@ struct VolumeInfo {
   uint64_t clusterBase = 0;  // cluster c starts at sector c * sectorsPerCluster + clusterBase
   FsType fsType = kFsNone;
   uint32_t sectorSize = 512;
-  uint32_t origin = 0;      // 0 partition map, 1 rebuilt from traces, 2 boot-sector search
+  uint32_t origin = kOriginPartitionMap;
   uint32_t fatSectors = 0;  // one FAT's length in sectors
   uint64_t mftStart = 0;    // sector of the MFT
   uint32_t indexRecordClusters = 0;
@@ -67,6 +73,9 @@ struct VolumeInfo {
   // Built by an expand or a scan and released before the next one. A copy of
   // the record starts without it; moving the record keeps it in place.
   DetachedPtr<VolumeTrees> trees;
+
+  // The sectors the volume covers on its disk.
+  SectorRange Extent() const { return {start, sectorCount}; }
 };
 
 }  // namespace brevid

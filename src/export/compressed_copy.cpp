@@ -7,7 +7,6 @@
 namespace brevid {
 namespace {
 
-constexpr uint64_t kSectorBytes = 512;
 constexpr uint64_t kUnitClusters = 16;
 
 }  // namespace

@@ -255,7 +255,7 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
   bool found = fat32 ? FindFat32Geometry(reader, volume, &geo) : FindFat16Geometry(reader, volume, &geo);
   if (!found) return;
   bool recorded = !RecordedSectorsInside(disk, volume).empty();
-  bool recovery = recorded || volume.origin == 1;
+  bool recovery = recorded || volume.origin == kOriginRebuilt;
   // A volume a scan rebuilt has no boot sector; its record holds the cluster
   // size and FAT length that the recovery walks need.
   // (A FAT cluster is at most 255 sectors; a larger value is not taken.)

@@ -11,13 +11,10 @@ namespace brevid {
 namespace {
 
 constexpr uint64_t kSectorsPerRecord = 2;
-constexpr uint64_t kSectorBytes = 512;
 
+// A volume whose size is not known yet takes any sector.
 bool InsideVolume(const VolumeInfo& volume, uint64_t sector, uint64_t sectors) {
-  if (volume.sectorCount == 0) return true;
-  if (sector < volume.start) return false;
-  uint64_t offset = sector - volume.start;
-  return offset <= volume.sectorCount && sectors <= volume.sectorCount - offset;
+  return volume.sectorCount == 0 || volume.Extent().Covers({sector, sectors});
 }
 
 MftRecordFetcher MakeFetcher(VolumeReader& reader, std::function<bool(uint32_t, uint64_t*)> locate) {

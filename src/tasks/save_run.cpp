@@ -64,7 +64,7 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
     *bytes = 0;
     bool any = false;
     for (const auto& [start, carved] : job->disk->extraFound.children)
-      if (start >= v.start && start < v.start + v.sectorCount) {
+      if (v.Extent().Contains(start)) {
         any = true;
         *bytes += carved.size;
       }
@@ -78,7 +78,7 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
     return true;
   }
   if (IsNtfsType(v.fsType)) {
-    job->direct = item.number == 1;
+    job->direct = item.number == kDirectModeItem;
     job->ntfsEntry = FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
     if (!job->ntfsEntry) return false;
     *bytes = SumFiles(*job->ntfsEntry);

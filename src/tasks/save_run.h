@@ -22,6 +22,10 @@ namespace brevid {
 // One item of a list as the file pane shows it: its number (first cluster,
 // record number, or 0 for "Extra Found Files"), name and creation-time text,
 // all CP936.
+// The item number that makes an NTFS save copy the entry's content as one
+// extent (the direct mode) instead of through its record.
+constexpr uint64_t kDirectModeItem = 1;
+
 struct SaveItem {
   uint64_t number = 0;
   std::string name;
