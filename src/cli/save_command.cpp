@@ -1,7 +1,6 @@
 // brevid save SOURCE VOLUME --to DIR [ITEM...]: copies tree entries out, the
 // way "单选保存" does for each item.
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include "cli/commands.h"
@@ -10,8 +9,9 @@
 #include "cli/terminal.h"
 #include "common/text.h"
 #include "tasks/save_run.h"
-#include "fs/volume_trees.h"
 #include "platform/codepage.h"
+#include "view/node_handle.h"
+#include "view/tree_paths.h"
 
 namespace brevid::cli {
 namespace {
@@ -28,66 +28,21 @@ struct SaveOptions {
   bool format = false;
 };
 
-std::vector<std::string> SplitPath(const std::string& utf8) {
-  std::vector<std::string> parts;
-  std::stringstream ss(utf8);
-  std::string part;
-  while (std::getline(ss, part, '/'))
-    if (!part.empty()) parts.push_back(part);
-  return parts;
-}
-
-template <class Entry>
-const Entry* Descend(const Entry* node, const std::vector<std::string>& parts) {
-  for (size_t i = 1; i < parts.size() && node; ++i) {
-    std::string name = Utf8ToAnsi(parts[i]);
-    const Entry* next = nullptr;
-    for (const Entry& child : node->children)
-      if (child.name == name || AnsiToUtf8(child.name) == parts[i]) {
-        next = &child;
-        break;
-      }
-    node = next;
-  }
-  return node;
-}
-
-// The item the file pane would hand over for the entry at `path` (as
-// `brevid tree` prints it: "根目录/..." or "零散目录/...").
-std::optional<SaveItem> ItemForPath(const VolumeInfo& volume, const std::string& path) {
-  std::vector<std::string> parts = SplitPath(path);
-  if (parts.empty()) return std::nullopt;
-  const VolumeTrees& trees = *volume.trees;
-  std::string top = Utf8ToAnsi(parts[0]);
-  if (IsNtfsType(volume.fsType)) {
-    const NtfsEntry* start = top == trees.ntfsRoot.name        ? &trees.ntfsRoot
-                             : top == trees.ntfsScattered.name ? &trees.ntfsScattered
-                                                               : nullptr;
-    const NtfsEntry* e = start ? Descend(start, parts) : nullptr;
-    if (!e) return std::nullopt;
-    return SaveItem{e->recordNumber, e->name, NtfsTimeText(e->createTime)};
-  }
-  const FileEntry* start = top == trees.fatRoot.name        ? &trees.fatRoot
-                           : top == trees.fatScattered.name ? &trees.fatScattered
-                                                            : nullptr;
-  const FileEntry* e = start ? Descend(start, parts) : nullptr;
-  if (!e) return std::nullopt;
-  return SaveItem{e->firstCluster, e->name, FatTimeText(e->createDate, e->createTime)};
-}
-
 // True when `target` lies on the mounted volume (its mount point contains it).
 bool TargetOnVolume(const VolumeInfo& volume, const std::string& targetUtf8) {
   if (volume.driveLetter.empty()) return false;
   std::error_code ec;
   std::filesystem::path target = std::filesystem::weakly_canonical(targetUtf8, ec);
-  std::filesystem::path mount = std::filesystem::weakly_canonical(AnsiToUtf8(volume.driveLetter), ec);
+  std::filesystem::path mount =
+      std::filesystem::weakly_canonical(AnsiToUtf8(volume.driveLetter), ec);
   auto [m, t] = std::mismatch(mount.begin(), mount.end(), target.begin(), target.end());
   return m == mount.end();
 }
 
 void PrintSummary(const SaveStats& stats) {
-  std::string line = Format("已写入 %llu 个文件, %llu 字节", static_cast<unsigned long long>(stats.files),
-                            static_cast<unsigned long long>(stats.bytes));
+  std::string line =
+      Format("已写入 %llu 个文件, %llu 字节", static_cast<unsigned long long>(stats.files),
+             static_cast<unsigned long long>(stats.bytes));
   uint64_t skipped = 0;
   for (const auto& [reason, count] : stats.skipped) skipped += count;
   line += Format("; 跳过 %llu 项", static_cast<unsigned long long>(skipped));
@@ -100,16 +55,21 @@ void PrintSummary(const SaveStats& stats) {
 
 Command AddSaveCommand(CLI::App& app) {
   auto o = std::make_shared<SaveOptions>();
-  CLI::App* sub = app.add_subcommand("save", "Copy tree entries (or the whole volume) to a target folder");
+  CLI::App* sub =
+      app.add_subcommand("save", "Copy tree entries (or the whole volume) to a target folder");
   sub->add_option("SOURCE", o->source, "Image file, device node or disk number")->required();
-  sub->add_option("VOLUME", o->volume, "The volume's item text (mount point or Partition name)")->required();
-  sub->add_option("ITEM", o->items, "Entries as `brevid tree` prints their paths; none: the whole volume");
+  sub->add_option("VOLUME", o->volume, "The volume's item text (mount point or Partition name)")
+      ->required();
+  sub->add_option("ITEM", o->items,
+                  "Entries as `brevid tree` prints their paths; none: the whole volume");
   sub->add_option("--to", o->target, "Target folder")->required();
-  sub->add_flag("--no-use-fat", o->noUseFat, "FAT: copy normal files as consecutive clusters, not along the FAT");
+  sub->add_flag("--no-use-fat", o->noUseFat,
+                "FAT: copy normal files as consecutive clusters, not along the FAT");
   sub->add_flag("--no-deleted", o->noDeleted, "Leave deleted files out");
   sub->add_flag("--no-normal", o->noNormal, "Leave normal (not deleted) files out");
   sub->add_flag("--format", o->format, "Format recovery first (as `brevid tree --format`)");
-  sub->add_flag("--force", o->force, "Write even when the target lies on the volume being recovered");
+  sub->add_flag("--force", o->force,
+                "Write even when the target lies on the volume being recovered");
   return {sub, [o]() {
             DiskList list;
             std::string error;
@@ -126,20 +86,19 @@ Command AddSaveCommand(CLI::App& app) {
             }
             std::error_code ec;
             std::filesystem::create_directories(o->target, ec);
+            NodeTable table(*volume);
             std::vector<SaveItem> items;
-            if (o->items.empty()) {
-              for (const char* top : {"根目录", "零散目录"})
-                if (auto item = ItemForPath(*volume, top)) items.push_back(*item);
-            }
+            if (o->items.empty()) items = {SaveItemOf(table.Root()), SaveItemOf(table.Scattered())};
             for (const std::string& path : o->items) {
-              std::optional<SaveItem> item = ItemForPath(*volume, path);
+              std::optional<SaveItem> item = ItemForPath(table, path);
               if (!item) {
                 std::fprintf(stderr, "错误: 树中没有 %s\n", path.c_str());
                 return kExitFailure;
               }
               items.push_back(*item);
             }
-            SaveCommand command{disk->Key(), volume->name,
+            SaveCommand command{disk->Key(),
+                                volume->name,
                                 Utf8ToAnsi(std::filesystem::absolute(o->target, ec).string()),
                                 {!o->noUseFat, !o->noDeleted, !o->noNormal}};
             std::atomic<int> busy{0};
@@ -147,7 +106,8 @@ Command AddSaveCommand(CLI::App& app) {
             for (const SaveItem& item : items) {
               SavePreparation prep = PrepareSingleSave(list, command, item, busy);
               if (!prep.save) {
-                std::string why = prep.refusal.messageBox.empty() ? prep.refusal.statusText : prep.refusal.messageBox;
+                std::string why = prep.refusal.messageBox.empty() ? prep.refusal.statusText
+                                                                  : prep.refusal.messageBox;
                 if (why.empty()) why = Ansi("找不到项目 ") + item.name;
                 std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(why).c_str());
                 return kExitFailure;

@@ -1,0 +1,105 @@
+// Handles over the nodes of one volume's recovered tree, FAT or NTFS alike,
+// with the parent links NtfsEntry lacks and cached child lists, so the panes
+// can walk a tree by parent, row and child index.
+//
+// A NodeTable is built once after an expand, on the thread that then reads
+// the tree (the user-interface thread or a command). It and every NodeHandle
+// taken from it stay valid until the volume's trees are released
+// (ReleaseTrees) or rebuilt; nodes inserted afterwards are not in the table.
+// Handles are small values; the table must outlive them. Nothing here locks:
+// ticks written through handles must not race a save worker reading them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "device/volume_info.h"
+#include "fs/volume_trees.h"
+
+namespace brevid {
+
+class NodeTable;
+
+class NodeHandle {
+ public:
+  NodeHandle() = default;
+  NodeHandle(NodeRef node, const NodeTable* table) : node_(node), table_(table) {}
+
+  bool IsNull() const;
+  bool IsNtfs() const { return std::holds_alternative<NtfsEntry*>(node_); }
+  FileEntry* Fat() const { return IsNtfs() ? nullptr : std::get<FileEntry*>(node_); }
+  NtfsEntry* Ntfs() const { return IsNtfs() ? std::get<NtfsEntry*>(node_) : nullptr; }
+  NodeRef Ref() const { return node_; }
+
+  uint8_t Kind() const;
+  bool IsFolder() const { return IsFolderKind(Kind()); }
+  const std::string& Name() const;  // CP936
+  // The node's own tick bits; setting them leaves the kind and every other
+  // node alone (SetTick in view/ticks.h spreads).
+  uint8_t Tick() const;
+  void SetOwnTick(uint8_t tick) const;
+
+  // First cluster (FAT) or record number (NTFS): the pane's file number.
+  uint64_t Number() const;
+  // The creation time as the pane shows it.
+  std::string CreatedText() const;
+
+  // Null for the pseudo folders.
+  NodeHandle Parent() const;
+  size_t ChildCount() const;
+  // Null when `i` is out of range. O(1).
+  NodeHandle Child(size_t i) const;
+  // Index among the parent's children; for a pseudo folder its index among
+  // the table's tops.
+  size_t Row() const;
+
+  bool operator==(const NodeHandle& other) const { return node_ == other.node_; }
+
+ private:
+  const void* Address() const;
+
+  NodeRef node_{static_cast<FileEntry*>(nullptr)};
+  const NodeTable* table_ = nullptr;
+};
+
+// Parent, row and children of every node reachable from the pseudo folders:
+// for FAT "根目录" and "零散目录"; for NTFS also "扩展目录". For an NTFS tree
+// this is the parent table its nodes lack.
+class NodeTable {
+ public:
+  NodeTable(VolumeTrees& trees, bool ntfs);
+  // The volume's trees (made empty when there are none), read as its type says.
+  explicit NodeTable(VolumeInfo& volume);
+  NodeTable(const NodeTable&) = delete;
+  NodeTable& operator=(const NodeTable&) = delete;
+
+  bool IsNtfs() const { return ntfs_; }
+  // The pseudo folders the file pane shows: root, then scattered.
+  NodeHandle Root() const { return Handle(tops_[0]); }
+  NodeHandle Scattered() const { return Handle(tops_[1]); }
+  // Every pseudo folder, the pane's two first.
+  size_t TopCount() const { return tops_.size(); }
+  NodeHandle Top(size_t i) const { return i < tops_.size() ? Handle(tops_[i]) : NodeHandle(); }
+
+ private:
+  friend class NodeHandle;
+  struct Link {
+    void* parent = nullptr;
+    size_t row = 0;
+    std::vector<void*> children;
+  };
+
+  NodeHandle Handle(void* node) const;
+  const Link* LinkOf(const void* node) const;
+  template <class Entry>
+  void Add(Entry* top, size_t row);
+
+  bool ntfs_;
+  std::vector<void*> tops_;
+  std::unordered_map<const void*, Link> links_;
+};
+
+}  // namespace brevid
