@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(g++ cmake make pkg-config libcli11-dev nlohmann-json3-dev)
 # Fixture images and the demo disk are made by these tools.
 image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils attr faketime xz-utils gzip unzip)
-test_packages=(libgtest-dev libgmock-dev sleuthkit)
+test_packages=(libgtest-dev libgmock-dev sleuthkit clang-format)
 
 wanted=("${build_packages[@]}" "${image_packages[@]}")
 if [ "${1:-run}" = test ]; then
