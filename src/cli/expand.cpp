@@ -20,7 +20,9 @@ extern "C" void RequestStop(int) {
 
 bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error) {
   if (!IsFat16Type(volume.fsType) && !IsFat32Type(volume.fsType) && !IsNtfsType(volume.fsType)) {
-    error->assign("不能展开分区 ").append(AnsiToUtf8(volume.name)).append(": 只支持 FAT16、FAT32 和 NTFS");
+    error->assign("不能展开分区 ")
+        .append(AnsiToUtf8(volume.name))
+        .append(": 只支持 FAT16、FAT32 和 NTFS");
     return false;
   }
   TerminalProgress bar(formatScan ? "正在扫描格式化信息，请稍等..." : "正在展开分区，请稍等...");

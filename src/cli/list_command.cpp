@@ -77,7 +77,8 @@ void PrintDisks(const DiskList& list) {
 
 Command AddListCommand(CLI::App& app) {
   auto options = std::make_shared<ListOptions>();
-  CLI::App* sub = app.add_subcommand("list", "List disks (or the given image files) and their volumes");
+  CLI::App* sub =
+      app.add_subcommand("list", "List disks (or the given image files) and their volumes");
   sub->add_option("SOURCE", options->sources, "Image file, device node or disk number");
   sub->add_flag("--json", options->json, "Machine-readable output");
   return {sub, [options]() {

@@ -8,8 +8,8 @@
 #include "cli/sources.h"
 #include "cli/terminal.h"
 #include "common/text.h"
-#include "tasks/save_run.h"
 #include "platform/codepage.h"
+#include "tasks/save_run.h"
 #include "view/node_handle.h"
 #include "view/tree_paths.h"
 

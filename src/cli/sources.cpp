@@ -33,7 +33,11 @@ DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* erro
 VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error) {
   if (VolumeInfo* volume = FindVolume(disk, Utf8ToAnsi(utf8Name))) return volume;
   std::vector<std::string> items = VolumeItemTexts(disk);
-  error->assign("磁盘 ").append(AnsiToUtf8(disk.Key())).append(" 上没有分区 ").append(utf8Name).append("；可选:");
+  error->assign("磁盘 ")
+      .append(AnsiToUtf8(disk.Key()))
+      .append(" 上没有分区 ")
+      .append(utf8Name)
+      .append("；可选:");
   for (const std::string& item : items) error->append(" ").append(AnsiToUtf8(item));
   return nullptr;
 }

@@ -32,7 +32,9 @@ class TerminalProgress final : public ProgressTarget {
   explicit TerminalProgress(std::string caption);
   ~TerminalProgress() override;
   void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override;
-  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override { Send(message, wParam, lParam); }
+  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
+    Send(message, wParam, lParam);
+  }
 
  private:
   void Draw();

@@ -2,9 +2,9 @@
 // field the engine reads from a disk goes through these.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <span>
 #include <string_view>
 
@@ -34,7 +34,8 @@ inline uint32_t LoadLe32(Bytes b, size_t at) {
 
 inline uint64_t LoadLe64(Bytes b, size_t at) {
   if (!InBounds(b, at, 8)) return 0;
-  return static_cast<uint64_t>(LoadLe32(b, at)) | (static_cast<uint64_t>(LoadLe32(b, at + 4)) << 32);
+  return static_cast<uint64_t>(LoadLe32(b, at)) |
+         (static_cast<uint64_t>(LoadLe32(b, at + 4)) << 32);
 }
 
 inline uint16_t LoadBe16(Bytes b, size_t at) {

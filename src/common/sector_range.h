@@ -23,7 +23,9 @@ struct SectorRange {
   bool Empty() const { return count == 0; }
   bool Contains(uint64_t sector) const { return sector >= start && sector < End(); }
   // Every sector of `inner` lies in this range (an empty `inner` inside or at its end).
-  bool Covers(const SectorRange& inner) const { return inner.start >= start && inner.End() <= End(); }
+  bool Covers(const SectorRange& inner) const {
+    return inner.start >= start && inner.End() <= End();
+  }
   // The part of this range that lies inside `outer`; empty when disjoint.
   SectorRange ClampTo(const SectorRange& outer) const {
     uint64_t lo = std::max(start, outer.start);

@@ -6,7 +6,9 @@ namespace brevid {
 namespace {
 
 bool IsPrintable(unsigned char c) { return c >= 0x20 && c < 0x7F; }
-bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsWhite(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 int HexDigit(char c) {
   if (IsWhite(c)) return 0;

@@ -67,12 +67,13 @@ Geometry QueryGeometry(const std::string& path) {
 bool IsListedDiskName(const std::string& name) {
   auto digitsAfter = [&](size_t at) {
     return at < name.size() && std::all_of(name.begin() + static_cast<long>(at), name.end(),
-                                            [](char c) { return c >= '0' && c <= '9'; });
+                                           [](char c) { return c >= '0' && c <= '9'; });
   };
   if (StartsWith(name, "sd") || StartsWith(name, "vd") || StartsWith(name, "hd") ||
       StartsWith(name, "xvd"))
     return true;
-  if (StartsWith(name, "nvme")) return name.find('n', 4) != std::string::npos && name.find('p') == std::string::npos;
+  if (StartsWith(name, "nvme"))
+    return name.find('n', 4) != std::string::npos && name.find('p') == std::string::npos;
   if (StartsWith(name, "mmcblk")) return digitsAfter(6);  // not mmcblk0boot0 or mmcblk0rpmb
   return false;
 }

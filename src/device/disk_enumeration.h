@@ -14,7 +14,8 @@ namespace brevid {
 // Runs the partition walk on a new disk record with its open handle and path.
 // The device layer takes it as a parameter so that it stays below the
 // partition layer.
-using PartitionWalker = std::function<void(DiskInfo& disk, SourceHandle& handle, const std::string& path)>;
+using PartitionWalker =
+    std::function<void(DiskInfo& disk, SourceHandle& handle, const std::string& path)>;
 
 // Where the system describes its disks; tests point these at a made-up tree.
 struct SystemRoots {

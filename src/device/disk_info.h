@@ -42,20 +42,20 @@ struct LvmLogicalVolume {
 
 struct DiskInfo {
   std::string serial;
-  std::string path;      // device node or the image file's full path
-  std::string number;    // disk number "%d"; empty for image files
+  std::string path;    // device node or the image file's full path
+  std::string number;  // disk number "%d"; empty for image files
   std::string product;
-  std::string vendor;    // image files: the file name without its folders
+  std::string vendor;  // image files: the file name without its folders
   std::string revision;
   uint64_t sizeBytes = 0;
   uint32_t cylinders = 0;
   uint32_t heads = 0;
   uint32_t sectorsPerTrack = 0;
   uint32_t fixedMedia = 0;
-  std::vector<VolumeInfo> volumes;  // in discovery order
-  std::set<uint64_t> dirClusterSectors;      // recorded by the deep scan
+  std::vector<VolumeInfo> volumes;             // in discovery order
+  std::set<uint64_t> dirClusterSectors;        // recorded by the deep scan
   std::map<uint64_t, uint32_t> mftRecordRuns;  // start sector -> length, recorded by the deep scan
-  CarvedFile extraFound;                     // carved files keyed by start sector
+  CarvedFile extraFound;                       // carved files keyed by start sector
   uint32_t mapEntryCount = 0;
   uint32_t sectorSize = 512;
   uint32_t diskKind = 0;  // 2: pseudo-disk of a dynamic disk group

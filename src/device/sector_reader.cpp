@@ -92,7 +92,8 @@ bool StripedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint6
   size_t want = Wanted(unit - inUnit, length, 0);
   for (;;) {
     if (StartsBeyondMember(member->second, sectorSize, offset)) return false;
-    Step step = TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
+    Step step =
+        TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
     if (step != Step::kMore) return step == Step::kDone;
     if (*bytesRead >= length) return true;
     if (++member == volume.members.end()) {
@@ -125,7 +126,8 @@ bool SpannedRead(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint6
     uint64_t size = SectorToByte(member->second.sectorCount, sectorSize);
     if (offset >= size) continue;  // an empty extent holds nothing to read
     size_t want = Wanted(size - offset, length, *bytesRead);
-    Step step = TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
+    Step step =
+        TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
     if (step != Step::kMore) return step == Step::kDone;
   }
   return true;
@@ -159,8 +161,8 @@ bool Raid5Read(const VolumeInfo& volume, uint8_t* buffer, size_t length, uint64_
       *bytesRead += want;
     } else {
       if (StartsBeyondMember(member->second, sectorSize, offset)) return false;
-      Step step =
-          TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want, bytesRead);
+      Step step = TakeChunk(opener, member->second, sectorSize, offset, buffer + *bytesRead, want,
+                            bytesRead);
       if (step != Step::kMore) return step == Step::kDone;
     }
     if (*bytesRead >= length) return true;

@@ -45,7 +45,8 @@ namespace brevid {
 // byte offset inside the volume; dispatches to the reader for the layout. An
 // unknown layout code returns false with nothing read.
 bool ReadVolume(const VolumeInfo* volume, SourceHandle* handle, uint8_t* buffer, size_t length,
-                uint64_t position, size_t* bytesRead, const SourceOpener& opener = FileSourceOpener());
+                uint64_t position, size_t* bytesRead,
+                const SourceOpener& opener = FileSourceOpener());
 
 // Stripe units of stripeSectors sectors taken from the members in key order,
 // row after row. False when a member cannot be opened or a chunk would start

@@ -30,8 +30,8 @@ inline bool IsNtfsType(FsType t) { return t == 0x07 || t == 0x0D; }
 
 // Where a volume's record came from (VolumeInfo::origin).
 constexpr uint32_t kOriginPartitionMap = 0;
-constexpr uint32_t kOriginRebuilt = 1;      // rebuilt from file-system traces by a scan
-constexpr uint32_t kOriginBootSearch = 2;   // found by a boot-sector search
+constexpr uint32_t kOriginRebuilt = 1;     // rebuilt from file-system traces by a scan
+constexpr uint32_t kOriginBootSearch = 2;  // found by a boot-sector search
 
 enum class VolumeLayout : uint8_t { Simple = 0, Striped = 1, Spanned = 2, Raid5 = 3 };
 
@@ -49,16 +49,16 @@ struct VolumeMember {
 struct VolumeTrees;
 
 struct VolumeInfo {
-  std::string diskPath;     // set for HFS-family volumes
-  std::string hfsText;      // "HFS", "HFS+", "HFS+ in HFS" or the Apple map type
-  uint32_t hfsKind = 0;     // 1 HFS, 2 HFS+, 3 HFSX, 4 HFS+ wrapped in HFS
+  std::string diskPath;  // set for HFS-family volumes
+  std::string hfsText;   // "HFS", "HFS+", "HFS+ in HFS" or the Apple map type
+  uint32_t hfsKind = 0;  // 1 HFS, 2 HFS+, 3 HFSX, 4 HFS+ wrapped in HFS
   std::string label;
   std::string driveLetter;  // here: the mount point of the volume, when mounted
   std::string name;         // "Partition%d", a GPT name, an LVM or dynamic volume name
   std::string extText;      // "EXT2", "EXT3", "EXT4"
   uint64_t sectorCount = 0;
-  uint64_t start = 0;       // first sector on the disk; 0 for multi-member volumes
-  uint8_t entryKind = 1;    // 1 primary, GPT or whole disk; 2 logical in an extended partition
+  uint64_t start = 0;     // first sector on the disk; 0 for multi-member volumes
+  uint8_t entryKind = 1;  // 1 primary, GPT or whole disk; 2 logical in an extended partition
   uint32_t sectorsPerCluster = 8;
   uint64_t clusterBase = 0;  // cluster c starts at sector c * sectorsPerCluster + clusterBase
   FsType fsType = kFsNone;

@@ -54,7 +54,8 @@ void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::strin
   uint64_t width = fat32 ? 4 : 2;
   // The table in memory may be shorter than the FAT's stated size (a damaged
   // length is not loaded whole): entries beyond it end the chain.
-  uint64_t entries = std::min<uint64_t>(uint64_t{v.fatSectors} * SectorSizeOf(v), trees.fatTable.size()) / width;
+  uint64_t entries =
+      std::min<uint64_t>(uint64_t{v.fatSectors} * SectorSizeOf(v), trees.fatTable.size()) / width;
   if (clusterBytes == 0 || entry.firstCluster > entries) return;
 
   // The next cluster of the chain, or none at its end (an end mark, a free
@@ -74,7 +75,8 @@ void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::strin
     uint32_t runStart = *c;
     uint64_t clusters = 1;
     std::optional<uint32_t> next = nextOf(runStart);
-    while (next && *next == runStart + clusters && clusters * clusterBytes < std::min(remaining, kPiece)) {
+    while (next && *next == runStart + clusters &&
+           clusters * clusterBytes < std::min(remaining, kPiece)) {
       ++clusters;
       next = nextOf(*next);
     }
@@ -160,7 +162,8 @@ void SaveFatEntry(const SaveRequest& request, const FileEntry& entry) {
     case kNormalFile:
       if (!request.includeNormal) return request.Skip("未选择恢复正常文件");
       if (!useFat) return CopyFatContiguous(fileRequest, entry, path);
-      if (IsTypedExtension(FileExtension(entry.name), request.multi)) fileRequest.used->insert(entry.firstCluster);
+      if (IsTypedExtension(FileExtension(entry.name), request.multi))
+        fileRequest.used->insert(entry.firstCluster);
       return CopyFatChain(fileRequest, entry, path);
     default:
       return;

@@ -6,8 +6,8 @@
 
 #include "common/endian.h"
 #include "export/save_request.h"
-#include "platform/target_handle.h"
 #include "fs/file_entry.h"
+#include "platform/target_handle.h"
 
 namespace brevid {
 
@@ -27,7 +27,8 @@ void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::
 // signature of `extension`. `output` (already open at `path`, the free name
 // chosen for `givenPath`) takes the first match; later ones go to free names
 // of `givenPath` counted on from `counter`.
-void SearchStartCluster(const SaveRequest& request, const FileEntry& entry, const std::string& extension,
-                        const std::string& givenPath, std::string path, TargetHandle output, int counter);
+void SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
+                        const std::string& extension, const std::string& givenPath,
+                        std::string path, TargetHandle output, int counter);
 
 }  // namespace brevid

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "common/sector_range.h"
-#include "export/output_files.h"
 #include "export/compressed_copy.h"
+#include "export/output_files.h"
 #include "fs/mft_record_reader.h"
 #include "fs/volume_trees.h"
 #include "platform/file_system.h"
@@ -12,8 +12,8 @@
 namespace brevid {
 namespace {
 
-constexpr uint64_t kPiece = 0xA00000;        // 10 MiB
-constexpr uint64_t kDirectPiece = 0x200000;  // 2 MiB
+constexpr uint64_t kPiece = 0xA00000;          // 10 MiB
+constexpr uint64_t kDirectPiece = 0x200000;    // 2 MiB
 constexpr uint64_t kCarvedPiece = 0x19000000;  // 400 MiB
 constexpr uint16_t kCompressedFlag = 0x0001;
 
@@ -62,7 +62,8 @@ void SaveDirect(const SaveRequest& request, const NtfsEntry& entry, TargetHandle
 // Runs of the unnamed data attribute, read run by run. A run without a
 // location is a hole: the write position moves past it, so the bytes after
 // it land where they belong and the hole reads as zeros.
-void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t dataSize, TargetHandle& out) {
+void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t dataSize,
+              TargetHandle& out) {
   const VolumeInfo& v = *request.volume;
   uint64_t ss = SectorSizeOf(v);
   uint64_t clusterBytes = uint64_t{v.sectorsPerCluster} * ss;
@@ -80,7 +81,8 @@ void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t da
       out.Seek(outAt);
       continue;
     }
-    uint64_t position = SectorToByte(uint64_t{run.startCluster} * v.sectorsPerCluster + v.start, ss);
+    uint64_t position =
+        SectorToByte(uint64_t{run.startCluster} * v.sectorsPerCluster + v.start, ss);
     for (uint64_t done = 0; done < runBytes && owed > 0 && !request.Stopped();) {
       uint64_t want = std::min({runBytes - done, kPiece, owed});
       piece.assign(want, 0);
@@ -95,7 +97,8 @@ void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t da
   }
 }
 
-void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const std::string& path) {
+void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry,
+                       const std::string& path) {
   const VolumeInfo& v = *request.volume;
   const VolumeTrees& trees = *v.trees;
   MftRecordInfo info;
@@ -109,12 +112,15 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const
   if (request.stats) request.stats->files++;
   // A resident value is stored padded to 8 bytes; the file is no longer than
   // the sizes the record gives.
-  uint64_t dataSize = info.residentContent ? std::min<uint64_t>(info.residentContent->size(), info.size) : info.size;
+  uint64_t dataSize = info.residentContent
+                          ? std::min<uint64_t>(info.residentContent->size(), info.size)
+                          : info.size;
   if (!info.residentContent) {
     // The runs, holes included, cover the whole data: a larger size from a
     // damaged record is not taken (it would size the output past all reason).
     uint64_t runBytes = 0;
-    for (const auto& [index, run] : info.runs) runBytes += uint64_t{run.length} * v.sectorsPerCluster * SectorSizeOf(v);
+    for (const auto& [index, run] : info.runs)
+      runBytes += uint64_t{run.length} * v.sectorsPerCluster * SectorSizeOf(v);
     dataSize = std::min(dataSize, runBytes);
   }
   if (dataSize == 0) return;
@@ -130,8 +136,9 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, const
     // Holes go in as sector 0: a compression unit is known by where its holes are.
     std::vector<SectorExtent> extents;
     for (const auto& [index, run] : info.runs)
-      extents.emplace_back(run.startCluster == 0 ? 0 : uint64_t{run.startCluster} * v.sectorsPerCluster + v.start,
-                           uint64_t{run.length} * v.sectorsPerCluster);
+      extents.emplace_back(
+          run.startCluster == 0 ? 0 : uint64_t{run.startCluster} * v.sectorsPerCluster + v.start,
+          uint64_t{run.length} * v.sectorsPerCluster);
     request.Wrote(CopyCompressedUnits(*request.reader, out, extents, dataSize));
     return;
   }
@@ -153,8 +160,10 @@ void SaveNtfsEntry(const SaveRequest& request, const NtfsEntry& entry) {
     return;
   }
   if (!entry.IsFile()) return;
-  if (entry.Kind() == kDeletedFile && !request.includeDeleted) return request.Skip("未选择恢复删除文件");
-  if (entry.Kind() == kNormalFile && !request.includeNormal) return request.Skip("未选择恢复正常文件");
+  if (entry.Kind() == kDeletedFile && !request.includeDeleted)
+    return request.Skip("未选择恢复删除文件");
+  if (entry.Kind() == kNormalFile && !request.includeNormal)
+    return request.Skip("未选择恢复正常文件");
   if (!request.direct) return SaveThroughRecord(request, entry, path);
   TargetHandle out;
   if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");

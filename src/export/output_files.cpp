@@ -87,10 +87,12 @@ std::string FileExtension(const std::string& name) {
 }
 
 bool IsTypedExtension(const std::string& ext, bool multiVariant) {
-  static const std::array<std::string_view, 14> kTyped = {"jpg",  "jpeg", "doc", "ppt",  "xls",  "pdf",  "mpeg",
-                                                          "avi",  "mp4",  "zip", "docx", "pptx", "xlsx", "rar"};
+  static const std::array<std::string_view, 14> kTyped = {"jpg",  "jpeg", "doc",  "ppt", "xls",
+                                                          "pdf",  "mpeg", "avi",  "mp4", "zip",
+                                                          "docx", "pptx", "xlsx", "rar"};
   size_t count = multiVariant ? 5 : kTyped.size();
-  return std::find(kTyped.begin(), kTyped.begin() + static_cast<long>(count), ext) != kTyped.begin() + static_cast<long>(count);
+  return std::find(kTyped.begin(), kTyped.begin() + static_cast<long>(count), ext) !=
+         kTyped.begin() + static_cast<long>(count);
 }
 
 }  // namespace brevid

@@ -6,8 +6,9 @@
 #include "format/file_signatures.h"
 
 namespace brevid {
-void SearchStartCluster(const SaveRequest& request, const FileEntry& entry, const std::string& extension,
-                        const std::string& givenPath, std::string path, TargetHandle output, int counter) {
+void SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
+                        const std::string& extension, const std::string& givenPath,
+                        std::string path, TargetHandle output, int counter) {
   const VolumeInfo& v = *request.volume;
   uint32_t ss = v.sectorSize ? v.sectorSize : 512;
   uint64_t clusterBytes = uint64_t{v.sectorsPerCluster} * ss;

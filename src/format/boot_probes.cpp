@@ -81,7 +81,8 @@ uint64_t ExtVolumeSectors(Bytes sb, uint32_t sectorSize) {
 
 std::string ExtVolumeName(Bytes sb) {
   Bytes name = SubBytes(sb, extsb::kVolumeName, 16);
-  return std::string(UpToNul(std::string_view(reinterpret_cast<const char*>(name.data()), name.size())));
+  return std::string(
+      UpToNul(std::string_view(reinterpret_cast<const char*>(name.data()), name.size())));
 }
 
 std::string HfsMdbVolumeName(Bytes mdb) {

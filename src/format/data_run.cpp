@@ -4,7 +4,8 @@ namespace brevid {
 
 uint32_t LoadRunField(Bytes pairs, size_t at, size_t size) {
   uint32_t v = 0;
-  for (size_t i = 0; i < size && i < 4; ++i) v |= static_cast<uint32_t>(Load8(pairs, at + i)) << (8 * i);
+  for (size_t i = 0; i < size && i < 4; ++i)
+    v |= static_cast<uint32_t>(Load8(pairs, at + i)) << (8 * i);
   return v;
 }
 

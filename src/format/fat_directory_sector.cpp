@@ -6,14 +6,15 @@ namespace brevid {
 namespace {
 
 constexpr size_t kSector = 512;
-constexpr uint16_t kMaxTime = 0xBF7E;     // 23:59:60
-constexpr uint16_t kMinDate = 0x2821;     // 2000-01-01
-constexpr uint16_t kMaxDate = 0xC99F;     // 2080-12-31
+constexpr uint16_t kMaxTime = 0xBF7E;  // 23:59:60
+constexpr uint16_t kMinDate = 0x2821;  // 2000-01-01
+constexpr uint16_t kMaxDate = 0xC99F;  // 2080-12-31
 constexpr size_t kAccessDate = 18;
 
 uint8_t ShortNameChecksum(Bytes name) {
   uint8_t sum = 0;
-  for (size_t i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name[i]);
+  for (size_t i = 0; i < 11; ++i)
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name[i]);
   return sum;
 }
 
@@ -57,7 +58,8 @@ bool EntryPasses(Bytes sector, size_t o, EntryTestState& st) {
       if (LoadLe16(e, fat::kClusterHigh) == 0 && LoadLe16(e, fat::kClusterLow) < 2 &&
           LoadLe32(e, fat::kSize) != 0)
         return false;
-      if (LoadLe16(e, fat::kCreateTime) > kMaxTime || LoadLe16(e, fat::kWriteTime) > kMaxTime) return false;
+      if (LoadLe16(e, fat::kCreateTime) > kMaxTime || LoadLe16(e, fat::kWriteTime) > kMaxTime)
+        return false;
       for (size_t at : {fat::kCreateDate, fat::kWriteDate}) {
         uint16_t date = LoadLe16(e, at);
         if (date < kMinDate || date > kMaxDate) return false;

@@ -9,16 +9,16 @@
 namespace brevid::fat {
 
 constexpr size_t kEntrySize = 32;
-constexpr size_t kName = 0;           // 8 bytes base, then 3 bytes extension
+constexpr size_t kName = 0;  // 8 bytes base, then 3 bytes extension
 constexpr size_t kExtension = 8;
 constexpr size_t kAttributes = 11;
-constexpr size_t kCreateTime = 14;    // u16
-constexpr size_t kCreateDate = 16;    // u16
-constexpr size_t kClusterHigh = 20;   // u16
-constexpr size_t kWriteTime = 22;     // u16
-constexpr size_t kWriteDate = 24;     // u16
-constexpr size_t kClusterLow = 26;    // u16
-constexpr size_t kSize = 28;          // u32
+constexpr size_t kCreateTime = 14;   // u16
+constexpr size_t kCreateDate = 16;   // u16
+constexpr size_t kClusterHigh = 20;  // u16
+constexpr size_t kWriteTime = 22;    // u16
+constexpr size_t kWriteDate = 24;    // u16
+constexpr size_t kClusterLow = 26;   // u16
+constexpr size_t kSize = 28;         // u32
 
 // Long-name entry: ordinal, then characters 1-5, 6-11 and 12-13 as UTF-16.
 constexpr size_t kLfnOrdinal = 0;
@@ -51,7 +51,8 @@ enum class AttributeClass { kFile, kLongName, kFolder, kUnrecognised };
 inline AttributeClass ClassOf(uint8_t attr) {
   if (attr <= 0x07 || (attr >= 0x20 && attr <= 0x27)) return AttributeClass::kFile;
   if (attr == kLongNameAttribute) return AttributeClass::kLongName;
-  if ((attr >= 0x10 && attr <= 0x17) || attr == 0x30 || attr == 0x32 || attr == 0x34 || attr == 0x36)
+  if ((attr >= 0x10 && attr <= 0x17) || attr == 0x30 || attr == 0x32 || attr == 0x34 ||
+      attr == 0x36)
     return AttributeClass::kFolder;
   return AttributeClass::kUnrecognised;
 }
@@ -63,13 +64,15 @@ inline uint32_t FirstCluster(Bytes entry) {
 
 // A folder's first cluster starts with its "." and ".." entries.
 inline bool StartsWithDotAndDotDot(Bytes cluster) {
-  return Load8(cluster, 0) == '.' && Load8(cluster, kDotDot) == '.' && Load8(cluster, kDotDot + 1) == '.';
+  return Load8(cluster, 0) == '.' && Load8(cluster, kDotDot) == '.' &&
+         Load8(cluster, kDotDot + 1) == '.';
 }
 
 // The entry of cluster `cn` in the FAT `table` (4 bytes each on FAT32, 2 on
 // FAT16); the end mark when the table does not hold it.
 inline uint32_t NextClusterIn(Bytes table, uint32_t cn, bool fat32) {
-  if (fat32) return InBounds(table, size_t{cn} * 4, 4) ? LoadLe32(table, size_t{cn} * 4) : kFat32End;
+  if (fat32)
+    return InBounds(table, size_t{cn} * 4, 4) ? LoadLe32(table, size_t{cn} * 4) : kFat32End;
   return InBounds(table, size_t{cn} * 2, 2) ? LoadLe16(table, size_t{cn} * 2) : kFat16End;
 }
 

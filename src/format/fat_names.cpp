@@ -45,9 +45,11 @@ std::string FatShortFolderName(Bytes entry) {
 
 std::string FatLongNamePart(Bytes entry, bool* defaulted) {
   std::string text = Piece(entry, fat::kLfnChars1, 5, defaulted);
-  if (!(LoadLe16(entry, fat::kLfnChars2) == 0xFFFF && LoadLe16(entry, fat::kLfnChars2 + 2) == 0xFFFF))
+  if (!(LoadLe16(entry, fat::kLfnChars2) == 0xFFFF &&
+        LoadLe16(entry, fat::kLfnChars2 + 2) == 0xFFFF))
     text += Piece(entry, fat::kLfnChars2, 6, defaulted);
-  if (LoadLe32(entry, fat::kLfnChars3) != 0xFFFFFFFF) text += Piece(entry, fat::kLfnChars3, 2, defaulted);
+  if (LoadLe32(entry, fat::kLfnChars3) != 0xFFFFFFFF)
+    text += Piece(entry, fat::kLfnChars3, 2, defaulted);
   return text;
 }
 

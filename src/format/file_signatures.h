@@ -12,6 +12,7 @@ namespace brevid {
 // True when `cluster` starts a file of `extension` of `size` bytes by the
 // signature table; the ticked-items variant tests only JPEG and compound
 // documents.
-bool MatchesSignature(Bytes cluster, const std::string& extension, uint32_t size, bool multiVariant);
+bool MatchesSignature(Bytes cluster, const std::string& extension, uint32_t size,
+                      bool multiVariant);
 
 }  // namespace brevid

@@ -9,9 +9,9 @@ namespace brevid::mbr {
 constexpr size_t kEntryTable = 446;  // four 16-byte entries at 446, 462, 478, 494
 constexpr size_t kEntrySize = 16;
 constexpr int kEntryCount = 4;
-constexpr size_t kEntryType = 4;           // u8
-constexpr size_t kEntryFirstSector = 8;    // u32
-constexpr size_t kEntrySectorCount = 12;   // u32
+constexpr size_t kEntryType = 4;          // u8
+constexpr size_t kEntryFirstSector = 8;   // u32
+constexpr size_t kEntrySectorCount = 12;  // u32
 
 constexpr uint8_t kTypeExtended = 0x05;
 constexpr uint8_t kTypeExtendedLba = 0x0F;

@@ -482,9 +482,7 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
   return true;
 }
 
-uint32_t StoredRecordNumber(Bytes record) {
-  return LoadLe32(record, kRecNumber);
-}
+uint32_t StoredRecordNumber(Bytes record) { return LoadLe32(record, kRecNumber); }
 
 bool IsOldLayoutRecord(Bytes record) { return Load8(record, kRecUsaOffset) == kUsaOld; }
 

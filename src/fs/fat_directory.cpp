@@ -39,8 +39,13 @@ FileEntry FatNodeFromEntry(Bytes entry, uint8_t kind) {
 FatDirectoryWalk::FatDirectoryWalk(VolumeReader& reader, DiskInfo& disk, VolumeInfo& volume,
                                    VolumeTrees& trees, ProgressRecord& progress,
                                    const FatGeometry& geometry, bool recovery)
-    : reader_(reader), disk_(disk), volume_(volume), trees_(trees), progress_(progress),
-      geo_(geometry), recovery_(recovery) {}
+    : reader_(reader),
+      disk_(disk),
+      volume_(volume),
+      trees_(trees),
+      progress_(progress),
+      geo_(geometry),
+      recovery_(recovery) {}
 
 std::vector<uint8_t> FatDirectoryWalk::ReadCluster(uint32_t cn) {
   uint64_t sector = uint64_t{cn} * geo_.sectorsPerCluster + volume_.clusterBase;
@@ -95,7 +100,8 @@ bool FatDirectoryWalk::NormalEntry(Bytes dir, size_t& at, FileEntry& parent, int
 
   if (cls == fat::AttributeClass::kFile) {
     at += fat::kEntrySize;
-    if (LoadLe16(entry, fat::kClusterHigh) == 0 && LoadLe16(entry, fat::kClusterLow) == 0) return true;
+    if (LoadLe16(entry, fat::kClusterHigh) == 0 && LoadLe16(entry, fat::kClusterLow) == 0)
+      return true;
     FileEntry node = FatNodeFromEntry(entry, kNormalFile);
     node.name = FatShortFileName(entry);
     AddNode(parent, std::move(node));
@@ -187,7 +193,8 @@ std::vector<uint8_t> FatDirectoryWalk::ReadFolderChain(uint32_t cn, uint32_t par
   return dir;
 }
 
-bool FatDirectoryWalk::DescendRecovery(FileEntry node, bool hasLongName, FileEntry& parent, int depth) {
+bool FatDirectoryWalk::DescendRecovery(FileEntry node, bool hasLongName, FileEntry& parent,
+                                       int depth) {
   uint32_t cn = node.firstCluster;
   if (cn == parent.firstCluster) return true;
   FileEntry* placed = nullptr;
@@ -243,7 +250,8 @@ bool FatDirectoryWalk::DeletedEntry(Bytes dir, size_t& at, FileEntry& parent, in
   std::string longName;
   bool defaulted = false;
   size_t p = at;
-  while (p + fat::kEntrySize <= dir.size() && dir[p + fat::kAttributes] == fat::kLongNameAttribute) {
+  while (p + fat::kEntrySize <= dir.size() &&
+         dir[p + fat::kAttributes] == fat::kLongNameAttribute) {
     longName = FatLongNamePart(dir.subspan(p, fat::kEntrySize), &defaulted) + longName;
     p += fat::kEntrySize;
   }
@@ -273,15 +281,16 @@ bool FatDirectoryWalk::DeletedEntry(Bytes dir, size_t& at, FileEntry& parent, in
   }
 }
 
-void FatDirectoryWalk::DeletedFolder(Bytes entry, FileEntry node, bool takeDotDotTimes, bool longName,
-                                     FileEntry& parent, int depth) {
+void FatDirectoryWalk::DeletedFolder(Bytes entry, FileEntry node, bool takeDotDotTimes,
+                                     bool longName, FileEntry& parent, int depth) {
   uint32_t lo = LoadLe16(entry, fat::kClusterLow);
   uint32_t hi = geo_.fat32 ? LoadLe16(entry, fat::kClusterHigh) : 0;
   uint64_t highWords = (uint64_t{geo_.fatLength} * geo_.bytesPerSector) >> (geo_.fat32 ? 18 : 17);
   // A damaged FAT length must not send the search past the source's end.
   uint64_t sourceSectors = reader_.SourceBytes() / geo_.bytesPerSector;
   if (geo_.sectorsPerCluster != 0 && sourceSectors > volume_.clusterBase)
-    highWords = std::min(highWords, ((sourceSectors - volume_.clusterBase) / geo_.sectorsPerCluster) >> 16);
+    highWords =
+        std::min(highWords, ((sourceSectors - volume_.clusterBase) / geo_.sectorsPerCluster) >> 16);
   uint64_t firstH = 0, lastH = highWords;
   if (geo_.fat32 && hi != 0) firstH = lastH = hi;
   bool rereadVisited = !geo_.fat32 && recovery_ && longName;

@@ -21,15 +21,13 @@ struct FatGeometry {
   uint32_t sectorsPerCluster = 0;
   uint32_t reservedSectors = 0;
   uint32_t fatCount = 0;
-  uint32_t fatLength = 0;        // sectors of one FAT
-  uint32_t rootEntries = 0;      // FAT16
-  uint64_t rootDirSector = 0;    // FAT16, relative to the volume's start
-  uint32_t rootCluster = 0;      // FAT32
+  uint32_t fatLength = 0;      // sectors of one FAT
+  uint32_t rootEntries = 0;    // FAT16
+  uint64_t rootDirSector = 0;  // FAT16, relative to the volume's start
+  uint32_t rootCluster = 0;    // FAT32
 
   // Entries one FAT holds: FAT16 two bytes each, FAT32 four.
-  uint64_t EntryCount() const {
-    return uint64_t{fatLength} * bytesPerSector / (fat32 ? 4 : 2);
-  }
+  uint64_t EntryCount() const { return uint64_t{fatLength} * bytesPerSector / (fat32 ? 4 : 2); }
   uint32_t ClusterBytes() const { return sectorsPerCluster * bytesPerSector; }
 };
 

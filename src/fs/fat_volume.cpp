@@ -4,9 +4,9 @@
 
 #include "common/sector_range.h"
 #include "common/text.h"
-#include "format/fat_layout.h"
 #include "format/boot_probes.h"
 #include "format/fat_boot_sector.h"
+#include "format/fat_layout.h"
 
 namespace brevid {
 namespace {
@@ -29,7 +29,8 @@ uint32_t SearchSectorsPerCluster(VolumeReader& reader, const VolumeInfo& volume,
   std::vector<uint8_t> block(kBlock);
   uint64_t n = 1;
   for (int b = 0; b < kMaxBlocks; ++b) {
-    size_t got = reader.ReadInto(VolumeByte(volume, firstScanSector + static_cast<uint64_t>(b) * (kBlock / kSector)), block);
+    size_t got = reader.ReadInto(
+        VolumeByte(volume, firstScanSector + static_cast<uint64_t>(b) * (kBlock / kSector)), block);
     for (size_t at = 0; at + kSector <= kBlock; at += kSector, ++n) {
       Bytes s = Bytes(block).subspan(at, kSector);
       if (!fat::StartsWithDotAndDotDot(s)) continue;
@@ -44,7 +45,8 @@ uint32_t SearchSectorsPerCluster(VolumeReader& reader, const VolumeInfo& volume,
 // Sector `index` (0-based) of `block` begins with a FAT16 FAT start.
 bool Fat16StartAt(Bytes block, size_t index) {
   uint32_t v = LoadLe32(block, index * kSector);
-  return InBounds(block, index * kSector, 4) && (v == fat::kFat16Start || v == fat::kFat16StartClean);
+  return InBounds(block, index * kSector, 4) &&
+         (v == fat::kFat16Start || v == fat::kFat16StartClean);
 }
 
 bool Fat32StartAt(Bytes block, size_t index) {
@@ -129,8 +131,8 @@ bool FindFat32Geometry(VolumeReader& reader, VolumeInfo& volume, FatGeometry* ge
     if (length == 0) return false;
     geo->reservedSectors = reserved;
     geo->fatLength = length;
-    geo->sectorsPerCluster =
-        static_cast<uint8_t>(SearchSectorsPerCluster(reader, volume, uint64_t{reserved} + 2 * length + 1));
+    geo->sectorsPerCluster = static_cast<uint8_t>(
+        SearchSectorsPerCluster(reader, volume, uint64_t{reserved} + 2 * length + 1));
     if (geo->sectorsPerCluster == 0) return false;
   }
   if (geo->sectorsPerCluster != 0) volume.sectorsPerCluster = geo->sectorsPerCluster;
@@ -144,7 +146,8 @@ namespace {
 void SetClusterBase(VolumeInfo& volume, const FatGeometry& geo) {
   if (volume.clusterBase != 0) return;
   int64_t base = static_cast<int64_t>(volume.start) + geo.reservedSectors +
-                 static_cast<int64_t>(geo.fatCount) * geo.fatLength - 2 * int64_t{geo.sectorsPerCluster};
+                 static_cast<int64_t>(geo.fatCount) * geo.fatLength -
+                 2 * int64_t{geo.sectorsPerCluster};
   if (!geo.fat32) base += geo.rootEntries / 16;
   volume.clusterBase = base > 0 ? static_cast<uint64_t>(base) : 0;
 }
@@ -159,8 +162,8 @@ std::vector<uint64_t> RecordedSectorsInside(const DiskInfo& disk, const VolumeIn
   return inside;
 }
 
-void NormalWalk(FatDirectoryWalk& walk, VolumeReader& reader, VolumeInfo& volume, VolumeTrees& trees,
-                const FatGeometry& geo, ProgressRecord& progress) {
+void NormalWalk(FatDirectoryWalk& walk, VolumeReader& reader, VolumeInfo& volume,
+                VolumeTrees& trees, const FatGeometry& geo, ProgressRecord& progress) {
   uint64_t range = geo.fat32 ? uint64_t{geo.fatLength} * 512 / 4 : geo.fatLength / 2;
   progress.Send(kProgressSetRange, range, 1);
   uint64_t fatBytes = uint64_t{geo.fatLength} * geo.bytesPerSector;
@@ -170,13 +173,15 @@ void NormalWalk(FatDirectoryWalk& walk, VolumeReader& reader, VolumeInfo& volume
                                static_cast<size_t>(fatBytes));
   if (!geo.fat32) {
     std::vector<uint8_t> root =
-        reader.Read(SectorToByte(volume.start + geo.rootDirSector, geo.bytesPerSector), size_t{geo.rootEntries} * 32);
+        reader.Read(SectorToByte(volume.start + geo.rootDirSector, geo.bytesPerSector),
+                    size_t{geo.rootEntries} * 32);
     walk.Walk(root, trees.fatRoot);
     return;
   }
   // The root has no "." entry to check, and no parent to stop at.
   std::vector<uint8_t> root;
-  for (uint32_t cn = geo.rootCluster; cn >= 2 && !walk.visited().count(cn) && root.size() < (64u << 20);) {
+  for (uint32_t cn = geo.rootCluster;
+       cn >= 2 && !walk.visited().count(cn) && root.size() < (64u << 20);) {
     walk.visited().insert(cn);
     std::vector<uint8_t> cluster = walk.ReadCluster(cn);
     root.insert(root.end(), cluster.begin(), cluster.end());
@@ -189,7 +194,8 @@ void NormalWalk(FatDirectoryWalk& walk, VolumeReader& reader, VolumeInfo& volume
 
 // A folder rebuilt from a directory cluster a scan recorded, named by its
 // cluster number and appended under `parent`.
-FileEntry* NumberedFolder(VolumeTrees& trees, FileEntry& parent, uint32_t cn, FatPlacement placement) {
+FileEntry* NumberedFolder(VolumeTrees& trees, FileEntry& parent, uint32_t cn,
+                          FatPlacement placement) {
   FileEntry node;
   node.SetKind(kNormalFolder);
   node.firstCluster = cn;
@@ -218,17 +224,19 @@ void RecordedFolderWalk(FatDirectoryWalk& walk, const DiskInfo& disk, VolumeInfo
     } else if (Load8(cluster, 0) == '.') {
       walk.Walk(cluster, *NumberedFolder(trees, trees.fatRoot, cn, FatPlacement::kAppendNormal));
     } else {
-      walk.Walk(cluster, *NumberedFolder(trees, trees.fatScattered, cn, FatPlacement::kAppendDeleted));
+      walk.Walk(cluster,
+                *NumberedFolder(trees, trees.fatScattered, cn, FatPlacement::kAppendDeleted));
     }
     if (walk.Stopped()) return;
   }
 }
 
-void ScanVolumeWalk(FatDirectoryWalk& walk, const DiskInfo& disk, VolumeInfo& volume, VolumeTrees& trees,
-                    const FatGeometry& geo, ProgressRecord& progress) {
+void ScanVolumeWalk(FatDirectoryWalk& walk, const DiskInfo& disk, VolumeInfo& volume,
+                    VolumeTrees& trees, const FatGeometry& geo, ProgressRecord& progress) {
   progress.Send(kProgressSetRange, disk.dirClusterSectors.size(), 1);
   for (uint64_t sector : disk.dirClusterSectors) {
-    if (sector < volume.clusterBase || (sector - volume.clusterBase) % geo.sectorsPerCluster != 0) continue;
+    if (sector < volume.clusterBase || (sector - volume.clusterBase) % geo.sectorsPerCluster != 0)
+      continue;
     uint64_t cn64 = (sector - volume.clusterBase) / geo.sectorsPerCluster;
     if (cn64 >= geo.EntryCount()) continue;
     uint32_t cn = static_cast<uint32_t>(cn64);
@@ -237,10 +245,11 @@ void ScanVolumeWalk(FatDirectoryWalk& walk, const DiskInfo& disk, VolumeInfo& vo
     std::vector<uint8_t> cluster = walk.ReadCluster(cn);
     if (!walk.Notify()) return;
     Bytes c(cluster);
-    bool folder = fat::StartsWithDotAndDotDot(c) &&
-                  (geo.fat32 ? LoadLe32(c, fat::kSize) == 0 && LoadLe32(c, fat::kDotDot + fat::kSize) == 0
-                             : LoadLe16(c, fat::kDotDot + fat::kClusterHigh) == 0 &&
-                                   LoadLe16(c, fat::kDotDot + fat::kSize) == 0);
+    bool folder =
+        fat::StartsWithDotAndDotDot(c) &&
+        (geo.fat32 ? LoadLe32(c, fat::kSize) == 0 && LoadLe32(c, fat::kDotDot + fat::kSize) == 0
+                   : LoadLe16(c, fat::kDotDot + fat::kClusterHigh) == 0 &&
+                         LoadLe16(c, fat::kDotDot + fat::kSize) == 0);
     if (!folder) continue;
     walk.Walk(cluster, *NumberedFolder(trees, trees.fatRoot, cn, FatPlacement::kAppendNormal));
     if (walk.Stopped()) return;
@@ -252,14 +261,16 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
   VolumeReader reader(disk, volume, opener);
   if (!reader.Open()) return;
   FatGeometry geo;
-  bool found = fat32 ? FindFat32Geometry(reader, volume, &geo) : FindFat16Geometry(reader, volume, &geo);
+  bool found =
+      fat32 ? FindFat32Geometry(reader, volume, &geo) : FindFat16Geometry(reader, volume, &geo);
   if (!found) return;
   bool recorded = !RecordedSectorsInside(disk, volume).empty();
   bool recovery = recorded || volume.origin == kOriginRebuilt;
   // A volume a scan rebuilt has no boot sector; its record holds the cluster
   // size and FAT length that the recovery walks need.
   // (A FAT cluster is at most 255 sectors; a larger value is not taken.)
-  if (recovery && geo.sectorsPerCluster == 0 && volume.fatSectors != 0 && volume.sectorsPerCluster <= 255) {
+  if (recovery && geo.sectorsPerCluster == 0 && volume.fatSectors != 0 &&
+      volume.sectorsPerCluster <= 255) {
     geo.sectorsPerCluster = volume.sectorsPerCluster;
     geo.fatLength = volume.fatSectors;
   }
@@ -281,15 +292,18 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
 
 }  // namespace
 
-void ExpandFat16(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
+void ExpandFat16(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+                 const SourceOpener& opener) {
   ExpandFat(disk, volume, progress, false, opener);
 }
 
-void ExpandFat32(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
+void ExpandFat32(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+                 const SourceOpener& opener) {
   ExpandFat(disk, volume, progress, true, opener);
 }
 
-void ExpandFatVolume(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
+void ExpandFatVolume(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+                     const SourceOpener& opener) {
   if (IsFat32Type(volume.fsType))
     ExpandFat32(disk, volume, progress, opener);
   else if (IsFat16Type(volume.fsType))

@@ -6,8 +6,8 @@
 namespace brevid {
 
 const std::string& KindStatusText(uint8_t kind) {
-  static const std::string texts[] = {"", Ansi("已删除文件夹"), Ansi("已删除文件"), Ansi("正常文件夹"),
-                                      Ansi("正常文件")};
+  static const std::string texts[] = {"", Ansi("已删除文件夹"), Ansi("已删除文件"),
+                                      Ansi("正常文件夹"), Ansi("正常文件")};
   return kind <= 4 ? texts[kind] : texts[0];
 }
 
@@ -21,7 +21,8 @@ std::string DateTimeText(int year, int month, int day, int hour, int minute, int
   char digits[12];
   int n = 0;
   unsigned y = static_cast<unsigned>(year);
-  do digits[n++] = static_cast<char>('0' + y % 10); while ((y /= 10) != 0);
+  do digits[n++] = static_cast<char>('0' + y % 10);
+  while ((y /= 10) != 0);
   while (n > 0) *p++ = digits[--n];
   auto two = [&p](char sep, int v) {
     *p++ = sep;

@@ -18,7 +18,7 @@ const std::string& KindStatusText(uint8_t kind);
 // A FAT node. Children are held by value in a list whose elements never move,
 // so pointers to them (the indexes, `parent`) stay valid while the tree lives.
 struct FileEntry {
-  uint8_t kindTick = 0;  // kind in bits 0-3, tick state in bits 4-5
+  uint8_t kindTick = 0;     // kind in bits 0-3, tick state in bits 4-5
   uint16_t createTime = 0;  // FAT time as stored: hour 15-11, minute 10-5, seconds/2 4-0
   uint16_t createDate = 0;  // FAT date as stored: years since 1980 15-9, month 8-5, day 4-0
   uint16_t writeTime = 0;

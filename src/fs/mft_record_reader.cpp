@@ -17,7 +17,8 @@ bool InsideVolume(const VolumeInfo& volume, uint64_t sector, uint64_t sectors) {
   return volume.sectorCount == 0 || volume.Extent().Covers({sector, sectors});
 }
 
-MftRecordFetcher MakeFetcher(VolumeReader& reader, std::function<bool(uint32_t, uint64_t*)> locate) {
+MftRecordFetcher MakeFetcher(VolumeReader& reader,
+                             std::function<bool(uint32_t, uint64_t*)> locate) {
   const VolumeInfo& volume = reader.volume();
   const uint64_t sectorsPerCluster = uint64_t{volume.sectorsPerCluster};
   MftRecordFetcher fetcher;
@@ -63,8 +64,8 @@ MftRecordFetcher MakeMftRunsFetcher(VolumeReader& reader, const DataRunMap& runs
   });
 }
 
-bool ReadMftRecord(VolumeReader& reader, uint32_t number, MftRecordInfo& info, const DataRunMap& runs,
-                   uint32_t nested) {
+bool ReadMftRecord(VolumeReader& reader, uint32_t number, MftRecordInfo& info,
+                   const DataRunMap& runs, uint32_t nested) {
   uint64_t sector = 0;
   if (!LocateMftRecord(number, reader.volume(), runs, &sector)) return false;
   std::vector<uint8_t> record(kMftRecordSize, 0);

@@ -26,8 +26,8 @@ MftRecordFetcher MakeMftRunsFetcher(VolumeReader& reader, const DataRunMap& runs
 
 // Reads record `number` through `runs` and parses it; attribute lists are
 // followed the same way.
-bool ReadMftRecord(VolumeReader& reader, uint32_t number, MftRecordInfo& info, const DataRunMap& runs,
-                   uint32_t nested);
+bool ReadMftRecord(VolumeReader& reader, uint32_t number, MftRecordInfo& info,
+                   const DataRunMap& runs, uint32_t nested);
 
 // Reads record `number` through the volume's record-location maps (first
 // copy, then each further copy in map order) until a copy parses to the

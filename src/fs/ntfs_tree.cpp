@@ -50,11 +50,12 @@ NtfsEntry& MakePlaceholder(VolumeTrees& trees, uint32_t number) {
   p.name = Format("$$$Folder%u", number);
   p.recordNumber = number;
   p.parentNumber = static_cast<uint32_t>(trees.ntfsScattered.recordNumber);
-  return *InsertNtfsChild(trees, trees.ntfsScattered, std::move(p), /*append=*/true, /*spare=*/true);
+  return *InsertNtfsChild(trees, trees.ntfsScattered, std::move(p), /*append=*/true,
+                          /*spare=*/true);
 }
 
-void PlaceNtfsEntry(VolumeTrees& trees, NtfsEntry node, VolumeReader* reader, std::set<uint32_t>& visited,
-                    UnknownParent unknown) {
+void PlaceNtfsEntry(VolumeTrees& trees, NtfsEntry node, VolumeReader* reader,
+                    std::set<uint32_t>& visited, UnknownParent unknown) {
   uint32_t p = node.parentNumber;
   bool inIndex = false;
   if (NtfsEntry* folder = FolderInIndex(trees, p, &inIndex)) {
@@ -88,7 +89,8 @@ bool ResolveParentChain(VolumeReader* reader, NtfsEntry node, VolumeTrees& trees
     return true;
   }
   MftRecordInfo info;
-  if (reader == nullptr || !ReadMftRecord(*reader, p, info, trees.mftRuns, 0) || info.recordNumber != p)
+  if (reader == nullptr || !ReadMftRecord(*reader, p, info, trees.mftRuns, 0) ||
+      info.recordNumber != p)
     return false;
   NtfsEntry q = NtfsEntryFromRecord(info);
   uint32_t g = q.parentNumber;
@@ -224,14 +226,17 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
       uint32_t number = StoredRecordNumber(tested);
       if (number <= 26) continue;
       uint64_t sector = runStart + o;
-      if (!trees.recordFirstSector.emplace(number, sector).second) trees.recordSectors.emplace(number, sector);
+      if (!trees.recordFirstSector.emplace(number, sector).second)
+        trees.recordSectors.emplace(number, sector);
 
       MftRecordInfo info;
       if (!ParseMftRecord(raw, number, info, 0, nullptr)) continue;
       info.recordNumber = number;
       if (info.kind == kKindNone) continue;
       if (!info.runs.empty() && info.runs.begin()->second.startCluster != 0) {
-        uint64_t first = uint64_t{info.runs.begin()->second.startCluster} * volume.sectorsPerCluster + volume.start;
+        uint64_t first =
+            uint64_t{info.runs.begin()->second.startCluster} * volume.sectorsPerCluster +
+            volume.start;
         disk.extraFound.children.erase(first);
       }
       NtfsEntry node = NtfsEntryFromRecord(info);

@@ -27,8 +27,8 @@ enum class UnknownParent {
 // Hangs `node` under its parent. `reader` (open; null: parents are not
 // read, as with kRoot) reads parent records through trees.mftRuns;
 // `visited` collects the parent records read.
-void PlaceNtfsEntry(VolumeTrees& trees, NtfsEntry node, VolumeReader* reader, std::set<uint32_t>& visited,
-                    UnknownParent unknown = UnknownParent::kResolve);
+void PlaceNtfsEntry(VolumeTrees& trees, NtfsEntry node, VolumeReader* reader,
+                    std::set<uint32_t>& visited, UnknownParent unknown = UnknownParent::kResolve);
 
 // Reads the parent record of `node` and places the parent, its ancestors as
 // needed, and `node`. False (node not placed) when the parent record cannot

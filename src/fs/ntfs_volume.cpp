@@ -25,7 +25,8 @@ bool TakeBootSector(Bytes sector, VolumeInfo& volume, uint32_t sectorSize) {
   if (!IsNtfsBoot(sector)) return false;
   volume.sectorSize = sectorSize;
   volume.sectorsPerCluster = NtfsSectorsPerCluster(sector);
-  volume.mftStart = volume.start + uint64_t{volume.sectorsPerCluster} * LoadLe64(sector, boot::kNtfsMftCluster);
+  volume.mftStart =
+      volume.start + uint64_t{volume.sectorsPerCluster} * LoadLe64(sector, boot::kNtfsMftCluster);
   volume.indexRecordClusters = LoadLe32(sector, boot::kNtfsIndexClusters);
   return true;
 }
@@ -34,7 +35,8 @@ void LocateMft(VolumeReader& reader, VolumeInfo& volume) {
   std::vector<uint8_t> first = reader.Read(SectorToByte(volume.start), 512);
   if (TakeBootSector(first, volume, 512)) return;
   if (volume.sectorCount > 0) {
-    std::vector<uint8_t> last = reader.Read(SectorToByte(volume.start + volume.sectorCount - 1), 512);
+    std::vector<uint8_t> last =
+        reader.Read(SectorToByte(volume.start + volume.sectorCount - 1), 512);
     if (TakeBootSector(last, volume, LoadLe16(last, boot::kBytesPerSector))) return;
   }
   volume.sectorSize = 512;
@@ -47,7 +49,8 @@ bool HasRecordRunsInside(const DiskInfo& disk, const VolumeInfo& volume) {
 
 // $MFT stopped short of its records: the clusters right behind its only run
 // that still hold records are taken as a second run.
-void ExtendSingleRun(VolumeReader& reader, VolumeInfo& volume, DataRunMap& runs, ProgressRecord& progress) {
+void ExtendSingleRun(VolumeReader& reader, VolumeInfo& volume, DataRunMap& runs,
+                     ProgressRecord& progress) {
   if (runs.size() != 1) return;
   progress.Send(kProgressStep);
   const DataRun& only = runs.begin()->second;
@@ -66,7 +69,8 @@ void ExtendSingleRun(VolumeReader& reader, VolumeInfo& volume, DataRunMap& runs,
 
 }  // namespace
 
-int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const SourceOpener& opener) {
+int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
+            const SourceOpener& opener) {
   VolumeReader reader(disk, volume, opener);
   if (!reader.Open()) return 0;
   LocateMft(reader, volume);
@@ -112,8 +116,9 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, const 
         std::array<uint8_t, kMftRecordSize> tested;
         std::copy(stored.begin(), stored.end(), tested.begin());
         if (!CheckMftRecord(tested)) continue;
-        uint32_t number = IsOldLayoutRecord(tested) ? static_cast<uint32_t>((o + s) / 2 + slotsBefore)
-                                                    : StoredRecordNumber(tested);
+        uint32_t number = IsOldLayoutRecord(tested)
+                              ? static_cast<uint32_t>((o + s) / 2 + slotsBefore)
+                              : StoredRecordNumber(tested);
         // The parse tests and fixes up the record itself, in the block.
         MftRecordInfo info;
         if (!ParseMftRecord(stored, number, info, 0, &fetcher)) continue;

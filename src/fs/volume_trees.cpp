@@ -57,7 +57,8 @@ void StartNtfsTree(VolumeTrees& trees, bool withExtended) {
   if (withExtended) trees.ntfsIndex[1] = &trees.ntfsExtended;
 }
 
-FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node, FatPlacement placement) {
+FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
+                          FatPlacement placement) {
   bool front = placement == FatPlacement::kByKind && node.IsFolder();
   bool deleted = placement == FatPlacement::kAppendDeleted ||
                  (placement == FatPlacement::kByKind && IsDeletedKind(node.Kind()));
@@ -67,7 +68,8 @@ FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
   return placed;
 }
 
-NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node, bool append, bool spare) {
+NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node, bool append,
+                           bool spare) {
   bool front = !append && node.IsFolder();
   NtfsEntry& placed = front ? parent.children.emplace_front(std::move(node))
                             : parent.children.emplace_back(std::move(node));

@@ -59,9 +59,9 @@ void StartNtfsTree(VolumeTrees& trees, bool withExtended = true);
 // Where a FAT child goes in its parent's list and which first-cluster index
 // it enters.
 enum class FatPlacement {
-  kByKind,          // folders at the front, files at the end; index by kind
-  kAppendNormal,    // numbered folders under the root: at the end, normal index
-  kAppendDeleted,   // numbered folders under the scattered folder: at the end, deleted index
+  kByKind,         // folders at the front, files at the end; index by kind
+  kAppendNormal,   // numbered folders under the root: at the end, normal index
+  kAppendDeleted,  // numbered folders under the scattered folder: at the end, deleted index
 };
 
 // Moves `node` into `parent`'s children and indexes it (first-cluster index

@@ -11,13 +11,13 @@ namespace brevid {
 namespace {
 
 namespace apm {
-constexpr size_t kBlockSize = 2;         // u16, driver descriptor
-constexpr size_t kEntrySignature = 0;    // "PM"
-constexpr size_t kMapEntries = 4;        // u32
-constexpr size_t kFirstBlock = 8;        // u32
-constexpr size_t kBlockCount = 12;       // u32
-constexpr size_t kName = 16;             // 32 bytes
-constexpr size_t kType = 48;             // 32 bytes
+constexpr size_t kBlockSize = 2;       // u16, driver descriptor
+constexpr size_t kEntrySignature = 0;  // "PM"
+constexpr size_t kMapEntries = 4;      // u32
+constexpr size_t kFirstBlock = 8;      // u32
+constexpr size_t kBlockCount = 12;     // u32
+constexpr size_t kName = 16;           // 32 bytes
+constexpr size_t kType = 48;           // 32 bytes
 // A real map holds a few dozen entries; these bound what a damaged one asks for.
 constexpr uint32_t kMaxEntries = 256;
 constexpr uint32_t kMaxBlockSize = 4096;

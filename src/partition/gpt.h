@@ -9,19 +9,19 @@
 namespace brevid {
 
 namespace gpt {
-constexpr size_t kSignature = 0x00;       // "EFI PART"
-constexpr size_t kEntryArrayLba = 0x48;   // u64
-constexpr size_t kEntryCount = 0x50;      // u32
-constexpr size_t kEntrySize = 0x54;       // u32
+constexpr size_t kSignature = 0x00;      // "EFI PART"
+constexpr size_t kEntryArrayLba = 0x48;  // u64
+constexpr size_t kEntryCount = 0x50;     // u32
+constexpr size_t kEntrySize = 0x54;      // u32
 constexpr uint32_t kMaxEntryCount = 128;
 // Real tables use 128-byte entries; anything outside this range is damage.
 constexpr uint32_t kMinEntrySize = 128;
 constexpr uint32_t kMaxEntrySize = 4096;
 // Entry fields.
-constexpr size_t kTypeGuid = 0;    // 16 bytes
-constexpr size_t kFirstLba = 32;   // u64
-constexpr size_t kLastLba = 40;    // u64
-constexpr size_t kName = 56;       // 36 UTF-16 characters
+constexpr size_t kTypeGuid = 0;   // 16 bytes
+constexpr size_t kFirstLba = 32;  // u64
+constexpr size_t kLastLba = 40;   // u64
+constexpr size_t kName = 56;      // 36 UTF-16 characters
 constexpr size_t kNameChars = 36;
 }  // namespace gpt
 

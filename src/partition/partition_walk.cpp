@@ -5,12 +5,12 @@
 
 #include "common/sector_range.h"
 #include "common/text.h"
-#include "partition/apple_hfs.h"
 #include "format/boot_probes.h"
+#include "format/mbr_layout.h"
+#include "partition/apple_hfs.h"
 #include "partition/dynamic_disk.h"
 #include "partition/gpt.h"
 #include "partition/lvm2.h"
-#include "format/mbr_layout.h"
 #include "partition/volume_label.h"
 
 namespace brevid {
@@ -38,8 +38,8 @@ MbrEntry ParseEntry(Bytes sector, int index) {
 // Sector 0 is a volume boot sector rather than a partition table when its
 // jump instruction says so. EB 48 90 and EB 63 90 are common MBR boot codes.
 bool IsBootSectorAtZero(Bytes s) {
-  bool shortJump = Load8(s, 0) == 0xEB && Load8(s, 2) == 0x90 && Load8(s, 1) != 0x48 &&
-                   Load8(s, 1) != 0x63;
+  bool shortJump =
+      Load8(s, 0) == 0xEB && Load8(s, 2) == 0x90 && Load8(s, 1) != 0x48 && Load8(s, 1) != 0x63;
   bool nearJump = Load8(s, 0) == 0xE9 && Load8(s, 11) == 0x00 && Load8(s, 12) == 0x02;
   return shortJump || nearJump;
 }

@@ -44,7 +44,8 @@ class FileSource final : public ByteSource {
 
 class MemorySource final : public ByteSource {
  public:
-  explicit MemorySource(std::shared_ptr<const std::vector<uint8_t>> bytes) : bytes_(std::move(bytes)) {}
+  explicit MemorySource(std::shared_ptr<const std::vector<uint8_t>> bytes)
+      : bytes_(std::move(bytes)) {}
   bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
     *got = 0;
     const std::vector<uint8_t>& bytes = *bytes_;
@@ -129,7 +130,8 @@ std::unique_ptr<ByteSource> MakeMemorySource(std::vector<uint8_t> bytes) {
   return MakeSharedMemorySource(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)));
 }
 
-std::unique_ptr<ByteSource> MakeSharedMemorySource(std::shared_ptr<const std::vector<uint8_t>> bytes) {
+std::unique_ptr<ByteSource> MakeSharedMemorySource(
+    std::shared_ptr<const std::vector<uint8_t>> bytes) {
   return std::make_unique<MemorySource>(std::move(bytes));
 }
 

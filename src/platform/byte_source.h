@@ -33,7 +33,8 @@ std::unique_ptr<ByteSource> MakeMemorySource(std::vector<uint8_t> bytes);
 
 // A source over bytes that several sources share (each open of a memory
 // image); the bytes must not change while any of them lives.
-std::unique_ptr<ByteSource> MakeSharedMemorySource(std::shared_ptr<const std::vector<uint8_t>> bytes);
+std::unique_ptr<ByteSource> MakeSharedMemorySource(
+    std::shared_ptr<const std::vector<uint8_t>> bytes);
 
 // Wraps `inner`; any read that touches one of `badSectors` (512-byte units)
 // fails after delivering the bytes before the first bad sector.

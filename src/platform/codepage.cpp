@@ -84,7 +84,8 @@ const std::string_view kQuestionLe("?\0", 2);
 template <class Text>
 bool AllAscii(const Text& text) {
   for (auto c : text)
-    if (static_cast<uint32_t>(static_cast<std::make_unsigned_t<decltype(c)>>(c)) >= 0x80) return false;
+    if (static_cast<uint32_t>(static_cast<std::make_unsigned_t<decltype(c)>>(c)) >= 0x80)
+      return false;
   return true;
 }
 

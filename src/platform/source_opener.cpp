@@ -7,7 +7,9 @@ namespace {
 
 class FileOpener final : public SourceOpener {
  public:
-  SourceHandle Open(const std::string& ansiPath) const override { return SourceHandle::Open(ansiPath); }
+  SourceHandle Open(const std::string& ansiPath) const override {
+    return SourceHandle::Open(ansiPath);
+  }
 };
 
 }  // namespace
@@ -19,7 +21,8 @@ const SourceOpener& FileSourceOpener() {
 
 void MemorySourceOpener::Add(const std::string& ansiPath, std::vector<uint8_t> bytes,
                              std::set<uint64_t> badSectors) {
-  sources_[ansiPath] = {std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), std::move(badSectors)};
+  sources_[ansiPath] = {std::make_shared<const std::vector<uint8_t>>(std::move(bytes)),
+                        std::move(badSectors)};
 }
 
 SourceHandle MemorySourceOpener::Open(const std::string& ansiPath) const {
@@ -29,7 +32,8 @@ SourceHandle MemorySourceOpener::Open(const std::string& ansiPath) const {
     return SourceHandle();
   }
   std::unique_ptr<ByteSource> source = MakeSharedMemorySource(it->second.bytes);
-  if (!it->second.badSectors.empty()) source = MakeFaultySource(std::move(source), it->second.badSectors);
+  if (!it->second.badSectors.empty())
+    source = MakeFaultySource(std::move(source), it->second.badSectors);
   return SourceHandle(std::move(source));
 }
 

@@ -33,7 +33,8 @@ const SourceOpener& FileSourceOpener();
 // before handing the opener out.
 class MemorySourceOpener final : public SourceOpener {
  public:
-  void Add(const std::string& ansiPath, std::vector<uint8_t> bytes, std::set<uint64_t> badSectors = {});
+  void Add(const std::string& ansiPath, std::vector<uint8_t> bytes,
+           std::set<uint64_t> badSectors = {});
   SourceHandle Open(const std::string& ansiPath) const override;
 
  private:

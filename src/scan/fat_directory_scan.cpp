@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "common/sector_range.h"
-#include "format/fat_directory_sector.h"
 #include "device/volume_reader.h"
+#include "format/fat_directory_sector.h"
 #include "platform/codepage.h"
 
 namespace brevid {
@@ -43,7 +43,8 @@ int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRe
         uint64_t s = volume.start + firstSector + i;
         if (s >= end || progress.StopRequested()) break;
         Bytes sector = Bytes(piece).subspan(i * kSector, kSector);
-        if (IsSubdirectoryStart(sector) || IsDirectorySector(sector)) disk.dirClusterSectors.insert(s);
+        if (IsSubdirectoryStart(sector) || IsDirectorySector(sector))
+          disk.dirClusterSectors.insert(s);
       }
     }
   }

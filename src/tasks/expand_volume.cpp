@@ -8,8 +8,8 @@
 
 namespace brevid {
 
-ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode, ProgressRecord& progress,
-                           const SourceOpener& opener) {
+ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
+                           ProgressRecord& progress, const SourceOpener& opener) {
   const bool fat = IsFat16Type(volume.fsType) || IsFat32Type(volume.fsType);
   if (!fat && !IsNtfsType(volume.fsType)) return ExpandOutcome::kUnsupportedType;
   ReleaseTrees(volume);
@@ -29,8 +29,8 @@ ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode, 
   return progress.StopRequested() ? ExpandOutcome::kStopped : ExpandOutcome::kDone;
 }
 
-ExpandOutcome RunExpand(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode, ProgressRecord& progress,
-                        BusyFlag& busy, const SourceOpener& opener) {
+ExpandOutcome RunExpand(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
+                        ProgressRecord& progress, BusyFlag& busy, const SourceOpener& opener) {
   busy.store(1);
   ExpandOutcome outcome = ExpandVolume(disk, volume, mode, progress, opener);
   busy.store(0);

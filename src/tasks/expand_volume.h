@@ -26,12 +26,14 @@ enum class ExpandOutcome {
 // NTFS (record by record, for expand and format recovery alike). After any
 // outcome but kUnsupportedType the volume has a tree, with at least its
 // pseudo folders. A plain operation (see task_contract.h).
-ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode, ProgressRecord& progress,
+ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
+                           ProgressRecord& progress,
                            const SourceOpener& opener = FileSourceOpener());
 
 // The worker body of the expand and format-scan commands: sets `busy`,
 // runs ExpandVolume, clears `busy` and sends kProgressClose.
-ExpandOutcome RunExpand(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode, ProgressRecord& progress,
-                        BusyFlag& busy, const SourceOpener& opener = FileSourceOpener());
+ExpandOutcome RunExpand(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
+                        ProgressRecord& progress, BusyFlag& busy,
+                        const SourceOpener& opener = FileSourceOpener());
 
 }  // namespace brevid

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "common/text.h"
+#include "device/volume_names.h"
 #include "export/fat_saver.h"
 #include "export/ntfs_saver.h"
-#include "device/volume_names.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
@@ -72,14 +72,16 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
     return any;
   }
   if (IsFat16Type(v.fsType) || IsFat32Type(v.fsType)) {
-    job->fatEntry = FindFatEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
+    job->fatEntry =
+        FindFatEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
     if (!job->fatEntry) return false;
     *bytes = SumFiles(*job->fatEntry);
     return true;
   }
   if (IsNtfsType(v.fsType)) {
     job->direct = item.number == kDirectModeItem;
-    job->ntfsEntry = FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
+    job->ntfsEntry =
+        FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
     if (!job->ntfsEntry) return false;
     *bytes = SumFiles(*job->ntfsEntry);
     return true;
@@ -121,8 +123,9 @@ SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, c
   return out;
 }
 
-SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command, const std::vector<SaveItem>& items,
-                                  bool fromLeftList, const BusyFlag& busy, const SourceOpener& opener) {
+SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
+                                  const std::vector<SaveItem>& items, bool fromLeftList,
+                                  const BusyFlag& busy, const SourceOpener& opener) {
   SavePreparation out;
   if (busy.load()) return out.refusal = Status("警告: 请等待当前操作完成!"), out;
   if (command.target.empty()) return out.refusal = Status("警告: 请选择保存路径!"), out;

@@ -67,14 +67,16 @@ struct SavePreparation {
 // "单选保存": one item. Refuses when `busy` is set, the target is empty, or
 // the item's files do not fit in the free space (the sum must be below it).
 SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, const SaveItem& item,
-                                  const BusyFlag& busy, const SourceOpener& opener = FileSourceOpener());
+                                  const BusyFlag& busy,
+                                  const SourceOpener& opener = FileSourceOpener());
 
 // "多选保存": the ticked items, each saved straight into the target. Refuses
 // when busy, the target is empty, or the free space is below the total; a
 // left-list run whose step unit comes to 0 (under 100 bytes) ends silently.
 SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
                                   const std::vector<SaveItem>& items, bool fromLeftList,
-                                  const BusyFlag& busy, const SourceOpener& opener = FileSourceOpener());
+                                  const BusyFlag& busy,
+                                  const SourceOpener& opener = FileSourceOpener());
 
 // Runs a prepared save on the calling thread (the save worker): sets `busy`,
 // runs the savers, clears `busy` and sends the progress window its close

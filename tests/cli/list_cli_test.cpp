@@ -22,14 +22,15 @@ std::string ReadExpected(const std::string& name) {
 }
 
 TEST(ListCli, PrintsTheDiskPaneList) {
-  test::CommandResult r = test::RunCommand(Brevid("list '" + test::FixturePath("mbr_ext.img") + "' '" +
-                                            test::FixturePath("gpt.img") + "'"));
+  test::CommandResult r = test::RunCommand(Brevid("list '" + test::FixturePath("mbr_ext.img") +
+                                                  "' '" + test::FixturePath("gpt.img") + "'"));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, ReadExpected("list_mbr_ext_gpt.txt"));
 }
 
 TEST(ListCli, JsonForScripts) {
-  test::CommandResult r = test::RunCommand(Brevid("list --json '" + test::FixturePath("demo.img") + "'"));
+  test::CommandResult r =
+      test::RunCommand(Brevid("list --json '" + test::FixturePath("demo.img") + "'"));
   ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   ASSERT_EQ(j["disks"].size(), 1u);
@@ -60,15 +61,16 @@ TEST(ListCli, FailuresAndBadUsage) {
 }
 
 TEST(ListCli, HostileImagesAreListedWithoutHarm) {
-  for (const char* name : {"empty.img", "truncated.img", "random0.img", "ebr_loop.img", "ebr_loop2.img",
-                           "gpt_entryhuge.img", "gpt_129.img"}) {
+  for (const char* name : {"empty.img", "truncated.img", "random0.img", "ebr_loop.img",
+                           "ebr_loop2.img", "gpt_entryhuge.img", "gpt_129.img"}) {
     test::CommandResult r = test::RunCommand(Brevid("list '" + test::FixturePath(name) + "'"));
     EXPECT_EQ(r.status, 0) << name << r.err;
   }
 }
 
 TEST(ListCli, SourcesAreUnchanged) {
-  for (const char* name : {"mbr_ext.img", "gpt.img", "demo.img", "boot0_ntfs.img", "ebr_loop.img"}) {
+  for (const char* name :
+       {"mbr_ext.img", "gpt.img", "demo.img", "boot0_ntfs.img", "ebr_loop.img"}) {
     std::string path = test::FixturePath(name);
     std::string before = test::Sha256OfFile(path);
     ASSERT_FALSE(before.empty());

@@ -11,9 +11,9 @@
 
 #include "common/text.h"
 #include "platform/codepage.h"
+#include "support/file_bytes.h"
 #include "support/file_hash.h"
 #include "support/run_command.h"
-#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace brevid {
@@ -61,7 +61,8 @@ std::map<std::string, std::string> DeletedFat() {
 }
 
 // Names first, then contents, so a failure does not print every file.
-void ExpectFiles(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want) {
+void ExpectFiles(const std::map<std::string, std::string>& got,
+                 const std::map<std::string, std::string>& want) {
   std::vector<std::string> gotNames, wantNames;
   for (const auto& [path, content] : got) gotNames.push_back(path);
   for (const auto& [path, content] : want) wantNames.push_back(path);
@@ -87,9 +88,12 @@ class SaveCli : public ::testing::Test {
     image_ = test::FixturePath("demo.img");
     hash_ = test::Sha256OfFile(image_);
     ASSERT_FALSE(hash_.empty());
-    dir_ = test::ScratchDir(std::string("save_cli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = test::ScratchDir(std::string("save_cli_") +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
   }
-  void TearDown() override { EXPECT_EQ(test::Sha256OfFile(image_), hash_) << "demo.img was written"; }
+  void TearDown() override {
+    EXPECT_EQ(test::Sha256OfFile(image_), hash_) << "demo.img was written";
+  }
 
   test::CommandResult Save(const std::string& args) {
     return test::RunCommand(Brevid("save '" + image_ + "' " + args));
@@ -158,13 +162,13 @@ TEST_F(SaveCli, ItemsAreSavedStraightIntoTheTargetUnderFreeNames) {
   std::string plan = Lines("fat:/Projects/Alpha/old plan.txt", 45);
   std::string report = Lines("fat:/Archive/2018/Q4 report.txt", 55);
   ExpectFiles(FilesUnder(out), {
-                                 {"old plan.txt", plan},
-                                 {"old plan.txt0.txt", plan},
-                                 {"$018/Q4 report.txt", report},
-                                 {"$018/Q4 report.txt0.txt", report},
-                                 {"$018/" + AnsiToUtf8(kDel + "MPTY.TXT"), ""},
-                                 {"$018/" + AnsiToUtf8(kDel + "MPTY.TXT") + "0.TXT", ""},
-                             });
+                                   {"old plan.txt", plan},
+                                   {"old plan.txt0.txt", plan},
+                                   {"$018/Q4 report.txt", report},
+                                   {"$018/Q4 report.txt0.txt", report},
+                                   {"$018/" + AnsiToUtf8(kDel + "MPTY.TXT"), ""},
+                                   {"$018/" + AnsiToUtf8(kDel + "MPTY.TXT") + "0.TXT", ""},
+                               });
 }
 
 TEST_F(SaveCli, UnknownItemsVolumesAndSourcesFail) {
@@ -182,7 +186,8 @@ TEST_F(SaveCli, UnknownItemsVolumesAndSourcesFail) {
   r = test::RunCommand(Brevid("save /nonexistent/disk.img Partition0 --to '" + out + "'"));
   EXPECT_EQ(r.status, 1);
   for (const char* hostile : {"truncated.img", "empty.img", "random0.img"}) {
-    r = test::RunCommand(Brevid("save '" + test::FixturePath(hostile) + "' Partition0 --to '" + out + "'"));
+    r = test::RunCommand(
+        Brevid("save '" + test::FixturePath(hostile) + "' Partition0 --to '" + out + "'"));
     EXPECT_EQ(r.status, 1) << hostile;
   }
   EXPECT_TRUE(FilesUnder(out).empty());

@@ -42,7 +42,8 @@ TEST(TreeCli, DeletedEntriesOfAnNtfsVolumeWithTheirPaths) {
 
 TEST(TreeCli, JsonListsEveryEntryWithItsPathAndNumbers) {
   if (!DemoNtfsFilled()) GTEST_SKIP() << "demo NTFS volume made without FUSE";
-  test::CommandResult r = test::RunCommand(Brevid("tree --json '" + test::FixturePath("demo.img") + "' Partition1"));
+  test::CommandResult r =
+      test::RunCommand(Brevid("tree --json '" + test::FixturePath("demo.img") + "' Partition1"));
   ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   std::map<std::string, nlohmann::json> byPath;
@@ -70,12 +71,14 @@ TEST(TreeCli, VolumesWithoutAReaderAndUnknownVolumesFail) {
 
 TEST(TreeCli, HostileImagesExpandWithoutHarm) {
   for (const char* name : {"random0.img", "truncated.img", "ebr_loop.img"}) {
-    test::CommandResult r = test::RunCommand(Brevid("list --json '" + test::FixturePath(name) + "'"));
+    test::CommandResult r =
+        test::RunCommand(Brevid("list --json '" + test::FixturePath(name) + "'"));
     ASSERT_EQ(r.status, 0) << name;
     nlohmann::json listed = nlohmann::json::parse(r.out);
     for (const auto& v : listed["disks"][0]["volumes"]) {
       std::string item = v["item"];
-      int status = test::RunCommand(Brevid("tree '" + test::FixturePath(name) + "' '" + item + "'")).status;
+      int status =
+          test::RunCommand(Brevid("tree '" + test::FixturePath(name) + "' '" + item + "'")).status;
       EXPECT_TRUE(status == 0 || status == 1) << name << " " << item;
     }
   }

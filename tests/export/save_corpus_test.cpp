@@ -15,15 +15,15 @@
 #include <string>
 
 #include "device/disk_enumeration.h"
-#include "tasks/save_run.h"
 #include "fs/fat_volume.h"
+#include "fs/ntfs_volume.h"
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
-#include "fs/ntfs_volume.h"
 #include "support/file_hash.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
+#include "tasks/save_run.h"
 
 namespace brevid {
 namespace {
@@ -48,7 +48,8 @@ std::string Md5(const std::string& path) {
 std::map<std::string, std::string> FilesUnder(const std::string& dir) {
   std::map<std::string, std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).generic_string()] = e.path().string();
+    if (e.is_regular_file())
+      files[fs::relative(e.path(), dir).generic_string()] = e.path().string();
   return files;
 }
 
@@ -56,7 +57,8 @@ std::string BaseName(const std::string& path) { return path.substr(path.rfind('/
 
 // Saves the root and scattered folders of the image's volume `index`
 // through "单选保存", as `brevid save` does without items.
-std::string SaveVolume(const std::string& image, size_t index, const std::string& target, SaveSwitches switches) {
+std::string SaveVolume(const std::string& image, size_t index, const std::string& target,
+                       SaveSwitches switches) {
   DiskList disks;
   if (!OpenImageFile(disks, image, WalkPartitions)) {
     ADD_FAILURE() << "cannot open " << image;
@@ -85,10 +87,11 @@ std::string SaveVolume(const std::string& image, size_t index, const std::string
   }
   for (const SaveItem& item : items) {
     std::atomic<int> busy{0};
-    SavePreparation prep =
-        PrepareSingleSave(disks, {disk.Key(), volume.name, Utf8ToAnsi(target), switches}, item, busy);
+    SavePreparation prep = PrepareSingleSave(
+        disks, {disk.Key(), volume.name, Utf8ToAnsi(target), switches}, item, busy);
     if (!prep.save) {
-      ADD_FAILURE() << "not started: " << AnsiToUtf8(prep.refusal.statusText + prep.refusal.messageBox);
+      ADD_FAILURE() << "not started: "
+                    << AnsiToUtf8(prep.refusal.statusText + prep.refusal.messageBox);
       continue;
     }
     ProgressRecord progress;
@@ -106,11 +109,13 @@ class SaveCorpus : public ::testing::Test {
     return path;
   }
   std::string Target(const std::string& name) {
-    return test::ScratchDir("export_corpus_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                            "_" + name);
+    return test::ScratchDir(
+        "export_corpus_" +
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" + name);
   }
   void TearDown() override {
-    for (const auto& [path, hash] : hashes_) EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
+    for (const auto& [path, hash] : hashes_)
+      EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
   }
 
  private:
@@ -126,7 +131,8 @@ struct Original {
 // audio2, movie2, pic2 and text2 were deleted on both disks.
 std::map<std::string, Original> DeletedOriginals() {
   std::map<std::string, Original> files;
-  std::stringstream ss(ReadText(test::CorpusDir() + "/images/forensics-samples/original-files.md5.tsv"));
+  std::stringstream ss(
+      ReadText(test::CorpusDir() + "/images/forensics-samples/original-files.md5.tsv"));
   std::string line;
   while (std::getline(ss, line)) {
     std::stringstream fields(line);
@@ -192,7 +198,9 @@ TEST_F(SaveCorpus, ForensicsSamplesNtfsDeletedFilesHaveTheirOriginalHashes) {
   CheckForensicsSample(image, target, {});
 }
 
-std::string Untagged(const std::string& html) { return std::regex_replace(html, std::regex("<[^>]*>"), " "); }
+std::string Untagged(const std::string& html) {
+  return std::regex_replace(html, std::regex("<[^>]*>"), " ");
+}
 
 // The answer key's table of recoverable files: name (with "\"), size, MD5.
 std::map<std::string, Original> AnswerKey(const std::string& html) {
@@ -208,7 +216,8 @@ TEST_F(SaveCorpus, Dftt6FatUndeleteMatchesItsAnswerKey) {
   BREVID_REQUIRE_CORPUS();
   std::string image = Image("images/dftt/6-fat-undel.dd");
   ASSERT_FALSE(image.empty());
-  std::string html = ReadText(test::CorpusDir() + "/images/dftt/answer-keys/6-undel-fat.index.html");
+  std::string html =
+      ReadText(test::CorpusDir() + "/images/dftt/answer-keys/6-undel-fat.index.html");
   std::map<std::string, Original> key = AnswerKey(html);
   ASSERT_EQ(key.size(), 6u);
   // The key also gives what a consecutive copy from the first cluster yields

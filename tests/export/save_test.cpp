@@ -23,18 +23,18 @@
 #include "export/fat_saver.h"
 #include "export/ntfs_saver.h"
 #include "export/output_files.h"
-#include "tasks/save_run.h"
 #include "fs/fat_volume.h"
+#include "fs/ntfs_volume.h"
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
-#include "fs/ntfs_volume.h"
+#include "support/file_bytes.h"
 #include "support/file_hash.h"
 #include "support/run_command.h"
-#include "support/file_bytes.h"
-#include "support/tool_fat.h"
 #include "support/test_paths.h"
+#include "support/tool_fat.h"
+#include "tasks/save_run.h"
 
 namespace brevid {
 namespace {
@@ -84,8 +84,8 @@ std::string Pattern(size_t size, uint32_t seed) {
   if (got == want) return ::testing::AssertionSuccess();
   size_t i = 0;
   while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
-  return ::testing::AssertionFailure() << "sizes " << got.size() << " and " << want.size()
-                                       << ", first difference at byte " << i;
+  return ::testing::AssertionFailure()
+         << "sizes " << got.size() << " and " << want.size() << ", first difference at byte " << i;
 }
 
 std::set<std::string> FoldersUnder(const std::string& dir) {
@@ -148,7 +148,9 @@ const NtfsEntry* Child(const NtfsEntry& folder, const std::string& ansiName) {
   return nullptr;
 }
 
-SaveItem ItemOf(const FileEntry& e) { return {e.firstCluster, e.name, FatTimeText(e.createDate, e.createTime)}; }
+SaveItem ItemOf(const FileEntry& e) {
+  return {e.firstCluster, e.name, FatTimeText(e.createDate, e.createTime)};
+}
 SaveItem ItemOf(const NtfsEntry& e) { return {e.recordNumber, e.name, NtfsTimeText(e.createTime)}; }
 SaveItem ExtraFoundItem() { return {0, "Extra Found Files", "Extra Found Files"}; }
 
@@ -169,8 +171,8 @@ class Recorder : public ProgressTarget {
   void Post(uint32_t m, uint64_t w, uint64_t l) override { Note(m, w, l); }
 
   size_t Count(uint32_t id) const {
-    return static_cast<size_t>(
-        std::count_if(messages.begin(), messages.end(), [&](const Message& m) { return m.id == id; }));
+    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(),
+                                             [&](const Message& m) { return m.id == id; }));
   }
   std::vector<uint64_t> Positions() const {
     std::vector<uint64_t> p;
@@ -240,9 +242,11 @@ SaveStats SaveNode(Opened& o, const Entry& entry, const std::string& folderUtf8,
 }
 
 // "单选保存" of one item, through the command's checks and its worker.
-SaveStats SaveItemNow(Opened& o, const SaveItem& item, const std::string& targetUtf8, SaveSwitches switches = {}) {
+SaveStats SaveItemNow(Opened& o, const SaveItem& item, const std::string& targetUtf8,
+                      SaveSwitches switches = {}) {
   std::atomic<int> busy{0};
-  SavePreparation prep = PrepareSingleSave(o.disks, CommandFor(o, targetUtf8, switches), item, busy);
+  SavePreparation prep =
+      PrepareSingleSave(o.disks, CommandFor(o, targetUtf8, switches), item, busy);
   if (!prep.save) {
     ADD_FAILURE() << "not started: " << U(prep.refusal.statusText + prep.refusal.messageBox);
     return {};
@@ -257,7 +261,8 @@ SaveStats SaveItemNow(Opened& o, const SaveItem& item, const std::string& target
 
 uint8_t ShortNameChecksum(std::string_view name11) {
   uint8_t sum = 0;
-  for (char c : name11.substr(0, 11)) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<uint8_t>(c));
+  for (char c : name11.substr(0, 11))
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<uint8_t>(c));
   return sum;
 }
 
@@ -279,8 +284,8 @@ std::string ShortEntry(std::string_view name11, uint8_t attr, uint32_t cluster, 
 
 // A file's long-name parts (the last part first, as stored) and its short
 // entry, every one starting E5 when `deleted`.
-std::string FileEntries(std::u16string_view longName, std::string_view name11, uint32_t cluster, uint32_t size,
-                        bool deleted) {
+std::string FileEntries(std::u16string_view longName, std::string_view name11, uint32_t cluster,
+                        uint32_t size, bool deleted) {
   static constexpr size_t kCharAt[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
   size_t parts = (longName.size() + 12) / 13;
   std::u16string units(parts * 13, u'\xFFFF');
@@ -350,7 +355,8 @@ class SaveTest : public ::testing::Test {
     return path;
   }
   void TearDown() override {
-    for (const auto& [path, hash] : hashes_) EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
+    for (const auto& [path, hash] : hashes_)
+      EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
   }
 
  private:
@@ -371,7 +377,8 @@ TEST_F(SaveTest, DemoFatVolumeComesBackByteForByte) {
       {kRoot + "Long file name example.txt", Lines("fat:/Long file name example.txt", 60)},
       {kRoot + "报告.txt", Lines("fat:/报告.txt", 100)},
       {kRoot + "Projects/Alpha/PLAN.TXT", Lines("fat:/Projects/Alpha/plan.txt", 40)},
-      {kRoot + "Projects/Alpha/Notes/Meeting notes 2020.txt", Lines("fat:/Projects/Alpha/Notes/Meeting notes 2020.txt", 30)},
+      {kRoot + "Projects/Alpha/Notes/Meeting notes 2020.txt",
+       Lines("fat:/Projects/Alpha/Notes/Meeting notes 2020.txt", 30)},
       {kRoot + "Photos/list of photos.txt", Lines("fat:/Photos/list of photos.txt", 25)},
       // A deleted short name keeps its E5, which CP936 reads together with
       // the next byte as one character.
@@ -398,9 +405,10 @@ TEST_F(SaveTest, DemoFatVolumeComesBackByteForByte) {
   EXPECT_EQ(stats.bytes, bytes);
   EXPECT_TRUE(stats.skipped.empty());
   // The scattered folder is empty and is not made; every folder holds a file.
-  EXPECT_EQ(FoldersUnder(out), (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/$018",
-                                                      "根目录/Photos", "根目录/Projects", "根目录/Projects/Alpha",
-                                                      "根目录/Projects/Alpha/Notes"}));
+  EXPECT_EQ(FoldersUnder(out),
+            (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/$018",
+                                   "根目录/Photos", "根目录/Projects", "根目录/Projects/Alpha",
+                                   "根目录/Projects/Alpha/Notes"}));
 }
 
 TEST_F(SaveTest, DemoNtfsVolumeComesBackByteForByte) {
@@ -418,7 +426,8 @@ TEST_F(SaveTest, DemoNtfsVolumeComesBackByteForByte) {
         {kRoot + "年度报告.txt", Lines("ntfs:/年度报告.txt", 400)},
         {kRoot + "Empty.txt", ""},
         {kRoot + "Documents/Letter to Bob.txt", Lines("ntfs:/Documents/Letter to Bob.txt", 60)},
-        {kRoot + "Documents/Drafts/draft one.txt", Lines("ntfs:/Documents/Drafts/draft one.txt", 20)},
+        {kRoot + "Documents/Drafts/draft one.txt",
+         Lines("ntfs:/Documents/Drafts/draft one.txt", 20)},
         {kRoot + "Old notes.txt", Lines("ntfs:/Old notes.txt", 150)},
         {kRoot + "删除的文件.txt", Lines("ntfs:/删除的文件.txt", 90)},
         {kRoot + "Temp/cache one.txt", Lines("ntfs:/Temp/cache one.txt", 40)},
@@ -468,7 +477,8 @@ std::vector<PutFile> FatFilesWithText() {
       {"/Deleted long name.txt", 40},
       {"/已删除.txt", 30},
   };
-  for (int i = 1; i <= 40; ++i) put.push_back({Format("/Many/long entry name number %02d.txt", i), 1});
+  for (int i = 1; i <= 40; ++i)
+    put.push_back({Format("/Many/long entry name number %02d.txt", i), 1});
   return put;
 }
 
@@ -504,20 +514,22 @@ TEST_F(SaveTest, FilesImagesGiveBackEveryFilePut) {
     // "empty long name.txt" and the deleted ZERO.DEL and "zero long deleted.txt"
     // (EMPTY.DAT, short-named without a cluster, has no tree entry).
     EXPECT_EQ(empty, 3);
-    for (const char* kept : {"Deleted long name.txt", "已删除.txt", "Trash/trash long file.txt",
-                             "Old long folder/Inner folder/deep deleted.txt", "Many/long entry name number 40.txt",
-                             "中文目录/文件一.txt", "zero long deleted.txt"})
+    for (const char* kept :
+         {"Deleted long name.txt", "已删除.txt", "Trash/trash long file.txt",
+          "Old long folder/Inner folder/deep deleted.txt", "Many/long entry name number 40.txt",
+          "中文目录/文件一.txt", "zero long deleted.txt"})
       EXPECT_TRUE(got.count(kRoot + kept)) << kept;
   }
 }
 
 // Deleted regular files as fls lists them: address and path. Orphans and
 // reallocated names are left out: their content belongs to another file.
-std::vector<std::pair<std::string, std::string>> DeletedByFls(const std::string& image, uint64_t offset) {
+std::vector<std::pair<std::string, std::string>> DeletedByFls(const std::string& image,
+                                                              uint64_t offset) {
   static const std::regex kLine("^[-r]/r \\* ([0-9-]+):\t(.*)$");
   std::vector<std::pair<std::string, std::string>> files;
-  test::CommandResult r = test::RunCommand(Format("fls -r -d -p -o %llu '%s'",
-                                                  static_cast<unsigned long long>(offset), image.c_str()));
+  test::CommandResult r = test::RunCommand(
+      Format("fls -r -d -p -o %llu '%s'", static_cast<unsigned long long>(offset), image.c_str()));
   std::stringstream ss(r.out);
   std::string line;
   while (std::getline(ss, line)) {
@@ -529,7 +541,8 @@ std::vector<std::pair<std::string, std::string>> DeletedByFls(const std::string&
 }
 
 TEST_F(SaveTest, DeletedFilesMatchTheSleuthKit) {
-  if (!test::HaveTool("fls") || !test::HaveTool("icat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
+  if (!test::HaveTool("fls") || !test::HaveTool("icat"))
+    GTEST_SKIP() << "The Sleuth Kit is not installed";
   struct Case {
     const char* image;
     size_t volume;
@@ -555,9 +568,10 @@ TEST_F(SaveTest, DeletedFilesMatchTheSleuthKit) {
 
     int compared = 0;
     for (const auto& [address, path] : DeletedByFls(image, c.offset)) {
-      std::string theirs = test::RunCommand(Format("icat -o %llu '%s' %s", static_cast<unsigned long long>(c.offset),
-                                                   image.c_str(), address.c_str()))
-                               .out;
+      std::string theirs =
+          test::RunCommand(Format("icat -o %llu '%s' %s", static_cast<unsigned long long>(c.offset),
+                                  image.c_str(), address.c_str()))
+              .out;
       if (theirs.find_first_not_of('\0') == std::string::npos) continue;  // nothing recovered
       ++compared;
       // Names TSK gives as they are stored must be ours too; short names of
@@ -567,7 +581,8 @@ TEST_F(SaveTest, DeletedFilesMatchTheSleuthKit) {
       if (same != ours.end())
         EXPECT_TRUE(Same(same->second, theirs)) << path;
       else
-        EXPECT_TRUE(contents.count(theirs)) << path << " (" << address << ") has no match among our files";
+        EXPECT_TRUE(contents.count(theirs))
+            << path << " (" << address << ") has no match among our files";
     }
     if (c.volume == 0 || ntfsDeletions) {
       EXPECT_GE(compared, 4);
@@ -589,14 +604,16 @@ TEST_F(SaveTest, FoldersAreMadeOnlyWhereAFileIsWritten) {
   std::string normal = Target("normal");
   SaveItemNow(*o, ItemOf(trees.fatRoot), normal, {true, false, true});
   EXPECT_EQ(FilesUnder(normal).size(), 6u);
-  EXPECT_EQ(FoldersUnder(normal), (std::set<std::string>{"根目录", "根目录/Photos", "根目录/Projects",
-                                                         "根目录/Projects/Alpha", "根目录/Projects/Alpha/Notes"}));
+  EXPECT_EQ(FoldersUnder(normal),
+            (std::set<std::string>{"根目录", "根目录/Photos", "根目录/Projects",
+                                   "根目录/Projects/Alpha", "根目录/Projects/Alpha/Notes"}));
 
   std::string deleted = Target("deleted");
   SaveStats stats = SaveItemNow(*o, ItemOf(trees.fatRoot), deleted, {true, true, false});
   EXPECT_EQ(FilesUnder(deleted).size(), 8u);
-  EXPECT_EQ(FoldersUnder(deleted), (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/$018",
-                                                          "根目录/Projects", "根目录/Projects/Alpha"}));
+  EXPECT_EQ(FoldersUnder(deleted),
+            (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/$018",
+                                   "根目录/Projects", "根目录/Projects/Alpha"}));
   EXPECT_EQ(stats.skipped, (std::map<std::string, uint64_t>{{"未选择恢复正常文件", 6}}));
 }
 
@@ -614,7 +631,8 @@ TEST_F(SaveTest, EntriesThatCannotBeWrittenAreSkipped) {
   std::map<std::string, std::string> got = FilesUnder(out);
   EXPECT_EQ(got.size(), 11u);
   EXPECT_EQ(got[kRoot + "Archive"], "in the way");
-  EXPECT_TRUE(Same(got[kRoot + "Projects/Alpha/old plan.txt"], Lines("fat:/Projects/Alpha/old plan.txt", 45)));
+  EXPECT_TRUE(Same(got[kRoot + "Projects/Alpha/old plan.txt"],
+                   Lines("fat:/Projects/Alpha/old plan.txt", 45)));
 }
 
 TEST_F(SaveTest, SavingAgainChoosesTheNextFreeName) {
@@ -634,7 +652,7 @@ TEST_F(SaveTest, SavingAgainChoosesTheNextFreeName) {
   std::string fatText = Lines("fat:/README.TXT", 20);
   std::string ntfsText = Lines("ntfs:/Readme.txt", 10);
   std::map<std::string, std::string> want = {
-      {"README.TXT", fatText}, {"README.TXT0.TXT", fatText}, {"README.TXT1.TXT", fatText},
+      {"README.TXT", fatText},  {"README.TXT0.TXT", fatText},  {"README.TXT1.TXT", fatText},
       {"Readme.txt", ntfsText}, {"Readme.txt0.txt", ntfsText}, {"Readme.txt1.txt", ntfsText},
   };
   EXPECT_EQ(FilesUnder(out), want);
@@ -644,7 +662,8 @@ TEST_F(SaveTest, SavingAgainChoosesTheNextFreeName) {
   WriteFile(ticked + "/Readme.txt", std::string(1000, 'x'));
   for (int i = 0; i < 2; ++i) {
     std::atomic<int> busy{0};
-    SavePreparation prep = PrepareTickedSave(ntfs->disks, CommandFor(*ntfs, ticked), {ItemOf(*ntfsReadme)}, false, busy);
+    SavePreparation prep = PrepareTickedSave(ntfs->disks, CommandFor(*ntfs, ticked),
+                                             {ItemOf(*ntfsReadme)}, false, busy);
     ASSERT_TRUE(prep.save);
     ProgressRecord progress;
     RunSave(*prep.save, progress, busy);
@@ -655,7 +674,8 @@ TEST_F(SaveTest, SavingAgainChoosesTheNextFreeName) {
 TEST_F(SaveTest, NtfsFilesImageMatchesIcat) {
   std::string image = test::FixturePath("ntfs_files.img");
   if (!fs::exists(image)) GTEST_SKIP() << "ntfs_files.img is not among the fixtures";
-  if (!test::HaveTool("fls") || !test::HaveTool("icat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
+  if (!test::HaveTool("fls") || !test::HaveTool("icat"))
+    GTEST_SKIP() << "The Sleuth Kit is not installed";
   Source(image);
   auto o = OpenImage(image, 0);
   ASSERT_TRUE(o);
@@ -674,8 +694,8 @@ TEST_F(SaveTest, NtfsFilesImageMatchesIcat) {
   // missing characters become "?".
   static const std::regex kLine("^[-r]/r (\\* )?([0-9]+)(-[0-9]+-[0-9]+)?:\t(.*)$");
   uint64_t offset = o->volume->start;
-  test::CommandResult listing =
-      test::RunCommand(Format("fls -r -p -o %llu '%s'", static_cast<unsigned long long>(offset), image.c_str()));
+  test::CommandResult listing = test::RunCommand(
+      Format("fls -r -p -o %llu '%s'", static_cast<unsigned long long>(offset), image.c_str()));
   std::map<std::string, std::vector<std::string>> names;
   std::map<std::string, bool> deleted;
   std::stringstream ss(listing.out);
@@ -685,16 +705,19 @@ TEST_F(SaveTest, NtfsFilesImageMatchesIcat) {
     if (!std::regex_match(line, m, kLine)) continue;
     std::string path = m[4].str();
     // Metadata files and named streams are not saved.
-    if (path.find(':') != std::string::npos || (path[0] == '$' && path.rfind("$OrphanFiles/", 0) != 0)) continue;
+    if (path.find(':') != std::string::npos ||
+        (path[0] == '$' && path.rfind("$OrphanFiles/", 0) != 0))
+      continue;
     names[m[2].str()].push_back(path);
     deleted[m[2].str()] = m[1].matched;
   }
   ASSERT_GT(names.size(), 300u);
   for (const auto& [record, paths] : names) {
     SCOPED_TRACE(paths.front());
-    std::string theirs = test::RunCommand(Format("icat -o %llu '%s' %s", static_cast<unsigned long long>(offset),
-                                                 image.c_str(), record.c_str()))
-                             .out;
+    std::string theirs =
+        test::RunCommand(Format("icat -o %llu '%s' %s", static_cast<unsigned long long>(offset),
+                                image.c_str(), record.c_str()))
+            .out;
     if (deleted[record] && theirs.find_first_not_of('\0') == std::string::npos) continue;
     const std::string* mine = nullptr;
     for (const std::string& path : paths) {
@@ -773,11 +796,13 @@ TEST_F(SaveTest, ChainCopyEndsAtGapsEndMarksAndNumbersBeyondTheTable) {
     data[name] = Pattern(1536, static_cast<uint32_t>(data.size() + 20));
     img.Put(std::string(name) + ".TXT", data[name]);
   }
-  auto cluster = [&](const std::string& name) { return img.FirstCluster((name + "     ").substr(0, 8) + "TXT"); };
-  img.SetFat(cluster("GAP") + 1, 0);                  // a free entry in the middle
-  img.SetFat(cluster("EARLY"), 0xFFFF);               // the end mark after one cluster
-  img.SetFat(cluster("FAR") + 1, 0xFFF0);             // beyond the table
-  img.SetFat(cluster("LOOP") + 1, cluster("LOOP"));   // back to the start: the size ends it
+  auto cluster = [&](const std::string& name) {
+    return img.FirstCluster((name + "     ").substr(0, 8) + "TXT");
+  };
+  img.SetFat(cluster("GAP") + 1, 0);                 // a free entry in the middle
+  img.SetFat(cluster("EARLY"), 0xFFFF);              // the end mark after one cluster
+  img.SetFat(cluster("FAR") + 1, 0xFFF0);            // beyond the table
+  img.SetFat(cluster("LOOP") + 1, cluster("LOOP"));  // back to the start: the size ends it
   Source(img.path());
   auto o = img.Open();
   const FileEntry& root = TreesOf(*o->volume).fatRoot;
@@ -789,13 +814,15 @@ TEST_F(SaveTest, ChainCopyEndsAtGapsEndMarksAndNumbersBeyondTheTable) {
   EXPECT_TRUE(Same(got[kRoot + "GAP.TXT"], data["GAP"].substr(0, 1024)));
   EXPECT_TRUE(Same(got[kRoot + "EARLY.TXT"], data["EARLY"].substr(0, 512)));
   EXPECT_TRUE(Same(got[kRoot + "FAR.TXT"], data["FAR"].substr(0, 1024)));
-  EXPECT_TRUE(Same(got[kRoot + "LOOP.TXT"], data["LOOP"].substr(0, 1024) + data["LOOP"].substr(0, 512)));
+  EXPECT_TRUE(
+      Same(got[kRoot + "LOOP.TXT"], data["LOOP"].substr(0, 1024) + data["LOOP"].substr(0, 512)));
 
   // Without the FAT the clusters are read one after the other.
   std::string plain = Dir() + "/plain";
   SaveNode(*o, root, plain, {.useFat = false});
   got = FilesUnder(plain);
-  for (const auto& [name, bytes] : data) EXPECT_TRUE(Same(got[kRoot + name + ".TXT"], bytes)) << name;
+  for (const auto& [name, bytes] : data)
+    EXPECT_TRUE(Same(got[kRoot + name + ".TXT"], bytes)) << name;
 }
 
 TEST_F(SaveTest, StopDuringALargeCopyLeavesAShorterFileAndStartsNothingMore) {
@@ -836,8 +863,9 @@ TEST_F(SaveTest, StopDuringALargeCopyLeavesAShorterFileAndStartsNothingMore) {
   // Ticked items: a stop in the first job starts no further job.
   std::string ticked = Target("ticked");
   std::atomic<int> busy{0};
-  SavePreparation prep = PrepareTickedSave(o->disks, CommandFor(*o, ticked, {false, true, true}),
-                                           {ItemOf(root.children.front()), ItemOf(root.children.back())}, false, busy);
+  SavePreparation prep =
+      PrepareTickedSave(o->disks, CommandFor(*o, ticked, {false, true, true}),
+                        {ItemOf(root.children.front()), ItemOf(root.children.back())}, false, busy);
   ASSERT_TRUE(prep.save);
   Recorder step;
   step.stopOn = kProgressStep;
@@ -855,11 +883,9 @@ TEST_F(SaveTest, FatNamesAreRepairedWithDollar) {
   ToolFat img(Dir() + "/names.img", 16, 8 * 1024);
   ASSERT_TRUE(img.ok());
   const std::vector<std::pair<std::string, std::string>> renames = {
-      {"A:B*C   TXT", "A$B$C.TXT"},
-      {"AB\xFF     TXT", "AB$.TXT"},        // 0xFF is no CP936 byte
-      {"\x81\x5CX     TXT", "乗X.TXT"},     // 0x5C here is the second byte of a character
-      {"Q?\"<>|  TXT", "Q$$$$$.TXT"},
-      {"D/E\\F   TXT", "D$E$F.TXT"},
+      {"A:B*C   TXT", "A$B$C.TXT"},     {"AB\xFF     TXT", "AB$.TXT"},  // 0xFF is no CP936 byte
+      {"\x81\x5CX     TXT", "乗X.TXT"},  // 0x5C here is the second byte of a character
+      {"Q?\"<>|  TXT", "Q$$$$$.TXT"},   {"D/E\\F   TXT", "D$E$F.TXT"},
   };
   for (size_t i = 0; i < renames.size(); ++i) {
     std::string name = Format("N%zu.TXT", i);
@@ -871,7 +897,8 @@ TEST_F(SaveTest, FatNamesAreRepairedWithDollar) {
   std::string out = Dir() + "/out";
   SaveNode(*o, TreesOf(*o->volume).fatRoot, out);
   std::map<std::string, std::string> want;
-  for (size_t i = 0; i < renames.size(); ++i) want[kRoot + renames[i].second] = Format("content N%zu.TXT", i);
+  for (size_t i = 0; i < renames.size(); ++i)
+    want[kRoot + renames[i].second] = Format("content N%zu.TXT", i);
   EXPECT_EQ(FilesUnder(out), want);
 }
 
@@ -882,9 +909,10 @@ TEST_F(SaveTest, HostileNamesCannotLeaveTheTarget) {
   img.Put("ONE.TXT", "one");
   img.Put("TWO.TXT", "two");
   img.Put("THREE.TXT", "three");
-  img.AddEntries(FileEntries(u"..", "DOTDOT  TXT", img.FirstCluster("ONE     TXT"), 3, false) +
-                 FileEntries(u"../../escape.txt", "ESCAPE  TXT", img.FirstCluster("TWO     TXT"), 3, false) +
-                 FileEntries(u".", "DOT     TXT", img.FirstCluster("THREE   TXT"), 5, false));
+  img.AddEntries(
+      FileEntries(u"..", "DOTDOT  TXT", img.FirstCluster("ONE     TXT"), 3, false) +
+      FileEntries(u"../../escape.txt", "ESCAPE  TXT", img.FirstCluster("TWO     TXT"), 3, false) +
+      FileEntries(u".", "DOT     TXT", img.FirstCluster("THREE   TXT"), 5, false));
   Source(img.path());
   auto o = img.Open();
   std::string fatOut = Dir() + "/fat/out";
@@ -914,7 +942,8 @@ TEST_F(SaveTest, HostileNamesCannotLeaveTheTarget) {
   got = FilesUnder(ntfsOut);
   EXPECT_TRUE(Same(got[kRoot + "..$dme.txt"], Lines("ntfs:/Readme.txt", 10)));
   if (folders) {
-    EXPECT_TRUE(Same(got[kRoot + "$$$/Letter to Bob.txt"], Lines("ntfs:/Documents/Letter to Bob.txt", 60)));
+    EXPECT_TRUE(
+        Same(got[kRoot + "$$$/Letter to Bob.txt"], Lines("ntfs:/Documents/Letter to Bob.txt", 60)));
   }
 
   // Nothing was written beside the two targets.
@@ -939,7 +968,8 @@ TEST_F(SaveTest, SparseNtfsRunIsWrittenAsZerosInItsPlace) {
   ASSERT_NE(record, std::string::npos);
   std::string rec = area.substr(record, 1024);
   size_t attr = Le16(rec, 0x14);
-  while (attr + 8 < rec.size() && Le32(rec, attr) != 0x80 && Le32(rec, attr) != 0xFFFFFFFF) attr += Le32(rec, attr + 4);
+  while (attr + 8 < rec.size() && Le32(rec, attr) != 0x80 && Le32(rec, attr) != 0xFFFFFFFF)
+    attr += Le32(rec, attr + 4);
   ASSERT_EQ(Le32(rec, attr), 0x80u);
   ASSERT_EQ(rec[attr + 8], 1) << "the data is resident";
   size_t runs = attr + Le16(rec, attr + 0x20);
@@ -965,9 +995,11 @@ TEST_F(SaveTest, SparseNtfsRunIsWrittenAsZerosInItsPlace) {
   std::string text = Lines("ntfs:/年度报告.txt", 400);
   EXPECT_TRUE(Same(got, text.substr(0, 8192) + std::string(16400 - 8192, '\0')));
   if (test::HaveTool("icat")) {
-    std::string theirs = test::RunCommand(Format("icat -o %llu '%s' %llu", static_cast<unsigned long long>(kDemoNtfsStart),
-                                                 copy.c_str(), static_cast<unsigned long long>(report->recordNumber)))
-                             .out;
+    std::string theirs =
+        test::RunCommand(Format("icat -o %llu '%s' %llu",
+                                static_cast<unsigned long long>(kDemoNtfsStart), copy.c_str(),
+                                static_cast<unsigned long long>(report->recordNumber)))
+            .out;
     EXPECT_TRUE(Same(got, theirs)) << "icat";
   }
 }
@@ -1005,7 +1037,8 @@ TEST_F(SaveTest, ExtraFoundFilesAreWrittenInWholeSectors) {
   ASSERT_TRUE(o);
   const FileEntry* readme = Child(TreesOf(*o->volume).fatRoot, "README.TXT");
   ASSERT_TRUE(readme);
-  uint64_t readmeSector = uint64_t{readme->firstCluster} * o->volume->sectorsPerCluster + o->volume->clusterBase;
+  uint64_t readmeSector =
+      uint64_t{readme->firstCluster} * o->volume->sectorsPerCluster + o->volume->clusterBase;
   CarvedFile& found = o->disk->extraFound;
   found.name = "Extra Found Files";
   found.children[1000] = {0, 700, "before.jpg", {}};
@@ -1084,8 +1117,8 @@ TEST(SaveOutputNames, ExtensionsAndTypedExtensions) {
   EXPECT_EQ(FileExtension(Ansi("报告.DOC")), "doc");
   int single = 0;
   int multi = 0;
-  for (const char* e : {"jpg", "jpeg", "doc", "ppt", "xls", "pdf", "mpeg", "avi", "mp4", "zip", "docx", "pptx",
-                        "xlsx", "rar"}) {
+  for (const char* e : {"jpg", "jpeg", "doc", "ppt", "xls", "pdf", "mpeg", "avi", "mp4", "zip",
+                        "docx", "pptx", "xlsx", "rar"}) {
     single += IsTypedExtension(e, false);
     multi += IsTypedExtension(e, true);
   }
@@ -1147,12 +1180,14 @@ TEST_F(SaveTest, RefusalsComeInTheOrderTheyAreChecked) {
   std::string out = Target("out");
   std::atomic<int> busy{1};
   for (const std::string& target : {out, std::string()}) {
-    SavePreparation single = PrepareSingleSave(o->disks, CommandFor(*o, target), ItemOf(*readme), busy);
+    SavePreparation single =
+        PrepareSingleSave(o->disks, CommandFor(*o, target), ItemOf(*readme), busy);
     EXPECT_FALSE(single.save);
     EXPECT_EQ(single.refusal.statusText, Ansi("警告: 请等待当前操作完成!"));
     EXPECT_EQ(single.refusal.messageBox, "");
     for (bool left : {true, false}) {
-      SavePreparation ticked = PrepareTickedSave(o->disks, CommandFor(*o, target), {ItemOf(*readme)}, left, busy);
+      SavePreparation ticked =
+          PrepareTickedSave(o->disks, CommandFor(*o, target), {ItemOf(*readme)}, left, busy);
       EXPECT_FALSE(ticked.save);
       EXPECT_EQ(ticked.refusal.statusText, Ansi("警告: 请等待当前操作完成!"));
     }
@@ -1161,7 +1196,8 @@ TEST_F(SaveTest, RefusalsComeInTheOrderTheyAreChecked) {
   SavePreparation single = PrepareSingleSave(o->disks, CommandFor(*o, ""), ItemOf(*readme), busy);
   EXPECT_FALSE(single.save);
   EXPECT_EQ(single.refusal.statusText, Ansi("警告: 请选择保存路径!"));
-  SavePreparation ticked = PrepareTickedSave(o->disks, CommandFor(*o, ""), {ItemOf(*readme)}, false, busy);
+  SavePreparation ticked =
+      PrepareTickedSave(o->disks, CommandFor(*o, ""), {ItemOf(*readme)}, false, busy);
   EXPECT_FALSE(ticked.save);
   EXPECT_EQ(ticked.refusal.statusText, Ansi("警告: 请选择保存路径!"));
 
@@ -1171,8 +1207,9 @@ TEST_F(SaveTest, RefusalsComeInTheOrderTheyAreChecked) {
   wrongVolume.volumeName = "Partition9";
   SaveCommand wrongDisk = CommandFor(*o, out);
   wrongDisk.diskKey = "no such disk";
-  for (const auto& [command, item] : {std::pair{CommandFor(*o, out), missing}, std::pair{wrongVolume, ItemOf(*readme)},
-                                      std::pair{wrongDisk, ItemOf(*readme)}}) {
+  for (const auto& [command, item] :
+       {std::pair{CommandFor(*o, out), missing}, std::pair{wrongVolume, ItemOf(*readme)},
+        std::pair{wrongDisk, ItemOf(*readme)}}) {
     SavePreparation p = PrepareSingleSave(o->disks, command, item, busy);
     EXPECT_FALSE(p.save);
     EXPECT_EQ(p.refusal.statusText + p.refusal.messageBox, "");
@@ -1184,7 +1221,9 @@ TEST_F(SaveTest, RefusalsComeInTheOrderTheyAreChecked) {
 }
 
 TEST(SaveSpace, NotEnoughSpaceTextShowsTheSumWithItsUnit) {
-  auto text = [](const char* amount) { return Ansi(std::string("即将保存 ") + amount + ",磁盘空间不够！"); };
+  auto text = [](const char* amount) {
+    return Ansi(std::string("即将保存 ") + amount + ",磁盘空间不够！");
+  };
   EXPECT_EQ(NotEnoughSpaceText(3000000), text("2.9 MB"));
   EXPECT_EQ(NotEnoughSpaceText(0), text("0.0 KB"));
   EXPECT_EQ(NotEnoughSpaceText(1000), text("1.0 KB"));
@@ -1201,7 +1240,8 @@ TEST_F(SaveTest, ASelectionLargerThanTheFreeSpaceIsRefused) {
   ASSERT_TRUE(o);
   CarvedFile& found = o->disk->extraFound;
   found.name = "Extra Found Files";
-  for (uint64_t i = 0; i < 2000; ++i) found.children[kDemoFatStart + 10 + i * 30] = {0, 0xFFFFFFFF, "huge.bin", {}};
+  for (uint64_t i = 0; i < 2000; ++i)
+    found.children[kDemoFatStart + 10 + i * 30] = {0, 0xFFFFFFFF, "huge.bin", {}};
   uint64_t total = 2000 * uint64_t{0xFFFFFFFF};
   std::string out = Target("out");
   std::optional<uint64_t> free = FreeSpace(out);
@@ -1214,7 +1254,8 @@ TEST_F(SaveTest, ASelectionLargerThanTheFreeSpaceIsRefused) {
   EXPECT_EQ(single.totalBytes, total);
   EXPECT_EQ(single.refusal.messageBox, NotEnoughSpaceText(total));
   EXPECT_EQ(single.refusal.statusText, "");
-  SavePreparation ticked = PrepareTickedSave(o->disks, CommandFor(*o, out), {ExtraFoundItem()}, false, busy);
+  SavePreparation ticked =
+      PrepareTickedSave(o->disks, CommandFor(*o, out), {ExtraFoundItem()}, false, busy);
   EXPECT_FALSE(ticked.save);
   EXPECT_EQ(ticked.refusal.statusText, Ansi("目标盘空间不足，请重新选择盘!"));
   EXPECT_TRUE(FilesUnder(out).empty());
@@ -1239,13 +1280,16 @@ TEST_F(SaveTest, ExactlyTheFreeSpaceIsRefusedForOneItemOnly) {
   ASSERT_TRUE(o);
   CarvedFile& found = o->disk->extraFound;
   found.name = "Extra Found Files";
-  CarvedFile& file = found.children[kDemoFatStart + 10] = {0, static_cast<uint32_t>(*free), "all.bin", {}};
+  CarvedFile& file =
+      found.children[kDemoFatStart + 10] = {0, static_cast<uint32_t>(*free), "all.bin", {}};
   std::atomic<int> busy{0};
 
-  SavePreparation single = PrepareSingleSave(o->disks, CommandFor(*o, mount), ExtraFoundItem(), busy);
+  SavePreparation single =
+      PrepareSingleSave(o->disks, CommandFor(*o, mount), ExtraFoundItem(), busy);
   EXPECT_FALSE(single.save);
   EXPECT_EQ(single.refusal.messageBox, NotEnoughSpaceText(*free));
-  SavePreparation ticked = PrepareTickedSave(o->disks, CommandFor(*o, mount), {ExtraFoundItem()}, false, busy);
+  SavePreparation ticked =
+      PrepareTickedSave(o->disks, CommandFor(*o, mount), {ExtraFoundItem()}, false, busy);
   EXPECT_TRUE(ticked.save);
 
   file.size = static_cast<uint32_t>(*free - 1);
@@ -1270,12 +1314,14 @@ TEST_F(SaveTest, TickedItemsUnder100BytesAreSavedOnlyFromTheRightList) {
   std::string out = Target("out");
   std::atomic<int> busy{0};
 
-  SavePreparation left = PrepareTickedSave(o->disks, CommandFor(*o, out), {ItemOf(*a), ItemOf(*b)}, true, busy);
+  SavePreparation left =
+      PrepareTickedSave(o->disks, CommandFor(*o, out), {ItemOf(*a), ItemOf(*b)}, true, busy);
   EXPECT_FALSE(left.save);
   EXPECT_EQ(left.totalBytes, 99u);
   EXPECT_EQ(left.refusal.statusText + left.refusal.messageBox, "");
 
-  SavePreparation right = PrepareTickedSave(o->disks, CommandFor(*o, out), {ItemOf(*a), ItemOf(*b)}, false, busy);
+  SavePreparation right =
+      PrepareTickedSave(o->disks, CommandFor(*o, out), {ItemOf(*a), ItemOf(*b)}, false, busy);
   ASSERT_TRUE(right.save);
   Recorder rec;
   ProgressRecord progress;

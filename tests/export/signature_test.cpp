@@ -19,11 +19,11 @@
 #include "fs/fat_volume.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
+#include "support/file_bytes.h"
 #include "support/file_hash.h"
 #include "support/run_command.h"
-#include "support/file_bytes.h"
-#include "support/tool_fat.h"
 #include "support/test_paths.h"
+#include "support/tool_fat.h"
 
 namespace brevid {
 namespace {
@@ -41,34 +41,45 @@ namespace fs = std::filesystem;
 
 // ---- the signature table on bytes -------------------------------------------------------
 
-std::vector<uint8_t> Cluster(std::initializer_list<std::pair<size_t, std::string>> pieces, size_t size = 512) {
+std::vector<uint8_t> Cluster(std::initializer_list<std::pair<size_t, std::string>> pieces,
+                             size_t size = 512) {
   std::vector<uint8_t> c(size, 0);
   for (const auto& [at, bytes] : pieces)
-    for (size_t i = 0; i < bytes.size() && at + i < c.size(); ++i) c[at + i] = static_cast<uint8_t>(bytes[i]);
+    for (size_t i = 0; i < bytes.size() && at + i < c.size(); ++i)
+      c[at + i] = static_cast<uint8_t>(bytes[i]);
   return c;
 }
 
 std::string Le32Bytes(uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+          static_cast<char>(v >> 24)};
 }
 
 const std::string kJfif("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11);
-const std::string kExif("\xFF\xD8\xFF\xE1\x12\x34" "Exif\x00\x00", 12);
+const std::string kExif(
+    "\xFF\xD8\xFF\xE1\x12\x34"
+    "Exif\x00\x00",
+    12);
 const std::string kOle("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
 const std::string kMpegStart("\x00\x00\x01\xBA", 4);
 const std::string kSystemHeader("\x00\x00\x01\xBB", 4);
 const std::string kZip("PK\x03\x04", 4);
 
-std::vector<uint8_t> Compound(uint32_t fatSectors) { return Cluster({{0, kOle}, {44, Le32Bytes(fatSectors)}}); }
+std::vector<uint8_t> Compound(uint32_t fatSectors) {
+  return Cluster({{0, kOle}, {44, Le32Bytes(fatSectors)}});
+}
 std::vector<uint8_t> Mpeg(char byte4, size_t headerAt) {
   return Cluster({{0, kMpegStart}, {4, std::string(1, byte4)}, {headerAt, kSystemHeader}});
 }
 std::vector<uint8_t> Avi(uint32_t riffSize) {
   return Cluster({{0, "RIFF"}, {4, Le32Bytes(riffSize)}, {8, "AVI "}, {12, "LIST"}});
 }
-std::vector<uint8_t> ZipNaming(const std::string& name) { return Cluster({{0, kZip}, {26, "\x13"}, {30, name}}); }
+std::vector<uint8_t> ZipNaming(const std::string& name) {
+  return Cluster({{0, kZip}, {26, "\x13"}, {30, name}});
+}
 
-bool Match(const std::vector<uint8_t>& c, const char* ext, uint32_t size = 1000, bool multi = false) {
+bool Match(const std::vector<uint8_t>& c, const char* ext, uint32_t size = 1000,
+           bool multi = false) {
   return MatchesSignature(c, ext, size, multi);
 }
 
@@ -78,7 +89,8 @@ TEST(MatchesSignature, JpegNeedsJfifOrExifAfterItsMarker) {
     EXPECT_TRUE(Match(c, "jpg"));
     EXPECT_TRUE(Match(c, "jpeg"));
     EXPECT_TRUE(Match(c, "jpg", 1000, true));
-    for (const char* other : {"doc", "pdf", "zip", "rar", "mp4"}) EXPECT_FALSE(Match(c, other)) << other;
+    for (const char* other : {"doc", "pdf", "zip", "rar", "mp4"})
+      EXPECT_FALSE(Match(c, other)) << other;
   }
   EXPECT_FALSE(Match(Cluster({{0, "\xFF\xD8\xFF\xE0\x00\x10JFXX"}}), "jpg"));
   EXPECT_FALSE(Match(Cluster({{0, "\xFF\xD8\x00\xE0\x00\x10JFIF"}}), "jpg"));
@@ -136,7 +148,8 @@ TEST(MatchesSignature, AviRiffSizeMustBeCloseToTheFileSize) {
   EXPECT_FALSE(Match(Avi(size - 12 - 512), "avi", size));
   EXPECT_FALSE(Match(Avi(0xFFFFFFFF), "avi", 10));
   EXPECT_FALSE(Match(Cluster({{0, "RIFF"}, {4, Le32Bytes(size - 12)}, {8, "AVI "}}), "avi", size));
-  EXPECT_FALSE(Match(Cluster({{0, "RIFF"}, {4, Le32Bytes(size - 12)}, {8, "WAVE"}, {12, "LIST"}}), "avi", size));
+  EXPECT_FALSE(Match(Cluster({{0, "RIFF"}, {4, Le32Bytes(size - 12)}, {8, "WAVE"}, {12, "LIST"}}),
+                     "avi", size));
 }
 
 TEST(MatchesSignature, Mp4AndRar) {
@@ -155,7 +168,8 @@ TEST(MatchesSignature, ZipFilesAreNotOfficeDocumentsButDocumentsMayStartAnyZip) 
   std::vector<uint8_t> ooxml = ZipNaming("[Content_Types].xml");
   EXPECT_FALSE(Match(ooxml, "zip"));
   for (const char* ext : {"docx", "pptx", "xlsx"}) EXPECT_TRUE(Match(ooxml, ext)) << ext;
-  for (const std::string& name : {std::string("mimetype"), std::string("_rels/.rels"), std::string("[Content_Types].xm_")}) {
+  for (const std::string& name :
+       {std::string("mimetype"), std::string("_rels/.rels"), std::string("[Content_Types].xm_")}) {
     std::vector<uint8_t> zip = ZipNaming(name);
     EXPECT_TRUE(Match(zip, "zip")) << name;
     EXPECT_TRUE(Match(zip, "docx")) << name;  // some writers put other members first
@@ -204,7 +218,8 @@ std::string AsString(const std::vector<uint8_t>& v) { return {v.begin(), v.end()
 // A deleted file as it is left on the disk: one long-name part (names of at
 // most 13 characters) and the short entry, both starting E5; the stored
 // high half of the first cluster is 0.
-std::string DeletedFile(std::u16string_view longName, std::string_view name11, uint32_t cluster, uint32_t size) {
+std::string DeletedFile(std::u16string_view longName, std::string_view name11, uint32_t cluster,
+                        uint32_t size) {
   static constexpr size_t kCharAt[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
   std::string part(32, '\0');
   part[0] = '\xE5';
@@ -263,8 +278,9 @@ const char* const kNoMatch = "没有簇带有该类型的签名，留下空文�
 class SignatureSearch : public ::testing::Test {
  protected:
   const std::string& Dir() {
-    if (dir_.empty()) dir_ = test::ScratchDir(std::string("export_signature_") +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    if (dir_.empty())
+      dir_ = test::ScratchDir(std::string("export_signature_") +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     return dir_;
   }
   // The image, remembered so that TearDown can check the saves left it alone.
@@ -273,7 +289,8 @@ class SignatureSearch : public ::testing::Test {
     return v.Open();
   }
   void TearDown() override {
-    for (const auto& [path, hash] : hashes_) EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
+    for (const auto& [path, hash] : hashes_)
+      EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
   }
 
  private:
@@ -310,7 +327,8 @@ TEST_F(SignatureSearch, Fat16TriesAHighHalfOnlyWithAFatOf256Sectors) {
   };
   for (Case c : {Case{33000, true}, Case{31000, false}}) {
     SCOPED_TRACE(c.kib);
-    SearchVolume v(Dir() + Format("/fat16_%llu.img", static_cast<unsigned long long>(c.kib)), 16, c.kib);
+    SearchVolume v(Dir() + Format("/fat16_%llu.img", static_cast<unsigned long long>(c.kib)), 16,
+                   c.kib);
     ASSERT_TRUE(v.ok());
     if (c.found)
       ASSERT_EQ(v.fatSectors(), 256u);
@@ -325,7 +343,8 @@ TEST_F(SignatureSearch, Fat16TriesAHighHalfOnlyWithAFatOf256Sectors) {
     std::string out = Dir() + Format("/out%llu", static_cast<unsigned long long>(c.kib));
     SaveStats stats = Save(*o, TreesOf(*o->volume).fatRoot, out);
     std::map<std::string, std::string> got = FilesUnder(out);
-    EXPECT_EQ(got, (std::map<std::string, std::string>{{kRoot + "photo.jpg", c.found ? jpeg : ""}}));
+    EXPECT_EQ(got,
+              (std::map<std::string, std::string>{{kRoot + "photo.jpg", c.found ? jpeg : ""}}));
     EXPECT_EQ(stats.skipped.count(kNoMatch), c.found ? 0u : 1u);
   }
 }
@@ -344,7 +363,8 @@ TEST_F(SignatureSearch, EveryMatchGetsAFileOfItsOwn) {
 
   std::string out = Dir() + "/out";
   SaveStats stats = Save(*o, *photo, out);
-  EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{{"photo.jpg", low}, {"photo.jpg0.jpg", high}}));
+  EXPECT_EQ(FilesUnder(out),
+            (std::map<std::string, std::string>{{"photo.jpg", low}, {"photo.jpg0.jpg", high}}));
   EXPECT_EQ(stats.files, 2u);
   // A second run goes on from the names the first one took.
   Save(*o, *photo, out);
@@ -360,15 +380,17 @@ TEST_F(SignatureSearch, AClusterIsHandedOutOncePerRun) {
   std::string jpeg = Typed(kJfif, 1500, 5);
   v.WriteCluster(300, jpeg);
   // An empty file is written as such, without a search that would claim 300.
-  v.AddEntries(DeletedFile(u"empty.jpg", "EMPTY   JPG", 300, 0) + DeletedFile(u"a.jpg", "A       JPG", 300, 1500) +
-        DeletedFile(u"b.jpg", "B       JPG", 300, 1500));
+  v.AddEntries(DeletedFile(u"empty.jpg", "EMPTY   JPG", 300, 0) +
+               DeletedFile(u"a.jpg", "A       JPG", 300, 1500) +
+               DeletedFile(u"b.jpg", "B       JPG", 300, 1500));
   auto o = Open(v);
   const FileEntry& root = TreesOf(*o->volume).fatRoot;
 
   std::string out = Dir() + "/run";
   SaveStats stats = Save(*o, root, out);
-  EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{
-                                 {kRoot + "empty.jpg", ""}, {kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", ""}}));
+  EXPECT_EQ(FilesUnder(out),
+            (std::map<std::string, std::string>{
+                {kRoot + "empty.jpg", ""}, {kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", ""}}));
   EXPECT_EQ(stats.skipped, (std::map<std::string, uint64_t>{{kNoMatch, 1}}));
 
   // b.jpg alone is a run of its own.
@@ -379,8 +401,9 @@ TEST_F(SignatureSearch, AClusterIsHandedOutOncePerRun) {
   // Ticked items give every entry a set of its own.
   std::string ticked = Dir() + "/ticked";
   Save(*o, root, ticked, true);
-  EXPECT_EQ(FilesUnder(ticked), (std::map<std::string, std::string>{
-                                    {kRoot + "empty.jpg", ""}, {kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", jpeg}}));
+  EXPECT_EQ(FilesUnder(ticked),
+            (std::map<std::string, std::string>{
+                {kRoot + "empty.jpg", ""}, {kRoot + "a.jpg", jpeg}, {kRoot + "b.jpg", jpeg}}));
 
   // A set the run already holds.
   UsedClusterSet used{300};
@@ -395,7 +418,8 @@ TEST_F(SignatureSearch, ANormalPictureCopiedAlongItsChainKeepsItsCluster) {
   std::string jpeg = Typed(kJfif, 700, 6);
   std::string src = Dir() + "/n.jpg";
   { std::ofstream(src, std::ios::binary) << jpeg; }
-  test::CommandResult put = test::RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + v.path() + "' '" + src + "' ::N.JPG");
+  test::CommandResult put =
+      test::RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + v.path() + "' '" + src + "' ::N.JPG");
   ASSERT_EQ(put.status, 0) << put.err;
   fs::remove(src);
   // A deleted d.jpg right after mcopy's entry, pointing at the same cluster.
@@ -405,7 +429,8 @@ TEST_F(SignatureSearch, ANormalPictureCopiedAlongItsChainKeepsItsCluster) {
   uint32_t cluster = Le16(root, shortAt + 26) | Le16(root, shortAt + 20) << 16;
   ASSERT_EQ(ReadAt(v.path(), v.ClusterByte(cluster), 11), jpeg.substr(0, 11));
   ASSERT_EQ(root.find_first_not_of('\0', shortAt + 32), std::string::npos);
-  WriteAt(v.path(), v.ClusterByte(2) + shortAt + 32, DeletedFile(u"d.jpg", "D       JPG", cluster, 700));
+  WriteAt(v.path(), v.ClusterByte(2) + shortAt + 32,
+          DeletedFile(u"d.jpg", "D       JPG", cluster, 700));
   auto o = Open(v);
   const FileEntry& tree = TreesOf(*o->volume).fatRoot;
   ASSERT_TRUE(Child(tree, "N.JPG"));
@@ -415,7 +440,8 @@ TEST_F(SignatureSearch, ANormalPictureCopiedAlongItsChainKeepsItsCluster) {
     SCOPED_TRACE(useFat);
     std::string out = Dir() + (useFat ? "/chain" : "/search");
     Save(*o, tree, out, false, nullptr, useFat);
-    EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{{kRoot + "N.JPG", jpeg}, {kRoot + "d.jpg", ""}}));
+    EXPECT_EQ(FilesUnder(out),
+              (std::map<std::string, std::string>{{kRoot + "N.JPG", jpeg}, {kRoot + "d.jpg", ""}}));
   }
 }
 
@@ -427,15 +453,16 @@ TEST_F(SignatureSearch, CompoundDocumentsMatchByTheirSize) {
   std::string three = Typed(AsString(Compound(3)).substr(0, 48), 200000, 8);
   v.WriteCluster(400, four);
   v.WriteCluster(1000, three);
-  v.AddEntries(DeletedFile(u"report.doc", "REPORT  DOC", 400, 200000) + DeletedFile(u"other.xls", "OTHER   XLS", 1000, 200000) +
-        DeletedFile(u"slides.ppt", "SLIDES  PPT", 1000, 150000));
+  v.AddEntries(DeletedFile(u"report.doc", "REPORT  DOC", 400, 200000) +
+               DeletedFile(u"other.xls", "OTHER   XLS", 1000, 200000) +
+               DeletedFile(u"slides.ppt", "SLIDES  PPT", 1000, 150000));
   auto o = Open(v);
   std::string out = Dir() + "/out";
   Save(*o, TreesOf(*o->volume).fatRoot, out);
-  EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{
-                                 {kRoot + "report.doc", four},
-                                 {kRoot + "other.xls", ""},
-                                 {kRoot + "slides.ppt", three.substr(0, 150000)}}));
+  EXPECT_EQ(FilesUnder(out),
+            (std::map<std::string, std::string>{{kRoot + "report.doc", four},
+                                                {kRoot + "other.xls", ""},
+                                                {kRoot + "slides.ppt", three.substr(0, 150000)}}));
 }
 
 // A document may start with any member, a ZIP file must not start like a document.
@@ -446,8 +473,10 @@ TEST_F(SignatureSearch, ZipAndDocxAreToldApart) {
   std::string zip = Typed(AsString(ZipNaming("mimetype")).substr(0, 38), 5000, 10);
   v.WriteCluster(2000, ooxml);
   v.WriteCluster(2100, zip);
-  v.AddEntries(DeletedFile(u"a.zip", "A       ZIP", 2000, 5000) + DeletedFile(u"a.docx", "A~1     DOC", 2000, 5000) +
-        DeletedFile(u"b.zip", "B       ZIP", 2100, 5000) + DeletedFile(u"b.xlsx", "B~1     XLS", 2100, 5000));
+  v.AddEntries(DeletedFile(u"a.zip", "A       ZIP", 2000, 5000) +
+               DeletedFile(u"a.docx", "A~1     DOC", 2000, 5000) +
+               DeletedFile(u"b.zip", "B       ZIP", 2100, 5000) +
+               DeletedFile(u"b.xlsx", "B~1     XLS", 2100, 5000));
   auto o = Open(v);
   std::string out = Dir() + "/out";
   Save(*o, TreesOf(*o->volume).fatRoot, out, false);
@@ -469,8 +498,10 @@ TEST_F(SignatureSearch, MpegPackHeaderVariants) {
   v.WriteCluster(2500, mpeg1);
   v.WriteCluster(2600, swapped);
   v.WriteCluster(2700, other);
-  v.AddEntries(DeletedFile(u"v44.mpeg", "V44     MPE", 2400, 4000) + DeletedFile(u"v21.mpeg", "V21     MPE", 2500, 4000) +
-        DeletedFile(u"swapped.mpeg", "SWAPPED MPE", 2600, 4000) + DeletedFile(u"other.mpeg", "OTHER   MPE", 2700, 4000));
+  v.AddEntries(DeletedFile(u"v44.mpeg", "V44     MPE", 2400, 4000) +
+               DeletedFile(u"v21.mpeg", "V21     MPE", 2500, 4000) +
+               DeletedFile(u"swapped.mpeg", "SWAPPED MPE", 2600, 4000) +
+               DeletedFile(u"other.mpeg", "OTHER   MPE", 2700, 4000));
   auto o = Open(v);
   std::string out = Dir() + "/out";
   Save(*o, TreesOf(*o->volume).fatRoot, out);
@@ -490,17 +521,20 @@ TEST_F(SignatureSearch, TickedItemsSearchOnlyForPicturesAndOfficeDocuments) {
   v.WriteCluster(kHigh + 3000, pdf);
   v.WriteCluster(3100, text);
   v.WriteCluster(kHigh + 3100, jpeg);
-  v.AddEntries(DeletedFile(u"p.pdf", "P       PDF", 3000, 4000) + DeletedFile(u"q.jpg", "Q       JPG", 3100, 4000));
+  v.AddEntries(DeletedFile(u"p.pdf", "P       PDF", 3000, 4000) +
+               DeletedFile(u"q.jpg", "Q       JPG", 3100, 4000));
   auto o = Open(v);
   const FileEntry& root = TreesOf(*o->volume).fatRoot;
 
   std::string single = Dir() + "/single";
   Save(*o, root, single);
-  EXPECT_EQ(FilesUnder(single), (std::map<std::string, std::string>{{kRoot + "p.pdf", pdf}, {kRoot + "q.jpg", jpeg}}));
+  EXPECT_EQ(FilesUnder(single),
+            (std::map<std::string, std::string>{{kRoot + "p.pdf", pdf}, {kRoot + "q.jpg", jpeg}}));
   // The PDF is copied from its stored first cluster instead.
   std::string ticked = Dir() + "/ticked";
   Save(*o, root, ticked, true);
-  EXPECT_EQ(FilesUnder(ticked), (std::map<std::string, std::string>{{kRoot + "p.pdf", text}, {kRoot + "q.jpg", jpeg}}));
+  EXPECT_EQ(FilesUnder(ticked),
+            (std::map<std::string, std::string>{{kRoot + "p.pdf", text}, {kRoot + "q.jpg", jpeg}}));
 }
 
 }  // namespace

@@ -57,9 +57,9 @@ TEST(BootProbes, Fat32FromMkfsFat) {
   std::vector<uint8_t> s = Head("boot0_fat32.img", 512);
   ExpectEachBreakageRejected(s, IsFat32Boot,
                              {[](auto& b) { b[511] = 0; }, [](auto& b) { b[0x10] = 1; },
-                              [](auto& b) { Put16(b, 0x0B, 1024); }, [](auto& b) { Put16(b, 0x32, 7); },
-                              [](auto& b) { b[0x13] = 1; }, [](auto& b) { Put16(b, 0x16, 1); },
-                              [](auto& b) { b[0x56] = '6'; }});
+                              [](auto& b) { Put16(b, 0x0B, 1024); },
+                              [](auto& b) { Put16(b, 0x32, 7); }, [](auto& b) { b[0x13] = 1; },
+                              [](auto& b) { Put16(b, 0x16, 1); }, [](auto& b) { b[0x56] = '6'; }});
   std::vector<uint8_t> backupAt6 = s;
   Put16(backupAt6, 0x32, 6);
   EXPECT_TRUE(IsFat32Boot(backupAt6));
@@ -68,9 +68,10 @@ TEST(BootProbes, Fat32FromMkfsFat) {
 
 TEST(BootProbes, Fat16FromMkfsFat) {
   std::vector<uint8_t> s = Head("boot0_fat16.img", 512);
-  ExpectEachBreakageRejected(s, IsFat16Boot,
-                             {[](auto& b) { b[510] = 0x54; }, [](auto& b) { Put16(b, 0x11, 256); },
-                              [](auto& b) { Put16(b, 0x0B, 2048); }, [](auto& b) { b[0x3A] = '2'; }});
+  ExpectEachBreakageRejected(
+      s, IsFat16Boot,
+      {[](auto& b) { b[510] = 0x54; }, [](auto& b) { Put16(b, 0x11, 256); },
+       [](auto& b) { Put16(b, 0x0B, 2048); }, [](auto& b) { b[0x3A] = '2'; }});
   EXPECT_FALSE(IsFat32Boot(s));
 }
 

@@ -265,15 +265,14 @@ TEST(Lznt1Copy, UnitsStoredCompressedAndHoles) {
   disk.Place(600, Unit(tail));
   uint64_t size = 3 * kLznt1UnitBytes + 5000;
   // raw unit, compressed unit, a whole unit of hole, a compressed short last unit
-  std::vector<SectorExtent> extents = {{100, 128 + textClusters * 8},
-                                       {0, (16 - textClusters) * 8 + 128},
-                                       {600, 8},
-                                       {0, 15 * 8}};
+  std::vector<SectorExtent> extents = {
+      {100, 128 + textClusters * 8}, {0, (16 - textClusters) * 8 + 128}, {600, 8}, {0, 15 * 8}};
   EXPECT_EQ(disk.Copy(extents, size, size), Join({raw, text, Buffer(kLznt1UnitBytes, 0), tail}));
   EXPECT_EQ(disk.Copy({{100, 128}}, 1 << 20, kLznt1UnitBytes), raw);  // no padding unit added
   EXPECT_EQ(disk.Copy({{600, 8}, {0, 120}}, 1000, 1000), Buffer(tail.begin(), tail.begin() + 1000));
   Buffer odd = Noise(1024, 24);
-  odd[0] = 0xFF, odd[1] = 0xBF;  // a chunk longer than the stored bytes: nothing decodes, raw is written
+  odd[0] = 0xFF,
+  odd[1] = 0xBF;  // a chunk longer than the stored bytes: nothing decodes, raw is written
   disk.Place(16, odd);
   EXPECT_EQ(disk.Copy({{16, 8}, {0, 120}}, 100000, 4096), Join({odd, Buffer(3072, 0)}));
 }
@@ -286,7 +285,8 @@ TEST(Lznt1Copy, BoundsOnVolumeAndGeometry) {
   // A unit inside the volume, then extents far past it: the copy ends at the volume's end.
   EXPECT_EQ(disk.Copy({{1024 - 128, 0xFFFFFFFFull * 8}}, 1ull << 40, kLznt1UnitBytes), edge);
   // A hole of 2^32 clusters is passed over in one step, not unit by unit.
-  EXPECT_EQ(disk.Copy({{0, 0xFFFFFFFFull * 8}, {1024 - 128, 128}}, 1ull << 20, 1ull << 20).size(), 0u);
+  EXPECT_EQ(disk.Copy({{0, 0xFFFFFFFFull * 8}, {1024 - 128, 128}}, 1ull << 20, 1ull << 20).size(),
+            0u);
   disk.volume.sectorsPerCluster = 0;
   disk.Copy({{1024 - 128, 128}}, 1000, 0);
   disk.volume.sectorsPerCluster = 4096;  // 2 MiB clusters: no volume compresses those
@@ -341,7 +341,6 @@ TEST(Lznt1Ntfs3g, CompressedFilesReadBackThroughTheirRecords) {
   std::map<std::string, Buffer> files = {{"text.txt", text}, {"mixed.bin", mixed}};
   std::string image = MakeNtfs3gVolume(files);
   if (image.empty()) GTEST_SKIP() << "ntfs-3g with /dev/fuse is not available";
-
 
   DiskInfo disk;
   disk.path = image;

@@ -28,8 +28,9 @@ class Expanded {
       ADD_FAILURE() << "no volume in " << image;
       return;
     }
-    test::RunBounded("the walk of " + image,
-                     [&](ProgressRecord& progress) { ExpandFatVolume(disk_, disk_.volumes[0], progress); });
+    test::RunBounded("the walk of " + image, [&](ProgressRecord& progress) {
+      ExpandFatVolume(disk_, disk_.volumes[0], progress);
+    });
   }
 
   bool ok() const { return !disk_.volumes.empty() && disk_.volumes[0].trees; }
@@ -44,7 +45,8 @@ class Expanded {
   }
 
  private:
-  static void Collect(const FileEntry& folder, const std::string& path, bool deletedOnly, std::set<std::string>& out) {
+  static void Collect(const FileEntry& folder, const std::string& path, bool deletedOnly,
+                      std::set<std::string>& out) {
     for (const FileEntry& c : folder.children) {
       std::string p = path + "/" + AnsiToUtf8(c.name);
       if (!deletedOnly || IsDeletedKind(c.Kind())) out.insert(p);
@@ -76,7 +78,8 @@ std::string AsShown(const std::string& path) {
   size_t from = 1;
   while (from <= path.size()) {
     size_t slash = path.find('/', from);
-    std::string seg = path.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+    std::string seg =
+        path.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
     out += "/" + (seg.size() == 1 ? std::string("?") : seg);
     if (slash == std::string::npos) break;
     from = slash + 1;
@@ -99,7 +102,8 @@ std::vector<std::string> ListedPaths(const std::string& listing) {
   return paths;
 }
 
-void ExpectListedPathsPresent(const Expanded& walked, const std::string& listing, size_t expectedCount) {
+void ExpectListedPathsPresent(const Expanded& walked, const std::string& listing,
+                              size_t expectedCount) {
   std::vector<std::string> listed = ListedPaths(listing);
   EXPECT_EQ(listed.size(), expectedCount);
   std::set<std::string> ours = walked.Paths();
@@ -113,13 +117,15 @@ TEST(FatCorpus, Fat16ListingIsComplete) {
   Expanded walked(image);
   ASSERT_TRUE(walked.ok());
   EXPECT_EQ(walked.volume().fsType, kFsFat16);
-  ExpectListedPathsPresent(walked, test::CorpusDir() + "/images/dfir_ntfs/fat16_full_test.txt", 1025);
+  ExpectListedPathsPresent(walked, test::CorpusDir() + "/images/dfir_ntfs/fat16_full_test.txt",
+                           1025);
   EXPECT_TRUE(walked.Paths(true).empty());
 }
 
 TEST(FatCorpus, Fat32ListingIsCompleteAndDeletedEntriesFound) {
   BREVID_REQUIRE_CORPUS();
-  std::string image = test::UnpackCorpus("images/dfir_ntfs/fat32_full_test.tgz", "fat32_full_test.raw");
+  std::string image =
+      test::UnpackCorpus("images/dfir_ntfs/fat32_full_test.tgz", "fat32_full_test.raw");
   ASSERT_FALSE(image.empty());
   Expanded walked(image);
   ASSERT_TRUE(walked.ok());
@@ -147,8 +153,9 @@ TEST(FatCorpus, Fat32LoopEnds) {
   Expanded walked(image);
   ASSERT_TRUE(walked.ok());
   std::set<std::string> paths = walked.Paths();
-  for (const char* p : {"/test_longfilename0.txt", "/test0.txt", "/test_dir", "/test_dir/1/11/111.txt",
-                        "/test_dir/n1", "/test_dir/n80", "/test_dir/n40/?/T1"})
+  for (const char* p :
+       {"/test_longfilename0.txt", "/test0.txt", "/test_dir", "/test_dir/1/11/111.txt",
+        "/test_dir/n1", "/test_dir/n80", "/test_dir/n40/?/T1"})
     EXPECT_TRUE(paths.count(p)) << p;
   EXPECT_FALSE(paths.count("/test_dir/4"));
   for (const std::string& p : paths) EXPECT_FALSE(p.starts_with("/test_dir/n40/?/T1/")) << p;
@@ -206,7 +213,9 @@ TEST(FatCorpus, DfttUndeleteAnswerKey) {
   Expanded walked(image);
   ASSERT_TRUE(walked.ok());
   const VolumeInfo& v = walked.volume();
-  auto firstSector = [&](const FileEntry& e) { return e.firstCluster * uint64_t{v.sectorsPerCluster} + v.clusterBase; };
+  auto firstSector = [&](const FileEntry& e) {
+    return e.firstCluster * uint64_t{v.sectorsPerCluster} + v.clusterBase;
+  };
   struct Key {
     const FileEntry* folder;
     std::string name;
@@ -215,17 +224,31 @@ TEST(FatCorpus, DfttUndeleteAnswerKey) {
     uint64_t sector;
   };
   const FileEntry& root = walked.root();
-  const FileEntry* dir1 = Child(root, "\xE5" "IR1");
+  const FileEntry* dir1 = Child(root,
+                                "\xE5"
+                                "IR1");
   ASSERT_NE(dir1, nullptr);
   EXPECT_EQ(dir1->Kind(), kDeletedFolder);
   EXPECT_EQ(firstSector(*dir1), 110u);
   const FileEntry* dir2 = Child(*dir1, "DIR2");
   ASSERT_NE(dir2, nullptr);
   EXPECT_EQ(firstSector(*dir2), 116u);
-  for (const Key& k : {Key{&root, "\xE5" "RAG1.DAT", kDeletedFile, 1584, 88},
-                       Key{&root, "\xE5" "RAG2.DAT", kDeletedFile, 3873, 90},
-                       Key{&root, "\xE5" "ING.DAT", kDeletedFile, 780, 98},
-                       Key{&root, "\xE5" "ULT1.DAT", kDeletedFile, 3801, 100},
+  for (const Key& k : {Key{&root,
+                           "\xE5"
+                           "RAG1.DAT",
+                           kDeletedFile, 1584, 88},
+                       Key{&root,
+                           "\xE5"
+                           "RAG2.DAT",
+                           kDeletedFile, 3873, 90},
+                       Key{&root,
+                           "\xE5"
+                           "ING.DAT",
+                           kDeletedFile, 780, 98},
+                       Key{&root,
+                           "\xE5"
+                           "ULT1.DAT",
+                           kDeletedFile, 3801, 100},
                        Key{dir1, "MULT2.DAT", kNormalFile, 1715, 120},
                        Key{dir2, "FRAG3.DAT", kNormalFile, 2027, 118}}) {
     SCOPED_TRACE(k.name);

@@ -40,8 +40,8 @@ constexpr uint16_t kTimeNoon = 0x6000;  // 12:00:00
 constexpr uint32_t kFat32Eoc = 0x0FFFFFFF;
 
 // A short entry; `name11` is the eleven name bytes as stored.
-Entry Short(std::string_view name11, uint8_t attr, uint32_t cluster, uint32_t size = 0, uint16_t date = kDate2020,
-            uint16_t time = kTimeNoon) {
+Entry Short(std::string_view name11, uint8_t attr, uint32_t cluster, uint32_t size = 0,
+            uint16_t date = kDate2020, uint16_t time = kTimeNoon) {
   Entry e{};
   std::memset(e.data(), ' ', 11);
   std::memcpy(e.data(), name11.data(), std::min<size_t>(11, name11.size()));
@@ -55,7 +55,9 @@ Entry Short(std::string_view name11, uint8_t attr, uint32_t cluster, uint32_t si
   Put32(&e[fat::kSize], size);
   return e;
 }
-Entry File(std::string_view name11, uint32_t cluster, uint32_t size = 1) { return Short(name11, 0x20, cluster, size); }
+Entry File(std::string_view name11, uint32_t cluster, uint32_t size = 1) {
+  return Short(name11, 0x20, cluster, size);
+}
 Entry Folder(std::string_view name11, uint32_t cluster) { return Short(name11, 0x10, cluster); }
 Entry Dot(uint32_t self) { return Folder(".", self); }
 Entry DotDot(uint32_t parent) { return Folder("..", parent); }
@@ -171,7 +173,9 @@ class FatBuilder {
     uint64_t base = l_.reserved + 2ull * l_.fatLength - 2ull * l_.sectorsPerCluster;
     return l_.fat32 ? base : base + 32;
   }
-  uint64_t ClusterSector(uint32_t cn) const { return uint64_t{cn} * l_.sectorsPerCluster + ClusterBase(); }
+  uint64_t ClusterSector(uint32_t cn) const {
+    return uint64_t{cn} * l_.sectorsPerCluster + ClusterBase();
+  }
   uint64_t RootDirSector() const { return l_.reserved + 2ull * l_.fatLength; }
 
   void Entries(uint64_t sector, const std::vector<Entry>& entries, size_t firstIndex = 0) {
@@ -180,14 +184,18 @@ class FatBuilder {
       std::memcpy(Sector(sector + at / 512) + at % 512, entries[i].data(), 32);
     }
   }
-  void Cluster(uint32_t cn, const std::vector<Entry>& entries) { Entries(ClusterSector(cn), entries); }
+  void Cluster(uint32_t cn, const std::vector<Entry>& entries) {
+    Entries(ClusterSector(cn), entries);
+  }
   void Root(const std::vector<Entry>& entries) {
     if (l_.fat32)
       Cluster(2, entries);
     else
       Entries(RootDirSector(), entries);
   }
-  void Raw(uint64_t sector, std::string_view bytes) { std::memcpy(Sector(sector), bytes.data(), bytes.size()); }
+  void Raw(uint64_t sector, std::string_view bytes) {
+    std::memcpy(Sector(sector), bytes.data(), bytes.size());
+  }
 
   void WriteTo(const std::string& path) const {
     {
@@ -276,7 +284,8 @@ class FatCrafted : public ::testing::Test {
   }
 
   void TearDown() override {
-    for (const auto& [path, hash] : hashes_) EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
+    for (const auto& [path, hash] : hashes_)
+      EXPECT_EQ(test::Sha256OfFile(path), hash) << path << " was written";
   }
 
   std::string dir_;
@@ -355,10 +364,10 @@ TEST_F(FatCrafted, HostileBootSectorsEndTheWalk) {
   };
   int n = 0;
   for (Case c : {Case{true, 0, 8, 2}, Case{true, 128, 0xFFFFFFFF, 2}, Case{true, 1, 8, 0xFFFFFFFF},
-                 Case{true, 1, 8, 0}, Case{true, 255, 8, 2}, Case{false, 0, 16, 0}, Case{false, 255, 16, 0},
-                 Case{false, 128, 0xFFFF, 0}}) {
-    SCOPED_TRACE(testing::Message() << c.fat32 << " spc " << c.spc << " fat " << c.fatLength << " root "
-                                    << c.rootCluster);
+                 Case{true, 1, 8, 0}, Case{true, 255, 8, 2}, Case{false, 0, 16, 0},
+                 Case{false, 255, 16, 0}, Case{false, 128, 0xFFFF, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.fat32 << " spc " << c.spc << " fat " << c.fatLength
+                                    << " root " << c.rootCluster);
     Layout l = c.fat32 ? Small32() : Small16();
     FatBuilder img(l);
     img.SetFat(2, 3);
@@ -388,20 +397,28 @@ TEST_F(FatCrafted, Fat32DeletedFolderWithHighWordIsReadAtItsStoredCluster) {
   l.sectors = probe.ClusterSector(0x10010);
   FatBuilder img(l);
   img.SetFat(2, kFat32Eoc);
-  img.Root({Deleted(Folder("GONE", 0x20005)), Deleted(Folder("REAL", 0x10005)), Deleted(Folder("DECOY", 5))});
+  img.Root({Deleted(Folder("GONE", 0x20005)), Deleted(Folder("REAL", 0x10005)),
+            Deleted(Folder("DECOY", 5))});
   img.Cluster(0x10005, {Dot(0x10005), DotDot(0), File("REAL    TXT", 0x10006, 3)});
   img.Cluster(5, {Dot(5), DotDot(0), File("DECOY   TXT", 6, 3)});
   std::string path = Write(img, "high_word.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   VolumeTrees& trees = Expand(*disk);
 
-  EXPECT_EQ(Names(trees.fatRoot), (NameList{"\xE5" "ECOY", "\xE5" "EAL"}));
-  const FileEntry* real = Child(trees.fatRoot, "\xE5" "EAL");
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"\xE5"
+                                            "ECOY",
+                                            "\xE5"
+                                            "EAL"}));
+  const FileEntry* real = Child(trees.fatRoot,
+                                "\xE5"
+                                "EAL");
   ASSERT_NE(real, nullptr);
   EXPECT_EQ(real->Kind(), kDeletedFolder);
   EXPECT_EQ(real->firstCluster, 0x10005u);
   EXPECT_EQ(Names(*real), NameList{"REAL.TXT"});
-  const FileEntry* decoy = Child(trees.fatRoot, "\xE5" "ECOY");
+  const FileEntry* decoy = Child(trees.fatRoot,
+                                 "\xE5"
+                                 "ECOY");
   ASSERT_NE(decoy, nullptr);
   EXPECT_EQ(decoy->firstCluster, 5u);
   EXPECT_EQ(Names(*decoy), NameList{"DECOY.TXT"});
@@ -422,7 +439,9 @@ TEST_F(FatCrafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
     std::string path = Write(img, "high_words" + std::to_string(fatLength) + ".img");
     std::unique_ptr<DiskInfo> disk = Disk(path, l);
     VolumeTrees& trees = Expand(*disk);
-    const FileEntry* hidden = Child(trees.fatRoot, "\xE5" "IDDEN");
+    const FileEntry* hidden = Child(trees.fatRoot,
+                                    "\xE5"
+                                    "IDDEN");
     if (fatLength == 255) {
       EXPECT_TRUE(trees.fatRoot.children.empty());
       continue;
@@ -431,7 +450,10 @@ TEST_F(FatCrafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
     EXPECT_EQ(hidden->Kind(), kDeletedFolder);
     EXPECT_EQ(hidden->firstCluster, 0x10005u);
     EXPECT_EQ(Names(*hidden), NameList{"HIDDEN.TXT"});
-    EXPECT_EQ(Child(trees.fatRoot, "\xE5" "OWHERE"), nullptr);
+    EXPECT_EQ(Child(trees.fatRoot,
+                    "\xE5"
+                    "OWHERE"),
+              nullptr);
   }
 }
 
@@ -453,7 +475,10 @@ TEST_F(FatCrafted, DeletedFolderMustNameItsParent) {
   VolumeTrees& trees = Expand(*disk);
   const FileEntry* top = Child(trees.fatRoot, "TOP");
   ASSERT_NE(top, nullptr);
-  EXPECT_EQ(Names(*top), (NameList{"\xE5" "RPHAN", "\xE5" "INE"}));
+  EXPECT_EQ(Names(*top), (NameList{"\xE5"
+                                   "RPHAN",
+                                   "\xE5"
+                                   "INE"}));
 }
 
 // A deleted folder with a long name takes its times and size from the ".."
@@ -473,7 +498,9 @@ TEST_F(FatCrafted, DeletedLongNamedFolderTakesDotDotTimes) {
   ASSERT_NE(longOne, nullptr);
   EXPECT_EQ(FatTimeText(longOne->createDate, longOne->createTime), "2020-01-01 12:00:00");
   EXPECT_EQ(longOne->size, 77u);
-  const FileEntry* shortOne = Child(trees.fatRoot, "\xE5" "HORTDIR");
+  const FileEntry* shortOne = Child(trees.fatRoot,
+                                    "\xE5"
+                                    "HORTDIR");
   ASSERT_NE(shortOne, nullptr);
   EXPECT_EQ(FatTimeText(shortOne->createDate, shortOne->createTime), "2019-05-05 08:30:10");
   EXPECT_EQ(shortOne->size, 0u);
@@ -504,7 +531,8 @@ TEST_F(FatCrafted, RecoveryWalkStopsAtAVolumeLabel) {
 TEST_F(FatCrafted, Fat16RecoveryWalkStopsAtAVolumeLabel) {
   Layout l = Small16();
   FatBuilder img(l);
-  img.Cluster(3, {Dot(3), DotDot(0), File("FIRST   TXT", 10), Short("CRAFTED", 0x08, 0), File("SECOND  TXT", 11)});
+  img.Cluster(3, {Dot(3), DotDot(0), File("FIRST   TXT", 10), Short("CRAFTED", 0x08, 0),
+                  File("SECOND  TXT", 11)});
   std::string path = Write(img, "label16.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   disk->volumes[0].origin = 1;
@@ -546,7 +574,9 @@ TEST_F(FatCrafted, RecordedClustersBecomeNumberedFolders) {
   ASSERT_NE(three, nullptr);
   EXPECT_EQ(three->Kind(), kNormalFolder);
   EXPECT_EQ(three->firstCluster, 3u);
-  EXPECT_EQ(Names(*three), (NameList{"A.TXT", "\xE5" "ONE.TXT"}));
+  EXPECT_EQ(Names(*three), (NameList{"A.TXT",
+                                     "\xE5"
+                                     "ONE.TXT"}));
   EXPECT_EQ(Names(*Child(trees.fatRoot, "4")), NameList{"B.TXT"});
   ASSERT_EQ(Names(trees.fatScattered), NameList{"6"});
   EXPECT_EQ(Names(trees.fatScattered.children.front()), NameList{"C.TXT"});
@@ -623,17 +653,19 @@ TEST_F(FatCrafted, RecoveryWalkerRules) {
     Layout l = fat32 ? Small32() : Small16();
     FatBuilder img(l);
     uint32_t far = fat32 ? 1024 + 5 : 4096 + 5;
-    img.Cluster(3, Cat({{Dot(3), DotDot(0), File("A       TXT", 20), Short("SKIP40", 0x40, 0), File("B       TXT", 21),
-                         Short("SKIP3F", 0x3F, 0), File("C       TXT", 22)},
-                        LongNamed(u"Far long folder", Folder("FARLON~1", far)),
-                        {Folder("SELF", 3), Folder("NODOT", 5), Folder("WRONGDOT", 6), Folder("GOOD", 7),
-                         Folder("FARDIR", far), File("D       TXT", 23)}}));
+    img.Cluster(
+        3, Cat({{Dot(3), DotDot(0), File("A       TXT", 20), Short("SKIP40", 0x40, 0),
+                 File("B       TXT", 21), Short("SKIP3F", 0x3F, 0), File("C       TXT", 22)},
+                LongNamed(u"Far long folder", Folder("FARLON~1", far)),
+                {Folder("SELF", 3), Folder("NODOT", 5), Folder("WRONGDOT", 6), Folder("GOOD", 7),
+                 Folder("FARDIR", far), File("D       TXT", 23)}}));
     img.Cluster(5, {File("X       TXT", 30)});
     img.Cluster(6, {Dot(9), DotDot(3), File("Y       TXT", 31)});
     img.Cluster(7, {Dot(7), DotDot(3), File("G       TXT", 32)});
-    img.Cluster(8, {Dot(8), DotDot(0), File("E       TXT", 24), Short("STOP41", 0x41, 0), File("F       TXT", 25)});
-    img.Cluster(9, {Dot(9), DotDot(0), Deleted(File("GG      TXT", 26)), Deleted(Short("BADATTR", 0x37, 0)),
-                    Deleted(File("HH      TXT", 27))});
+    img.Cluster(8, {Dot(8), DotDot(0), File("E       TXT", 24), Short("STOP41", 0x41, 0),
+                    File("F       TXT", 25)});
+    img.Cluster(9, {Dot(9), DotDot(0), Deleted(File("GG      TXT", 26)),
+                    Deleted(Short("BADATTR", 0x37, 0)), Deleted(File("HH      TXT", 27))});
     std::string path = Write(img, fat32 ? "rules32.img" : "rules16.img");
     std::unique_ptr<DiskInfo> disk = Disk(path, l);
     disk->volumes[0].origin = 1;
@@ -642,7 +674,8 @@ TEST_F(FatCrafted, RecoveryWalkerRules) {
 
     const FileEntry* three = Child(trees.fatRoot, "3");
     ASSERT_NE(three, nullptr);
-    EXPECT_EQ(Names(*three), (NameList{"FARDIR", "GOOD", "WRONGDOT", "NODOT", "A.TXT", "B.TXT", "C.TXT"}));
+    EXPECT_EQ(Names(*three),
+              (NameList{"FARDIR", "GOOD", "WRONGDOT", "NODOT", "A.TXT", "B.TXT", "C.TXT"}));
     EXPECT_EQ(Names(*Child(*three, "GOOD")), NameList{"G.TXT"});
     EXPECT_TRUE(Child(*three, "NODOT")->children.empty());
     EXPECT_TRUE(Child(*three, "WRONGDOT")->children.empty());
@@ -651,7 +684,8 @@ TEST_F(FatCrafted, RecoveryWalkerRules) {
     EXPECT_EQ(Names(*eight), NameList{"E.TXT"});
     const FileEntry* nine = Child(trees.fatRoot, "9");
     ASSERT_NE(nine, nullptr);
-    EXPECT_EQ(Names(*nine), NameList{"\xE5" "G.TXT"});
+    EXPECT_EQ(Names(*nine), NameList{"\xE5"
+                                     "G.TXT"});
   }
 }
 
@@ -668,12 +702,19 @@ TEST_F(FatCrafted, LongNameOutsideCp936KeepsTheShortName) {
   std::string path = Write(img, "thai.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   VolumeTrees& trees = Expand(*disk);
-  EXPECT_EQ(Names(trees.fatRoot), (NameList{"FOLDER~1", "\xE5" "HAI~1.TXT", "FILE~1.TXT"}));
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"FOLDER~1",
+                                            "\xE5"
+                                            "HAI~1.TXT",
+                                            "FILE~1.TXT"}));
   const FileEntry* folder = Child(trees.fatRoot, "FOLDER~1");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->Kind(), kNormalFolder);
   EXPECT_EQ(Names(*folder), NameList{"INSIDE.TXT"});
-  EXPECT_EQ(Child(trees.fatRoot, "\xE5" "HAI~1.TXT")->Kind(), kDeletedFile);
+  EXPECT_EQ(Child(trees.fatRoot,
+                  "\xE5"
+                  "HAI~1.TXT")
+                ->Kind(),
+            kDeletedFile);
 }
 
 // A volume that the deep scan rebuilt (origin 1) has no boot sector; the
@@ -751,7 +792,8 @@ TEST_F(FatCrafted, SameFirstClusterToldApartByNameAndTime) {
   img.SetFat(2, kFat32Eoc);
   Entry now = Short("REPORT  TXT", 0x20, 5, 100, 0x5021, 0x6000);
   Entry before = Short("REPORT~1TXT", 0x20, 5, 200, 0x4EA5, 0x43C5);
-  img.Root(Cat({LongNamed(u"report.txt", now), LongNamed(u"report.txt", before, true), {Deleted(before)}}));
+  img.Root(Cat(
+      {LongNamed(u"report.txt", now), LongNamed(u"report.txt", before, true), {Deleted(before)}}));
   std::string path = Write(img, "same_cluster.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   VolumeTrees& trees = Expand(*disk);
@@ -764,7 +806,10 @@ TEST_F(FatCrafted, SameFirstClusterToldApartByNameAndTime) {
   ASSERT_NE(deleted, nullptr);
   EXPECT_EQ(deleted->Kind(), kDeletedFile);
   EXPECT_EQ(deleted->size, 200u);
-  const FileEntry* shortOnly = FindFatEntry(trees, 5, "\xE5" "EPORT~1.TXT", "2019-05-05 08:30:10");
+  const FileEntry* shortOnly = FindFatEntry(trees, 5,
+                                            "\xE5"
+                                            "EPORT~1.TXT",
+                                            "2019-05-05 08:30:10");
   ASSERT_NE(shortOnly, nullptr);
   EXPECT_NE(shortOnly, deleted);
   EXPECT_EQ(FindFatEntry(trees, 5, "report.txt", "2019-05-05 08:30:12"), nullptr);
@@ -886,7 +931,8 @@ TEST_P(FatCraftedLoops, LongNameRunPastTheBufferNamesNothing) {
   const FileEntry* holder = fat32() ? Child(trees.fatRoot, "DIR") : &trees.fatRoot;
   ASSERT_NE(holder, nullptr);
   EXPECT_NE(Child(*holder, "KEEP.TXT"), nullptr);
-  for (const FileEntry& c : holder->children) EXPECT_EQ(c.name.find("BAD"), std::string::npos) << c.name;
+  for (const FileEntry& c : holder->children)
+    EXPECT_EQ(c.name.find("BAD"), std::string::npos) << c.name;
   const FileEntry* dir2 = Child(trees.fatRoot, "DIR2");
   ASSERT_NE(dir2, nullptr);
   EXPECT_TRUE(dir2->children.empty());

@@ -46,7 +46,8 @@ std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t 
   std::vector<uint8_t> bytes(size);
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return {};
-  if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(bytes.data(), 1, size, f) != size)
+  if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 ||
+      std::fread(bytes.data(), 1, size, f) != size)
     bytes.clear();
   std::fclose(f);
   return bytes;
@@ -105,7 +106,9 @@ std::vector<Put> FilesPut() {
       {{"LOWER.TXT"}, "/lower.txt", 5, kNormalFile},
       {{"empty long name.txt"}, "/empty long name.txt", 0, kNormalFile},
       {{"Docs", "INDEX.TXT"}, "/Docs/INDEX.TXT", 10, kNormalFile},
-      {{"Docs", "Level2", "Level3", "Level4", "deep file.txt"}, "/Docs/Level2/Level3/Level4/deep file.txt", 15,
+      {{"Docs", "Level2", "Level3", "Level4", "deep file.txt"},
+       "/Docs/Level2/Level3/Level4/deep file.txt",
+       15,
        kNormalFile},
       {{"Docs", "Level2", Del("LD.TXT")}, "/Docs/Level2/OLD.TXT", 30, kDeletedFile},
       {{Ansi("中文目录"), Ansi("文件一.txt")}, "/中文目录/文件一.txt", 12, kNormalFile},
@@ -113,9 +116,14 @@ std::vector<Put> FilesPut() {
       {{"Trash", Del("RASH1.TXT")}, "/Trash/TRASH1.TXT", 10, kDeletedFile},
       {{"Trash", "trash long file.txt"}, "/Trash/trash long file.txt", 20, kDeletedFile},
       {{"Trash", Del("UB"), Del("NNER.TXT")}, "/Trash/SUB/INNER.TXT", 5, kDeletedFile},
-      {{"Old long folder", "kept inside.txt"}, "/Old long folder/kept inside.txt", 10, kDeletedFile},
-      {{"Old long folder", "Inner folder", "deep deleted.txt"}, "/Old long folder/Inner folder/deep deleted.txt",
-       10, kDeletedFile},
+      {{"Old long folder", "kept inside.txt"},
+       "/Old long folder/kept inside.txt",
+       10,
+       kDeletedFile},
+      {{"Old long folder", "Inner folder", "deep deleted.txt"},
+       "/Old long folder/Inner folder/deep deleted.txt",
+       10,
+       kDeletedFile},
       // Extension bytes are kept as stored, spaces included.
       {{Del("AIN.C  ")}, "/MAIN.C", 25, kDeletedFile},
       {{"Deleted long name.txt"}, "/Deleted long name.txt", 40, kDeletedFile},
@@ -164,7 +172,9 @@ class FatFixtureWalk : public ::testing::TestWithParam<FixtureCase> {
     ASSERT_EQ(disk_->volumes[0].fsType, GetParam().fsType);
     ASSERT_TRUE(volume().trees);
   }
-  void TearDown() override { EXPECT_EQ(test::Sha256OfFile(path_), hashBefore_) << "source written"; }
+  void TearDown() override {
+    EXPECT_EQ(test::Sha256OfFile(path_), hashBefore_) << "source written";
+  }
 
   VolumeInfo& volume() { return disk_->volumes[0]; }
   VolumeTrees& trees() { return *volume().trees; }
@@ -209,7 +219,8 @@ TEST_P(FatFixtureWalk, FoldersAreFoundAtTheirOwnClusters) {
     std::vector<uint8_t> dot = ReadBytes(path_, ClusterByte(e->firstCluster), 64);
     ASSERT_EQ(dot.size(), 64u);
     EXPECT_EQ(dot[0], '.');
-    uint32_t self = (uint32_t{LoadLe16(dot, fat::kClusterHigh)} << 16) | LoadLe16(dot, fat::kClusterLow);
+    uint32_t self =
+        (uint32_t{LoadLe16(dot, fat::kClusterHigh)} << 16) | LoadLe16(dot, fat::kClusterLow);
     EXPECT_EQ(self, e->firstCluster);
   }
 }
@@ -220,7 +231,8 @@ TEST_P(FatFixtureWalk, TreeHoldsExactlyWhatWasPutIn) {
   std::multiset<std::string> expected, found;
   for (const Put& put : FilesPut()) expected.insert(Join(put.path));
   for (const auto& folder : FoldersMade()) expected.insert(Join(folder.first));
-  ForEachNode(trees().fatRoot, "", [&](const FileEntry&, const std::string& p) { found.insert(p); });
+  ForEachNode(trees().fatRoot, "",
+              [&](const FileEntry&, const std::string& p) { found.insert(p); });
   EXPECT_EQ(found, expected);
   EXPECT_TRUE(trees().fatScattered.children.empty());
 }
@@ -232,7 +244,9 @@ TEST_P(FatFixtureWalk, ZeroLengthFiles) {
   const FileEntry* longEmpty = Child(trees().fatRoot, "empty long name.txt");
   ASSERT_NE(longEmpty, nullptr);
   EXPECT_EQ(longEmpty->Kind(), kNormalFile);
-  for (const char* name : {"\xE5" "ERO.DEL", "zero long deleted.txt"}) {
+  for (const char* name : {"\xE5"
+                           "ERO.DEL",
+                           "zero long deleted.txt"}) {
     const FileEntry* e = Child(trees().fatRoot, name);
     ASSERT_NE(e, nullptr) << name;
     EXPECT_EQ(e->Kind(), kDeletedFile);
@@ -242,7 +256,8 @@ TEST_P(FatFixtureWalk, ZeroLengthFiles) {
 }
 
 TEST_P(FatFixtureWalk, DeletedShortNamesKeepTheDeletionByte) {
-  const FileEntry* mainC = Child(trees().fatRoot, std::string("\xE5" "AIN.C  "));
+  const FileEntry* mainC = Child(trees().fatRoot, std::string("\xE5"
+                                                              "AIN.C  "));
   ASSERT_NE(mainC, nullptr);
   EXPECT_EQ(mainC->name.size(), 8u);
   EXPECT_EQ(static_cast<uint8_t>(mainC->name[0]), 0xE5);
@@ -274,8 +289,9 @@ TEST_P(FatFixtureWalk, LongNamesCrossingClusterBoundariesStayWhole) {
   ASSERT_EQ(first.size(), 512u);
   EXPECT_EQ(first[15 * 32 + fat::kAttributes], fat::kLongNameAttribute);
   const std::vector<uint8_t>& table = trees().fatTable;
-  uint32_t next = GetParam().fsType == kFsFat16 ? LoadLe16(table, many->firstCluster * 2)
-                                                : LoadLe32(table, many->firstCluster * 4) & 0x0FFFFFFF;
+  uint32_t next = GetParam().fsType == kFsFat16
+                      ? LoadLe16(table, many->firstCluster * 2)
+                      : LoadLe32(table, many->firstCluster * 4) & 0x0FFFFFFF;
   std::vector<uint8_t> second = ReadBytes(path_, ClusterByte(next), 32);
   ASSERT_EQ(second.size(), 32u);
   EXPECT_EQ(second[fat::kAttributes], fat::kLongNameAttribute);
@@ -290,10 +306,23 @@ TEST_P(FatFixtureWalk, LongNamesCrossingClusterBoundariesStayWhole) {
 TEST_P(FatFixtureWalk, FoldersFirstNewestOnTopThenFilesInOrderFound) {
   std::vector<std::string> names;
   for (const FileEntry& c : trees().fatRoot.children) names.push_back(c.name);
-  std::vector<std::string> expected = {"Old long folder", "Trash", "Many", "A       B", Ansi("中文目录"), "Docs",
-                                       "README.TXT", "Long file name.txt", Ansi("报告.txt"), "THAI_N~1.TXT",
-                                       "LOWER.TXT", "empty long name.txt", Del("AIN.C  "), "Deleted long name.txt",
-                                       Ansi("已删除.txt"), Del("ERO.DEL"), "zero long deleted.txt"};
+  std::vector<std::string> expected = {"Old long folder",
+                                       "Trash",
+                                       "Many",
+                                       "A       B",
+                                       Ansi("中文目录"),
+                                       "Docs",
+                                       "README.TXT",
+                                       "Long file name.txt",
+                                       Ansi("报告.txt"),
+                                       "THAI_N~1.TXT",
+                                       "LOWER.TXT",
+                                       "empty long name.txt",
+                                       Del("AIN.C  "),
+                                       "Deleted long name.txt",
+                                       Ansi("已删除.txt"),
+                                       Del("ERO.DEL"),
+                                       "zero long deleted.txt"};
   EXPECT_EQ(names, expected);
 }
 
@@ -303,9 +332,13 @@ TEST_P(FatFixtureWalk, EveryNodeIsIndexedAndFoundAgain) {
     auto [lo, hi] = index.equal_range(e.firstCluster);
     EXPECT_EQ(std::count_if(lo, hi, [&](const auto& kv) { return kv.second == &e; }), 1) << p;
     auto [nlo, nhi] = trees().nameIndex.equal_range(e.name);
-    EXPECT_EQ(std::count_if(nlo, nhi, [&](const auto& kv) { return std::get<FileEntry*>(kv.second) == &e; }), 1)
+    EXPECT_EQ(std::count_if(nlo, nhi,
+                            [&](const auto& kv) { return std::get<FileEntry*>(kv.second) == &e; }),
+              1)
         << p;
-    EXPECT_EQ(FindFatEntry(trees(), e.firstCluster, e.name, FatTimeText(e.createDate, e.createTime)), &e) << p;
+    EXPECT_EQ(
+        FindFatEntry(trees(), e.firstCluster, e.name, FatTimeText(e.createDate, e.createTime)), &e)
+        << p;
   });
   EXPECT_FALSE(trees().fatTable.empty());
 }
@@ -329,11 +362,14 @@ TEST_P(FatFixtureWalk, ParentPointersLeadBackToTheRoot) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, FatFixtureWalk,
                          ::testing::Values(FixtureCase{"fat16_files.img", kFsFat16, 0},
                                            FixtureCase{"fat32_files.img", kFsFat32, 2}),
-                         [](const auto& info) { return info.param.fsType == kFsFat16 ? "Fat16" : "Fat32"; });
+                         [](const auto& info) {
+                           return info.param.fsType == kFsFat16 ? "Fat16" : "Fat32";
+                         });
 
 class Recorder : public ProgressTarget {
  public:
-  explicit Recorder(ProgressRecord& record, size_t stopAfterSteps) : record_(record), stopAfter_(stopAfterSteps) {}
+  explicit Recorder(ProgressRecord& record, size_t stopAfterSteps)
+      : record_(record), stopAfter_(stopAfterSteps) {}
   void Send(uint32_t m, uint64_t w, uint64_t l) override { Note(m, w, l, true); }
   void Post(uint32_t m, uint64_t w, uint64_t l) override { Note(m, w, l, false); }
   struct Message {
@@ -385,7 +421,8 @@ TEST(FatWalkProgress, RangeThenStepsAndAStopEndsTheWalk) {
     stopped.window = &few;
     std::unique_ptr<DiskInfo> part = ExpandImage(path, stopped);
     EXPECT_EQ(few.steps, 2u);
-    EXPECT_LT(CountNodes(part->volumes[0].trees->fatRoot), CountNodes(whole->volumes[0].trees->fatRoot));
+    EXPECT_LT(CountNodes(part->volumes[0].trees->fatRoot),
+              CountNodes(whole->volumes[0].trees->fatRoot));
   }
 }
 
@@ -394,8 +431,9 @@ TEST(FatWalkProgress, RangeThenStepsAndAStopEndsTheWalk) {
 // "d path" / "r path" of fls -r -p over the partition, without TSK's
 // metafiles and the volume label entry.
 std::set<std::string> FlsPaths(const std::string& image, const char* which) {
-  test::CommandResult r = test::RunCommand(Format("fls -r -p %s -o %llu '%s'", which,
-                                                  static_cast<unsigned long long>(kPartitionStart), image.c_str()));
+  test::CommandResult r =
+      test::RunCommand(Format("fls -r -p %s -o %llu '%s'", which,
+                              static_cast<unsigned long long>(kPartitionStart), image.c_str()));
   EXPECT_EQ(r.status, 0) << r.err;
   std::set<std::string> paths;
   std::istringstream in(r.out);
@@ -420,7 +458,8 @@ std::string AsFlsName(std::string ansi) {
   return AnsiToUtf8(ansi);
 }
 
-void OurPaths(const FileEntry& folder, const std::string& path, bool deleted, std::set<std::string>& out) {
+void OurPaths(const FileEntry& folder, const std::string& path, bool deleted,
+              std::set<std::string>& out) {
   for (const FileEntry& c : folder.children) {
     std::string p = path.empty() ? AsFlsName(c.name) : path + "/" + AsFlsName(c.name);
     if (IsDeletedKind(c.Kind()) == deleted) out.insert(std::string(c.IsFolder() ? "d " : "r ") + p);
@@ -444,7 +483,8 @@ std::string TskToOurs(const std::string& flsPath) {
   size_t from = 0;
   while (true) {
     size_t slash = rest.find('/', from);
-    std::string seg = rest.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+    std::string seg =
+        rest.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
     auto it = kRenamed.find(seg);
     out += it == kRenamed.end() ? seg : it->second;
     if (slash == std::string::npos) break;
@@ -484,8 +524,12 @@ TEST_P(FatVersusFls, SameDeletedNames) {
   EXPECT_EQ(ours.size(), 15u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, FatVersusFls, ::testing::Values("fat16_files.img", "fat32_files.img"),
-                         [](const auto& info) { return std::string(info.param).substr(0, 5) == "fat16" ? "Fat16" : "Fat32"; });
+INSTANTIATE_TEST_SUITE_P(Fixtures, FatVersusFls,
+                         ::testing::Values("fat16_files.img", "fat32_files.img"),
+                         [](const auto& info) {
+                           return std::string(info.param).substr(0, 5) == "fat16" ? "Fat16"
+                                                                                  : "Fat32";
+                         });
 
 }  // namespace
 }  // namespace brevid

@@ -115,12 +115,20 @@ TEST(FileTreeFatInsert, FoldersAtTheFrontFilesAtTheEndNumberedAppended) {
   FileEntry& root = trees.fatRoot;
   InsertFatChild(trees, root, Node(kNormalFile, "a.txt", 10));
   InsertFatChild(trees, root, Node(kNormalFolder, "X", 11));
-  InsertFatChild(trees, root, Node(kDeletedFile, "\xE5" "B.TXT", 12));
+  InsertFatChild(trees, root,
+                 Node(kDeletedFile,
+                      "\xE5"
+                      "B.TXT",
+                      12));
   InsertFatChild(trees, root, Node(kDeletedFolder, "Y", 13));
   InsertFatChild(trees, root, Node(kNormalFolder, "30", 30), FatPlacement::kAppendNormal);
   InsertFatChild(trees, root, Node(kNormalFile, "c.txt", 14));
-  InsertFatChild(trees, trees.fatScattered, Node(kNormalFolder, "31", 31), FatPlacement::kAppendDeleted);
-  EXPECT_EQ(Names(root), (std::vector<std::string>{"Y", "X", "a.txt", "\xE5" "B.TXT", "30", "c.txt"}));
+  InsertFatChild(trees, trees.fatScattered, Node(kNormalFolder, "31", 31),
+                 FatPlacement::kAppendDeleted);
+  EXPECT_EQ(Names(root), (std::vector<std::string>{"Y", "X", "a.txt",
+                                                   "\xE5"
+                                                   "B.TXT",
+                                                   "30", "c.txt"}));
   EXPECT_EQ(Names(trees.fatScattered), std::vector<std::string>{"31"});
 }
 
@@ -135,9 +143,10 @@ TEST(FileTreeFatInsert, IndexesTheElementInTheListByKindOrPlacement) {
   FileEntry* gone = InsertFatChild(trees, trees.fatRoot, Node(kDeletedFile, "G", 5));
   FileEntry* folder = InsertFatChild(trees, trees.fatRoot, Node(kNormalFolder, "D", 6));
   FileEntry* goneFolder = InsertFatChild(trees, trees.fatRoot, Node(kDeletedFolder, "E", 7));
-  FileEntry* numbered = InsertFatChild(trees, trees.fatRoot, Node(kNormalFolder, "8", 8), FatPlacement::kAppendNormal);
-  FileEntry* scattered =
-      InsertFatChild(trees, trees.fatScattered, Node(kNormalFolder, "9", 9), FatPlacement::kAppendDeleted);
+  FileEntry* numbered = InsertFatChild(trees, trees.fatRoot, Node(kNormalFolder, "8", 8),
+                                       FatPlacement::kAppendNormal);
+  FileEntry* scattered = InsertFatChild(trees, trees.fatScattered, Node(kNormalFolder, "9", 9),
+                                        FatPlacement::kAppendDeleted);
 
   for (FileEntry* e : {file, gone, folder, goneFolder, numbered}) {
     EXPECT_EQ(e->parent, &trees.fatRoot);
@@ -181,8 +190,10 @@ TEST(FileTreeFatLookup, SameFirstClusterToldApartByNameAndCreationTime) {
   VolumeTrees& trees = TreesOf(volume);
   StartFatTree(trees, 2);
   // A deleted file whose clusters a normal file now uses.
-  FileEntry* now = InsertFatChild(trees, trees.fatRoot, Node(kNormalFile, "report.txt", 40, 0x5021, 0x6000));
-  FileEntry* before = InsertFatChild(trees, trees.fatRoot, Node(kDeletedFile, "report.txt", 40, 0x4EA5, 0x43C5));
+  FileEntry* now =
+      InsertFatChild(trees, trees.fatRoot, Node(kNormalFile, "report.txt", 40, 0x5021, 0x6000));
+  FileEntry* before =
+      InsertFatChild(trees, trees.fatRoot, Node(kDeletedFile, "report.txt", 40, 0x4EA5, 0x43C5));
   EXPECT_EQ(FindFatEntry(trees, 40, "report.txt", "2020-01-01 12:00:00"), now);
   EXPECT_EQ(FindFatEntry(trees, 40, "report.txt", "2019-05-05 08:30:10"), before);
   EXPECT_EQ(FindFatEntry(trees, 40, "report.txt", "2019-05-05 08:30:12"), nullptr);
@@ -218,9 +229,10 @@ TEST(FileTreeNtfsInsert, SecondNodeWithATakenNumberGoesToTheSpareIndex) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   StartNtfsTree(trees);
-  NtfsEntry* first = InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "a.txt", 40, kNewYear2020Utc8));
-  NtfsEntry* second =
-      InsertNtfsChild(trees, trees.ntfsRoot, Record(kDeletedFile, "b.txt", 40, kNewYear2020Utc8 + kOneDay));
+  NtfsEntry* first =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "a.txt", 40, kNewYear2020Utc8));
+  NtfsEntry* second = InsertNtfsChild(
+      trees, trees.ntfsRoot, Record(kDeletedFile, "b.txt", 40, kNewYear2020Utc8 + kOneDay));
   EXPECT_EQ(trees.ntfsIndex.at(40), first);
   auto [lo, hi] = trees.ntfsSpareIndex.equal_range(40);
   ASSERT_EQ(std::distance(lo, hi), 1);
@@ -261,7 +273,8 @@ TEST(FileTreeNtfsInsert, OrderAndForcedPlacements) {
   InsertNtfsChild(trees, root, Record(kNormalFolder, "d1", 31, 0));
   InsertNtfsChild(trees, root, Record(kDeletedFolder, "$$$Folder77", 77, 0), /*append=*/true);
   InsertNtfsChild(trees, root, Record(kDeletedFolder, "d2", 32, 0));
-  NtfsEntry* spare = InsertNtfsChild(trees, root, Record(kNormalFile, "f2", 33, 0), false, /*spare=*/true);
+  NtfsEntry* spare =
+      InsertNtfsChild(trees, root, Record(kNormalFile, "f2", 33, 0), false, /*spare=*/true);
   std::vector<std::string> names;
   for (const NtfsEntry& c : root.children) names.push_back(c.name);
   EXPECT_EQ(names, (std::vector<std::string>{"d2", "d1", "f1", "$$$Folder77", "f2"}));
@@ -272,7 +285,8 @@ TEST(FileTreeNtfsInsert, OrderAndForcedPlacements) {
 TEST(FileTreeNtfsLookup, MainIndexWinsWhenBothMatch) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
-  NtfsEntry* first = InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "same", 60, kNewYear2020Utc8));
+  NtfsEntry* first =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "same", 60, kNewYear2020Utc8));
   InsertNtfsChild(trees, trees.ntfsRoot, Record(kDeletedFile, "same", 60, kNewYear2020Utc8));
   EXPECT_EQ(FindNtfsEntry(trees, 60, "same", "2020-01-01 00:00:00"), first);
 }
@@ -321,7 +335,9 @@ struct NtfsTimeCase {
 
 class FileTreeNtfsTime : public ::testing::TestWithParam<NtfsTimeCase> {};
 
-TEST_P(FileTreeNtfsTime, ShownInUtcPlusEight) { EXPECT_EQ(NtfsTimeText(GetParam().ticks), GetParam().text); }
+TEST_P(FileTreeNtfsTime, ShownInUtcPlusEight) {
+  EXPECT_EQ(NtfsTimeText(GetParam().ticks), GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Dates, FileTreeNtfsTime,
@@ -330,8 +346,9 @@ INSTANTIATE_TEST_SUITE_P(
                       NtfsTimeCase{132222870001234567, "2020-01-01 01:30:00"},
                       NtfsTimeCase{132273792000000000, "2020-02-29 00:00:00"},
                       NtfsTimeCase{133536959990000000, "2024-02-29 23:59:59"},
-                      NtfsTimeCase{125962272000000000, "2000-02-29 00:00:00"},  // divisible by 400: leap
-                      NtfsTimeCase{94405536000000000, "1900-03-01 00:00:00"},   // by 100: not leap
+                      NtfsTimeCase{125962272000000000,
+                                   "2000-02-29 00:00:00"},  // divisible by 400: leap
+                      NtfsTimeCase{94405536000000000, "1900-03-01 00:00:00"},  // by 100: not leap
                       NtfsTimeCase{157519872000000000, "2100-03-01 00:00:00"},
                       NtfsTimeCase{2650467455990000000, "9999-12-31 23:59:59"},
                       // A hostile value ends quickly and still counts right.

@@ -9,10 +9,10 @@
 #include <set>
 #include <sstream>
 
+#include "fs/ntfs_volume.h"
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
-#include "fs/ntfs_volume.h"
 #include "support/file_hash.h"
 #include "support/image_under_test.h"
 #include "support/run_command.h"
@@ -30,8 +30,9 @@ class Scanned {
       ADD_FAILURE() << "no volume in " << image;
       return;
     }
-    test::RunBounded("the scan of " + image,
-                     [&](ProgressRecord& progress) { result_ = ScanMft(disk_, disk_.volumes[0], progress); });
+    test::RunBounded("the scan of " + image, [&](ProgressRecord& progress) {
+      result_ = ScanMft(disk_, disk_.volumes[0], progress);
+    });
   }
 
   bool ok() const { return result_ == 1 && disk_.volumes[0].trees; }

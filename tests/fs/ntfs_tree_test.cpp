@@ -12,10 +12,10 @@
 #include <map>
 #include <set>
 
+#include "fs/ntfs_volume.h"
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
 #include "platform/codepage.h"
-#include "fs/ntfs_volume.h"
 #include "support/file_hash.h"
 #include "support/image_under_test.h"
 #include "support/test_paths.h"
@@ -343,12 +343,9 @@ TEST(NtfsTreeRules, ParentThatCannotBeReadLeavesTheNodeOut) {
   std::set<uint32_t> visited;
 
   PlaceNtfsEntry(trees, Node(40, 30, "under broken", kNormalFile), &handle, visited);
-  PlaceNtfsEntry(trees, Node(41, 31, "under renumbered", kNormalFile), &handle,
-                 visited);
-  PlaceNtfsEntry(trees, Node(42, 32, "under empty slot", kNormalFile), &handle,
-                 visited);
-  PlaceNtfsEntry(trees, Node(43, 900000, "beyond the volume", kNormalFile), &handle,
-                 visited);
+  PlaceNtfsEntry(trees, Node(41, 31, "under renumbered", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(42, 32, "under empty slot", kNormalFile), &handle, visited);
+  PlaceNtfsEntry(trees, Node(43, 900000, "beyond the volume", kNormalFile), &handle, visited);
   EXPECT_FALSE(ResolveParentChain(&handle, Node(44, 30, "direct", kNormalFile), trees, visited));
 
   EXPECT_TRUE(trees.ntfsRoot.children.empty());
@@ -388,8 +385,7 @@ TEST(NtfsTreeRules, ParentThatIsAFileOrTheNodeItself) {
   VolumeReader handle(mini.disk, mini.volume());
   ASSERT_TRUE(handle.Open());
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, Node(40, 30, "under a file", kDeletedFile), &handle,
-                 visited);
+  PlaceNtfsEntry(trees, Node(40, 30, "under a file", kDeletedFile), &handle, visited);
   PlaceNtfsEntry(trees, Node(31, 31, "own parent", kNormalFile), &handle, visited);
 
   EXPECT_TRUE(trees.ntfsRoot.children.empty());
@@ -435,8 +431,7 @@ TEST(NtfsTreeRules, ParentChainDeeperThanAnyPath) {
   VolumeReader handle(mini.disk, mini.volume());
   ASSERT_TRUE(handle.Open());
   std::set<uint32_t> visited;
-  PlaceNtfsEntry(trees, Node(50, kFirst, "bottom.txt", kNormalFile), &handle,
-                 visited);
+  PlaceNtfsEntry(trees, Node(50, kFirst, "bottom.txt", kNormalFile), &handle, visited);
 
   EXPECT_TRUE(trees.ntfsRoot.children.empty());
   ASSERT_EQ(trees.ntfsScattered.children.size(), 1u);

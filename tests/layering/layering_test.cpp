@@ -28,8 +28,8 @@ const std::map<std::string, std::set<std::string>>& AllowedFolders() {
     t["export"] = {"common", "platform", "format", "device", "partition", "fs", "scan"};
     t["results"] = {"common", "platform", "format", "device", "partition", "fs", "scan", "export"};
     t["imaging"] = {"common", "platform", "format", "device"};
-    t["tasks"] = {"common", "platform", "format", "device", "partition", "fs", "scan", "export", "results",
-                  "imaging"};
+    t["tasks"] = {"common", "platform", "format", "device",  "partition",
+                  "fs",     "scan",     "export", "results", "imaging"};
     t["view"] = t["tasks"];
     t["view"].insert("tasks");
     t["ui"] = {"common", "platform", "tasks", "view"};  // and the device records, below
@@ -47,7 +47,8 @@ bool Allowed(const std::string& from, const std::string& header) {
   if (!table.count(to) || to == from) return true;
   if (from == "format" && header == "platform/codepage.h") return true;
   if ((from == "ui" || from == "cli") &&
-      (header == "device/disk_info.h" || header == "device/volume_info.h" || header == "device/volume_names.h"))
+      (header == "device/disk_info.h" || header == "device/volume_info.h" ||
+       header == "device/volume_names.h"))
     return true;
   return table.at(from).count(to) != 0;
 }
@@ -60,7 +61,8 @@ TEST(Layering, IncludesOnlyGoDownTheLayerTable) {
   size_t files = 0;
   for (const auto& entry : fs::recursive_directory_iterator(src)) {
     const fs::path path = entry.path();
-    if (!entry.is_regular_file() || (path.extension() != ".h" && path.extension() != ".cpp")) continue;
+    if (!entry.is_regular_file() || (path.extension() != ".h" && path.extension() != ".cpp"))
+      continue;
     std::string from = fs::relative(path, src).begin()->string();
     ASSERT_TRUE(AllowedFolders().count(from)) << "src/" << from << " is no layer of the table";
     folders.insert(from);
@@ -70,8 +72,8 @@ TEST(Layering, IncludesOnlyGoDownTheLayerTable) {
     for (int number = 1; std::getline(in, line); ++number) {
       std::smatch m;
       if (std::regex_search(line, m, include))
-        EXPECT_TRUE(Allowed(from, m[1])) << fs::relative(path, src).string() << ":" << number << " includes "
-                                         << m[1];
+        EXPECT_TRUE(Allowed(from, m[1]))
+            << fs::relative(path, src).string() << ":" << number << " includes " << m[1];
     }
   }
   EXPECT_GT(files, 50u);

@@ -31,7 +31,8 @@ void ExpectSameAsMmls(const std::string& image) {
 
 TEST(CorpusWalk, DfttExtendedPartitionsMatchMmls) {
   BREVID_REQUIRE_CORPUS();
-  std::string image = test::UnpackCorpus("images/dftt/1-extend-part.zip", "1-extend-part/ext-part-test-2.dd");
+  std::string image =
+      test::UnpackCorpus("images/dftt/1-extend-part.zip", "1-extend-part/ext-part-test-2.dd");
   ASSERT_FALSE(image.empty());
   std::string before = test::Sha256OfFile(image);
   ExpectSameAsMmls(image);

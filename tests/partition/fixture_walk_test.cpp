@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/text.h"
-#include "partition/partition_walk.h"
 #include "device/volume_names.h"
+#include "partition/partition_walk.h"
 #include "platform/codepage.h"
 #include "support/image_under_test.h"
 #include "support/mmls.h"
@@ -97,20 +97,29 @@ TEST(FixtureWalk, GptHeadersWithBadCountsOrSizes) {
 
 // Sizes come from the boot sector or superblock, not from the file.
 TEST(FixtureWalk, FileSystemsThatStartAtSectorZero) {
-  ExpectVolumes(WalkFixture("boot0_ntfs.img"), {{"Partition0", 0, 16383, 0x07, "WholeNtfs", "NTFS"}});
-  ExpectVolumes(WalkFixture("boot0_fat32.img"), {{"Partition0", 0, 69615, 0x0C, "WHOLE32    ", "FAT32"}});
-  ExpectVolumes(WalkFixture("boot0_fat16.img"), {{"Partition0", 0, 16380, 0x06, "WHOLE16    ", "FAT16"}});
-  ExpectVolumes(WalkFixture("boot0_exfat.img"), {{"Partition0", 0, 8192, 0x05, "WHOLEEX", "exFAT"}});
-  ExpectVolumes(WalkFixture("ext4_whole.img"), {{"Partition0", 0, 16384, 0x83, "whole_ext4", "EXT4"}});
+  ExpectVolumes(WalkFixture("boot0_ntfs.img"),
+                {{"Partition0", 0, 16383, 0x07, "WholeNtfs", "NTFS"}});
+  ExpectVolumes(WalkFixture("boot0_fat32.img"),
+                {{"Partition0", 0, 69615, 0x0C, "WHOLE32    ", "FAT32"}});
+  ExpectVolumes(WalkFixture("boot0_fat16.img"),
+                {{"Partition0", 0, 16380, 0x06, "WHOLE16    ", "FAT16"}});
+  ExpectVolumes(WalkFixture("boot0_exfat.img"),
+                {{"Partition0", 0, 8192, 0x05, "WHOLEEX", "exFAT"}});
+  ExpectVolumes(WalkFixture("ext4_whole.img"),
+                {{"Partition0", 0, 16384, 0x83, "whole_ext4", "EXT4"}});
   ExpectVolumes(WalkFixture("hfs_whole.img"), {{"Partition0", 0, 8192, 0x19, "WholeHfs", "HFS"}});
 }
 
 TEST(FixtureWalk, OddTablesFromTheEdgeCases) {
-  ExpectVolumes(WalkFixture("eb63.img"), {{"Partition0", 2048, 6144, 0x06, "BRV_EB63   ", "FAT16"}});
-  ExpectVolumes(WalkFixture("exfat_in_07.img"), {{"Partition0", 2048, 8192, 0x05, "EXIN07", "exFAT"}});
+  ExpectVolumes(WalkFixture("eb63.img"),
+                {{"Partition0", 2048, 6144, 0x06, "BRV_EB63   ", "FAT16"}});
+  ExpectVolumes(WalkFixture("exfat_in_07.img"),
+                {{"Partition0", 2048, 8192, 0x05, "EXIN07", "exFAT"}});
   ExpectVolumes(WalkFixture("ee_small.img"), {{"Partition0", 1, 2047, 0xEE, "", ""}});
-  ExpectVolumes(WalkFixture("type42.img"), {{"Partition0", 4096, 6144, 0x06, "BRV_T42    ", "FAT16"}});
-  ExpectVolumes(WalkFixture("odd_size.img"), {{"Partition0", 2048, 6144, 0x06, "BRV_ODD    ", "FAT16"}});
+  ExpectVolumes(WalkFixture("type42.img"),
+                {{"Partition0", 4096, 6144, 0x06, "BRV_T42    ", "FAT16"}});
+  ExpectVolumes(WalkFixture("odd_size.img"),
+                {{"Partition0", 2048, 6144, 0x06, "BRV_ODD    ", "FAT16"}});
 }
 
 TEST(FixtureWalk, HostileImagesEndTheWalk) {
@@ -126,13 +135,16 @@ TEST(FixtureWalk, HostileImagesEndTheWalk) {
 // The starts and lengths The Sleuth Kit's mmls sees on the same disks.
 TEST(FixtureWalk, SameStartsAndLengthsAsMmls) {
   if (!test::HaveTool("mmls")) GTEST_SKIP() << "mmls missing";
-  for (const char* name : {"mbr_ext.img", "mbr_logical3.img", "gpt.img", "type42.img", "eb63.img"}) {
+  for (const char* name :
+       {"mbr_ext.img", "mbr_logical3.img", "gpt.img", "type42.img", "eb63.img"}) {
     DiskInfo disk = WalkFixture(name);
     std::vector<test::MmlsPartition> parts = test::MmlsPartitions(disk.path);
     std::vector<const VolumeInfo*> ours;
     for (const VolumeInfo& v : disk.volumes) ours.push_back(&v);
     // mmls lists the dynamic-disk entry, which adds no volume here.
-    std::erase_if(parts, [](const test::MmlsPartition& p) { return p.description.find("0x42") != std::string::npos; });
+    std::erase_if(parts, [](const test::MmlsPartition& p) {
+      return p.description.find("0x42") != std::string::npos;
+    });
     ASSERT_EQ(parts.size(), ours.size()) << name;
     for (size_t i = 0; i < parts.size(); ++i) {
       EXPECT_EQ(ours[i]->start, parts[i].start) << name << " #" << i;

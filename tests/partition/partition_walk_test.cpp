@@ -114,16 +114,17 @@ TEST(PartitionWalk, LogicalVolumesAreNumberedAfterThePrimaries) {
   img.Signature(0);
   img.Entry(0, 0, 0x06, 64, 64);
   img.Entry(0, 1, 0x0F, 200, 390);
-  img.Entry(200, 0, 0x06, 10, 50);   // logical at 210
+  img.Entry(200, 0, 0x06, 10, 50);    // logical at 210
   img.Entry(200, 1, 0x05, 100, 100);  // link to 300
   img.Signature(200);
-  img.Entry(300, 0, 0x0B, 10, 50);   // logical at 310
+  img.Entry(300, 0, 0x0B, 10, 50);    // logical at 310
   img.Entry(300, 1, 0x05, 200, 100);  // link to 400
   img.Signature(300);
   img.Entry(400, 0, 0x83, 10, 50);  // logical at 410
   img.Signature(400);
   DiskInfo d = Walk(img.bytes());
-  EXPECT_EQ(Names(d), (std::vector<std::string>{"Partition0", "Partition1", "Partition2", "Partition3"}));
+  EXPECT_EQ(Names(d),
+            (std::vector<std::string>{"Partition0", "Partition1", "Partition2", "Partition3"}));
   ASSERT_EQ(d.volumes.size(), 4u);
   EXPECT_EQ(d.volumes[1].start, 210u);
   EXPECT_EQ(d.volumes[2].start, 310u);
@@ -140,12 +141,12 @@ TEST(PartitionWalk, EveryLogicalVolumeHasANameOfItsOwn) {
   img.Entry(0, 0, 0x06, 64, 64);
   img.Entry(0, 1, 0x05, 200, 490);
   img.Signature(200);
-  img.Entry(200, 0, 0x06, 10, 40);   // at 210
-  img.Entry(200, 1, 0x06, 50, 40);   // at 250
+  img.Entry(200, 0, 0x06, 10, 40);    // at 210
+  img.Entry(200, 1, 0x06, 50, 40);    // at 250
   img.Entry(200, 2, 0x05, 100, 200);  // link to 300
   img.Signature(300);
   img.Entry(300, 0, 0x05, 200, 100);  // link to 400, before its own volume
-  img.Entry(300, 1, 0x06, 10, 40);   // at 310
+  img.Entry(300, 1, 0x06, 10, 40);    // at 310
   img.Signature(400);
   img.Entry(400, 0, 0x06, 10, 40);  // at 410
   // A second extended partition continues the numbering.
@@ -153,8 +154,8 @@ TEST(PartitionWalk, EveryLogicalVolumeHasANameOfItsOwn) {
   img.Signature(500);
   img.Entry(500, 0, 0x06, 10, 40);  // at 510
   DiskInfo d = Walk(img.bytes());
-  EXPECT_EQ(Names(d), (std::vector<std::string>{"Partition0", "Partition1", "Partition2", "Partition3",
-                                                "Partition4", "Partition5"}));
+  EXPECT_EQ(Names(d), (std::vector<std::string>{"Partition0", "Partition1", "Partition2",
+                                                "Partition3", "Partition4", "Partition5"}));
   std::vector<uint64_t> starts;
   for (const auto& v : d.volumes) starts.push_back(v.start);
   EXPECT_EQ(starts, (std::vector<uint64_t>{64, 210, 250, 410, 310, 510}));

@@ -28,7 +28,10 @@ TEST(Codepage, CharactersCp936LacksBecomeTheDefaultCharacter) {
 }
 
 TEST(Codepage, InvalidAnsiBytesDoNotStopTheConversion) {
-  EXPECT_EQ(AnsiToUtf8(std::string("a\xFF" "b", 3)), "a?b");
+  EXPECT_EQ(AnsiToUtf8(std::string("a\xFF"
+                                   "b",
+                                   3)),
+            "a?b");
   EXPECT_EQ(AnsiToUtf8(std::string("x\xB8", 2)), "x?");  // lead byte cut off at the end
   EXPECT_EQ(AnsiToWide(std::string("\0z", 2)), std::u16string(u"\0z", 2));
 }

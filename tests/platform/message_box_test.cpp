@@ -12,10 +12,11 @@ namespace {
 
 TEST(MessageBox, GoesToTheInstalledHandler) {
   std::vector<std::string> seen;
-  MessageBoxHandler old = SetMessageBoxHandler([&](const std::string& text, const std::string& caption, unsigned style) {
-    seen.push_back(caption + ":" + text + ":" + std::to_string(style));
-    return kIdNo;
-  });
+  MessageBoxHandler old = SetMessageBoxHandler(
+      [&](const std::string& text, const std::string& caption, unsigned style) {
+        seen.push_back(caption + ":" + text + ":" + std::to_string(style));
+        return kIdNo;
+      });
   std::thread worker([] { EXPECT_EQ(ShowMessageBox("mft", "warn", kMbYesNo), kIdNo); });
   worker.join();
   EXPECT_EQ(ShowMessageBox("text", "Error", kMbIconInformation), kIdNo);

@@ -1,10 +1,10 @@
 // The directory-sector scan of format recovery: the entry test on sectors
 // written byte by byte, and a FAT32 volume reformatted over its old files.
-#include "format/fat_directory_sector.h"
 #include "scan/fat_directory_scan.h"
 
 #include <gtest/gtest.h>
 
+#include "format/fat_directory_sector.h"
 #include "fs/fat_volume.h"
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
@@ -59,7 +59,8 @@ class Sector {
 
 uint8_t Checksum(const char* name11) {
   uint8_t sum = 0;
-  for (int i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name11[i]);
+  for (int i = 0; i < 11; ++i)
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name11[i]);
   return sum;
 }
 
@@ -122,10 +123,16 @@ TEST(FormatRecovery, ReformattedFat32GivesItsOldFolders) {
   std::string image = dir + "/reformatted.img";
   std::string text = dir + "/notes.txt";
   ASSERT_EQ(test::RunCommand("printf 'old notes\\n' > '" + text + "' && truncate -s 40M '" + image +
-                             "' && mkfs.fat -F 32 -s 1 -n OLD '" + image + "' >/dev/null && "
-                             "mmd -i '" + image + "' ::/Documents ::/Documents/Letters && "
-                             "mcopy -i '" + image + "' '" + text + "' ::/Documents/Letters/notes.txt && "
-                             "mkfs.fat -F 32 -s 1 -n NEW '" + image + "' >/dev/null")
+                             "' && mkfs.fat -F 32 -s 1 -n OLD '" + image +
+                             "' >/dev/null && "
+                             "mmd -i '" +
+                             image +
+                             "' ::/Documents ::/Documents/Letters && "
+                             "mcopy -i '" +
+                             image + "' '" + text +
+                             "' ::/Documents/Letters/notes.txt && "
+                             "mkfs.fat -F 32 -s 1 -n NEW '" +
+                             image + "' >/dev/null")
                 .status,
             0);
   std::string before = test::Sha256OfFile(image);
@@ -150,7 +157,8 @@ TEST(FormatRecovery, ReformattedFat32GivesItsOldFolders) {
   const FileEntry& letters = documents->children.front();
   EXPECT_EQ(letters.name, "Letters");
   ASSERT_EQ(letters.children.size(), 1u);
-  EXPECT_EQ(letters.children.front().name, "NOTES.TXT");  // 8.3 lower case is a case flag, not a long name
+  EXPECT_EQ(letters.children.front().name,
+            "NOTES.TXT");  // 8.3 lower case is a case flag, not a long name
   EXPECT_EQ(letters.children.front().size, 10u);
   EXPECT_EQ(test::Sha256OfFile(image), before);
 }

@@ -59,7 +59,8 @@ std::map<std::string, std::string> FilesUnder(const std::string& dir) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return files;
   for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).generic_string()] = ReadFile(e.path().string());
+    if (e.is_regular_file())
+      files[fs::relative(e.path(), dir).generic_string()] = ReadFile(e.path().string());
   return files;
 }
 

@@ -32,8 +32,11 @@ bool RunBounded(const std::string& what, const std::function<void(ProgressRecord
   return ended;
 }
 
-UnchangedImage::UnchangedImage(std::string path) : path_(std::move(path)), hash_(Sha256OfFile(path_)) {}
+UnchangedImage::UnchangedImage(std::string path)
+    : path_(std::move(path)), hash_(Sha256OfFile(path_)) {}
 
-UnchangedImage::~UnchangedImage() { EXPECT_EQ(Sha256OfFile(path_), hash_) << path_ << " was written"; }
+UnchangedImage::~UnchangedImage() {
+  EXPECT_EQ(Sha256OfFile(path_), hash_) << path_ << " was written";
+}
 
 }  // namespace brevid::test

@@ -9,7 +9,9 @@ namespace fs = std::filesystem;
 
 namespace brevid::test {
 
-std::string FixturePath(const std::string& name) { return std::string(BREVID_FIXTURE_DIR) + "/" + name; }
+std::string FixturePath(const std::string& name) {
+  return std::string(BREVID_FIXTURE_DIR) + "/" + name;
+}
 
 std::string CorpusDir() {
   std::error_code ec;
@@ -17,20 +19,23 @@ std::string CorpusDir() {
 }
 
 static bool EndsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string UnpackCorpus(const std::string& relativePath, const std::string& member) {
   if (CorpusDir().empty()) return {};
   std::string source = CorpusDir() + "/" + relativePath;
-  std::string cache = std::string(BREVID_CORPUS_CACHE) + "/" + fs::path(relativePath).parent_path().string();
+  std::string cache =
+      std::string(BREVID_CORPUS_CACHE) + "/" + fs::path(relativePath).parent_path().string();
   fs::create_directories(cache);
   std::string base = fs::path(relativePath).filename().string();
   std::string out;
   std::string command;
   if (EndsWith(base, ".gz") && !EndsWith(base, ".tar.gz")) {
     out = cache + "/" + base.substr(0, base.size() - 3);
-    command = "gunzip -c '" + source + "' > '" + out + ".part' && mv '" + out + ".part' '" + out + "'";
+    command =
+        "gunzip -c '" + source + "' > '" + out + ".part' && mv '" + out + ".part' '" + out + "'";
   } else if (EndsWith(base, ".xz") && !EndsWith(base, ".tar.xz")) {
     out = cache + "/" + base.substr(0, base.size() - 3);
     command = "xz -dc '" + source + "' > '" + out + ".part' && mv '" + out + ".part' '" + out + "'";

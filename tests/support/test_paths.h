@@ -25,7 +25,7 @@ std::string ScratchDir(const std::string& name);
 }  // namespace brevid::test
 
 // Skips the current test when the corpus is absent, as on a fresh clone.
-#define BREVID_REQUIRE_CORPUS()                                             \
-  do {                                                                      \
-    if (::brevid::test::CorpusDir().empty()) GTEST_SKIP() << "no corpus";   \
+#define BREVID_REQUIRE_CORPUS()                                           \
+  do {                                                                    \
+    if (::brevid::test::CorpusDir().empty()) GTEST_SKIP() << "no corpus"; \
   } while (0)

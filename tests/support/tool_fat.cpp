@@ -1,8 +1,8 @@
 #include "support/tool_fat.h"
 
 #include "fs/fat_volume.h"
-#include "fs/volume_trees.h"
 #include "fs/ntfs_volume.h"
+#include "fs/volume_trees.h"
 
 namespace brevid::test {
 
@@ -16,7 +16,8 @@ void Expand(DiskInfo& disk, VolumeInfo& volume) {
   TreesOf(volume);
 }
 
-std::unique_ptr<OpenedVolume> OpenWholeVolume(const std::string& path, FsType type, uint64_t sectors) {
+std::unique_ptr<OpenedVolume> OpenWholeVolume(const std::string& path, FsType type,
+                                              uint64_t sectors) {
   auto o = std::make_unique<OpenedVolume>();
   DiskInfo disk;
   disk.path = path;

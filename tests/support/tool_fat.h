@@ -31,7 +31,8 @@ void Expand(DiskInfo& disk, VolumeInfo& volume);
 
 // A volume that fills its image from sector 0, without a partition walk,
 // expanded.
-std::unique_ptr<OpenedVolume> OpenWholeVolume(const std::string& path, FsType type, uint64_t sectors);
+std::unique_ptr<OpenedVolume> OpenWholeVolume(const std::string& path, FsType type,
+                                              uint64_t sectors);
 
 // A FAT volume from sector 0 of its own image, made by mkfs.fat with one
 // sector per cluster and filled by mtools; what the tools do not write
@@ -42,8 +43,8 @@ class ToolFat {
     std::error_code ec;
     std::filesystem::remove(path_, ec);
     test::CommandResult r =
-        test::RunCommand(Format("mkfs.fat -C -F %d -s 1 -S 512 -i 42524256 '%s' %llu", bits, path_.c_str(),
-                                static_cast<unsigned long long>(kib)));
+        test::RunCommand(Format("mkfs.fat -C -F %d -s 1 -S 512 -i 42524256 '%s' %llu", bits,
+                                path_.c_str(), static_cast<unsigned long long>(kib)));
     if (r.status != 0) {
       ADD_FAILURE() << "mkfs.fat: " << r.err;
       return;
@@ -65,7 +66,9 @@ class ToolFat {
   uint64_t sectors() const { return sectors_; }
   uint32_t fatSectors() const { return fatSectors_; }
   uint64_t ClusterByte(uint32_t c) const { return (clusterBase_ + c) * 512; }
-  uint32_t ClusterAt(uint64_t byte) const { return static_cast<uint32_t>(byte / 512 - clusterBase_); }
+  uint32_t ClusterAt(uint64_t byte) const {
+    return static_cast<uint32_t>(byte / 512 - clusterBase_);
+  }
 
   void Put(const std::string& name, const std::string& content) {
     std::string src = path_ + ".src";
@@ -86,7 +89,9 @@ class ToolFat {
     std::string e = ReadAt(path_, Entry(name11), 32);
     return Le16(e, 26) | Le16(e, 20) << 16;
   }
-  void Rename(std::string_view name11, std::string_view to11) { WriteAt(path_, Entry(name11), to11.substr(0, 11)); }
+  void Rename(std::string_view name11, std::string_view to11) {
+    WriteAt(path_, Entry(name11), to11.substr(0, 11));
+  }
 
   // Writes `entries` into the first free root slots.
   void AddEntries(const std::string& entries) {
@@ -95,15 +100,19 @@ class ToolFat {
     while (first < slots.size() && ReadAt(path_, slots[first], 1) != std::string(1, '\0')) ++first;
     size_t count = entries.size() / 32;
     ASSERT_LE(first + count, slots.size()) << "root folder full";
-    for (size_t i = 0; i < count; ++i) WriteAt(path_, slots[first + i], std::string_view(entries).substr(i * 32, 32));
+    for (size_t i = 0; i < count; ++i)
+      WriteAt(path_, slots[first + i], std::string_view(entries).substr(i * 32, 32));
   }
 
   void Write(uint64_t at, std::string_view bytes) { WriteAt(path_, at, bytes); }
-  void WriteCluster(uint32_t cluster, std::string_view bytes) { WriteAt(path_, ClusterByte(cluster), bytes); }
+  void WriteCluster(uint32_t cluster, std::string_view bytes) {
+    WriteAt(path_, ClusterByte(cluster), bytes);
+  }
 
   void SetFat(uint32_t c, uint32_t value) {
     for (uint32_t copy = 0; copy < fats_; ++copy) {
-      uint64_t at = (reserved_ + uint64_t{copy} * fatSectors_) * 512 + uint64_t{c} * (fat32_ ? 4 : 2);
+      uint64_t at =
+          (reserved_ + uint64_t{copy} * fatSectors_) * 512 + uint64_t{c} * (fat32_ ? 4 : 2);
       std::string v(fat32_ ? 4 : 2, '\0');
       if (fat32_)
         Poke32(v, 0, value);
@@ -118,11 +127,14 @@ class ToolFat {
     return fat32_ ? Le32(v, 0) : Le16(v, 0);
   }
 
-  std::unique_ptr<OpenedVolume> Open() const { return OpenWholeVolume(path_, fat32_ ? kFsFat32 : kFsFat16, sectors_); }
+  std::unique_ptr<OpenedVolume> Open() const {
+    return OpenWholeVolume(path_, fat32_ ? kFsFat32 : kFsFat16, sectors_);
+  }
 
  private:
   void Mtools(const std::string& tool, const std::string& args) {
-    test::CommandResult r = test::RunCommand("MTOOLS_SKIP_CHECK=1 " + tool + " -i '" + path_ + "' " + args);
+    test::CommandResult r =
+        test::RunCommand("MTOOLS_SKIP_CHECK=1 " + tool + " -i '" + path_ + "' " + args);
     EXPECT_EQ(r.status, 0) << tool << " " << args << ": " << r.err;
   }
 

@@ -27,7 +27,8 @@ class Recorder final : public ProgressTarget {
 std::vector<std::string> Listing(VolumeInfo& volume) {
   NodeTable table(volume);
   std::vector<std::string> lines;
-  for (const ListingRow& row : TreeListing(table)) lines.push_back(row.path + "|" + std::to_string(row.row.size) + "|" + row.row.numberText);
+  for (const ListingRow& row : TreeListing(table))
+    lines.push_back(row.path + "|" + std::to_string(row.row.size) + "|" + row.row.numberText);
   return lines;
 }
 
@@ -72,7 +73,8 @@ TEST(ExpandVolumeTask, MemorySourcesExpandLikeTheFileAndDamageOnlyCostsWhatItHol
   EXPECT_TRUE(disk.volumes[0].trees);
 
   MemorySourceOpener empty;
-  EXPECT_EQ(Expanded(disk, 1, empty, &outcome), (std::vector<std::string>{"根目录|0|5", "零散目录|0|2"}));
+  EXPECT_EQ(Expanded(disk, 1, empty, &outcome),
+            (std::vector<std::string>{"根目录|0|5", "零散目录|0|2"}));
   EXPECT_EQ(outcome, ExpandOutcome::kSourceUnreadable);
 
   disk.volumes[0].fsType = kFsExt;

@@ -6,9 +6,9 @@
 #include <set>
 
 #include "fs/fat_volume.h"
+#include "fs/ntfs_volume.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
-#include "fs/ntfs_volume.h"
 #include "support/image_under_test.h"
 #include "support/test_paths.h"
 #include "view/file_rows.h"
