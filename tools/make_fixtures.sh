@@ -844,6 +844,44 @@ stale_note=$(ntfs_shorten_mft_run "$FS")
 place "$FS" "$img" 2048
 finish ntfs_stale_mft.img "$stale_note"
 
+# ---- lost_cyl.img: a cylinder-aligned disk whose partition table is gone ----
+# Cylinders of 255 x 63 sectors. FAT32 on cylinder 0 head 1 with its primary
+# boot sector wiped (backup at +6 intact); NTFS on cylinder 6 with its primary
+# boot sector wiped (backup at its last sector, just before cylinder 8);
+# FAT16 on cylinder 8; a logical FAT16 on cylinder 10 head 1. The MBR is
+# zeroed last; the EBR at cylinder 10 stays.
+
+img=$OUT/lost_cyl.img.tmp
+new_file "$img" $((192780 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525610
+unit: sectors
+start=63, size=80262, type=c
+start=96390, size=32130, type=7
+start=128520, size=32130, type=6
+start=160650, size=32130, type=5
+start=160713, size=32067, type=6
+EOF
+mk_fat 32 LOST_FAT32 42521001 63 80262 "$FS"; place "$FS" "$img" 63
+mk_ntfs LostNtfs 96390 32130 "$FS"; place "$FS" "$img" 96390
+mk_fat 16 LOST_FAT16 42521003 128520 32130 "$FS"; place "$FS" "$img" 128520
+mk_fat 16 LOST_LOG 42521004 160713 32067 "$FS"; place "$FS" "$img" 160713
+for sector in 0 63 96390; do
+  dd if=/dev/zero of="$img" bs=$SECTOR seek=$sector count=1 conv=notrunc status=none
+done
+finish lost_cyl.img
+
+# ---- lost_small.img: 8 MiB, a FAT16 at sector 5000 whose first FAT sector is
+# wiped, no partition table: only a scan of every sector can find it.
+
+img=$OUT/lost_small.img.tmp
+new_file "$img" $((16384 * SECTOR))
+mk_fat 16 LOST_SMALL 42521101 5000 8192 "$FS"; place "$FS" "$img" 5000
+reserved=$(get_le16 "$img" $((5000 * SECTOR + 14)))
+dd if=/dev/zero of="$img" bs=$SECTOR seek=$((5000 + reserved)) count=1 conv=notrunc status=none
+finish lost_small.img
+
 # ---- manifest: last, so its presence means every image is complete ----------
 
 {

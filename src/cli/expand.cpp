@@ -18,6 +18,15 @@ extern "C" void RequestStop(int) {
 
 }  // namespace
 
+void RunOnWorker(ProgressRecord& progress, const std::function<void()>& work) {
+  g_running = &progress;
+  auto previous = std::signal(SIGINT, RequestStop);
+  std::thread worker(work);
+  worker.join();
+  std::signal(SIGINT, previous);
+  g_running = nullptr;
+}
+
 bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error) {
   if (!IsFat16Type(volume.fsType) && !IsFat32Type(volume.fsType) && !IsNtfsType(volume.fsType)) {
     error->assign("不能展开分区 ")
@@ -28,16 +37,11 @@ bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::st
   TerminalProgress bar(formatScan ? "正在扫描格式化信息，请稍等..." : "正在展开分区，请稍等...");
   ProgressRecord progress;
   progress.window = &bar;
-  g_running = &progress;
-  auto previous = std::signal(SIGINT, RequestStop);
   ExpandMode mode = formatScan ? ExpandMode::kFormatScan : ExpandMode::kExpand;
-  std::thread worker([&] {
+  RunOnWorker(progress, [&] {
     ExpandVolume(disk, volume, mode, progress);
     progress.Send(kProgressClose);
   });
-  worker.join();
-  std::signal(SIGINT, previous);
-  g_running = nullptr;
   return true;
 }
 

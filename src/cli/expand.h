@@ -2,7 +2,11 @@
 // Ctrl-C as the stop button.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "device/disk_info.h"
+#include "platform/progress.h"
 
 namespace brevid::cli {
 
@@ -10,6 +14,10 @@ namespace brevid::cli {
 // (with *error) when the volume's type has no reader.
 // With `formatScan`, a FAT volume's directory sectors are collected first, so
 // that the walk rebuilds folders from them.
+// Runs `work` on a worker thread and waits for it; Ctrl-C meanwhile sets
+// the stop flag of `progress` instead of ending the process.
+void RunOnWorker(ProgressRecord& progress, const std::function<void()>& work);
+
 bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error);
 
 }  // namespace brevid::cli

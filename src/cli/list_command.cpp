@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/disk_json.h"
 #include "cli/sources.h"
 #include "cli/terminal.h"
 #include "common/sector_range.h"
@@ -12,12 +13,31 @@
 #include "platform/codepage.h"
 
 namespace brevid::cli {
+
 namespace {
 
 struct ListOptions {
   std::vector<std::string> sources;
   bool json = false;
 };
+
+void PrintDisks(const DiskList& list) {
+  TextTable table;
+  table.AddRow({"磁盘", "标签", "文件类型", "起始地址", "大小"});
+  for (const DiskInfo& disk : list) {
+    table.AddRow({AnsiToUtf8(disk.Key()), "", "", "0", FormatPaneSize(disk.sizeBytes)});
+    std::vector<std::string> items = VolumeItemTexts(disk);
+    for (size_t i = 0; i < disk.volumes.size(); ++i) {
+      const VolumeInfo& v = disk.volumes[i];
+      table.AddRow({"  " + AnsiToUtf8(items[i]), AnsiToUtf8(v.label), AnsiToUtf8(FsTypeText(v)),
+                    std::to_string(SectorToByte(v.start)),
+                    FormatPaneSize(SectorToByte(v.sectorCount))});
+    }
+  }
+  table.Print(stdout);
+}
+
+}  // namespace
 
 nlohmann::json DiskJson(const DiskInfo& disk) {
   nlohmann::json volumes = nlohmann::json::array();
@@ -56,24 +76,6 @@ nlohmann::json DiskJson(const DiskInfo& disk) {
       {"volumes", volumes},
   };
 }
-
-void PrintDisks(const DiskList& list) {
-  TextTable table;
-  table.AddRow({"磁盘", "标签", "文件类型", "起始地址", "大小"});
-  for (const DiskInfo& disk : list) {
-    table.AddRow({AnsiToUtf8(disk.Key()), "", "", "0", FormatPaneSize(disk.sizeBytes)});
-    std::vector<std::string> items = VolumeItemTexts(disk);
-    for (size_t i = 0; i < disk.volumes.size(); ++i) {
-      const VolumeInfo& v = disk.volumes[i];
-      table.AddRow({"  " + AnsiToUtf8(items[i]), AnsiToUtf8(v.label), AnsiToUtf8(FsTypeText(v)),
-                    std::to_string(SectorToByte(v.start)),
-                    FormatPaneSize(SectorToByte(v.sectorCount))});
-    }
-  }
-  table.Print(stdout);
-}
-
-}  // namespace
 
 Command AddListCommand(CLI::App& app) {
   auto options = std::make_shared<ListOptions>();

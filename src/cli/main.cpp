@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::vector<brevid::cli::Command> commands = {brevid::cli::AddListCommand(app),
                                                 brevid::cli::AddTreeCommand(app),
-                                                brevid::cli::AddSaveCommand(app)};
+                                                brevid::cli::AddSaveCommand(app),
+                                                brevid::cli::AddFindPartitionsCommand(app)};
 
   try {
     app.parse(argc, argv);

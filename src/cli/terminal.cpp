@@ -90,6 +90,13 @@ void TerminalProgress::Send(uint32_t message, uint64_t wParam, uint64_t lParam) 
   Draw();
 }
 
+void TerminalProgress::SetCaption(std::string caption) {
+  if (caption == caption_) return;
+  caption_ = std::move(caption);
+  if (enabled_ && lastPercent_ >= 0) std::fprintf(stderr, "\r\033[K");
+  lastPercent_ = -2;  // drawn again whatever the percentage
+}
+
 void TerminalProgress::Draw() {
   if (!enabled_ || range_ == 0) return;
   int percent = static_cast<int>(position_ * 100 / range_);

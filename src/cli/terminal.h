@@ -32,6 +32,8 @@ class TerminalProgress final : public ProgressTarget {
   explicit TerminalProgress(std::string caption);
   ~TerminalProgress() override;
   void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override;
+  // Shows `caption` (UTF-8) from the next drawing on.
+  void SetCaption(std::string caption);
   void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
     Send(message, wParam, lParam);
   }

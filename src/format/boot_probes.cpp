@@ -1,5 +1,6 @@
 #include "format/boot_probes.h"
 
+#include "common/saturating.h"
 #include "common/text.h"
 
 namespace brevid {
@@ -24,6 +25,19 @@ bool IsFat32Boot(Bytes s) {
          LoadLe16(s, boot::kBytesPerSector) == 512 && LoadLe16(s, boot::kFat32BackupBoot) <= 6 &&
          LoadLe32(s, boot::kRootEntries) == 0 && LoadLe16(s, boot::kFatSectors16) == 0 &&
          BytesEqual(s, boot::kFat32FsType, "FAT32");
+}
+
+uint64_t NtfsSectorCount(Bytes s) { return LoadLe64(s, boot::kNtfsTotalSectors); }
+
+uint64_t Fat32SectorCount(Bytes s) { return LoadLe32(s, boot::kTotalSectors32); }
+
+uint64_t Fat16SectorCount(Bytes s) {
+  uint32_t count = LoadLe32(s, boot::kTotalSectors32);
+  return count != 0 ? count : LoadLe16(s, boot::kTotalSectors16);
+}
+
+uint64_t NtfsMftOffset(Bytes s) {
+  return MulSat(NtfsSectorsPerCluster(s), LoadLe64(s, boot::kNtfsMftCluster));
 }
 
 bool IsFat16Boot(Bytes s) {

@@ -20,6 +20,7 @@ constexpr size_t kFatCount = 0x10;           // u8
 constexpr size_t kRootEntries = 0x11;        // u16
 constexpr size_t kTotalSectors16 = 0x13;     // u16
 constexpr size_t kFatSectors16 = 0x16;       // u16
+constexpr size_t kHiddenSectors = 0x1C;      // u32
 constexpr size_t kTotalSectors32 = 0x20;     // u32
 constexpr size_t kFat32Sectors = 0x24;       // u32
 constexpr size_t kFat32RootCluster = 0x2C;   // u32
@@ -70,6 +71,16 @@ bool IsNtfsBoot(Bytes sector);
 // 0 for a power beyond clusters of 2 MiB.
 uint32_t NtfsSectorsPerCluster(Bytes bootSector);
 bool IsFat32Boot(Bytes sector);
+
+// The sector counts the boot sectors give: NTFS the u64 at 0x28, FAT32 the
+// u32 at 0x20, FAT16 the u32 at 0x20 or, when that is 0, the u16 at 0x13.
+uint64_t NtfsSectorCount(Bytes bootSector);
+uint64_t Fat32SectorCount(Bytes bootSector);
+uint64_t Fat16SectorCount(Bytes bootSector);
+
+// Where an NTFS volume keeps its $MFT: sectors per cluster x the MFT's
+// start cluster, in sectors from the volume's start (saturated).
+uint64_t NtfsMftOffset(Bytes bootSector);
 bool IsFat16Boot(Bytes sector);
 bool IsExfatBoot(Bytes sector);
 bool IsExtSuperblock(Bytes superblock);

@@ -68,6 +68,21 @@ inline bool StartsWithDotAndDotDot(Bytes cluster) {
          Load8(cluster, kDotDot + 1) == '.';
 }
 
+// A FAT32 table's first sector: the media entry 0x0FFFFFF8, then an end
+// mark (0xFFFFFFFF or 0x0FFFFFFF).
+inline bool IsFat32TableStart(Bytes sector) {
+  uint32_t second = LoadLe32(sector, 4);
+  return InBounds(sector, 0, 8) && LoadLe32(sector, 0) == kFat32Start &&
+         (second == 0xFFFFFFFF || second == kFat32End);
+}
+
+// A FAT16 table's first sector: its first two entries read as one 32-bit
+// value, 0xFFFFFFF8 or, with the clean-shutdown bit cleared, 0x7FFFFFF8.
+inline bool IsFat16TableStart(Bytes sector) {
+  uint32_t v = LoadLe32(sector, 0);
+  return InBounds(sector, 0, 4) && (v == kFat16Start || v == kFat16StartClean);
+}
+
 // The entry of cluster `cn` in the FAT `table` (4 bytes each on FAT32, 2 on
 // FAT16); the end mark when the table does not hold it.
 inline uint32_t NextClusterIn(Bytes table, uint32_t cn, bool fat32) {

@@ -16,6 +16,7 @@ constexpr size_t kRecSignature = 0x00;
 constexpr size_t kRecUsaOffset = 0x04;
 constexpr size_t kRecFirstAttribute = 0x14;
 constexpr size_t kRecFlags = 0x16;
+constexpr size_t kRecAllocatedSize = 0x1C;
 constexpr size_t kRecBaseReference = 0x20;
 constexpr size_t kRecNumber = 0x2C;
 constexpr size_t kSector1End = 0x1FE;
@@ -483,6 +484,8 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
 }
 
 uint32_t StoredRecordNumber(Bytes record) { return LoadLe32(record, kRecNumber); }
+
+uint32_t RecordAllocatedSize(Bytes record) { return LoadLe32(record, kRecAllocatedSize); }
 
 bool IsOldLayoutRecord(Bytes record) { return Load8(record, kRecUsaOffset) == kUsaOld; }
 

@@ -161,6 +161,9 @@ struct MftSummary {
 // update-sequence array at 0x2A, those bytes belong to the array).
 uint32_t StoredRecordNumber(Bytes record);
 
+// The record's allocated size (u32 at 0x1C): how far apart records lie.
+uint32_t RecordAllocatedSize(Bytes record);
+
 // True for a record of the older layout: update-sequence offset 0x2A (low
 // byte), so no record number is stored.
 bool IsOldLayoutRecord(Bytes record);

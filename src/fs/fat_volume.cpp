@@ -44,16 +44,11 @@ uint32_t SearchSectorsPerCluster(VolumeReader& reader, const VolumeInfo& volume,
 
 // Sector `index` (0-based) of `block` begins with a FAT16 FAT start.
 bool Fat16StartAt(Bytes block, size_t index) {
-  uint32_t v = LoadLe32(block, index * kSector);
-  return InBounds(block, index * kSector, 4) &&
-         (v == fat::kFat16Start || v == fat::kFat16StartClean);
+  return fat::IsFat16TableStart(SubBytes(block, index * kSector, kSector));
 }
 
 bool Fat32StartAt(Bytes block, size_t index) {
-  if (!InBounds(block, index * kSector, 8)) return false;
-  uint32_t second = LoadLe32(block, index * kSector + 4);
-  return LoadLe32(block, index * kSector) == fat::kFat32Start &&
-         (second == 0xFFFFFFFF || second == fat::kFat32End);
+  return fat::IsFat32TableStart(SubBytes(block, index * kSector, kSector));
 }
 
 }  // namespace

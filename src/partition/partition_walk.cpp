@@ -50,14 +50,13 @@ void AddBootSectorVolume(DiskInfo& disk, SourceHandle& handle, Bytes s) {
   v.start = 0;
   if (IsNtfsBoot(s)) {
     v.fsType = kFsNtfs;
-    v.sectorCount = LoadLe64(s, boot::kNtfsTotalSectors);
+    v.sectorCount = NtfsSectorCount(s);
   } else if (IsFat32Boot(s)) {
     v.fsType = kFsFat32;
-    v.sectorCount = LoadLe32(s, boot::kTotalSectors32);
+    v.sectorCount = Fat32SectorCount(s);
   } else if (IsFat16Boot(s)) {
     v.fsType = kFsFat16;
-    v.sectorCount = LoadLe32(s, boot::kTotalSectors32);
-    if (v.sectorCount == 0) v.sectorCount = LoadLe16(s, boot::kTotalSectors16);
+    v.sectorCount = Fat16SectorCount(s);
   } else if (IsExfatBoot(s)) {
     v.fsType = kFsExfat;
     v.sectorCount = LoadLe64(s, boot::kExfatVolumeLength);

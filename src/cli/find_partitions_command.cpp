@@ -1,0 +1,116 @@
+// brevid find-partitions SOURCE: the lost-partition search of the disk pane.
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/disk_json.h"
+#include "cli/expand.h"
+#include "cli/sources.h"
+#include "cli/terminal.h"
+#include "common/sector_range.h"
+#include "common/text.h"
+#include "device/volume_names.h"
+#include "platform/codepage.h"
+#include "tasks/partition_search_task.h"
+
+namespace brevid::cli {
+namespace {
+
+struct FindOptions {
+  std::string source;
+  bool precise = false;
+  bool json = false;
+};
+
+// The terminal bar with the progress window's message line: how many
+// volumes the search has found so far. Called on the worker, which is the
+// only thread touching the volume list while the search runs.
+class SearchProgress final : public ProgressTarget {
+ public:
+  explicit SearchProgress(const DiskInfo& disk)
+      : disk_(disk), bar_(AnsiToUtf8(SearchProgressText(0))) {}
+  void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override {
+    if (message == kProgressStep || message == kProgressSetPos)
+      bar_.SetCaption(AnsiToUtf8(SearchProgressText(CountFoundVolumes(disk_))));
+    bar_.Send(message, wParam, lParam);
+  }
+  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
+    Send(message, wParam, lParam);
+  }
+
+ private:
+  const DiskInfo& disk_;
+  TerminalProgress bar_;
+};
+
+const char* OriginText(uint32_t origin) {
+  switch (origin) {
+    case kOriginPartitionMap:
+      return "分区表";
+    case kOriginRebuilt:
+      return "痕迹重建";
+    case kOriginBootSearch:
+      return "搜索找到";
+    default:
+      return "";
+  }
+}
+
+void PrintVolumes(const DiskInfo& disk, size_t before) {
+  TextTable table;
+  table.AddRow({"分区", "标签", "文件类型", "起始地址", "大小", "来源", ""});
+  std::vector<std::string> items = VolumeItemTexts(disk);
+  for (size_t i = 0; i < disk.volumes.size(); ++i) {
+    const VolumeInfo& v = disk.volumes[i];
+    table.AddRow({AnsiToUtf8(items[i]), AnsiToUtf8(v.label), AnsiToUtf8(FsTypeText(v)),
+                  std::to_string(SectorToByte(v.start)),
+                  FormatPaneSize(SectorToByte(v.sectorCount)), OriginText(v.origin),
+                  i >= before ? "新" : ""});
+  }
+  table.Print(stdout);
+}
+
+}  // namespace
+
+Command AddFindPartitionsCommand(CLI::App& app) {
+  auto o = std::make_shared<FindOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "find-partitions",
+      "Search a whole disk for NTFS, FAT32 and FAT16 volumes no partition table lists any more");
+  sub->add_option("SOURCE", o->source, "Image file, device node or disk number")->required();
+  sub->add_flag("--precise", o->precise,
+                "Test every sector (slow) instead of the places partitions usually start");
+  sub->add_flag("--json", o->json, "Machine-readable output");
+  return {sub, [o]() {
+            DiskList list;
+            std::string error;
+            DiskInfo* disk = AddSource(list, o->source, &error);
+            if (!disk) {
+              std::fprintf(stderr, "错误: %s\n", error.c_str());
+              return kExitFailure;
+            }
+            const size_t before = disk->volumes.size();
+            SearchProgress window(*disk);
+            ProgressRecord progress;
+            progress.window = &window;
+            BusyFlag busy{0};
+            SearchMode mode = o->precise ? SearchMode::kPrecise : SearchMode::kQuick;
+            int result = 0;
+            RunOnWorker(progress,
+                        [&] { result = RunPartitionSearch(*disk, mode, progress, busy); });
+            if (result == 0 && !progress.StopRequested()) {
+              std::fprintf(stderr, "错误: 无法读取 %s\n", o->source.c_str());
+              return kExitFailure;
+            }
+            if (o->json) {
+              nlohmann::json out = DiskJson(*disk);
+              out["found"] = disk->volumes.size() - before;
+              out["stopped"] = progress.StopRequested();
+              std::printf("%s\n", out.dump(2).c_str());
+            } else {
+              PrintVolumes(*disk, before);
+            }
+            return kExitOk;
+          }};
+}
+
+}  // namespace brevid::cli

@@ -1,0 +1,352 @@
+#include "scan/partition_search.h"
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "common/saturating.h"
+#include "common/sector_range.h"
+#include "common/text.h"
+#include "format/boot_probes.h"
+#include "format/fat_boot_sector.h"
+#include "format/fat_layout.h"
+#include "format/mft_record.h"
+#include "partition/volume_label.h"
+
+namespace brevid {
+namespace {
+
+constexpr uint64_t kSector = 512;
+constexpr uint64_t kWindowSectors = 4096;              // the pre-passes' 2 MiB windows
+constexpr uint64_t kChunkSectors = 20480;              // the precise scan's 10 MiB chunks
+constexpr uint64_t kQuickProbeSectors = 8;             // one probe and the sectors around it
+constexpr uint64_t kMftProbeOffset = 0x600000;         // sectors: $MFT 3 GiB into a volume
+constexpr uint64_t kMftProbeBases[] = {63, 2048};      // the usual first sectors of a disk
+constexpr uint64_t kSecondAlignedStart = 2048;         // the 1 MiB-aligned first partition
+constexpr uint64_t kBackupBootOffset = 6;              // FAT32 backup boot sector
+constexpr uint32_t kBitmapRecord = 6;
+constexpr uint32_t kDataAttribute = 0x80;
+// Chains come from sector contents: a damaged or hostile disk could make
+// them as long as it has sectors. Real disks have a few dozen volumes.
+constexpr int kMaxChainWindows = 256;
+constexpr int kMaxChainDepth = 32;
+
+enum class DuplicateRule { kSameClass, kSameType };
+
+// Type codes that stand for the same file system when finds are compared.
+int TypeClass(FsType t) {
+  if (IsNtfsType(t)) return 1;
+  if (IsFat32Type(t)) return 2;
+  if (IsFat16Type(t)) return 3;
+  return 0x100 + t;
+}
+
+class Search {
+ public:
+  Search(DiskInfo& disk, SourceHandle& handle) : disk_(disk), handle_(handle) {
+    diskSectors_ = disk.sizeBytes / kSector;
+  }
+
+  std::vector<uint8_t> Read(uint64_t sector, uint64_t sectors) {
+    return ReadBytes(handle_, SectorToByte(sector), static_cast<size_t>(sectors * kSector));
+  }
+
+  // The MFT-record test on the record at `sector`.
+  bool MftRecordAt(uint64_t sector) {
+    std::vector<uint8_t> record = Read(sector, 2);
+    return CheckMftRecord(record);
+  }
+
+  // NTFS boot sector `boot` at `start`: its $MFT's first record checks out.
+  bool NtfsVolumeAt(uint64_t start, Bytes boot) { return MftRecordAt(AddSat(start, NtfsMftOffset(boot))); }
+
+  // Appends the find unless the list holds the same volume; true when added.
+  bool Record(uint64_t start, uint64_t sectorCount, FsType type, uint8_t entryKind, uint32_t origin,
+              DuplicateRule rule) {
+    for (const VolumeInfo& v : disk_.volumes) {
+      bool sameType = rule == DuplicateRule::kSameType ? v.fsType == type
+                                                       : TypeClass(v.fsType) == TypeClass(type);
+      if (v.start == start && sameType) return false;
+    }
+    VolumeInfo v;
+    v.name = FreeName();
+    v.start = start;
+    v.sectorCount = sectorCount;
+    v.entryKind = entryKind;
+    v.fsType = type;
+    v.origin = origin;
+    v.label = ReadVolumeLabel(handle_, start, type);
+    disk_.volumes.push_back(std::move(v));
+    return true;
+  }
+
+  void ForwardChain(uint64_t windowStart, int depth);
+  void BackwardChain(uint64_t windowEnd, int depth);
+  void MftLocationProbe();
+  int Quick(ProgressRecord& progress);
+  int Precise(ProgressRecord& progress);
+
+ private:
+  // "Partition%d" numbered by the list's length, stepped past a name the
+  // list already holds, so every volume stays reachable by its name.
+  std::string FreeName() const {
+    for (size_t n = disk_.volumes.size();; ++n) {
+      std::string name = Format("Partition%zu", n);
+      bool taken = std::any_of(disk_.volumes.begin(), disk_.volumes.end(),
+                               [&](const VolumeInfo& v) { return v.name == name; });
+      if (!taken) return name;
+    }
+  }
+
+  bool TakeWindow() { return windows_++ < kMaxChainWindows; }
+
+  void TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind, bool afterCylinderZero);
+
+  DiskInfo& disk_;
+  SourceHandle& handle_;
+  uint64_t diskSectors_ = 0;
+  int windows_ = 0;
+};
+
+void Search::ForwardChain(uint64_t windowStart, int depth) {
+  // A disk under 2 MiB has no window to read.
+  if (diskSectors_ < kWindowSectors || windowStart >= diskSectors_ - kWindowSectors) return;
+  if (depth > kMaxChainDepth || !TakeWindow()) return;
+  std::vector<uint8_t> window = Read(windowStart, kWindowSectors);
+  for (uint64_t i = 0; i < kWindowSectors; ++i) {
+    Bytes s = Bytes(window).subspan(i * kSector, kSector);
+    const uint64_t start = windowStart + i;
+    if (IsNtfsBoot(s) && NtfsSectorCount(s) != 0) {
+      uint64_t count = NtfsSectorCount(s);
+      if (NtfsVolumeAt(start, s))
+        Record(start, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      // The backup boot sector follows the last sector the count covers.
+      ForwardChain(AddSat(AddSat(start, count), 1), depth + 1);
+    } else if (IsFat32Boot(s) && Fat32SectorCount(s) != 0) {
+      uint64_t count = Fat32SectorCount(s);
+      std::vector<uint8_t> fat = Read(start + ParseFatBootSector(s).reservedSectors, 1);
+      if (fat::IsFat32TableStart(fat))
+        Record(start, count, kFsFat32Lba, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      ForwardChain(AddSat(start, count), depth + 1);
+    } else if (IsFat16Boot(s) && Fat16SectorCount(s) != 0) {
+      uint64_t count = Fat16SectorCount(s);
+      std::vector<uint8_t> fat = Read(start + ParseFatBootSector(s).reservedSectors, 1);
+      if (fat::IsFat16TableStart(fat))
+        Record(start, count, kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      ForwardChain(AddSat(start, count), depth + 1);
+    }
+  }
+}
+
+void Search::BackwardChain(uint64_t windowEnd, int depth) {
+  constexpr uint64_t kFirstTrack = 63;
+  if (windowEnd <= kFirstTrack || depth > kMaxChainDepth || !TakeWindow()) return;
+  const uint64_t windowStart = windowEnd > kWindowSectors ? windowEnd - kWindowSectors : 0;
+  std::vector<uint8_t> window = Read(windowStart, windowEnd - windowStart);
+  for (uint64_t sector = windowStart; sector < windowEnd; ++sector) {
+    Bytes s = Bytes(window).subspan((sector - windowStart) * kSector, kSector);
+    if (!IsNtfsBoot(s)) continue;
+    // A count beyond the sector itself would put the start before the disk.
+    uint64_t count = NtfsSectorCount(s);
+    if (count > sector) continue;
+    const uint64_t start = sector - count;
+    std::vector<uint8_t> boot = Read(start, 1);
+    if (!IsNtfsBoot(boot) || !NtfsVolumeAt(start, boot)) continue;
+    Record(start, NtfsSectorCount(boot), kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+    if (start < windowEnd) BackwardChain(start, depth + 1);
+  }
+}
+
+void Search::MftLocationProbe() {
+  uint64_t position = 0;
+  for (int round = 0; round < kMaxChainWindows; ++round) {
+    bool found = false;
+    for (uint64_t base : kMftProbeBases) {
+      uint64_t sector = AddSat(AddSat(position, kMftProbeOffset), base);
+      std::vector<uint8_t> record = Read(sector, 2);
+      if (!CheckMftRecord(record)) continue;
+      // Step back from whichever record this is to record 0.
+      uint64_t back = uint64_t{StoredRecordNumber(record)} * RecordAllocatedSize(record);
+      uint64_t recordByte = SectorToByte(sector);
+      if (back != 0) {
+        if (back > recordByte) continue;
+        recordByte -= back;
+        record = ReadBytes(handle_, recordByte, kMftRecordSize);
+        if (!CheckMftRecord(record)) continue;
+      }
+      std::vector<uint8_t> bitmap =
+          ReadBytes(handle_, AddSat(recordByte, AddSat(kMftRecordSize, MulSat(5, RecordAllocatedSize(record)))),
+                    kMftRecordSize);
+      if (!CheckMftRecord(bitmap) || StoredRecordNumber(bitmap) != kBitmapRecord) continue;
+      MftRecordInfo mft, bits;
+      std::vector<AttributeRef> attributes;
+      ListAttributes(record, attributes);
+      auto data = std::find_if(attributes.begin(), attributes.end(),
+                               [](const AttributeRef& a) { return a.type == kDataAttribute; });
+      if (data == attributes.end()) continue;
+      DecodeDataAttribute(Bytes(record).subspan(data->offset), mft);
+      if (mft.runs.empty() || mft.runs.begin()->second.startCluster == 0) continue;
+      ListAttributes(bitmap, attributes);
+      data = std::find_if(attributes.begin(), attributes.end(),
+                          [](const AttributeRef& a) { return a.type == kDataAttribute; });
+      if (data == attributes.end()) continue;
+      DecodeDataAttribute(Bytes(bitmap).subspan(data->offset), bits);
+      // A cluster is 1 to 255 sectors here; anything else is not a volume.
+      uint64_t sectorsPerCluster = kMftProbeOffset / mft.runs.begin()->second.startCluster;
+      if (sectorsPerCluster == 0 || sectorsPerCluster > 255) continue;
+      uint64_t recordSector = recordByte / kSector;
+      if (recordSector < kMftProbeOffset) continue;
+      uint64_t start = recordSector - kMftProbeOffset;
+      uint64_t count = MulSat(sectorsPerCluster * 8, bits.size);
+      Record(start, count, kFsNtfs, 1, kOriginRebuilt, DuplicateRule::kSameClass);
+      uint64_t next = AddSat(start, count);
+      if (next <= position) return;
+      position = next;
+      found = true;
+      break;
+    }
+    if (!found) return;
+  }
+}
+
+// Tests the probe sector at `index` of `buffer` (which holds the sector
+// before it, unless the probe is on cylinder 0, and the six after it).
+void Search::TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind, bool afterCylinderZero) {
+  Bytes s = SubBytes(buffer, index * kSector, kSector);
+  Bytes backup = SubBytes(buffer, (index + kBackupBootOffset) * kSector, kSector);
+  FsType type = kFsNone;
+  uint64_t count = 0;
+  if (IsNtfsBoot(s) && NtfsVolumeAt(probe, s)) {
+    type = kFsNtfs, count = NtfsSectorCount(s);
+  } else if (IsFat32Boot(s)) {
+    type = kFsFat32Lba, count = Fat32SectorCount(s);
+  } else if (IsFat32Boot(backup)) {
+    // The primary boot sector is damaged: its count may be too, so the
+    // backup's is taken.
+    type = kFsFat32Lba, count = Fat32SectorCount(backup);
+  } else if (IsFat16Boot(s)) {
+    type = kFsFat16, count = Fat16SectorCount(s);
+  } else {
+    return;
+  }
+  if (afterCylinderZero && index == 1) {
+    // The sector before the probe may be the backup boot sector of an NTFS
+    // volume that ends there.
+    Bytes before = SubBytes(buffer, 0, kSector);
+    uint64_t previousCount = NtfsSectorCount(before);
+    if (IsNtfsBoot(before) && probe > AddSat(previousCount, 1)) {
+      uint64_t previousStart = probe - 1 - previousCount;
+      if (NtfsVolumeAt(previousStart, before) && !disk_.volumes.empty() &&
+          disk_.volumes.back().start != previousStart) {
+        VolumeInfo v;
+        v.name = FreeName();
+        v.start = previousStart;
+        v.sectorCount = previousCount;
+        v.fsType = kFsNtfs;
+        v.origin = kOriginBootSearch;
+        v.label = ReadVolumeLabel(handle_, previousStart, kFsNtfs);
+        disk_.volumes.push_back(std::move(v));
+      }
+    }
+  }
+  Record(probe, count, type, kind, kOriginBootSearch, DuplicateRule::kSameType);
+}
+
+int Search::Quick(ProgressRecord& progress) {
+  const uint64_t heads = disk_.heads & 0xFF;
+  const uint64_t perTrack = disk_.sectorsPerTrack;
+  // A geometry of 0 heads or sectors describes no cylinder to probe.
+  const uint64_t cylinders = heads == 0 || perTrack == 0 ? 0 : diskSectors_ / heads / perTrack;
+  disk_.cylinders = static_cast<uint32_t>(std::min<uint64_t>(cylinders, UINT32_MAX));
+  progress.Send(kProgressSetRange, cylinders, 1);
+  if (cylinders == 0) return 1;
+  // Cylinder 0: its first sector and the first after one track, then, in a
+  // round of its own, the 1 MiB-aligned start. Every find there is primary.
+  for (uint64_t probe : {uint64_t{0}, uint64_t{63}, kSecondAlignedStart}) {
+    if (probe != 63) {
+      progress.Send(kProgressStep);
+      if (progress.StopRequested()) return 1;
+    }
+    if (probe >= diskSectors_) continue;
+    std::vector<uint8_t> buffer = Read(probe, kQuickProbeSectors);
+    TestProbe(probe, buffer, 0, 1, false);
+  }
+  for (uint64_t c = 1; c < cylinders; ++c) {
+    progress.Send(kProgressStep);
+    if (progress.StopRequested()) return 1;
+    for (uint64_t h = 0; h < 2; ++h) {
+      uint64_t probe = c * heads * perTrack + h * 63;
+      if (probe >= diskSectors_) break;
+      std::vector<uint8_t> buffer = Read(probe - 1, kQuickProbeSectors);
+      TestProbe(probe, buffer, 1, static_cast<uint8_t>(h + 1), true);
+    }
+  }
+  return 1;
+}
+
+int Search::Precise(ProgressRecord& progress) {
+  // The last, partial chunk is read too: a volume may start in it, and a
+  // disk under 10 MiB has nothing else.
+  const uint64_t chunks = (diskSectors_ + kChunkSectors - 1) / kChunkSectors;
+  progress.Send(kProgressSetRange, chunks, 1);
+  std::vector<uint8_t> chunk(kChunkSectors * kSector);
+  for (uint64_t k = 0; k < chunks; ++k) {
+    progress.Send(kProgressSetPos, k);
+    if (progress.StopRequested()) return 0;
+    const uint64_t first = k * kChunkSectors;
+    const uint64_t sectors = std::min(kChunkSectors, diskSectors_ - first);
+    std::fill(chunk.begin(), chunk.end(), 0);
+    size_t got = 0;
+    handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(chunk.data(), sectors * kSector), &got);
+    for (uint64_t i = 0; i < sectors; ++i) {
+      Bytes s = Bytes(chunk).subspan(i * kSector, kSector);
+      // Every boot sector ends in 0xAA55: most sectors fail here.
+      if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) continue;
+      const uint64_t sector = first + i;
+      if (IsNtfsBoot(s)) {
+        uint64_t count = NtfsSectorCount(s);
+        if (NtfsVolumeAt(sector, s)) {
+          Record(sector, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+        } else if (sector >= count && NtfsVolumeAt(sector - count, s)) {
+          Record(sector - count, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+        }
+      } else if (IsFat32Boot(s)) {
+        uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
+        uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
+        Record(start, Fat32SectorCount(s), kFsFat32Lba, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      } else if (IsFat16Boot(s)) {
+        Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      }
+    }
+  }
+  progress.Send(kProgressSetPos, chunks);
+  return 1;
+}
+
+}  // namespace
+
+int SearchLostPartitions(DiskInfo& disk, SearchMode mode, ProgressRecord& progress,
+                         const SourceOpener& opener) {
+  {
+    SourceHandle handle = opener.Open(disk.path);
+    if (handle.IsOpen()) {
+      Search prepass(disk, handle);
+      prepass.ForwardChain(0, 0);
+      Search backward(disk, handle);
+      backward.BackwardChain(disk.sizeBytes / kSector, 0);
+      Search probe(disk, handle);
+      probe.MftLocationProbe();
+    }
+  }
+  SourceHandle handle = opener.Open(disk.path);
+  if (!handle.IsOpen()) return 0;
+  Search search(disk, handle);
+  return mode == SearchMode::kQuick ? search.Quick(progress) : search.Precise(progress);
+}
+
+int CountFoundVolumes(const DiskInfo& disk) {
+  return static_cast<int>(std::count_if(disk.volumes.begin(), disk.volumes.end(),
+                                        [](const VolumeInfo& v) { return v.origin != kOriginPartitionMap; }));
+}
+
+}  // namespace brevid
