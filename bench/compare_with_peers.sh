@@ -3,7 +3,7 @@
 # the same images (page cache warm: each command runs once untimed first,
 # then the best of three runs counts). Prints ratios; run by hand:
 #   bench/compare_with_peers.sh BUILD_DIR [WORK_DIR]
-# Needs: mtools, dosfstools, ntfs-3g (FUSE, as root), sleuthkit.
+# Needs: mtools, dosfstools, ntfs-3g (FUSE, as root), sleuthkit, testdisk.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 work=${2:-$build/bench-work}
@@ -96,3 +96,37 @@ t_icat=$(best_of_three bash -c "rm -rf '$out' && mkdir -p '$out' && fls -F '$sav
 t_cp=$(best_of_three bash -c "rm -rf '$out' && cp -r '$work/save-src' '$out'")
 echo "Save ~1 GiB: brevid ${t_ours}s, icat per file ${t_icat}s (ratio $(ratio "$t_ours" "$t_icat"), target <= 1), cp ${t_cp}s (ratio $(ratio "$t_ours" "$t_cp"), target <= 1.5)"
 rm -rf "$out" || true
+
+# Lost-partition search: a 2 GiB disk of noise with two volumes and no
+# partition table, read whole (precise) against dd; a 4 GiB disk probed
+# cylinder by cylinder (quick) against TestDisk's quick search.
+lost=$work/lost2g.img
+if [ ! -f "$lost" ]; then
+  truncate -s 2G "$lost.tmp"
+  dd if=/dev/urandom of="$lost.tmp" bs=1M count=2046 seek=1 conv=notrunc status=none
+  truncate -s 512M "$work/part.tmp"
+  mkfs.fat -F 32 -h 2048 -n LOST "$work/part.tmp" >/dev/null
+  dd if="$work/part.tmp" of="$lost.tmp" bs=1M seek=1 conv=notrunc status=none
+  mkntfs -q -F -Q -p 1050624 "$work/part.tmp" >/dev/null 2>&1
+  dd if="$work/part.tmp" of="$lost.tmp" bs=1M seek=513 conv=notrunc status=none
+  rm -f "$work/part.tmp"
+  mv "$lost.tmp" "$lost"
+fi
+t_precise=$(best_of_three "$brevid" find-partitions "$lost" --precise)
+t_dd=$(best_of_three dd if="$lost" of=/dev/null bs=10M)
+echo "Precise partition search, 2 GiB: brevid ${t_precise}s, dd bs=10M ${t_dd}s, ratio $(ratio "$t_precise" "$t_dd") (target <= 2)"
+
+lost4=$work/lost4g.img
+if [ ! -f "$lost4" ]; then
+  cp --sparse=always "$lost" "$lost4.tmp"
+  truncate -s 4G "$lost4.tmp"
+  mv "$lost4.tmp" "$lost4"
+fi
+t_quick=$(best_of_three "$brevid" find-partitions "$lost4")
+if command -v testdisk >/dev/null; then
+  rm -f "$work/testdisk.log"
+  t_testdisk=$(best_of_three testdisk /log /cmd "$lost4" analyze,quicksearch)
+  echo "Quick partition search, 4 GiB: brevid ${t_quick}s, testdisk quick search ${t_testdisk}s, ratio $(ratio "$t_quick" "$t_testdisk") (target <= 1)"
+else
+  echo "Quick partition search, 4 GiB: brevid ${t_quick}s (testdisk not installed)"
+fi

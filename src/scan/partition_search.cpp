@@ -100,6 +100,8 @@ class Search {
 
   bool TakeWindow() { return windows_++ < kMaxChainWindows; }
 
+  // The precise scan's tests of one sector.
+  void TestSector(uint64_t sector, Bytes s);
   void TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind, bool afterCylinderZero);
 
   DiskInfo& disk_;
@@ -289,38 +291,43 @@ int Search::Precise(ProgressRecord& progress) {
   // disk under 10 MiB has nothing else.
   const uint64_t chunks = (diskSectors_ + kChunkSectors - 1) / kChunkSectors;
   progress.Send(kProgressSetRange, chunks, 1);
-  std::vector<uint8_t> chunk(kChunkSectors * kSector);
+  // Each chunk is read in pieces small enough to stay in the CPU's cache
+  // while their sectors are tested: as fast as a plain sequential read.
+  constexpr uint64_t kPieceSectors = 256;  // 128 KiB
+  std::vector<uint8_t> piece(kPieceSectors * kSector);
   for (uint64_t k = 0; k < chunks; ++k) {
     progress.Send(kProgressSetPos, k);
     if (progress.StopRequested()) return 0;
-    const uint64_t first = k * kChunkSectors;
-    const uint64_t sectors = std::min(kChunkSectors, diskSectors_ - first);
-    std::fill(chunk.begin(), chunk.end(), 0);
-    size_t got = 0;
-    handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(chunk.data(), sectors * kSector), &got);
-    for (uint64_t i = 0; i < sectors; ++i) {
-      Bytes s = Bytes(chunk).subspan(i * kSector, kSector);
-      // Every boot sector ends in 0xAA55: most sectors fail here.
-      if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) continue;
-      const uint64_t sector = first + i;
-      if (IsNtfsBoot(s)) {
-        uint64_t count = NtfsSectorCount(s);
-        if (NtfsVolumeAt(sector, s)) {
-          Record(sector, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
-        } else if (sector >= count && NtfsVolumeAt(sector - count, s)) {
-          Record(sector - count, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
-        }
-      } else if (IsFat32Boot(s)) {
-        uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
-        uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
-        Record(start, Fat32SectorCount(s), kFsFat32Lba, 1, kOriginBootSearch, DuplicateRule::kSameClass);
-      } else if (IsFat16Boot(s)) {
-        Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
-      }
+    const uint64_t chunkEnd = std::min(diskSectors_, (k + 1) * kChunkSectors);
+    for (uint64_t first = k * kChunkSectors; first < chunkEnd; first += kPieceSectors) {
+      const uint64_t sectors = std::min(kPieceSectors, chunkEnd - first);
+      size_t got = 0;
+      handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(piece.data(), sectors * kSector), &got);
+      std::fill(piece.begin() + static_cast<long>(std::min<size_t>(got, piece.size())), piece.end(), 0);
+      for (uint64_t i = 0; i < sectors; ++i) TestSector(first + i, Bytes(piece).subspan(i * kSector, kSector));
     }
   }
   progress.Send(kProgressSetPos, chunks);
   return 1;
+}
+
+void Search::TestSector(uint64_t sector, Bytes s) {
+  // Every boot sector ends in 0xAA55: most sectors fail here.
+  if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) return;
+  if (IsNtfsBoot(s)) {
+    uint64_t count = NtfsSectorCount(s);
+    if (NtfsVolumeAt(sector, s)) {
+      Record(sector, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+    } else if (sector >= count && NtfsVolumeAt(sector - count, s)) {
+      Record(sector - count, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+    }
+  } else if (IsFat32Boot(s)) {
+    uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
+    uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
+    Record(start, Fat32SectorCount(s), kFsFat32Lba, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+  } else if (IsFat16Boot(s)) {
+    Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+  }
 }
 
 }  // namespace
