@@ -882,6 +882,33 @@ reserved=$(get_le16 "$img" $((5000 * SECTOR + 14)))
 dd if=/dev/zero of="$img" bs=$SECTOR seek=$((5000 + reserved)) count=1 conv=notrunc status=none
 finish lost_small.img
 
+# ---- reformat32.img: a whole-disk FAT32 filled with files, then formatted
+# again over them (mkfs.fat leaves the data clusters as they were).
+
+img=$OUT/reformat32.img.tmp
+mk_fat 32 OLD_FAT32 42521201 0 131072 "$img"
+fat_files "$img"
+run env SOURCE_DATE_EPOCH=$EPOCH mkfs.fat --invariant --mbr=n -F 32 -S $SECTOR -s 1 -g 255/63 \
+  -h 0 -i 42521202 -n NEW_FAT32 "$img"
+finish reformat32.img
+
+# ---- reformat_ntfs.img: an NTFS volume at sector 2048 filled with files,
+# then formatted again (mkntfs -Q rewrites only its own records).
+
+img=$OUT/reformat_ntfs.img.tmp
+new_file "$img" $((36864 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525612
+unit: sectors
+start=2048, size=32768, type=7
+EOF
+mk_ntfs OldNtfs 2048 32768 "$FS"
+ntfs_files_ntfscp "$FS"
+run mkntfs -F -Q -T -s $SECTOR -p 2048 -H 255 -S 63 -L NewNtfs "$FS"
+place "$FS" "$img" 2048
+finish reformat_ntfs.img
+
 # ---- manifest: last, so its presence means every image is complete ----------
 
 {

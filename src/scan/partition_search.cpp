@@ -17,13 +17,13 @@ namespace brevid {
 namespace {
 
 constexpr uint64_t kSector = 512;
-constexpr uint64_t kWindowSectors = 4096;              // the pre-passes' 2 MiB windows
-constexpr uint64_t kChunkSectors = 20480;              // the precise scan's 10 MiB chunks
-constexpr uint64_t kQuickProbeSectors = 8;             // one probe and the sectors around it
-constexpr uint64_t kMftProbeOffset = 0x600000;         // sectors: $MFT 3 GiB into a volume
-constexpr uint64_t kMftProbeBases[] = {63, 2048};      // the usual first sectors of a disk
-constexpr uint64_t kSecondAlignedStart = 2048;         // the 1 MiB-aligned first partition
-constexpr uint64_t kBackupBootOffset = 6;              // FAT32 backup boot sector
+constexpr uint64_t kWindowSectors = 4096;          // the pre-passes' 2 MiB windows
+constexpr uint64_t kChunkSectors = 20480;          // the precise scan's 10 MiB chunks
+constexpr uint64_t kQuickProbeSectors = 8;         // one probe and the sectors around it
+constexpr uint64_t kMftProbeOffset = 0x600000;     // sectors: $MFT 3 GiB into a volume
+constexpr uint64_t kMftProbeBases[] = {63, 2048};  // the usual first sectors of a disk
+constexpr uint64_t kSecondAlignedStart = 2048;     // the 1 MiB-aligned first partition
+constexpr uint64_t kBackupBootOffset = 6;          // FAT32 backup boot sector
 constexpr uint32_t kBitmapRecord = 6;
 constexpr uint32_t kDataAttribute = 0x80;
 // Chains come from sector contents: a damaged or hostile disk could make
@@ -58,7 +58,9 @@ class Search {
   }
 
   // NTFS boot sector `boot` at `start`: its $MFT's first record checks out.
-  bool NtfsVolumeAt(uint64_t start, Bytes boot) { return MftRecordAt(AddSat(start, NtfsMftOffset(boot))); }
+  bool NtfsVolumeAt(uint64_t start, Bytes boot) {
+    return MftRecordAt(AddSat(start, NtfsMftOffset(boot)));
+  }
 
   // Appends the find unless the list holds the same volume; true when added.
   bool Record(uint64_t start, uint64_t sectorCount, FsType type, uint8_t entryKind, uint32_t origin,
@@ -176,9 +178,10 @@ void Search::MftLocationProbe() {
         record = ReadBytes(handle_, recordByte, kMftRecordSize);
         if (!CheckMftRecord(record)) continue;
       }
-      std::vector<uint8_t> bitmap =
-          ReadBytes(handle_, AddSat(recordByte, AddSat(kMftRecordSize, MulSat(5, RecordAllocatedSize(record)))),
-                    kMftRecordSize);
+      std::vector<uint8_t> bitmap = ReadBytes(
+          handle_,
+          AddSat(recordByte, AddSat(kMftRecordSize, MulSat(5, RecordAllocatedSize(record)))),
+          kMftRecordSize);
       if (!CheckMftRecord(bitmap) || StoredRecordNumber(bitmap) != kBitmapRecord) continue;
       MftRecordInfo mft, bits;
       std::vector<AttributeRef> attributes;
@@ -213,7 +216,8 @@ void Search::MftLocationProbe() {
 
 // Tests the probe sector at `index` of `buffer` (which holds the sector
 // before it, unless the probe is on cylinder 0, and the six after it).
-void Search::TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind, bool afterCylinderZero) {
+void Search::TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind,
+                       bool afterCylinderZero) {
   Bytes s = SubBytes(buffer, index * kSector, kSector);
   Bytes backup = SubBytes(buffer, (index + kBackupBootOffset) * kSector, kSector);
   FsType type = kFsNone;
@@ -302,9 +306,12 @@ int Search::Precise(ProgressRecord& progress) {
     for (uint64_t first = k * kChunkSectors; first < chunkEnd; first += kPieceSectors) {
       const uint64_t sectors = std::min(kPieceSectors, chunkEnd - first);
       size_t got = 0;
-      handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(piece.data(), sectors * kSector), &got);
-      std::fill(piece.begin() + static_cast<long>(std::min<size_t>(got, piece.size())), piece.end(), 0);
-      for (uint64_t i = 0; i < sectors; ++i) TestSector(first + i, Bytes(piece).subspan(i * kSector, kSector));
+      handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(piece.data(), sectors * kSector),
+                     &got);
+      std::fill(piece.begin() + static_cast<long>(std::min<size_t>(got, piece.size())), piece.end(),
+                0);
+      for (uint64_t i = 0; i < sectors; ++i)
+        TestSector(first + i, Bytes(piece).subspan(i * kSector, kSector));
     }
   }
   progress.Send(kProgressSetPos, chunks);
@@ -324,7 +331,8 @@ void Search::TestSector(uint64_t sector, Bytes s) {
   } else if (IsFat32Boot(s)) {
     uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
     uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
-    Record(start, Fat32SectorCount(s), kFsFat32Lba, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+    Record(start, Fat32SectorCount(s), kFsFat32Lba, 1, kOriginBootSearch,
+           DuplicateRule::kSameClass);
   } else if (IsFat16Boot(s)) {
     Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
   }
@@ -352,8 +360,9 @@ int SearchLostPartitions(DiskInfo& disk, SearchMode mode, ProgressRecord& progre
 }
 
 int CountFoundVolumes(const DiskInfo& disk) {
-  return static_cast<int>(std::count_if(disk.volumes.begin(), disk.volumes.end(),
-                                        [](const VolumeInfo& v) { return v.origin != kOriginPartitionMap; }));
+  return static_cast<int>(
+      std::count_if(disk.volumes.begin(), disk.volumes.end(),
+                    [](const VolumeInfo& v) { return v.origin != kOriginPartitionMap; }));
 }
 
 }  // namespace brevid

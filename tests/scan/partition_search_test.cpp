@@ -21,7 +21,8 @@ using Find = std::tuple<uint64_t, FsType, uint64_t, uint8_t>;  // start, type, c
 std::vector<Find> Finds(const DiskInfo& disk) {
   std::vector<Find> finds;
   for (const VolumeInfo& v : disk.volumes)
-    if (v.origin != kOriginPartitionMap) finds.emplace_back(v.start, v.fsType, v.sectorCount, v.entryKind);
+    if (v.origin != kOriginPartitionMap)
+      finds.emplace_back(v.start, v.fsType, v.sectorCount, v.entryKind);
   return finds;
 }
 
@@ -77,7 +78,8 @@ TEST(PartitionSearch, AlignedDisksGiveBackWhatTheirTablesListed) {
       std::vector<Find> found = Finds(Searched(wiped, mode));
       for (Find& f : found)  // the walk keeps the table's type byte
         for (const Find& e : expected)
-          if (std::get<0>(e) == std::get<0>(f) && IsFat32Type(std::get<1>(f))) std::get<1>(f) = std::get<1>(e);
+          if (std::get<0>(e) == std::get<0>(f) && IsFat32Type(std::get<1>(f)))
+            std::get<1>(f) = std::get<1>(e);
       // mkfs rounds a file system down to whole tracks or clusters.
       ASSERT_EQ(found.size(), expected.size()) << name;
       for (size_t i = 0; i < found.size(); ++i) {
@@ -121,9 +123,12 @@ TEST(PartitionSearch, HostileDisksEndAndFindNothing) {
       disk.path = path;
       disk.sizeBytes = std::string(path) == "tiny" ? 512 : chained.size();
       disk.heads = 0;  // no geometry: no cylinder to probe
-      ASSERT_TRUE(test::RunBounded(path, [&](ProgressRecord& progress) {
-        EXPECT_EQ(SearchLostPartitions(disk, mode, progress, memory), 1);
-      }, std::chrono::seconds(60)));
+      ASSERT_TRUE(test::RunBounded(
+          path,
+          [&](ProgressRecord& progress) {
+            EXPECT_EQ(SearchLostPartitions(disk, mode, progress, memory), 1);
+          },
+          std::chrono::seconds(60)));
       EXPECT_TRUE(disk.volumes.empty()) << path;
     }
   }

@@ -1,0 +1,108 @@
+// The deep scan on disks made by real tools: volumes formatted again over
+// their files, boot sectors wiped, partition tables gone. What it rebuilds
+// must expand into the old files.
+#include "scan/deep_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "platform/codepage.h"
+#include "support/file_bytes.h"
+#include "support/image_under_test.h"
+#include "support/test_paths.h"
+#include "tasks/disk_list.h"
+#include "tasks/expand_volume.h"
+#include "view/file_rows.h"
+#include "view/node_handle.h"
+
+namespace brevid {
+namespace {
+
+DiskInfo Scanned(const std::string& path) {
+  test::UnchangedImage unchanged(path);
+  DiskList list;
+  EXPECT_TRUE(AddImageFile(list, path));
+  DiskInfo disk = list.back();
+  ProgressRecord progress;
+  EXPECT_EQ(DeepScan(disk, progress, 0, disk.sizeBytes / 512), 1);
+  return disk;
+}
+
+// Names of every entry of every volume of `disk` that `pick` accepts.
+std::set<std::string> NamesIn(DiskInfo& disk, bool (*pick)(const VolumeInfo&)) {
+  std::set<std::string> names;
+  for (VolumeInfo& v : disk.volumes) {
+    if (!pick(v)) continue;
+    ProgressRecord progress;
+    ExpandVolume(disk, v, ExpandMode::kExpand, progress);
+    NodeTable table(v);
+    for (const ListingRow& row : TreeListing(table)) names.insert(row.row.name);
+  }
+  return names;
+}
+
+std::string Copy(const std::string& fixture, const std::string& name) {
+  std::string path = test::ScratchDir("deep_scan_" + name) + "/" + fixture;
+  std::filesystem::copy_file(test::FixturePath(fixture), path);
+  return path;
+}
+
+TEST(DeepScan, ReformattedFat32ComesBackFromItsFolders) {
+  DiskInfo disk = Scanned(test::FixturePath("reformat32.img"));
+  EXPECT_FALSE(disk.dirClusterSectors.empty());
+  std::set<std::string> old =
+      NamesIn(disk, [](const VolumeInfo& v) { return v.origin == kOriginRebuilt; });
+  EXPECT_TRUE(old.count("INDEX.TXT")) << old.size();
+  EXPECT_TRUE(old.count("deep file.txt"));
+
+  // A second scan finds the same and adds nothing.
+  const size_t volumes = disk.volumes.size(), sectors = disk.dirClusterSectors.size();
+  ProgressRecord progress;
+  DeepScan(disk, progress, 0, disk.sizeBytes / 512);
+  EXPECT_EQ(disk.volumes.size(), volumes);
+  EXPECT_EQ(disk.dirClusterSectors.size(), sectors);
+}
+
+TEST(DeepScan, ReformattedNtfsWithoutBootSectorsIsRebuiltFromItsMft) {
+  const std::string path = Copy("reformat_ntfs.img", "ntfs");
+  DiskList list;
+  ASSERT_TRUE(AddImageFile(list, path));
+  const VolumeInfo intact = list.back().volumes.at(0);
+  test::WriteAt(path, 0, std::string(512, '\0'));  // the partition table
+  test::WriteAt(path, intact.start * 512, std::string(512, '\0'));
+  test::WriteAt(path, (intact.start + intact.sectorCount - 1) * 512, std::string(512, '\0'));
+  DiskInfo disk = Scanned(path);
+  ASSERT_FALSE(disk.mftRecordRuns.empty());
+  const VolumeInfo* rebuilt = nullptr;
+  for (const VolumeInfo& v : disk.volumes)
+    if (v.origin == kOriginRebuilt && IsNtfsType(v.fsType)) rebuilt = &v;
+  ASSERT_NE(rebuilt, nullptr);
+  EXPECT_EQ(rebuilt->start, intact.start);
+  EXPECT_EQ(rebuilt->sectorsPerCluster, 8u);
+  std::set<std::string> names =
+      NamesIn(disk, [](const VolumeInfo& v) { return IsNtfsType(v.fsType); });
+  EXPECT_TRUE(names.count("small.txt"));
+  EXPECT_TRUE(names.count(Utf8ToAnsi("中文名称.txt")));
+}
+
+// A partition whose table entry is gone is rebuilt from its FATs and folders
+// (mkfs.fat's second FAT entry 0x0FFFFFFF does not pass the boot-sector find)
+// and expands; a range under 10 MiB is scanned whole.
+TEST(DeepScan, DeletedPartitionsAndSmallRanges) {
+  const std::string path = Copy("demo.img", "demo");
+  test::WriteAt(path, 0, std::string(512, '\0'));
+  DiskInfo disk = Scanned(path);
+  std::set<std::string> names = NamesIn(disk, [](const VolumeInfo& v) {
+    return v.origin == kOriginRebuilt && IsFat32Type(v.fsType);
+  });
+  EXPECT_GT(names.size(), 5u);
+
+  DiskInfo small = Scanned(test::FixturePath("lost_small.img"));
+  ASSERT_EQ(small.volumes.size(), 1u);
+  EXPECT_EQ(small.volumes[0].start, 5000u);
+}
+
+}  // namespace
+}  // namespace brevid
