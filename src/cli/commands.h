@@ -19,5 +19,6 @@ struct Command {
 Command AddListCommand(CLI::App& app);
 Command AddTreeCommand(CLI::App& app);
 Command AddSaveCommand(CLI::App& app);
+Command AddResultsCommand(CLI::App& app);
 
 }  // namespace brevid::cli
