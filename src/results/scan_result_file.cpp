@@ -61,7 +61,8 @@ uint8_t U8(std::string_view text) { return static_cast<uint8_t>(ParseI32(text));
 // that the file is never held whole. A read error ends the lines.
 class LineReader {
  public:
-  explicit LineReader(ByteSource& source) : source_(source), buffer_(64 * 1024) {}
+  explicit LineReader(ByteSource& source)
+      : source_(source), size_(source.Size()), buffer_(64 * 1024) {}
 
   bool Next(std::string* line) {
     if (replay_) {
@@ -97,9 +98,13 @@ class LineReader {
 
  private:
   bool Fill() {
-    if (ended_) return false;
+    // Bounded by the size found at the start, so that a growing file or an
+    // endless device still ends.
+    const uint64_t left = offset_ < size_ ? size_ - offset_ : 0;
+    if (ended_ || left == 0) return false;
     size_t got = 0;
-    bool ok = source_.ReadAt(offset_, std::span<uint8_t>(buffer_), &got);
+    size_t want = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), left));
+    bool ok = source_.ReadAt(offset_, std::span<uint8_t>(buffer_).first(want), &got);
     if (!ok || got == 0) ended_ = true;
     offset_ += got;
     pos_ = 0;
@@ -108,6 +113,7 @@ class LineReader {
   }
 
   ByteSource& source_;
+  const uint64_t size_;
   std::vector<uint8_t> buffer_;
   uint64_t offset_ = 0;
   size_t pos_ = 0;
