@@ -21,5 +21,6 @@ Command AddTreeCommand(CLI::App& app);
 Command AddSaveCommand(CLI::App& app);
 Command AddFindPartitionsCommand(CLI::App& app);
 Command AddDeepScanCommand(CLI::App& app);
+Command AddResultsCommand(CLI::App& app);
 
 }  // namespace brevid::cli

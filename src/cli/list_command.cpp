@@ -18,6 +18,7 @@ namespace {
 
 struct ListOptions {
   std::vector<std::string> sources;
+  std::string results;
   bool json = false;
 };
 
@@ -83,6 +84,9 @@ Command AddListCommand(CLI::App& app) {
       app.add_subcommand("list", "List disks (or the given image files) and their volumes");
   sub->add_option("SOURCE", options->sources, "Image file, device node or disk number");
   sub->add_flag("--json", options->json, "Machine-readable output");
+  sub->add_option("--results", options->results,
+                  "Scan-result file: when it exists, its volumes and findings replace those "
+                  "of the disk it was written for before listing");
   return {sub, [options]() {
             DiskList list;
             if (options->sources.empty()) {
@@ -99,6 +103,11 @@ Command AddListCommand(CLI::App& app) {
                   return kExitFailure;
                 }
               }
+            }
+            std::string error;
+            if (!ApplyResultsFile(list, options->results, &error)) {
+              std::fprintf(stderr, "%s\n", error.c_str());
+              return kExitFailure;
             }
             if (options->json) {
               nlohmann::json disks = nlohmann::json::array();

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   std::vector<brevid::cli::Command> commands = {
       brevid::cli::AddListCommand(app), brevid::cli::AddTreeCommand(app),
       brevid::cli::AddSaveCommand(app), brevid::cli::AddFindPartitionsCommand(app),
-      brevid::cli::AddDeepScanCommand(app)};
+      brevid::cli::AddDeepScanCommand(app), brevid::cli::AddResultsCommand(app)};
 
   try {
     app.parse(argc, argv);

@@ -26,6 +26,7 @@ struct SaveOptions {
   bool noNormal = false;
   bool force = false;
   bool format = false;
+  std::string results;
 };
 
 // True when `target` lies on the mounted volume (its mount point contains it).
@@ -70,10 +71,18 @@ Command AddSaveCommand(CLI::App& app) {
   sub->add_flag("--format", o->format, "Format recovery first (as `brevid tree --format`)");
   sub->add_flag("--force", o->force,
                 "Write even when the target lies on the volume being recovered");
+  sub->add_option(
+      "--results", o->results,
+      "Scan-result file: when it exists, it is read into the disk first, so that a volume "
+      "found by a scan can be named");
   return {sub, [o]() {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, o->source, &error);
+            if (disk && !ApplyResultsFile(list, o->results, &error)) {
+              std::fprintf(stderr, "%s\n", error.c_str());
+              return kExitFailure;
+            }
             VolumeInfo* volume = disk ? LookUpVolume(*disk, o->volume, &error) : nullptr;
             if (volume && TargetOnVolume(*volume, o->target) && !o->force) {
               std::fprintf(stderr, "%s\n(--force 仍然写入)\n",

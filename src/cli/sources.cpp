@@ -1,12 +1,15 @@
 #include "cli/sources.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "device/volume_names.h"
 #include "platform/byte_source.h"
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "tasks/disk_list.h"
+#include "tasks/scan_results.h"
 
 namespace brevid::cli {
 
@@ -28,6 +31,19 @@ DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* erro
     return nullptr;
   }
   return &list.back();
+}
+
+bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* error) {
+  const std::string path = Utf8ToAnsi(utf8File);
+  if (utf8File.empty() || !PathExists(path)) return true;
+  ScanResultsReadOutcome outcome = LoadResultsInto(list, path);
+  if (outcome.read == ScanResultRead::kCannotOpen) {
+    *error = AnsiToUtf8(outcome.status.text) + ": " + utf8File;
+    return false;
+  }
+  if (outcome.read == ScanResultRead::kWrongDisk)
+    std::fprintf(stderr, "%s: %s\n", AnsiToUtf8(outcome.status.text).c_str(), utf8File.c_str());
+  return true;
 }
 
 VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error) {

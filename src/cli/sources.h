@@ -15,6 +15,12 @@ namespace brevid::cli {
 // device node. Returns the disk, or nullptr with *error set.
 DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* error);
 
+// `--results FILE` (UTF-8): when the file exists, reads it into the disk of
+// `list` whose key it carries, before the command looks up its volume. A
+// file for no disk of the list is reported on standard error and changes
+// nothing. False (with *error) when the file exists but cannot be read.
+bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* error);
+
 // The volume of `disk` whose item text (mount point or partition name) or
 // partition name is `utf8Name`; nullptr with *error listing the choices.
 VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error);

@@ -19,6 +19,7 @@ struct TreeOptions {
   bool json = false;
   bool deletedOnly = false;
   bool format = false;
+  std::string results;
 };
 
 // The name column: the entry's name indented by depth, or with --deleted its
@@ -77,10 +78,18 @@ Command AddTreeCommand(CLI::App& app) {
       "Format recovery: collect the volume's directory sectors first, then rebuild from them");
   sub->add_flag("--deleted", options->deletedOnly,
                 "Only deleted files and folders, with their paths");
+  sub->add_option(
+      "--results", options->results,
+      "Scan-result file: when it exists, it is read into the disk first, so that a volume "
+      "found by a scan can be named");
   return {sub, [options]() {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, options->source, &error);
+            if (disk && !ApplyResultsFile(list, options->results, &error)) {
+              std::fprintf(stderr, "%s\n", error.c_str());
+              return kExitFailure;
+            }
             VolumeInfo* volume = disk ? LookUpVolume(*disk, options->volume, &error) : nullptr;
             if (!volume || !ExpandOnWorker(*disk, *volume, options->format, &error)) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());

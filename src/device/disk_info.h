@@ -28,6 +28,7 @@ struct LvmSegment {
   std::string reserved;
   uint32_t stripeCount = 0;
   std::string pvId;
+  uint64_t stripeStart = 0;  // extent number given with the first stripe
 };
 
 struct LvmLogicalVolume {
