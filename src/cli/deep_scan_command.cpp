@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "platform/codepage.h"
 #include "tasks/deep_scan_task.h"
+#include "tasks/scan_results.h"
 
 namespace brevid::cli {
 namespace {
@@ -18,6 +19,7 @@ namespace {
 struct DeepScanOptions {
   std::string source;
   std::string volume;
+  std::string results;
   bool json = false;
 };
 
@@ -62,11 +64,15 @@ Command AddDeepScanCommand(CLI::App& app) {
       "known by their signatures");
   sub->add_option("SOURCE", o->source, "Image file, device node or disk number")->required();
   sub->add_option("VOLUME", o->volume, "Only this volume's range (its item text)");
+  sub->add_option("--results", o->results,
+                  "Scan-result file: read into the disk first when it exists, written with the "
+                  "disk's findings at the end (a second run goes on from the first)");
   sub->add_flag("--json", o->json, "Machine-readable output");
   return {sub, [o]() {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, o->source, &error);
+            if (disk && !ApplyResultsFile(list, o->results, &error)) disk = nullptr;
             VolumeInfo* volume = nullptr;
             if (disk && !o->volume.empty()) volume = LookUpVolume(*disk, o->volume, &error);
             if (!disk || (!o->volume.empty() && !volume)) {
@@ -89,6 +95,7 @@ Command AddDeepScanCommand(CLI::App& app) {
               std::fprintf(stderr, "错误: 无法读取 %s\n", o->source.c_str());
               return kExitFailure;
             }
+            if (!WriteResults(*disk, o->results)) return kExitFailure;
             DeepScanCounts counts = CountFindings(*disk);
             std::map<std::string, size_t> types = CarvedByType(*disk);
             if (o->json) {

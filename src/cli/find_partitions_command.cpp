@@ -11,6 +11,7 @@
 #include "device/volume_names.h"
 #include "platform/codepage.h"
 #include "tasks/partition_search_task.h"
+#include "tasks/scan_results.h"
 
 namespace brevid::cli {
 namespace {
@@ -18,6 +19,7 @@ namespace {
 struct FindOptions {
   std::string source;
   bool precise = false;
+  std::string results;
   bool json = false;
 };
 
@@ -79,12 +81,15 @@ Command AddFindPartitionsCommand(CLI::App& app) {
   sub->add_option("SOURCE", o->source, "Image file, device node or disk number")->required();
   sub->add_flag("--precise", o->precise,
                 "Test every sector (slow) instead of the places partitions usually start");
+  sub->add_option("--results", o->results,
+                  "Scan-result file: read into the disk first when it exists, written with the "
+                  "disk's findings at the end (a second run goes on from the first)");
   sub->add_flag("--json", o->json, "Machine-readable output");
   return {sub, [o]() {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, o->source, &error);
-            if (!disk) {
+            if (!disk || !ApplyResultsFile(list, o->results, &error)) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;
             }
@@ -101,6 +106,7 @@ Command AddFindPartitionsCommand(CLI::App& app) {
               std::fprintf(stderr, "错误: 无法读取 %s\n", o->source.c_str());
               return kExitFailure;
             }
+            if (!WriteResults(*disk, o->results)) return kExitFailure;
             if (o->json) {
               nlohmann::json out = DiskJson(*disk);
               out["found"] = disk->volumes.size() - before;

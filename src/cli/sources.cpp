@@ -58,4 +58,14 @@ VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::strin
   return nullptr;
 }
 
+bool WriteResults(const DiskInfo& disk, const std::string& utf8File) {
+  if (utf8File.empty()) return true;
+  ProgressRecord progress;
+  BusyFlag busy{0};
+  PaneStatus status = RunWriteScanResults(disk, Utf8ToAnsi(utf8File), progress, busy);
+  if (!status.red) return true;
+  std::fprintf(stderr, "%s: %s\n", AnsiToUtf8(status.text).c_str(), utf8File.c_str());
+  return false;
+}
+
 }  // namespace brevid::cli

@@ -21,6 +21,10 @@ DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* erro
 // nothing. False (with *error) when the file exists but cannot be read.
 bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* error);
 
+// Writes `disk`'s results to `utf8File` (nothing to do when it is empty);
+// false after saying why on standard error.
+bool WriteResults(const DiskInfo& disk, const std::string& utf8File);
+
 // The volume of `disk` whose item text (mount point or partition name) or
 // partition name is `utf8Name`; nullptr with *error listing the choices.
 VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error);
