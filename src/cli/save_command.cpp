@@ -26,6 +26,7 @@ struct SaveOptions {
   bool noNormal = false;
   bool force = false;
   bool format = false;
+  bool extraFound = false;
   std::string results;
 };
 
@@ -52,6 +53,26 @@ void PrintSummary(const SaveStats& stats) {
   std::printf("%s\n", line.c_str());
 }
 
+int SaveCarved(DiskInfo& disk, const SaveOptions& o) {
+  std::string error;
+  VolumeInfo* volume = nullptr;
+  if (!o.volume.empty() && !(volume = LookUpVolume(disk, o.volume, &error))) {
+    std::fprintf(stderr, "错误: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(o.target, ec);
+  TerminalProgress bar("正在保存文件，请稍等...");
+  ProgressRecord progress;
+  progress.window = &bar;
+  BusyFlag busy{0};
+  SaveStats stats;
+  std::string target = Utf8ToAnsi(std::filesystem::absolute(o.target, ec).string());
+  RunOnWorker(progress, [&] { stats = RunCarvedSave(disk, volume, target, progress, busy); });
+  PrintSummary(stats);
+  return kExitOk;
+}
+
 }  // namespace
 
 Command AddSaveCommand(CLI::App& app) {
@@ -59,8 +80,12 @@ Command AddSaveCommand(CLI::App& app) {
   CLI::App* sub =
       app.add_subcommand("save", "Copy tree entries (or the whole volume) to a target folder");
   sub->add_option("SOURCE", o->source, "Image file, device node or disk number")->required();
-  sub->add_option("VOLUME", o->volume, "The volume's item text (mount point or Partition name)")
-      ->required();
+  sub->add_option("VOLUME", o->volume,
+                  "The volume's item text (mount point or Partition name); with --extra-found "
+                  "only the carved files inside it");
+  sub->add_flag("--extra-found", o->extraFound,
+                "Save the files a deep scan found by their signatures (with --results) into "
+                "DIR/Extra Found Files: all of the disk's, or those inside VOLUME");
   sub->add_option("ITEM", o->items,
                   "Entries as `brevid tree` prints their paths; none: the whole volume");
   sub->add_option("--to", o->target, "Target folder")->required();
@@ -83,6 +108,11 @@ Command AddSaveCommand(CLI::App& app) {
               std::fprintf(stderr, "%s\n", error.c_str());
               return kExitFailure;
             }
+            if (o->volume.empty() && !o->extraFound) {
+              std::fprintf(stderr, "错误: 需要 VOLUME (或 --extra-found)\n");
+              return kExitUsage;
+            }
+            if (disk && o->extraFound) return SaveCarved(*disk, *o);
             VolumeInfo* volume = disk ? LookUpVolume(*disk, o->volume, &error) : nullptr;
             if (volume && TargetOnVolume(*volume, o->target) && !o->force) {
               std::fprintf(stderr, "%s\n(--force 仍然写入)\n",

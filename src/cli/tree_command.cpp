@@ -97,6 +97,8 @@ Command AddTreeCommand(CLI::App& app) {
             }
             NodeTable table(*volume);
             std::vector<ListingRow> rows = TreeListing(table);
+            std::vector<ListingRow> carved = ExtraFoundListing(*disk, *volume);
+            rows.insert(rows.end(), carved.begin(), carved.end());
             if (options->deletedOnly)
               std::erase_if(rows, [](const ListingRow& r) { return !r.row.deleted; });
             if (options->json)

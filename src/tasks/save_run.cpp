@@ -185,4 +185,32 @@ SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy) 
   return stats;
 }
 
+SaveStats RunCarvedSave(DiskInfo& disk, VolumeInfo* volume, const std::string& target,
+                        ProgressRecord& progress, BusyFlag& busy, const SourceOpener& opener) {
+  busy.store(1);
+  SaveStats stats;
+  VolumeInfo whole;
+  whole.sectorCount = disk.sizeBytes / 512;
+  VolumeInfo& range = volume != nullptr ? *volume : whole;
+  VolumeReader reader(disk, range, opener);
+  if (reader.Open()) {
+    NameRepair repair;
+    UsedClusterSet used;
+    SaveRequest request;
+    request.reader = &reader;
+    request.disk = &disk;
+    request.volume = &range;
+    request.folder = target;
+    request.progress = &progress;
+    request.repair = &repair;
+    request.used = &used;
+    request.stats = &stats;
+    disk.extraFound.name = ExtraFoundName();
+    SaveExtraFound(request, disk.extraFound, 0);
+  }
+  busy.store(0);
+  progress.Send(kProgressClose);
+  return stats;
+}
+
 }  // namespace brevid

@@ -83,6 +83,14 @@ SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
 // message. Returns what was written and skipped.
 SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy);
 
+// Saves the carved files of `disk` that start inside `volume` (null: all of
+// them, wherever they lie, also on a disk without any volume) into
+// `target` + "/Extra Found Files", each under its own name. The worker body
+// of task_contract.h. Nothing is written when the disk cannot be opened.
+SaveStats RunCarvedSave(DiskInfo& disk, VolumeInfo* volume, const std::string& target,
+                        ProgressRecord& progress, BusyFlag& busy,
+                        const SourceOpener& opener = FileSourceOpener());
+
 // "即将保存 %.1f" with the unit the pane uses, then ",磁盘空间不够！" (CP936).
 std::string NotEnoughSpaceText(uint64_t bytes);
 

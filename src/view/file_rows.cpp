@@ -103,4 +103,32 @@ std::vector<ListingRow> TreeListing(const NodeTable& table) {
   return rows;
 }
 
+std::vector<ListingRow> ExtraFoundListing(const DiskInfo& disk, const VolumeInfo& volume) {
+  std::vector<ListingRow> rows;
+  if (!HasExtraFoundItem(disk, volume)) return rows;
+  FileRow folder;
+  folder.name = ExtraFoundText();
+  folder.status = KindStatusText(kNormalFolder);
+  folder.sizeText = "0";
+  folder.numberText = "0";
+  folder.kind = kNormalFolder;
+  folder.folder = true;
+  rows.push_back({ExtraFoundText(), 0, folder});
+  const SectorRange extent = volume.Extent();
+  for (auto it = disk.extraFound.children.lower_bound(volume.start);
+       it != disk.extraFound.children.end() && extent.Contains(it->first); ++it) {
+    FileRow r;
+    r.name = it->second.name;
+    r.kind = kDeletedFile;
+    r.status = KindStatusText(kDeletedFile);
+    r.size = it->second.size;
+    r.sizeText = std::to_string(r.size);
+    r.number = it->first;
+    r.numberText = std::to_string(it->first);
+    r.deleted = true;
+    rows.push_back({ExtraFoundText() + "/" + AnsiToUtf8(r.name), 1, r});
+  }
+  return rows;
+}
+
 }  // namespace brevid

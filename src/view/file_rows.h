@@ -76,4 +76,9 @@ struct ListingRow {
 // of their trees.
 std::vector<ListingRow> TreeListing(const NodeTable& table);
 
+// "Extra Found Files" and, below it, each carved file of `disk` that starts
+// inside `volume`, in start order: status "已删除文件", its size, and its start
+// sector as the file number. Empty when the volume holds none.
+std::vector<ListingRow> ExtraFoundListing(const DiskInfo& disk, const VolumeInfo& volume);
+
 }  // namespace brevid
