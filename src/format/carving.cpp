@@ -121,7 +121,6 @@ class Cursor {
     if (Holds(0, head_.size(), pos, size)) return head_.subspan(pos, size);
     if (!Holds(base_, avail_, pos, size)) {
       base_ = pos / kSector * kSector;
-      buffer_.fill(0);
       avail_ = std::min(read_(base_, buffer_), buffer_.size());
     }
     if (!Holds(base_, avail_, pos, size)) return {};
@@ -135,7 +134,7 @@ class Cursor {
 
   Bytes head_;
   const CarveReader& read_;
-  std::array<uint8_t, kReadSize> buffer_{};
+  std::array<uint8_t, kReadSize> buffer_;  // left unset: a cursor is made for every sector tested
   uint64_t base_ = 0;
   size_t avail_ = 0;
 };
