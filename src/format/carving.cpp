@@ -371,9 +371,14 @@ bool IsJpeg(Bytes head) {
          (BytesEqual(head, 6, "JFIF") || BytesEqual(head, 6, "Exif"));
 }
 
+// Every segment with a length that may come before the scan: the frame
+// headers of all coding processes (progressive C2 is common in photos and
+// on the web), tables, restart interval, application data and comments.
+// C8 is reserved and the D0-D9 markers stand alone.
 bool IsJpegSegment(uint8_t marker) {
-  return marker == 0xC0 || marker == 0xC1 || marker == 0xC4 || marker == 0xDB || marker == 0xDC ||
-         marker == 0xDD || (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
+  return (marker >= 0xC0 && marker <= 0xCF && marker != 0xC8) || marker == 0xDB || marker == 0xDC ||
+         marker == 0xDD || marker == 0xDE || marker == 0xDF || (marker >= 0xE0 && marker <= 0xEF) ||
+         marker == 0xFE;
 }
 
 // True when the FF D9 before `after` (an offset in the sector-aligned

@@ -62,6 +62,7 @@ TEST(Carving, CorpusSamplesAreRecordedWithTheirSizeAndName) {
            {"rar/rarfile_rar3-subdirs.rar", 0, ".rar"},
            {"ole/msoff_plain.doc", 65536, ".doc"},
            {"jpeg/fs_IMG_20200827_231612.jpg", 3207825, ".jpg"},
+           {"jpeg/fs_IMG_1054.JPG", 689277, ".jpg"},  // progressive (C2)
            {"mp3/howler_rave_digger_CC-BY-NC.mp3", 0, ".mp3"}}) {
     Buffer file = test::ReadFile(test::CorpusDir() + "/samples/" + path);
     CarveResult r = Carve(Planted(file));
