@@ -61,6 +61,11 @@ inline Bytes SubBytes(Bytes bytes, size_t offset, size_t size) {
 }
 
 // True when `bytes` holds exactly the characters of `text` at `offset`.
-bool BytesEqual(Bytes bytes, size_t offset, std::string_view text);
+inline bool BytesEqual(Bytes bytes, size_t offset, std::string_view text) {
+  if (!InBounds(bytes, offset, text.size())) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (bytes[offset + i] != static_cast<uint8_t>(text[i])) return false;
+  return true;
+}
 
 }  // namespace brevid

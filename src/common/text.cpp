@@ -53,11 +53,4 @@ std::string_view UpToNul(std::string_view text) {
   return nul == std::string_view::npos ? text : text.substr(0, nul);
 }
 
-bool BytesEqual(Bytes bytes, size_t offset, std::string_view text) {
-  if (!InBounds(bytes, offset, text.size())) return false;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (bytes[offset + i] != static_cast<uint8_t>(text[i])) return false;
-  return true;
-}
-
 }  // namespace brevid

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -139,11 +141,32 @@ class Cursor {
   size_t avail_ = 0;
 };
 
-// The 10 MiB at `pos`, cut to what the source holds.
-std::vector<uint8_t> ReadWindow(const CarveReader& read, uint64_t pos) {
-  std::vector<uint8_t> window(kWindowSize);
-  window.resize(std::min(read(pos, window), window.size()));
-  return window;
+// Searches the 10 MiB at `pos` (cut to what the source holds) for the first
+// offset k where test(bytes, i) holds, bytes being the window from some
+// piece start on and i = k - that start. The window is read in pieces with
+// a look-ahead of two sectors, so a find near its start costs one small
+// read instead of 10 MiB.
+template <class Test>
+std::optional<uint64_t> SearchWindow(const CarveReader& read, uint64_t pos, uint8_t first,
+                                     Test test) {
+  constexpr size_t kPiece = 256 * 1024;
+  constexpr size_t kAhead = 2 * kSector;
+  std::vector<uint8_t> buffer(kPiece + kAhead);
+  for (uint64_t offset = 0; offset < kWindowSize; offset += kPiece) {
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(kPiece + kAhead, kWindowSize - offset));
+    const size_t got = std::min(read(pos + offset, std::span<uint8_t>(buffer.data(), want)), want);
+    Bytes bytes(buffer.data(), got);
+    const size_t limit = std::min(kPiece, got);
+    for (size_t i = 0; i < limit; ++i) {
+      const void* hit = std::memchr(bytes.data() + i, first, limit - i);
+      if (hit == nullptr) break;
+      i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes.data());
+      if (test(bytes, i, offset + i)) return offset + i;
+    }
+    if (got < want) break;  // the source ended
+  }
+  return std::nullopt;
 }
 
 CarveResult Record(uint64_t size, std::string name) { return {true, size, std::move(name)}; }
@@ -153,11 +176,13 @@ CarveResult Record(uint64_t size, uint64_t sector, std::string_view extension) {
 }
 
 CarveResult CarvePdf(uint64_t sector, const CarveReader& read) {
-  std::vector<uint8_t> w = ReadWindow(read, kSector);
-  auto end = w.begin() + std::min(w.size(), pdf::kSearchBelow - 1 + pdf::kEnd.size());
-  auto at = std::search(w.begin(), end, pdf::kEnd.begin(), pdf::kEnd.end());
-  if (at == end) return {};
-  return Record(kSector + (at - w.begin()) + pdf::kEnd.size(), sector, ".pdf");
+  std::optional<uint64_t> at = SearchWindow(
+      read, kSector, static_cast<uint8_t>(pdf::kEnd[0]), [](Bytes w, size_t i, uint64_t k) {
+        return k < pdf::kSearchBelow && i + pdf::kEnd.size() <= w.size() &&
+               std::equal(pdf::kEnd.begin(), pdf::kEnd.end(), w.begin() + static_cast<long>(i));
+      });
+  if (!at) return {};
+  return Record(kSector + *at + pdf::kEnd.size(), sector, ".pdf");
 }
 
 // The pack header's length when `head` starts a program stream; 0 otherwise.
@@ -383,7 +408,7 @@ bool IsJpegSegment(uint8_t marker) {
 
 // True when the FF D9 before `after` (an offset in the sector-aligned
 // window `w`) ends the file: it closes its sector, or zeros follow it.
-bool EndsJpeg(const std::vector<uint8_t>& w, size_t after) {
+bool EndsJpeg(Bytes w, size_t after) {
   size_t remain = kSector - after % kSector;
   if (remain == kSector) return true;
   auto from = w.begin() + after;
@@ -410,13 +435,13 @@ CarveResult CarveJpeg(uint64_t sector, Cursor& c, const CarveReader& read) {
     h += 2 + LoadBe16(length, 0);
   }
   uint64_t scan = (h + kSector - 1) / kSector * kSector;
-  std::vector<uint8_t> w = ReadWindow(read, scan);
-  for (auto at = w.begin(); (at = std::find(at, w.end(), 0xFF)) != w.end(); ++at) {
-    size_t k = at - w.begin();
-    if (k + 1 < w.size() && w[k + 1] == jpeg::kEnd && EndsJpeg(w, k + 2))
-      return Record(scan + k + 4, sector, ".jpg");
-  }
-  return {};
+  // Pieces start on sector boundaries, so the end test's sector arithmetic
+  // holds inside each piece.
+  std::optional<uint64_t> at = SearchWindow(read, scan, 0xFF, [](Bytes w, size_t i, uint64_t) {
+    return i + 1 < w.size() && w[i + 1] == jpeg::kEnd && EndsJpeg(w, i + 2);
+  });
+  if (!at) return {};
+  return Record(scan + *at + 4, sector, ".jpg");
 }
 
 bool IsMp3(Bytes head) {
@@ -470,7 +495,25 @@ CarveResult CarveMp3(Bytes head, uint64_t sector, Cursor& c) {
 
 }  // namespace
 
+// Whether any start test can pass: every format but MP4 is known by its
+// first byte, MP4 by "ftyp" at 4. Most sectors of a disk fail here.
+bool MayStartAFile(Bytes head) {
+  switch (Load8(head, 0)) {
+    case '%':   // PDF
+    case 0x00:  // MPEG
+    case 'R':   // AVI, RAR
+    case 'P':   // ZIP
+    case 0xD0:  // OLE
+    case 0xFF:  // JPEG, MP3
+    case 'I':   // MP3 with an ID3 tag
+      return true;
+    default:
+      return Load8(head, 4) == 'f' && BytesEqual(head, mp4::kBoxType, "ftyp");
+  }
+}
+
 CarveResult CarveFile(Bytes head, uint64_t sector, const CarveReader& read) {
+  if (!MayStartAFile(head)) return {};
   Cursor c(head, read);
   if (BytesEqual(head, 0, pdf::kMagic)) return CarvePdf(sector, read);
   if (size_t pack = MpegPackLength(head)) return CarveMpeg(sector, pack, c);

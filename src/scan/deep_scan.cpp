@@ -140,8 +140,9 @@ void DeepScanner::Run(ProgressRecord& progress) {
       const uint64_t sectors = std::min(kPieceSectors, blockEnd - first);
       // Each piece with the sector after it, so a test may look one ahead.
       const uint64_t withNext = std::min(sectors + 1, end - first);
-      std::fill(piece.begin(), piece.end(), 0);
+      // What is not read reads as zeros (the reader clears it, the rest here).
       reader_.ReadSectors(first, std::span<uint8_t>(piece.data(), withNext * kSector));
+      std::fill(piece.begin() + static_cast<long>(withNext * kSector), piece.end(), 0);
       for (uint64_t i = 0; i < sectors; ++i) {
         if (skip > 0) {
           --skip;
@@ -160,7 +161,7 @@ uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) 
     return 0;
   // The record test fixes up a copy; only records are copied.
   std::array<uint8_t, 2 * kSector> record;
-  bool isRecord = (BytesEqual(s, 0, "FILE") || BytesEqual(s, 0, "FHLD")) &&
+  bool isRecord = s[0] == 'F' && (BytesEqual(s, 0, "FILE") || BytesEqual(s, 0, "FHLD")) &&
                   (std::copy(two.begin(), two.end(), record.begin()), CheckMftRecord(record));
   if (isRecord) {
     MftRecordTest(sector, record);
@@ -279,7 +280,7 @@ void DeepScanner::FatTests(uint64_t sector, Bytes s) {
 }
 
 bool IsDotEntries(Bytes s) {
-  return BytesEqual(s, 0, ".   ") && BytesEqual(s, fat::kDotDot, "..  ") &&
+  return s[0] == '.' && BytesEqual(s, 0, ".   ") && BytesEqual(s, fat::kDotDot, "..  ") &&
          LoadLe32(s, fat::kSize) == 0 && LoadLe32(s, fat::kDotDot + fat::kSize) == 0;
 }
 
