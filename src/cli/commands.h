@@ -20,5 +20,6 @@ Command AddListCommand(CLI::App& app);
 Command AddTreeCommand(CLI::App& app);
 Command AddSaveCommand(CLI::App& app);
 Command AddFindPartitionsCommand(CLI::App& app);
+Command AddImageCommand(CLI::App& app);
 
 }  // namespace brevid::cli

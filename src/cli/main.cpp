@@ -12,10 +12,10 @@ int main(int argc, char** argv) {
 
   CLI::App app{"Brevid: recovers deleted files, folders and partitions from disks and images"};
   app.require_subcommand(1);
-  std::vector<brevid::cli::Command> commands = {brevid::cli::AddListCommand(app),
-                                                brevid::cli::AddTreeCommand(app),
-                                                brevid::cli::AddSaveCommand(app),
-                                                brevid::cli::AddFindPartitionsCommand(app)};
+  std::vector<brevid::cli::Command> commands = {
+      brevid::cli::AddListCommand(app), brevid::cli::AddTreeCommand(app),
+      brevid::cli::AddSaveCommand(app), brevid::cli::AddFindPartitionsCommand(app),
+      brevid::cli::AddImageCommand(app)};
 
   try {
     app.parse(argc, argv);
