@@ -57,8 +57,8 @@ class Copier {
       const uint64_t at = k * kImagingPieceBytes;
       if (ReadWhole(s + at, buffer)) {
         if (!Write(d + at, buffer)) return false;
-        progress_.Send(kProgressStep);
         if (counters_) counters_->sectorsDone = (k + 1) * kSectorsPerPiece;
+        progress_.Send(kProgressStep);
       } else {
         for (uint64_t j = 0; j < kSectorsPerPiece; ++j) {
           if (!RescueSector(s + at + j * kSectorBytes, d + at + j * kSectorBytes, kSectorBytes))
