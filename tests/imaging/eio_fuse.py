@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""Serves BACKING read-only as MOUNTPOINT/disk.img, the way a failing disk
-answers: a read that touches one of the listed 512-byte sectors fails with
-EIO. Direct I/O, so that every read reaches here with its own size.
-
-Usage: eio_fuse.py BACKING MOUNTPOINT SECTOR[,SECTOR...]|-   (runs until unmounted)
-"""
+"""Serves BACKING read-only as MOUNTPOINT/disk.img; a read touching a listed
+512-byte sector fails with EIO, as on a failing disk. Direct I/O keeps each
+read's own size. Usage: eio_fuse.py BACKING MOUNTPOINT SECTOR[,SECTOR...]|-"""
 import bisect
 import errno
 import os
@@ -32,11 +29,6 @@ class EioDisk(Operations):
 
     def readdir(self, path, fh):
         return [".", "..", "disk.img"]
-
-    def open(self, path, flags):
-        if flags & (os.O_WRONLY | os.O_RDWR):
-            raise FuseOSError(errno.EROFS)
-        return 0
 
     def read(self, path, size, offset, fh):
         if size > 0:
