@@ -22,5 +22,6 @@ Command AddSaveCommand(CLI::App& app);
 Command AddFindPartitionsCommand(CLI::App& app);
 Command AddDeepScanCommand(CLI::App& app);
 Command AddResultsCommand(CLI::App& app);
+Command AddImageCommand(CLI::App& app);
 
 }  // namespace brevid::cli

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
   std::vector<brevid::cli::Command> commands = {
       brevid::cli::AddListCommand(app),     brevid::cli::AddTreeCommand(app),
       brevid::cli::AddSaveCommand(app),     brevid::cli::AddFindPartitionsCommand(app),
-      brevid::cli::AddDeepScanCommand(app), brevid::cli::AddResultsCommand(app)};
+      brevid::cli::AddDeepScanCommand(app), brevid::cli::AddResultsCommand(app),
+      brevid::cli::AddImageCommand(app)};
 
   try {
     app.parse(argc, argv);

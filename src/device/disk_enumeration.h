@@ -41,6 +41,12 @@ bool OpenImageFile(DiskList& list, const std::string& ansiPath, const PartitionW
 // mounted file system that lies on the same disk at the same start sector.
 void AttachDriveNames(DiskList& list, const SystemRoots& roots = {});
 
+// True when the block device at `ansiPath` holds a mounted file system, or
+// is a partition of, or a disk with a partition holding, one; or when another
+// block device (LVM, RAID) is built on it. False for anything that is no
+// block device. Writing there would corrupt what the system has in use.
+bool HoldsMountedFileSystem(const std::string& ansiPath, const SystemRoots& roots = {});
+
 // True when `name` (an entry of /sys/block) is a whole disk of a kind we list.
 bool IsListedDiskName(const std::string& name);
 

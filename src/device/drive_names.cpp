@@ -1,5 +1,8 @@
 // Mount points stand in for drive letters: a mounted file system is matched
 // to a volume by its disk and its start sector.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -71,6 +74,40 @@ void AttachDriveNames(DiskList& list, const SystemRoots& roots) {
       break;  // only the first matching disk
     }
   }
+}
+
+bool HoldsMountedFileSystem(const std::string& ansiPath, const SystemRoots& roots) {
+  struct stat st {};
+  if (::stat(AnsiToUtf8(ansiPath).c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path target =
+      fs::canonical(roots.sysDevBlock + "/" + std::to_string(major(st.st_rdev)) + ":" +
+                        std::to_string(minor(st.st_rdev)),
+                    ec);
+  if (ec) return false;
+  // Anything the kernel lists as holding the device or one of its partitions.
+  auto held = [](const fs::path& node) {
+    std::error_code e;
+    return fs::is_directory(node / "holders", e) && !fs::is_empty(node / "holders", e);
+  };
+  if (held(target)) return true;
+  for (const auto& entry : fs::directory_iterator(target, ec))
+    if (fs::exists(entry.path() / "partition", ec) && held(entry.path())) return true;
+
+  std::ifstream in(roots.mountInfo);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, majorMinor;
+    if (!(fields >> id >> parent >> majorMinor)) continue;
+    std::error_code e;
+    fs::path mounted = fs::canonical(roots.sysDevBlock + "/" + majorMinor, e);
+    if (e) continue;
+    if (mounted == target || mounted.parent_path() == target || target.parent_path() == mounted)
+      return true;
+  }
+  return false;
 }
 
 }  // namespace brevid

@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <fstream>
+#include <string>
 
 #include "platform/codepage.h"
 
@@ -40,6 +43,33 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 std::string FileNameOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+StoragePlace LocateStorage(const std::string& ansiPath) {
+  StoragePlace place;
+  struct stat st {};
+  if (::stat(AnsiToUtf8(ansiPath).c_str(), &st) != 0) return place;
+  place.known = true;
+  if (!S_ISBLK(st.st_mode)) {
+    place.device = st.st_dev;
+    place.inode = st.st_ino;
+    return place;
+  }
+  place.blockDevice = true;
+  place.device = st.st_rdev;
+  // A partition names its disk in the parent folder of its sysfs node.
+  const std::string node = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                           std::to_string(minor(st.st_rdev));
+  std::ifstream start(node + "/start");
+  std::ifstream parent(node + "/../dev");
+  uint64_t startSector = 0;
+  unsigned diskMajor = 0, diskMinor = 0;
+  char colon = 0;
+  if (start >> startSector && parent >> diskMajor >> colon >> diskMinor && colon == ':') {
+    place.device = makedev(diskMajor, diskMinor);
+    place.baseOffset = startSector * 512;
+  }
+  return place;
 }
 
 }  // namespace brevid

@@ -24,4 +24,16 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 // The part of `path` after its last "/".
 std::string FileNameOf(const std::string& path);
 
+// Where the bytes of a file or block device live, so that two paths can be
+// told to share bytes: a file is its (device, inode); a block device is its
+// whole disk's device number, a partition adding its start on that disk.
+struct StoragePlace {
+  bool known = false;  // false when the path cannot be examined
+  bool blockDevice = false;
+  uint64_t device = 0;      // files: st_dev; block devices: the whole disk's st_rdev
+  uint64_t inode = 0;       // files only
+  uint64_t baseOffset = 0;  // byte offset of the path's first byte within `device`
+};
+StoragePlace LocateStorage(const std::string& ansiPath);
+
 }  // namespace brevid

@@ -62,6 +62,8 @@ bool TargetHandle::Write(std::span<const uint8_t> data, size_t* written) {
   return *written == data.size();
 }
 
+bool TargetHandle::Flush() { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
+
 bool TargetHandle::SetLength(uint64_t length) {
   return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
 }

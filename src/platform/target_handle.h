@@ -33,6 +33,9 @@ class TargetHandle {
   // Writes all of `data` at the position and advances it; false when not all
   // of it was written (*written says how much was).
   bool Write(std::span<const uint8_t> data, size_t* written);
+  // Waits until what was written is on the device; false when the device
+  // reported a failed write (block devices report them only here).
+  bool Flush();
   // Sets the file's length (extending with zeros); the position stays.
   bool SetLength(uint64_t length);
 

@@ -1,0 +1,229 @@
+// brevid image SOURCE[,VOLUME] --to-file PATH | --to-disk TARGET[,VOLUME]:
+// the imaging window, with its bad-sector list.
+#include <chrono>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/expand.h"
+#include "cli/sources.h"
+#include "cli/terminal.h"
+#include "platform/codepage.h"
+#include "platform/file_system.h"
+#include "tasks/imaging_task.h"
+
+namespace brevid::cli {
+namespace {
+
+struct ImageOptions {
+  std::string source;
+  std::string toFile;
+  std::string toDisk;
+  uint64_t at = 0;
+  uint64_t start = 0;
+  std::string badList;
+  bool json = false;
+};
+
+// The endpoint text of "PATH[,VOLUME]" (UTF-8) after adding its disk to
+// `list`; empty with *error when it names nothing. The path part ends at the
+// first comma after which the rest is no longer part of an existing path.
+std::string AddEndpoint(DiskList& list, const std::string& arg, std::string* error) {
+  size_t comma = std::string::npos;
+  bool isNumber = !arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos;
+  if (!isNumber && !PathExists(Utf8ToAnsi(arg))) {
+    for (size_t at = arg.find(','); at != std::string::npos; at = arg.find(',', at + 1)) {
+      const std::string head = arg.substr(0, at);
+      if (PathExists(Utf8ToAnsi(head)) ||
+          (!head.empty() && head.find_first_not_of("0123456789") == std::string::npos)) {
+        comma = at;
+        break;
+      }
+    }
+  }
+  const std::string path = arg.substr(0, comma);
+  const size_t before = list.size();
+  DiskInfo* disk = AddSource(list, path, error);
+  if (!disk) return {};
+  // Two image files of one name would share a key, and the key finds the disk.
+  for (size_t i = 0; i < before; ++i)
+    if (list[i].Key() == disk->Key() && list[i].path != disk->path) disk->vendor = disk->path;
+  if (comma == std::string::npos) return disk->Key();
+  VolumeInfo* volume = LookUpVolume(*disk, arg.substr(comma + 1), error);
+  if (!volume) return {};
+  return disk->Key() + "," + (volume->driveLetter.empty() ? volume->name : volume->driveLetter);
+}
+
+std::string Duration(double seconds) {
+  auto s = static_cast<uint64_t>(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
+                static_cast<unsigned long long>(s / 60 % 60),
+                static_cast<unsigned long long>(s % 60));
+  return text;
+}
+
+// The terminal bar with MiB done, rate, time left and unreadable sectors so
+// far in its caption. Called on the worker only.
+class ImagingProgress final : public ProgressTarget {
+ public:
+  explicit ImagingProgress(const ImagingCounters& counters)
+      : counters_(counters), bar_("镜像"), begun_(std::chrono::steady_clock::now()) {}
+  void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override {
+    const auto now = std::chrono::steady_clock::now();
+    if (message == kProgressStep && now - shown_ > std::chrono::milliseconds(250)) {
+      shown_ = now;
+      const double seconds = std::chrono::duration<double>(now - begun_).count();
+      const double done = static_cast<double>(counters_.bytesDone);
+      const double total = static_cast<double>(counters_.totalBytes);
+      const double rate = seconds > 0 ? done / seconds : 0;
+      char caption[160];
+      std::snprintf(caption, sizeof caption, "镜像 %.0f/%.0f MiB %.1f MiB/s 剩余 %s 坏扇区 %llu",
+                    done / 1048576, total / 1048576, rate / 1048576,
+                    rate > 0 ? Duration((total - done) / rate).c_str() : "?",
+                    static_cast<unsigned long long>(counters_.badSectors.load()));
+      bar_.SetCaption(caption);
+    }
+    bar_.Send(message, wParam, lParam);
+  }
+  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
+    Send(message, wParam, lParam);
+  }
+
+ private:
+  const ImagingCounters& counters_;
+  TerminalProgress bar_;
+  std::chrono::steady_clock::time_point begun_;
+  std::chrono::steady_clock::time_point shown_;
+};
+
+const char* ResultName(ImagingResult result) {
+  switch (result) {
+    case ImagingResult::kDone:
+      return "done";
+    case ImagingResult::kStopped:
+      return "stopped";
+    case ImagingResult::kRefused:
+      return "refused";
+    case ImagingResult::kFailed:
+      return "failed";
+  }
+  return "";
+}
+
+bool WriteBadList(const std::string& path, const std::vector<BadSector>& bad) {
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) return false;
+  for (const BadSector& b : bad)
+    std::fprintf(out, "%s\t%llu\n", AnsiToUtf8(BadSectorRowText(b.row)).c_str(),
+                 static_cast<unsigned long long>(b.sector));
+  return std::fclose(out) == 0;
+}
+
+int Run(const ImageOptions& o) {
+  DiskList list;
+  std::string error;
+  ImagingRequest request;
+  request.sourceText = AddEndpoint(list, o.source, &error);
+  if (request.sourceText.empty()) {
+    std::fprintf(stderr, "错误: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  request.sourceStartSector = o.start;
+  request.toDisk = !o.toDisk.empty();
+  if (request.toDisk) {
+    request.targetText = AddEndpoint(list, o.toDisk, &error);
+    if (request.targetText.empty()) {
+      std::fprintf(stderr, "错误: %s\n", error.c_str());
+      return kExitFailure;
+    }
+    request.targetStartSector = o.at;
+  } else {
+    request.targetFile = Utf8ToAnsi(o.toFile);
+  }
+
+  ImagingCounters counters;
+  ImagingProgress window(counters);
+  ProgressRecord progress;
+  progress.window = &window;
+  BusyFlag busy{0};
+  ImagingOutcome outcome;
+  RunOnWorker(progress, [&] { outcome = RunImaging(list, request, progress, busy, &counters); });
+
+  const std::string text = AnsiToUtf8(outcome.text);
+  if (!o.badList.empty() && outcome.result != ImagingResult::kRefused &&
+      !WriteBadList(o.badList, outcome.badSectors))
+    std::fprintf(stderr, "错误: 无法写入 %s\n", o.badList.c_str());
+  if (outcome.result != ImagingResult::kDone) std::fprintf(stderr, "错误: %s\n", text.c_str());
+  if (o.json) {
+    nlohmann::json out;
+    out["result"] = ResultName(outcome.result);
+    out["message"] = text;
+    out["totalBytes"] = outcome.totalBytes;
+    out["bytesWritten"] = outcome.bytesDone;
+    out["sectorsDone"] = counters.sectorsDone.load();
+    nlohmann::json bad = nlohmann::json::array();
+    for (const BadSector& b : outcome.badSectors) bad.push_back(b.sector);
+    out["badSectors"] = bad;
+    std::printf("%s\n", out.dump(2).c_str());
+  } else if (outcome.result != ImagingResult::kRefused) {
+    if (outcome.result == ImagingResult::kDone) std::printf("%s\n", text.c_str());
+    std::printf("已写入 %llu / %llu 字节，坏扇区 %zu 个\n",
+                static_cast<unsigned long long>(outcome.bytesDone),
+                static_cast<unsigned long long>(outcome.totalBytes), outcome.badSectors.size());
+    if (!outcome.badSectors.empty()) {
+      TextTable table;
+      table.AddRow({"坏扇区数目", "坏扇区扇区号"});
+      for (const BadSector& b : outcome.badSectors)
+        table.AddRow({AnsiToUtf8(BadSectorRowText(b.row)), std::to_string(b.sector)});
+      table.Print(stdout);
+    }
+  }
+  return outcome.result == ImagingResult::kDone ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+Command AddImageCommand(CLI::App& app) {
+  auto o = std::make_shared<ImageOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "image",
+      "Copy a disk or a volume sector by sector into a new image file or onto another disk, "
+      "listing the sectors it could not read (written as 512 bytes of 0x20)");
+  sub->add_option("SOURCE", o->source,
+                  "Image file, device node or disk number, optionally followed by a comma and "
+                  "the volume's item text (mount point or Partition name)")
+      ->required();
+  CLI::Option* toFile = sub->add_option("--to-file", o->toFile,
+                                        "Create this image file (an existing one is replaced)");
+  CLI::Option* toDisk = sub->add_option(
+      "--to-disk", o->toDisk,
+      "Write onto this disk (device node, disk number, or an image file written in place), "
+      "optionally followed by a comma and one of its volumes; never the source itself, nor a "
+      "device with a mounted file system");
+  toFile->excludes(toDisk);
+  sub->add_option("--at", o->at, "Target start sector on the target disk or volume (default 0)")
+      ->needs(toDisk);
+  sub->add_option("--start", o->start,
+                  "Source start sector: the copy begins this many sectors into the source and "
+                  "ends at its end (default 0)");
+  sub->add_option(
+      "--bad-list", o->badList,
+      "Also write the bad-sector list to this text file, one \"第N个坏扇区<TAB>sector\" "
+      "line each");
+  sub->add_flag("--json", o->json, "Machine-readable outcome with every unreadable sector number");
+  sub->footer(
+      "Exactly one of --to-file and --to-disk is needed. Ctrl-C stops after the current piece. "
+      "Exit status: 0 when the copy is complete, 1 when it was refused, failed or stopped, "
+      "2 on bad usage.");
+  return {sub, [o, sub]() {
+            if (o->toFile.empty() == o->toDisk.empty()) {
+              std::fprintf(stderr, "%s\n错误: 需要 --to-file 或 --to-disk 之一\n",
+                           sub->help().c_str());
+              return kExitUsage;
+            }
+            return Run(*o);
+          }};
+}
+
+}  // namespace brevid::cli

@@ -1,0 +1,78 @@
+// The imaging tool's copy: the raw sectors of a disk or of one volume onto
+// another disk (at a chosen sector) or into a new image file, in 1 MiB
+// pieces. A piece that cannot be read whole is read again sector by sector;
+// each sector that still fails is written as 512 bytes of 0x20 and listed.
+//
+// Never writes to the source: the target is checked against the source's
+// bytes (same file, same disk, a partition of it) and against mounted file
+// systems before anything is opened for writing.
+//
+// Waits are bounded by the system: on Linux a pread or pwrite returns or
+// fails, and a read that fails or comes back short counts as unreadable.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/disk_info.h"
+#include "platform/progress.h"
+#include "platform/source_opener.h"
+
+namespace brevid {
+
+constexpr uint64_t kImagingPieceBytes = 0x100000;
+
+struct ImagingRequest {
+  std::string sourceText;  // endpoint text (imaging_endpoint.h), CP936
+  uint64_t sourceStartSector = 0;
+  bool toDisk = false;     // true: onto targetText; false: into targetFile
+  std::string targetText;  // endpoint text, CP936
+  uint64_t targetStartSector = 0;
+  std::string targetFile;  // CP936 path of the image file to create
+};
+
+// One row of the bad-sector list.
+struct BadSector {
+  uint32_t row = 0;     // counted from 1
+  uint64_t sector = 0;  // source byte position / 512, from the start of the device
+  bool operator==(const BadSector&) const = default;
+};
+
+// "第%d个坏扇区" for `row`, in CP936.
+std::string BadSectorRowText(uint32_t row);
+
+// What a front end may read from any thread while the copy runs.
+struct ImagingCounters {
+  std::atomic<uint64_t> totalBytes{0};   // the amount to copy, once known
+  std::atomic<uint64_t> bytesDone{0};    // written to the target, fills included
+  std::atomic<uint64_t> sectorsDone{0};  // (k + 1) * 2048 after good piece k, as the window shows
+  std::atomic<uint64_t> badSectors{0};
+};
+
+enum class ImagingResult {
+  kDone,     // every byte written; "镜像完毕"
+  kStopped,  // the stop flag ended it; what was written stays
+  kRefused,  // nothing was opened for writing
+  kFailed,   // an open or a write failed
+};
+
+struct ImagingOutcome {
+  ImagingResult result = ImagingResult::kFailed;
+  std::string text;  // CP936: "镜像完毕", or why it was refused, failed or stopped
+  std::vector<BadSector> badSectors;
+  uint64_t totalBytes = 0;
+  uint64_t bytesDone = 0;
+};
+
+// Copies what `request` names from the disks of `list`. Sources are opened
+// through `opener`; targets are files or devices. Sends `progress` the range
+// (one unit per whole piece) and one step per piece read whole, polls its stop
+// flag after each piece and each sector; sends no close message. `counters`
+// may be null. Call from one worker thread; `list` must not change meanwhile.
+ImagingOutcome CopyImage(const DiskList& list, const ImagingRequest& request,
+                         ProgressRecord& progress, ImagingCounters* counters,
+                         const SourceOpener& opener = FileSourceOpener());
+
+}  // namespace brevid
