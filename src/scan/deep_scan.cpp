@@ -17,7 +17,7 @@
 #include "format/fat_directory_sector.h"
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
-#include "partition/volume_label.h"
+#include "scan/found_volume.h"
 
 namespace brevid {
 namespace {
@@ -35,6 +35,12 @@ constexpr uint64_t kBackupBootOffset = 6;
 constexpr size_t kMaxPairs = 50;
 constexpr uint64_t kMirrorLookAhead = 2;   // record 1 after record 0
 constexpr uint64_t kRecordFiveAhead = 10;  // record 5 after record 0
+
+// A volume the table lists, or one a boot sector gave: a boot sector found
+// again at its start is the same volume, whatever its type byte says.
+bool Listed(const VolumeInfo& v) {
+  return v.origin == kOriginPartitionMap || v.origin == kOriginBootSearch;
+}
 
 bool IsClusterSize(uint64_t sectors) {
   return sectors != 0 && sectors <= 128 && (sectors & (sectors - 1)) == 0;
@@ -75,29 +81,12 @@ class DeepScanner {
     return bytes;
   }
 
-  std::string FreeName() const {
-    for (size_t n = disk_.volumes.size();; ++n) {
-      std::string name = Format("Partition%zu", n);
-      if (std::none_of(disk_.volumes.begin(), disk_.volumes.end(),
-                       [&](const VolumeInfo& v) { return v.name == name; }))
-        return name;
-    }
-  }
-
   bool Exists(const std::function<bool(const VolumeInfo&)>& same) const {
     return std::any_of(disk_.volumes.begin(), disk_.volumes.end(), same);
   }
 
   VolumeInfo& Append(uint64_t start, uint64_t count, FsType type, uint32_t origin, bool label) {
-    VolumeInfo v;
-    v.name = FreeName();
-    v.start = start;
-    v.sectorCount = count;
-    v.fsType = type;
-    v.origin = origin;
-    if (label && labels_ != nullptr) v.label = ReadVolumeLabel(*labels_, start, type);
-    disk_.volumes.push_back(std::move(v));
-    return disk_.volumes.back();
+    return AppendFoundVolume(disk_, start, count, type, origin, label ? labels_ : nullptr);
   }
 
   bool NtfsVolumeAt(uint64_t start, Bytes boot) {
@@ -208,7 +197,7 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
       start = sector - count;
     }
     if (start && !Exists([&](const VolumeInfo& v) {
-          return v.origin == kOriginBootSearch && v.start == *start && IsNtfsType(v.fsType);
+          return Listed(v) && v.start == *start && IsNtfsType(v.fsType);
         }))
       Append(*start, count, kFsNtfs, kOriginBootSearch, true);
     return true;
@@ -219,7 +208,7 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
     std::vector<uint8_t> fat = ReadAt(start + ParseFatBootSector(s).reservedSectors, 1);
     if (LoadLe32(fat, 0) == fat::kFat32Start && LoadLe32(fat, 4) == 0xFFFFFFFF &&
         !Exists([&](const VolumeInfo& v) {
-          return (v.origin == kOriginPartitionMap || v.origin == kOriginBootSearch) &&
+          return Listed(v) &&
                  (v.start == start || v.start + kBackupBootOffset == start ||
                   start + kBackupBootOffset == v.start) &&
                  IsFat32Type(v.fsType);
@@ -229,7 +218,7 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
   }
   if (IsFat16Boot(s)) {
     if (!Exists([&](const VolumeInfo& v) {
-          return v.origin == kOriginBootSearch && v.start == sector && v.fsType == kFsFat16;
+          return Listed(v) && v.start == sector && IsFat16Type(v.fsType);
         }))
       Append(sector, Fat16SectorCount(s), kFsFat16, kOriginBootSearch, true);
     return true;

@@ -11,7 +11,7 @@
 #include "format/fat_boot_sector.h"
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
-#include "partition/volume_label.h"
+#include "scan/found_volume.h"
 
 namespace brevid {
 namespace {
@@ -32,14 +32,6 @@ constexpr int kMaxChainWindows = 256;
 constexpr int kMaxChainDepth = 32;
 
 enum class DuplicateRule { kSameClass, kSameType };
-
-// Type codes that stand for the same file system when finds are compared.
-int TypeClass(FsType t) {
-  if (IsNtfsType(t)) return 1;
-  if (IsFat32Type(t)) return 2;
-  if (IsFat16Type(t)) return 3;
-  return 0x100 + t;
-}
 
 class Search {
  public:
@@ -66,19 +58,11 @@ class Search {
   bool Record(uint64_t start, uint64_t sectorCount, FsType type, uint8_t entryKind, uint32_t origin,
               DuplicateRule rule) {
     for (const VolumeInfo& v : disk_.volumes) {
-      bool sameType = rule == DuplicateRule::kSameType ? v.fsType == type
-                                                       : TypeClass(v.fsType) == TypeClass(type);
+      bool sameType =
+          rule == DuplicateRule::kSameType ? v.fsType == type : SameFileSystem(v.fsType, type);
       if (v.start == start && sameType) return false;
     }
-    VolumeInfo v;
-    v.name = FreeName();
-    v.start = start;
-    v.sectorCount = sectorCount;
-    v.entryKind = entryKind;
-    v.fsType = type;
-    v.origin = origin;
-    v.label = ReadVolumeLabel(handle_, start, type);
-    disk_.volumes.push_back(std::move(v));
+    AppendFoundVolume(disk_, start, sectorCount, type, origin, &handle_, entryKind);
     return true;
   }
 
@@ -89,17 +73,6 @@ class Search {
   int Precise(ProgressRecord& progress);
 
  private:
-  // "Partition%d" numbered by the list's length, stepped past a name the
-  // list already holds, so every volume stays reachable by its name.
-  std::string FreeName() const {
-    for (size_t n = disk_.volumes.size();; ++n) {
-      std::string name = Format("Partition%zu", n);
-      bool taken = std::any_of(disk_.volumes.begin(), disk_.volumes.end(),
-                               [&](const VolumeInfo& v) { return v.name == name; });
-      if (!taken) return name;
-    }
-  }
-
   bool TakeWindow() { return windows_++ < kMaxChainWindows; }
 
   // The precise scan's tests of one sector.
@@ -244,14 +217,8 @@ void Search::TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind,
       uint64_t previousStart = probe - 1 - previousCount;
       if (NtfsVolumeAt(previousStart, before) && !disk_.volumes.empty() &&
           disk_.volumes.back().start != previousStart) {
-        VolumeInfo v;
-        v.name = FreeName();
-        v.start = previousStart;
-        v.sectorCount = previousCount;
-        v.fsType = kFsNtfs;
-        v.origin = kOriginBootSearch;
-        v.label = ReadVolumeLabel(handle_, previousStart, kFsNtfs);
-        disk_.volumes.push_back(std::move(v));
+        AppendFoundVolume(disk_, previousStart, previousCount, kFsNtfs, kOriginBootSearch,
+                          &handle_);
       }
     }
   }

@@ -1,0 +1,41 @@
+#include "scan/found_volume.h"
+
+#include <algorithm>
+
+#include "common/text.h"
+#include "partition/volume_label.h"
+
+namespace brevid {
+namespace {
+
+int TypeClass(FsType t) {
+  if (IsNtfsType(t)) return 1;
+  if (IsFat32Type(t)) return 2;
+  if (IsFat16Type(t)) return 3;
+  return 0x100 + t;
+}
+
+}  // namespace
+
+VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCount, FsType type,
+                              uint32_t origin, SourceHandle* labels, uint8_t entryKind) {
+  VolumeInfo v;
+  for (size_t n = disk.volumes.size(); v.name.empty(); ++n) {
+    std::string name = Format("Partition%zu", n);
+    if (std::none_of(disk.volumes.begin(), disk.volumes.end(),
+                     [&](const VolumeInfo& other) { return other.name == name; }))
+      v.name = name;
+  }
+  v.start = start;
+  v.sectorCount = sectorCount;
+  v.entryKind = entryKind;
+  v.fsType = type;
+  v.origin = origin;
+  if (labels != nullptr) v.label = ReadVolumeLabel(*labels, start, type);
+  disk.volumes.push_back(std::move(v));
+  return disk.volumes.back();
+}
+
+bool SameFileSystem(FsType a, FsType b) { return TypeClass(a) == TypeClass(b); }
+
+}  // namespace brevid

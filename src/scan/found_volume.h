@@ -1,0 +1,22 @@
+// Recording a volume that a scan found on a disk.
+#pragma once
+
+#include <cstdint>
+
+#include "device/disk_info.h"
+#include "platform/source_handle.h"
+
+namespace brevid {
+
+// Appends the volume at `start` to the disk's list: named "Partition%d" by
+// the list's length, stepped past a name the list already holds (so every
+// volume stays reachable by its name), labelled through `labels` when given.
+// Returns the record as it now stands in the list.
+VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCount, FsType type,
+                              uint32_t origin, SourceHandle* labels, uint8_t entryKind = 1);
+
+// The same file system for duplicate tests: NTFS 0x07/0x0D, FAT32 0x0B/0x0C,
+// FAT16 0x04/0x06/0x0E; any other code stands for itself.
+bool SameFileSystem(FsType a, FsType b);
+
+}  // namespace brevid
