@@ -7,7 +7,7 @@ build_packages=(g++ cmake make pkg-config libcli11-dev nlohmann-json3-dev)
 # Fixture images and the demo disk are made by these tools.
 image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils attr faketime xz-utils gzip unzip)
 # python3-fusepy and fuse3 serve the imaging test's failing disk.
-test_packages=(libgtest-dev libgmock-dev sleuthkit clang-format python3-fusepy fuse3)
+test_packages=(libgtest-dev libgmock-dev sleuthkit clang-format clang python3-fusepy fuse3)
 
 wanted=("${build_packages[@]}" "${image_packages[@]}")
 if [ "${1:-run}" = test ]; then
