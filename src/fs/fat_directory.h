@@ -45,8 +45,8 @@ class FatDirectoryWalk {
 
   // The clusters of the folder starting at `cn`, read along the FAT into one
   // buffer (the root chain and normal folders). Stops at the end of the
-  // chain, at a cluster already read for a folder and at `parentCluster`; on FAT32 a
-  // first cluster without "." and ".." gives nothing.
+  // chain, at a cluster already read for a folder and at `parentCluster`;
+  // on FAT32 a first cluster without "." and ".." gives nothing.
   std::vector<uint8_t> ReadFolderChain(uint32_t cn, uint32_t parentCluster);
 
   // The FAT entry of `cn`, or the end mark when the table does not hold it.
