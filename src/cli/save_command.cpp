@@ -41,6 +41,18 @@ bool TargetOnVolume(const VolumeInfo& volume, const std::string& targetUtf8) {
   return m == mount.end();
 }
 
+// The target as the engine names it (CP936); false, with the refusal
+// printed, when the code page cannot hold the path.
+bool TargetInCodePage(const std::string& targetUtf8, std::string* ansi) {
+  std::error_code ec;
+  std::string absolute = std::filesystem::absolute(targetUtf8, ec).string();
+  bool lossy = false;
+  *ansi = Utf8ToAnsi(absolute, &lossy);
+  if (!lossy && AnsiToUtf8(*ansi) == absolute) return true;
+  std::fprintf(stderr, "%s\n", AnsiToUtf8(TargetNotInCodePageText()).c_str());
+  return false;
+}
+
 void PrintSummary(const SaveStats& stats) {
   std::string line =
       Format("已写入 %llu 个文件, %llu 字节", static_cast<unsigned long long>(stats.files),
@@ -50,6 +62,9 @@ void PrintSummary(const SaveStats& stats) {
   line += Format("; 跳过 %llu 项", static_cast<unsigned long long>(skipped));
   for (const auto& [reason, count] : stats.skipped)
     line += Format(" (%s: %llu)", reason.c_str(), static_cast<unsigned long long>(count));
+  if (stats.cutAtEnd != 0)
+    line += Format("; %llu 个文件的大小超出卷或源的末尾, 只写到末尾",
+                   static_cast<unsigned long long>(stats.cutAtEnd));
   std::printf("%s\n", line.c_str());
 }
 
@@ -60,6 +75,8 @@ int SaveCarved(DiskInfo& disk, const SaveOptions& o) {
     std::fprintf(stderr, "错误: %s\n", error.c_str());
     return kExitFailure;
   }
+  std::string target;
+  if (!TargetInCodePage(o.target, &target)) return kExitFailure;
   std::error_code ec;
   std::filesystem::create_directories(o.target, ec);
   TerminalProgress bar("正在保存文件，请稍等...");
@@ -67,7 +84,6 @@ int SaveCarved(DiskInfo& disk, const SaveOptions& o) {
   progress.window = &bar;
   BusyFlag busy{0};
   SaveStats stats;
-  std::string target = Utf8ToAnsi(std::filesystem::absolute(o.target, ec).string());
   RunOnWorker(progress, [&] { stats = RunCarvedSave(disk, volume, target, progress, busy); });
   PrintSummary(stats);
   return kExitOk;
@@ -123,6 +139,8 @@ Command AddSaveCommand(CLI::App& app) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;
             }
+            std::string target;
+            if (!TargetInCodePage(o->target, &target)) return kExitFailure;
             std::error_code ec;
             std::filesystem::create_directories(o->target, ec);
             NodeTable table(*volume);
@@ -136,10 +154,8 @@ Command AddSaveCommand(CLI::App& app) {
               }
               items.push_back(*item);
             }
-            SaveCommand command{disk->Key(),
-                                volume->name,
-                                Utf8ToAnsi(std::filesystem::absolute(o->target, ec).string()),
-                                {!o->noUseFat, !o->noDeleted, !o->noNormal}};
+            SaveCommand command{
+                disk->Key(), volume->name, target, {!o->noUseFat, !o->noDeleted, !o->noNormal}};
             std::atomic<int> busy{0};
             SaveStats total;
             for (const SaveItem& item : items) {
@@ -159,6 +175,7 @@ Command AddSaveCommand(CLI::App& app) {
               worker.join();
               total.files += stats.files;
               total.bytes += stats.bytes;
+              total.cutAtEnd += stats.cutAtEnd;
               for (const auto& [reason, count] : stats.skipped) total.skipped[reason] += count;
             }
             PrintSummary(total);

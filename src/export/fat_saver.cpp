@@ -38,6 +38,18 @@ void WriteZeros(const SaveRequest& request, TargetHandle& out, uint64_t count) {
 
 }  // namespace
 
+uint64_t BytesToSourceEnd(const SaveRequest& request, uint64_t position) {
+  uint64_t end = request.reader->SourceBytes();
+  return position < end ? end - position : 0;
+}
+
+uint64_t BytesToVolumeEnd(const SaveRequest& request, uint64_t position) {
+  const VolumeInfo& v = *request.volume;
+  uint64_t end = request.reader->SourceBytes();
+  if (v.sectorCount != 0) end = std::min(end, SectorToByte(v.start + v.sectorCount));
+  return position < end ? end - position : 0;
+}
+
 void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::string path) {
   TargetHandle out;
   if (!OpenOutputFile(&out, &path)) return request.Skip("不能创建输出文件");
@@ -104,17 +116,28 @@ void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::
     return;
   }
   std::string ext = FileExtension(entry.name);
-  if (IsTypedExtension(ext, request.multi))
-    return SearchStartCluster(request, entry, ext, givenPath, path, std::move(out), counter);
+  if (IsTypedExtension(ext, request.multi)) {
+    if (SearchStartCluster(request, entry, ext, givenPath, path, out, counter) > 0) return;
+    // No candidate carries the signature: the stored cluster is copied as
+    // any other file's, unless this run has handed its data out already.
+    if (request.used->count(entry.firstCluster)) {
+      request.Skip("没有簇带有该类型的签名，留下空文件");
+      return request.FilePosition(100);
+    }
+  }
 
   if (request.stats) request.stats->files++;
   const VolumeInfo& v = *request.volume;
   uint64_t position = ClusterByte(v, entry.firstCluster);
-  if (entry.size < kPiece) {
-    std::vector<uint8_t> data = request.reader->Read(position, (entry.size / 512 + 1) * 512);
-    WriteAll(request, out, std::span<const uint8_t>(data).first(entry.size));
+  // A deleted entry's size may be anything: nothing is taken from beyond
+  // the volume or the source.
+  uint64_t size = std::min<uint64_t>(entry.size, BytesToVolumeEnd(request, position));
+  if (size < entry.size) request.CutAtEnd();
+  if (size < kPiece) {
+    std::vector<uint8_t> data = request.reader->Read(position, (size / 512 + 1) * 512);
+    WriteAll(request, out, std::span<const uint8_t>(data).first(size));
   } else {
-    uint64_t owed = entry.size;
+    uint64_t owed = size;
     std::vector<uint8_t> piece(kPiece);
     while (owed > 0 && !request.Stopped()) {
       size_t got = request.reader->ReadInto(position, piece);
@@ -126,7 +149,7 @@ void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::
       WriteAll(request, out, std::span<const uint8_t>(piece).first(n));
       owed -= n;
       position += got;
-      request.FilePosition((entry.size - owed) * 100 / entry.size);
+      request.FilePosition((size - owed) * 100 / size);
     }
   }
   request.FilePosition(100);
@@ -148,6 +171,7 @@ void SaveFatEntry(const SaveRequest& request, const FileEntry& entry) {
   switch (entry.Kind()) {
     case kDeletedFolder:
     case kNormalFolder: {
+      if (IsSymbolicLink(path)) return request.Skip(kLinkInTarget);
       SaveRequest inner = request;
       inner.folder = path;
       for (const FileEntry& child : entry.children) {

@@ -23,12 +23,20 @@ void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::strin
 void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::string path);
 
 // Tries every cluster that shares the entry's stored low 16 bits and writes
-// one file of the entry's size from each whose first bytes carry the
-// signature of `extension`. `output` (already open at `path`, the free name
-// chosen for `givenPath`) takes the first match; later ones go to free names
-// of `givenPath` counted on from `counter`.
-void SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
-                        const std::string& extension, const std::string& givenPath,
-                        std::string path, TargetHandle output, int counter);
+// one file of the entry's size (cut at the source's end) from each whose
+// first bytes carry the signature of `extension`. `output` (already open at
+// `path`, the free name chosen for `givenPath`) takes the first match and is
+// closed then; later ones go to free names of `givenPath` counted on from
+// `counter`. Returns the matches; with none, `output` is left open and empty.
+int SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
+                       const std::string& extension, const std::string& givenPath, std::string path,
+                       TargetHandle& output, int counter);
+
+// Bytes from byte `position` to the end of the request's volume and of its
+// source: what a deleted file starting there can hold at most.
+uint64_t BytesToVolumeEnd(const SaveRequest& request, uint64_t position);
+
+// Bytes from `position` to the end of the source.
+uint64_t BytesToSourceEnd(const SaveRequest& request, uint64_t position);
 
 }  // namespace brevid

@@ -151,6 +151,7 @@ void SaveNtfsEntry(const SaveRequest& request, const NtfsEntry& entry) {
   if (request.Stopped()) return;
   std::string path = JoinPath(request.folder, SafeComponent(entry.name));
   if (entry.IsFolder()) {
+    if (IsSymbolicLink(path)) return request.Skip(kLinkInTarget);
     SaveRequest inner = request;
     inner.folder = path;
     for (const NtfsEntry& child : entry.children) {
@@ -177,6 +178,7 @@ void SaveExtraFound(const SaveRequest& request, const CarvedFile& found, uint64_
   if (!found.children.empty()) {
     SaveRequest inner = request;
     inner.folder = JoinPath(request.folder, SafeComponent(found.name));
+    if (IsSymbolicLink(inner.folder)) return request.Skip(kLinkInTarget);
     for (const auto& [sector, child] : found.children) {
       if (sector >= end) return;
       if (sector >= v.start) SaveExtraFound(inner, child, sector);

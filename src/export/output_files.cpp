@@ -16,7 +16,7 @@ std::string NextFreeName(const std::string& path, int* counter) {
   std::string ext = hasDot ? path.substr(dot + 1) : "";
   for (;; ++*counter) {
     std::string candidate = path + std::to_string(*counter) + (hasDot ? "." + ext : "");
-    if (!PathExists(candidate)) {
+    if (!PathExists(candidate) && !IsSymbolicLink(candidate)) {
       ++*counter;
       return candidate;
     }
@@ -25,7 +25,7 @@ std::string NextFreeName(const std::string& path, int* counter) {
 
 bool OpenOutputFile(TargetHandle* file, std::string* path, int* counter) {
   int next = 0;
-  if (PathExists(*path)) *path = NextFreeName(*path, &next);
+  if (PathExists(*path) || IsSymbolicLink(*path)) *path = NextFreeName(*path, &next);
   if (counter) *counter = next;
   *file = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
   if (file->IsOpen()) return true;
@@ -80,7 +80,8 @@ std::string SafeComponent(const std::string& name) {
 
 std::string FileExtension(const std::string& name) {
   size_t dot = name.rfind('.');
-  std::string ext = dot == std::string::npos ? name : name.substr(dot + 1);
+  // ".jpg" is a name without an extension, not a picture.
+  std::string ext = dot == std::string::npos ? name : dot == 0 ? "" : name.substr(dot + 1);
   std::transform(ext.begin(), ext.end(), ext.begin(),
                  [](unsigned char c) { return static_cast<char>(c < 0x80 ? std::tolower(c) : c); });
   return ext;

@@ -21,6 +21,10 @@ std::string NextFreeName(const std::string& path, int* counter);
 // is made and the open tried once more. False: nothing could be opened.
 bool OpenOutputFile(TargetHandle* file, std::string* path, int* counter = nullptr);
 
+// Why a folder of the tree was not saved: a symbolic link of that name was
+// in the target already, and the save never writes through one.
+inline constexpr const char* kLinkInTarget = "目标文件夹中已有同名符号链接, 不跟随";
+
 // Makes every missing folder of `folder`; true when it exists afterwards.
 bool CreateDirectoryChain(const std::string& folder);
 

@@ -30,6 +30,9 @@ struct SaveStats {
   uint64_t files = 0;  // output files written (or left empty, as for size 0)
   uint64_t bytes = 0;
   std::map<std::string, uint64_t> skipped;  // reason (UTF-8) -> entries
+  // Files written shorter than their entries claim, because the volume or
+  // the source ends before that.
+  uint64_t cutAtEnd = 0;
 };
 
 struct SaveRequest {
@@ -71,6 +74,9 @@ struct SaveRequest {
   }
   void Skip(const std::string& reasonUtf8) const {
     if (stats) stats->skipped[reasonUtf8]++;
+  }
+  void CutAtEnd() const {
+    if (stats) stats->cutAtEnd++;
   }
 };
 

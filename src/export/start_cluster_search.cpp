@@ -6,14 +6,14 @@
 #include "format/file_signatures.h"
 
 namespace brevid {
-void SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
-                        const std::string& extension, const std::string& givenPath,
-                        std::string path, TargetHandle output, int counter) {
+int SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
+                       const std::string& extension, const std::string& givenPath, std::string path,
+                       TargetHandle& output, int counter) {
   const VolumeInfo& v = *request.volume;
   uint32_t ss = v.sectorSize ? v.sectorSize : 512;
   uint64_t clusterBytes = uint64_t{v.sectorsPerCluster} * ss;
   int shift = IsFat16Type(v.fsType) ? 17 : IsFat32Type(v.fsType) ? 18 : -1;
-  if (clusterBytes == 0 || shift < 0) return;
+  if (clusterBytes == 0 || shift < 0) return 0;
   uint64_t highHalves = std::min<uint64_t>((uint64_t{v.fatSectors} * ss) >> shift, 0xFFFF);
   uint32_t low = entry.firstCluster & 0xFFFF;
   int matches = 0;
@@ -29,9 +29,13 @@ void SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
     // so that a hostile size cannot ask for one huge buffer.
     constexpr uint64_t kPiece = 0xA00000;
     if (!output.IsOpen()) output = TargetHandle::Open(path, TargetHandle::Mode::kOpenAlways);
+    // A candidate may lie past the volume (a 16-bit FAT's high halves), but
+    // never takes more than the source holds.
+    uint64_t size = std::min<uint64_t>(entry.size, BytesToSourceEnd(request, position));
+    if (size < entry.size) request.CutAtEnd();
     std::vector<uint8_t> piece;
-    for (uint64_t done = 0; done < entry.size;) {
-      uint64_t n = std::min<uint64_t>(kPiece, entry.size - done);
+    for (uint64_t done = 0; done < size;) {
+      uint64_t n = std::min<uint64_t>(kPiece, size - done);
       piece.assign(n, 0);
       request.reader->ReadInto(position + done, piece);
       size_t written = 0;
@@ -47,8 +51,8 @@ void SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
     path = NextFreeName(givenPath, &counter);
     ++matches;
   }
-  if (matches == 0) request.Skip("没有簇带有该类型的签名，留下空文件");
-  request.FilePosition(100);
+  if (matches > 0) request.FilePosition(100);
+  return matches;
 }
 
 }  // namespace brevid

@@ -38,7 +38,10 @@ std::string FatShortFileName(Bytes entry) {
 
 std::string FatShortFolderName(Bytes entry) {
   std::string name = RawBytes(entry, fat::kName, 11);
-  if (name.size() == 11 && name.find_first_not_of(' ', 1) == std::string::npos) name[0] = '?';
+  // A deleted one-letter folder lost its only letter to the deletion mark.
+  if (name.size() == 11 && static_cast<uint8_t>(name[0]) == fat::kDeletedMark &&
+      name.find_first_not_of(' ', 1) == std::string::npos)
+    name[0] = '?';
   CutTrailingSpaces(name);
   return name;
 }

@@ -14,7 +14,7 @@ namespace brevid {
 std::string FatShortFileName(Bytes entry);
 
 // A folder's short name: the 11 bytes as one string with trailing spaces cut;
-// "?" replaces byte 0 when bytes 1-10 are all spaces.
+// "?" replaces byte 0 of a deleted folder (0xE5) when bytes 1-10 are all spaces.
 std::string FatShortFolderName(Bytes entry);
 
 // The text of one long-name entry, converted piece by piece to CP936: the

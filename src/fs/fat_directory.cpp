@@ -16,6 +16,9 @@ constexpr int kMaxDepth = 130;
 // A folder holds at most 65536 entries of 32 bytes.
 constexpr size_t kMaxFolderBytes = 65536 * 32;
 
+// A labelled volume's root holds its label among the files.
+constexpr uint8_t kVolumeLabel = 0x08;
+
 bool AllZero16(Bytes entry) {
   for (size_t i = 0; i < 16; ++i)
     if (entry[i] != 0) return false;
@@ -50,6 +53,11 @@ FatDirectoryWalk::FatDirectoryWalk(VolumeReader& reader, DiskInfo& disk, VolumeI
 std::vector<uint8_t> FatDirectoryWalk::ReadCluster(uint32_t cn) {
   uint64_t sector = uint64_t{cn} * geo_.sectorsPerCluster + volume_.clusterBase;
   return reader_.Read(SectorToByte(sector, geo_.bytesPerSector), geo_.ClusterBytes());
+}
+
+void FatDirectoryWalk::MarkRead(uint32_t cn) {
+  visited_.insert(cn);
+  liveRead_.insert(cn);
 }
 
 uint32_t FatDirectoryWalk::NextCluster(uint32_t cn) const {
@@ -93,7 +101,7 @@ bool FatDirectoryWalk::NormalEntry(Bytes dir, size_t& at, FileEntry& parent, int
   uint8_t attr = entry[fat::kAttributes];
   fat::AttributeClass cls = fat::ClassOf(attr);
   if (recovery_ && (attr > 0x40 || cls == fat::AttributeClass::kUnrecognised)) {
-    if (attr != 0x3F && attr != 0x40) return false;
+    if (attr != 0x3F && attr != 0x40 && attr != kVolumeLabel) return false;
     at += fat::kEntrySize;
     return true;
   }
@@ -177,10 +185,12 @@ void FatDirectoryWalk::DescendNormal(FileEntry& folder, FileEntry& parent, int d
 std::vector<uint8_t> FatDirectoryWalk::ReadFolderChain(uint32_t cn, uint32_t parentCluster) {
   std::vector<uint8_t> dir;
   bool first = true;
-  // A chain that comes back to a cluster already read ends there.
-  while (!visited_.count(cn) && cn != parentCluster && dir.size() < kMaxFolderBytes) {
+  // A chain that comes back to a folder cluster already read ends there; a
+  // cluster that only a deleted folder's search took is read again, as it
+  // belongs to this live folder now.
+  while (!liveRead_.count(cn) && cn != parentCluster && dir.size() < kMaxFolderBytes) {
     if (geo_.fat32 ? cn <= 1 : (cn < 2 || cn > geo_.EntryCount())) break;
-    visited_.insert(cn);
+    MarkRead(cn);
     std::vector<uint8_t> cluster = ReadCluster(cn);
     if (geo_.fat32 && first && !fat::StartsWithDotAndDotDot(cluster)) break;
     first = false;
@@ -207,13 +217,13 @@ bool FatDirectoryWalk::DescendRecovery(FileEntry node, bool hasLongName, FileEnt
   // FAT32 refuses a cluster already read; FAT16 would read it again, which a
   // folder listing its own ancestor turns into an endless descent, so it
   // keeps the node and does not go down again.
-  if (visited_.count(cn)) {
+  if (liveRead_.count(cn)) {
     if (!geo_.fat32 && hasLongName) AddNode(parent, std::move(node));
     return true;
   }
   std::vector<uint8_t> cluster = ReadCluster(cn);
   if (geo_.fat32 && !fat::StartsWithDotAndDotDot(cluster)) return true;
-  visited_.insert(cn);
+  MarkRead(cn);
   if (hasLongName) placed = AddNode(parent, std::move(node));
   if (!Notify()) return false;
   if (fat::FirstCluster(cluster) == cn) WalkLevel(cluster, *placed, depth + 1);
@@ -224,7 +234,11 @@ bool FatDirectoryWalk::DeletedEntry(Bytes dir, size_t& at, FileEntry& parent, in
   Bytes entry = dir.subspan(at, fat::kEntrySize);
   uint8_t attr = entry[fat::kAttributes];
   fat::AttributeClass cls = fat::ClassOf(attr);
-  if (recovery_ && (attr > 0x36 || cls == fat::AttributeClass::kUnrecognised)) return false;
+  if (recovery_ && (attr > 0x36 || cls == fat::AttributeClass::kUnrecognised)) {
+    if (attr != kVolumeLabel) return false;
+    at += fat::kEntrySize;
+    return true;
+  }
 
   if (cls == fat::AttributeClass::kFile) {
     at += fat::kEntrySize;

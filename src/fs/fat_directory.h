@@ -45,14 +45,18 @@ class FatDirectoryWalk {
 
   // The clusters of the folder starting at `cn`, read along the FAT into one
   // buffer (the root chain and normal folders). Stops at the end of the
-  // chain, at a cluster already read and at `parentCluster`; on FAT32 a
-  // first cluster without "." and ".." gives nothing.
+  // chain, at a cluster already read for a folder and at `parentCluster`;
+  // on FAT32 a first cluster without "." and ".." gives nothing.
   std::vector<uint8_t> ReadFolderChain(uint32_t cn, uint32_t parentCluster);
 
   // The FAT entry of `cn`, or the end mark when the table does not hold it.
   uint32_t NextCluster(uint32_t cn) const;
 
-  std::set<uint32_t>& visited() { return visited_; }
+  // Clusters read so far, by any walk; a deleted folder's search passes them over.
+  const std::set<uint32_t>& visited() const { return visited_; }
+  // Records `cn` as read for a live folder (or a recorded one): the loop
+  // guard of the folder descents refuses it from now on.
+  void MarkRead(uint32_t cn);
   bool Stopped() const { return progress_.StopRequested(); }
   // Sends (FAT32) or posts (FAT16) one progress step; false when a stop was requested.
   bool Notify();
@@ -78,6 +82,7 @@ class FatDirectoryWalk {
   FatGeometry geo_;
   bool recovery_;
   std::set<uint32_t> visited_;
+  std::set<uint32_t> liveRead_;  // the part of visited_ read for live folders
 };
 
 // Node fields of a short directory entry: times, dates, size, first cluster.

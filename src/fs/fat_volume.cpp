@@ -12,6 +12,8 @@ namespace brevid {
 namespace {
 
 constexpr uint32_t kSector = 512;
+// The FAT16 root directory always holds 512 entries here.
+constexpr uint32_t kFat16RootEntries = 512;
 // The longest FAT we load: 4 bytes for each of 2^28 clusters.
 constexpr uint64_t kMaxFatBytes = uint64_t{1} << 30;
 
@@ -63,11 +65,11 @@ bool FindFat16Geometry(VolumeReader& reader, VolumeInfo& volume, FatGeometry* ge
     geo->reservedSectors = f.reservedSectors;
     geo->fatCount = f.fatCount;
     geo->fatLength = f.fat16Sectors;
-    geo->rootEntries = 512;
+    geo->rootEntries = kFat16RootEntries;
   } else if (volume.fatSectors == 0) {
     // The FATs are found by their first entries, the cluster size by the
     // first folder cluster behind the root directory.
-    geo->rootEntries = 512;
+    geo->rootEntries = kFat16RootEntries;
     std::vector<uint8_t> head = reader.Read(VolumeByte(volume, 1), 0x4800);
     uint32_t r = 0;
     for (uint32_t i = 1; i <= 35 && r == 0; ++i)
@@ -177,7 +179,7 @@ void NormalWalk(FatDirectoryWalk& walk, VolumeReader& reader, VolumeInfo& volume
   std::vector<uint8_t> root;
   for (uint32_t cn = geo.rootCluster;
        cn >= 2 && !walk.visited().count(cn) && root.size() < (64u << 20);) {
-    walk.visited().insert(cn);
+    walk.MarkRead(cn);
     std::vector<uint8_t> cluster = walk.ReadCluster(cn);
     root.insert(root.end(), cluster.begin(), cluster.end());
     uint32_t next = walk.NextCluster(cn);
@@ -198,20 +200,42 @@ FileEntry* NumberedFolder(VolumeTrees& trees, FileEntry& parent, uint32_t cn,
   return InsertFatChild(trees, parent, std::move(node), placement);
 }
 
-void RecordedFolderWalk(FatDirectoryWalk& walk, const DiskInfo& disk, VolumeInfo& volume,
-                        VolumeTrees& trees, const FatGeometry& geo, ProgressRecord& progress) {
+// The FAT16 root directory's sectors lie before cluster 2; every recorded
+// run of them is walked into the root.
+void RecordedRootArea(FatDirectoryWalk& walk, VolumeReader& reader,
+                      const std::vector<uint64_t>& sectors, uint64_t rootStart, uint64_t rootEnd,
+                      VolumeTrees& trees) {
+  auto it = std::lower_bound(sectors.begin(), sectors.end(), rootStart);
+  while (it != sectors.end() && *it < rootEnd && !walk.Stopped()) {
+    auto runEnd = it + 1;
+    while (runEnd != sectors.end() && *runEnd < rootEnd && *runEnd == *(runEnd - 1) + 1) ++runEnd;
+    size_t count = static_cast<size_t>(runEnd - it);
+    walk.Walk(reader.Read(SectorToByte(*it), count * kSector), trees.fatRoot);
+    it = runEnd;
+  }
+}
+
+void RecordedFolderWalk(FatDirectoryWalk& walk, VolumeReader& reader, const DiskInfo& disk,
+                        VolumeInfo& volume, VolumeTrees& trees, const FatGeometry& geo,
+                        ProgressRecord& progress) {
   std::vector<uint64_t> sectors = RecordedSectorsInside(disk, volume);
+  uint64_t dataStart = volume.clusterBase + 2 * uint64_t{geo.sectorsPerCluster};
+  uint64_t rootSectors = uint64_t{kFat16RootEntries} * 32 / kSector;
+  uint64_t rootStart = geo.fat32 || dataStart < rootSectors ? dataStart : dataStart - rootSectors;
   auto onBoundary = [&](uint64_t s) {
-    return s >= volume.clusterBase && (s - volume.clusterBase) % geo.sectorsPerCluster == 0;
+    return s >= volume.clusterBase && (s - volume.clusterBase) % geo.sectorsPerCluster == 0 &&
+           (geo.fat32 || s >= dataStart);
   };
   progress.Send(kProgressSetRange, std::count_if(sectors.begin(), sectors.end(), onBoundary), 0);
+  if (!geo.fat32) RecordedRootArea(walk, reader, sectors, rootStart, dataStart, trees);
   for (uint64_t sector : sectors) {
+    if (walk.Stopped()) return;
     if (!onBoundary(sector)) continue;
     uint64_t cn64 = (sector - volume.clusterBase) / geo.sectorsPerCluster;
     if (cn64 > 0xFFFFFFFF) break;
     uint32_t cn = static_cast<uint32_t>(cn64);
     if (walk.visited().count(cn)) continue;
-    walk.visited().insert(cn);
+    walk.MarkRead(cn);
     if (!walk.Notify()) return;
     std::vector<uint8_t> cluster = walk.ReadCluster(cn);
     if (cn == trees.fatRoot.firstCluster) {
@@ -236,7 +260,7 @@ void ScanVolumeWalk(FatDirectoryWalk& walk, const DiskInfo& disk, VolumeInfo& vo
     if (cn64 >= geo.EntryCount()) continue;
     uint32_t cn = static_cast<uint32_t>(cn64);
     if (walk.visited().count(cn)) continue;
-    walk.visited().insert(cn);
+    walk.MarkRead(cn);
     std::vector<uint8_t> cluster = walk.ReadCluster(cn);
     if (!walk.Notify()) return;
     Bytes c(cluster);
@@ -277,7 +301,7 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
   StartFatTree(trees, rootCluster);
   FatDirectoryWalk walk(reader, disk, volume, trees, progress, geo, recovery);
   if (recorded) {
-    RecordedFolderWalk(walk, disk, volume, trees, geo, progress);
+    RecordedFolderWalk(walk, reader, disk, volume, trees, geo, progress);
   } else if (recovery) {
     ScanVolumeWalk(walk, disk, volume, trees, geo, progress);
   } else {

@@ -34,6 +34,11 @@ bool IsFolder(const std::string& ansiPath) {
   return ::stat(AnsiToUtf8(ansiPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsSymbolicLink(const std::string& ansiPath) {
+  struct stat st {};
+  return ::lstat(AnsiToUtf8(ansiPath).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (folder.back() == '/') return folder + name;

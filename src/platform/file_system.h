@@ -17,6 +17,8 @@ bool CreateFolder(const std::string& ansiPath);
 
 bool PathExists(const std::string& ansiPath);
 bool IsFolder(const std::string& ansiPath);
+// True for a symbolic link itself, whether or not its target exists.
+bool IsSymbolicLink(const std::string& ansiPath);
 
 // `folder` + "/" + `name`, without doubling a trailing separator.
 std::string JoinPath(const std::string& folder, const std::string& name);

@@ -29,7 +29,8 @@ TargetHandle TargetHandle::Open(const std::string& ansiPath, Mode mode) {
   std::string path = AnsiToUtf8(ansiPath);
   int flags = O_WRONLY | O_CLOEXEC;
   if (mode == Mode::kCreateAlways) flags |= O_CREAT | O_TRUNC;
-  if (mode == Mode::kOpenAlways) flags |= O_CREAT;
+  // Output files never go through a link someone left in the target folder.
+  if (mode == Mode::kOpenAlways) flags |= O_CREAT | O_NOFOLLOW;
   handle.fd_ = ::open(path.c_str(), flags, 0644);
   return handle;
 }

@@ -13,7 +13,8 @@ class TargetHandle {
   enum class Mode {
     kExisting,      // an existing disk or file, written in place
     kCreateAlways,  // a new file, or an existing one truncated to 0
-    kOpenAlways,    // created when missing, an existing file kept and written over in place
+    kOpenAlways,    // created when missing, an existing file kept and written over in
+                    // place; never opened through a symbolic link
   };
 
   TargetHandle() = default;

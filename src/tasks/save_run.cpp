@@ -102,6 +102,10 @@ std::string NotEnoughSpaceText(uint64_t bytes) {
   return Ansi("即将保存 ") + FormatPaneSize(bytes) + Ansi(",磁盘空间不够！");
 }
 
+std::string TargetNotInCodePageText() {
+  return Ansi("警告: 保存路径含有系统代码页(936)不能表示的字符, 请重新选择!");
+}
+
 SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, const SaveItem& item,
                                   const BusyFlag& busy, const SourceOpener& opener) {
   SavePreparation out;

@@ -94,4 +94,9 @@ SaveStats RunCarvedSave(DiskInfo& disk, VolumeInfo* volume, const std::string& t
 // "即将保存 %.1f" with the unit the pane uses, then ",磁盘空间不够！" (CP936).
 std::string NotEnoughSpaceText(uint64_t bytes);
 
+// The refusal of a target folder whose path the ANSI code page cannot hold,
+// which the savers could neither name nor reach (CP936). Front ends test the
+// path as they convert it, before they make any folder.
+std::string TargetNotInCodePageText();
+
 }  // namespace brevid

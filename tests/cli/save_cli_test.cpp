@@ -196,5 +196,28 @@ TEST_F(SaveCli, UnknownItemsVolumesAndSourcesFail) {
   EXPECT_EQ(Save("--to '" + out + "'").status, 2);
 }
 
+// A target CP936 cannot name is refused as such, before any folder is made.
+TEST_F(SaveCli, TargetOutsideTheCodePageIsRefused) {
+  std::string out = dir_ + "/\u0E01";
+  test::CommandResult r = Save("Partition0 --to '" + out + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("代码页"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+}
+
+// The main job leaves an earlier ./recovered as it was and writes beside it.
+TEST_F(SaveCli, MainJobNeverRemovesAnEarlierRecoveredFolder) {
+  std::string b = dir_ + "/build", w = dir_ + "/work";
+  ASSERT_EQ(test::RunCommand(
+                "mkdir -p " + b + "/src/cli " + b + "/demo " + w + "/recovered && ln -s '" +
+                test::CliPath() + "' " + b + "/src/cli/brevid && cp --sparse=always '" + image_ +
+                "' " + b + "/demo/ && echo mine >" + w + "/recovered/keep && cd " + w +
+                " && env -u BREVID_RECOVERED " + BREVID_TEST_SOURCE_DIR "/../tools/demo.sh " + b)
+                .status,
+            0);
+  EXPECT_EQ(FilesUnder(w + "/recovered"), (std::map<std::string, std::string>{{"keep", "mine\n"}}));
+  EXPECT_FALSE(FilesUnder(w + "/recovered-1").empty());
+}
+
 }  // namespace
 }  // namespace brevid

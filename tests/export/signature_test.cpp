@@ -343,10 +343,25 @@ TEST_F(SignatureSearch, Fat16TriesAHighHalfOnlyWithAFatOf256Sectors) {
     std::string out = Dir() + Format("/out%llu", static_cast<unsigned long long>(c.kib));
     SaveStats stats = Save(*o, TreesOf(*o->volume).fatRoot, out);
     std::map<std::string, std::string> got = FilesUnder(out);
+    // No candidate: the stored cluster is copied as it is.
+    std::string stored = std::string("not a picture").append(2000 - 13, '\0');
     EXPECT_EQ(got,
-              (std::map<std::string, std::string>{{kRoot + "photo.jpg", c.found ? jpeg : ""}}));
-    EXPECT_EQ(stats.skipped.count(kNoMatch), c.found ? 0u : 1u);
+              (std::map<std::string, std::string>{{kRoot + "photo.jpg", c.found ? jpeg : stored}}));
+    EXPECT_EQ(stats.skipped.count(kNoMatch), 0u);
   }
+}
+
+// A JPEG without JFIF or Exif at byte 6 fails every candidate's test; its
+// stored cluster is still readable and is copied consecutively.
+TEST_F(SignatureSearch, NoMatchCopiesTheStoredCluster) {
+  SearchVolume v(Dir() + "/fat32.img", 32, 41000);
+  ASSERT_TRUE(v.ok());
+  std::string plain = Typed(std::string("\xFF\xD8\xFF\xDB", 4), 3000, 7);
+  v.WriteCluster(300, plain);
+  v.AddEntries(DeletedFile(u"photo.jpg", "PHOTO   JPG", 300, 3000));
+  auto o = Open(v);
+  Save(*o, *Child(TreesOf(*o->volume).fatRoot, "photo.jpg"), Dir() + "/out");
+  EXPECT_EQ(FilesUnder(Dir() + "/out"), (std::map<std::string, std::string>{{"photo.jpg", plain}}));
 }
 
 TEST_F(SignatureSearch, EveryMatchGetsAFileOfItsOwn) {
@@ -461,7 +476,7 @@ TEST_F(SignatureSearch, CompoundDocumentsMatchByTheirSize) {
   Save(*o, TreesOf(*o->volume).fatRoot, out);
   EXPECT_EQ(FilesUnder(out),
             (std::map<std::string, std::string>{{kRoot + "report.doc", four},
-                                                {kRoot + "other.xls", ""},
+                                                {kRoot + "other.xls", three},
                                                 {kRoot + "slides.ppt", three.substr(0, 150000)}}));
 }
 
@@ -480,7 +495,7 @@ TEST_F(SignatureSearch, ZipAndDocxAreToldApart) {
   auto o = Open(v);
   std::string out = Dir() + "/out";
   Save(*o, TreesOf(*o->volume).fatRoot, out, false);
-  EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{{kRoot + "a.zip", ""},
+  EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{{kRoot + "a.zip", ooxml},
                                                                  {kRoot + "a.docx", ooxml},
                                                                  {kRoot + "b.zip", zip},
                                                                  // b.zip claimed that cluster first
@@ -507,8 +522,8 @@ TEST_F(SignatureSearch, MpegPackHeaderVariants) {
   Save(*o, TreesOf(*o->volume).fatRoot, out);
   EXPECT_EQ(FilesUnder(out), (std::map<std::string, std::string>{{kRoot + "v44.mpeg", mpeg2},
                                                                  {kRoot + "v21.mpeg", mpeg1},
-                                                                 {kRoot + "swapped.mpeg", ""},
-                                                                 {kRoot + "other.mpeg", ""}}));
+                                                                 {kRoot + "swapped.mpeg", swapped},
+                                                                 {kRoot + "other.mpeg", other}}));
 }
 
 TEST_F(SignatureSearch, TickedItemsSearchOnlyForPicturesAndOfficeDocuments) {

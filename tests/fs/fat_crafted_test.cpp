@@ -509,12 +509,12 @@ TEST_F(FatCrafted, DeletedLongNamedFolderTakesDotDotTimes) {
 // ---- recovery walks -------------------------------------------------------------
 
 // A recovery walk ends its buffer at an entry whose attribute it does not
-// know, such as a volume label (0x08); the normal walk steps over it.
-TEST_F(FatCrafted, RecoveryWalkStopsAtAVolumeLabel) {
+// know (0x09 here); the normal walk steps over it.
+TEST_F(FatCrafted, RecoveryWalkStopsAtAnUnknownAttribute) {
   Layout l = Small32();
   FatBuilder img(l);
   img.SetFat(2, kFat32Eoc);
-  img.Root({File("FIRST   TXT", 10), Short("CRAFTED", 0x08, 0), File("SECOND  TXT", 11)});
+  img.Root({File("FIRST   TXT", 10), Short("CRAFTED", 0x09, 0), File("SECOND  TXT", 11)});
   std::string path = Write(img, "label32.img");
 
   std::unique_ptr<DiskInfo> normal = Disk(path, l);
@@ -528,10 +528,10 @@ TEST_F(FatCrafted, RecoveryWalkStopsAtAVolumeLabel) {
   EXPECT_EQ(Names(trees.fatRoot), NameList{"FIRST.TXT"});
 }
 
-TEST_F(FatCrafted, Fat16RecoveryWalkStopsAtAVolumeLabel) {
+TEST_F(FatCrafted, Fat16RecoveryWalkStopsAtAnUnknownAttribute) {
   Layout l = Small16();
   FatBuilder img(l);
-  img.Cluster(3, {Dot(3), DotDot(0), File("FIRST   TXT", 10), Short("CRAFTED", 0x08, 0),
+  img.Cluster(3, {Dot(3), DotDot(0), File("FIRST   TXT", 10), Short("CRAFTED", 0x09, 0),
                   File("SECOND  TXT", 11)});
   std::string path = Write(img, "label16.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
@@ -541,6 +541,24 @@ TEST_F(FatCrafted, Fat16RecoveryWalkStopsAtAVolumeLabel) {
   EXPECT_EQ(trees.fatRoot.firstCluster, 1u);
   ASSERT_EQ(Names(trees.fatRoot), NameList{"3"});
   EXPECT_EQ(Names(trees.fatRoot.children.front()), NameList{"FIRST.TXT"});
+}
+
+// A labelled root: the recovery walk steps over the label as over 0x3F and 0x40.
+TEST_F(FatCrafted, RecoveryWalkStepsOverTheVolumeLabel) {
+  FatBuilder img(Small32());
+  img.Root({Short("LABEL", 0x08, 0), File("FIRST   TXT", 10)});
+  auto disk = Disk(Write(img, "label.img"), Small32());
+  disk->dirClusterSectors = {img.ClusterSector(2)};
+  EXPECT_EQ(Names(Expand(*disk).fatRoot), NameList{"FIRST.TXT"});
+}
+
+// Recorded sectors of the FAT16 root area, before cluster 2, go into the root.
+TEST_F(FatCrafted, RecordedFat16RootAreaIsWalkedIntoTheRoot) {
+  FatBuilder img(Small16());
+  img.Root({File("ROOT    TXT", 20)});
+  auto disk = Disk(Write(img, "root16.img"), Small16());
+  disk->dirClusterSectors = {img.RootDirSector()};
+  EXPECT_EQ(Names(Expand(*disk).fatRoot), NameList{"ROOT.TXT"});
 }
 
 // Recorded directory clusters inside the volume: the root cluster is walked
@@ -785,6 +803,25 @@ TEST_F(FatCrafted, DestroyedFat32BootSectorIsFoundBySearch) {
 }
 
 // ---- two nodes, one cluster -----------------------------------------------------
+
+// A live folder reusing the first cluster of a deleted one keeps its files.
+TEST_F(FatCrafted, LiveFolderKeepsTheClusterItsDeletedTwinHad) {
+  FatBuilder img(Small16());
+  img.Root({Deleted(Folder("OLD", 3)), Folder("NEW", 3)});
+  img.Cluster(3, {Dot(3), DotDot(0), File("IN      TXT", 10)});
+  auto disk = Disk(Write(img, "twin.img"), Small16());
+  const FileEntry* live = Child(Expand(*disk).fatRoot, "NEW");
+  EXPECT_TRUE(live && Names(*live) == NameList{"IN.TXT"});
+}
+
+// Only a deleted one-letter folder, which lost its letter, is shown as "?".
+TEST_F(FatCrafted, OneLetterFolderKeepsItsLetter) {
+  FatBuilder img(Small16());
+  img.Root({Folder("A", 3), Deleted(Folder("B", 4))});
+  img.Cluster(4, {Dot(4), DotDot(0)});
+  auto disk = Disk(Write(img, "one_letter.img"), Small16());
+  EXPECT_EQ(Names(Expand(*disk).fatRoot), (NameList{"?", "A"}));
+}
 
 TEST_F(FatCrafted, SameFirstClusterToldApartByNameAndTime) {
   Layout l = Small32();

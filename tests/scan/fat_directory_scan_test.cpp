@@ -104,14 +104,22 @@ TEST(DirectorySectorTest, VolumeLabelsAndEmptySectors) {
   Sector deleted;
   deleted.Short(0, "\xE5OST    TXT");
   EXPECT_TRUE(IsDirectorySector(deleted.bytes()));
-  deleted.at(0)[20] = 1;  // a deleted entry keeps no high cluster word
-  EXPECT_FALSE(IsDirectorySector(deleted.bytes()));
 
   Sector sub;
   sub.Short(0, ".          ", 0x10).Short(1, "..         ", 0x10);
   EXPECT_TRUE(IsSubdirectoryStart(sub.bytes()));
   sub.at(1)[28] = 1;
   EXPECT_FALSE(IsSubdirectoryStart(sub.bytes()));
+}
+
+// Linux keeps a deleted entry's high cluster word, and some writers leave
+// the creation date 0: real directory sectors either way.
+TEST(DirectorySectorTest, DeletedHighWordAndNoCreationDatePass) {
+  Sector s;
+  s.Short(0, "\xE5OST    TXT").Short(1, "NODATE  TXT");
+  s.at(0)[20] = 1;
+  Sector::Put16(s.at(1) + 16, 0);
+  EXPECT_TRUE(IsDirectorySector(s.bytes()));
 }
 
 // mkfs.fat over a volume that held folders: the old folders come back from
