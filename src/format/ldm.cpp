@@ -90,7 +90,6 @@ constexpr size_t kHintKept = 3;
 constexpr uint8_t kComponentFlagStripe = 0x10;
 constexpr size_t kComponentIdsSize = 16;
 constexpr size_t kPartitionStartGap = 12;  // from the name's end
-constexpr size_t kDiskSecondTextKept = 127;
 
 }  // namespace
 
@@ -202,7 +201,8 @@ void ParseLdmRecord(Bytes r, LdmDatabase* db) {
     case ldm::kTypeDisk: {
       LdmDisk disk{id, name};
       std::string guid = c.Text();
-      c.Text(kDiskSecondTextKept);
+      // The second text runs on into the record's next slot, which is not
+      // read; nothing uses it.
       Bytes g(reinterpret_cast<const uint8_t*>(guid.data()), guid.size());
       if (!c.ok() || !ParseGuidText(g, &disk.guid)) break;
       disk.number = DecimalAfter(name, 4);
