@@ -54,6 +54,9 @@ bool ReadDatabase(SourceHandle& handle, const LdmPrivateHeader& h, const LdmVmdb
 // One VolumeInfo per component, its members in partition record order.
 void Assemble(const LdmDatabase& db, const LdmPrivateHeader& h, DiskInfo& group) {
   for (const LdmComponent& comp : db.components) {
+    // Any other layout code would read as a Simple volume of the
+    // pseudo-disk, whose path is only the group's name.
+    if (comp.layout < 1 || comp.layout > 3) continue;
     VolumeInfo v;
     v.name = comp.name;
     v.layout = static_cast<VolumeLayout>(comp.layout);
