@@ -138,8 +138,12 @@ TEST(DynamicDisks, WindowsVolumesListWithLdmtoolSizesAndSaveTheirFile) {
     EXPECT_EQ(v->layout, e.layout) << e.name;
     EXPECT_EQ(v->fsType, kFsNtfs) << e.name;
     ASSERT_EQ(v->members.size(), e.members) << e.name;
-    for (const auto& [key, m] : v->members) EXPECT_FALSE(m.devicePath.empty()) << e.name;
-    if (e.layout != VolumeLayout::Spanned) EXPECT_EQ(v->stripeSectors, 128u) << e.name;
+    for (const auto& [key, m] : v->members) {
+      EXPECT_FALSE(m.devicePath.empty()) << e.name;
+    }
+    if (e.layout != VolumeLayout::Spanned) {
+      EXPECT_EQ(v->stripeSectors, 128u) << e.name;
+    }
     std::string with;
     for (size_t i = 1; i < paths.size(); ++i) with += " --with " + Q(paths[i]);
     std::string dir = out + "/" + e.name;
@@ -168,6 +172,27 @@ TEST(DynamicDisks, PrivateHeaderOfVersionTwoTenIsRefused) {
   ASSERT_TRUE(ParseLdmPrivateHeader(bytes, &h));
   bytes[ldm::kPrivVersionMinor + 1] = 10;
   EXPECT_FALSE(ParseLdmPrivateHeader(bytes, &h));
+}
+
+TEST(DynamicDisks, NewerDiskRecordsGiveNumberAndGuid) {
+  // No corpus disk holds one: VBLK header, object id, name, 16 GUID bytes.
+  std::vector<uint8_t> r(128, 0);
+  const uint8_t head[] = {'V', 'B', 'L', 'K'};
+  std::copy(head, head + 4, r.begin());
+  r[ldm::kRecType] = ldm::kTypeDisk2;
+  r[ldm::kRecDataLength + 3] = 3 + 6 + 16;
+  const uint8_t body[] = {2, 0x04, 0x07, 5, 'D', 'i', 's', 'k', '3'};
+  std::copy(body, body + sizeof body, r.begin() + ldm::kRecObjectId);
+  for (uint8_t i = 0; i < 16; ++i) r[ldm::kRecObjectId + sizeof body + i] = i;
+  LdmDatabase db;
+  ParseLdmRecord(r, &db);
+  ASSERT_EQ(db.disks.size(), 1u);
+  EXPECT_EQ(db.disks[0].id, 0x0407u);
+  EXPECT_EQ(db.disks[0].number, 3u);
+  EXPECT_EQ(db.disks[0].guid[15], 15);
+  r[ldm::kRecDataLength + 3] = 129;  // longer than a record may say
+  ParseLdmRecord(r, &db);
+  EXPECT_EQ(db.skipped, 1u);
 }
 
 TEST(AppleMaps, CorpusMapsListTheirHfsEntries) {
