@@ -4,8 +4,9 @@
 set -euo pipefail
 
 build_packages=(g++ cmake make pkg-config libcli11-dev nlohmann-json3-dev)
-# Fixture images and the demo disk are made by these tools.
-image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils attr faketime xz-utils gzip unzip)
+# Fixture images and the demo disk are made by these tools (lvm2: the LVM
+# fixtures, made only when run as root with loop devices).
+image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils attr faketime xz-utils gzip unzip lvm2)
 # python3-fusepy and fuse3 serve the imaging test's failing disk.
 test_packages=(libgtest-dev libgmock-dev sleuthkit clang-format clang python3-fusepy fuse3)
 

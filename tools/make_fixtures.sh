@@ -909,6 +909,81 @@ run mkntfs -F -Q -T -s $SECTOR -p 2048 -H 255 -S 63 -L NewNtfs "$FS"
 place "$FS" "$img" 2048
 finish reformat_ntfs.img
 
+# ---- lvm_a.img + lvm_b.img: two LVM2 physical volumes of one group, made by
+# pvcreate/vgcreate on loop devices, the logical volumes written into the
+# metadata by vgcfgrestore (lvcreate needs device-mapper, which is absent).
+# Extents are 1 MiB from sector 2048 of each disk. Needs root, losetup and
+# lvm2; skipped otherwise.
+#   lv_fat    FAT32 in three segments on pv0: extents 20-39, 0-9, 45-50
+#   lv_video  one run, pv0 extents 10-13 (its name holds the letters "id")
+#   lv_many   eleven one-extent segments, pv0 extents 61 down to 51
+#   lv_span   FAT16 over pv0 extents 14-15 and pv1 extents 0-3
+
+lvm_segment() { # N START COUNT PV PV_EXTENT
+  printf 'segment%s {\nstart_extent = %s\nextent_count = %s\ntype = "striped"\n' "$1" "$2" "$3"
+  printf 'stripe_count = 1\nstripes = [\n"%s", %s\n]\n}\n' "$4" "$5"
+}
+
+lvm_lv() { # NAME N SEGMENT_COUNT, segments on stdin
+  printf '%s {\nid = "BrvLv0-0000-0000-0000-0000-0000-%06d"\n' "$1" "$2"
+  printf 'status = ["READ", "WRITE", "VISIBLE"]\nflags = []\nsegment_count = %s\n' "$3"
+  cat
+  printf '}\n'
+}
+
+# copy_extents FS FS_EXTENT COUNT IMAGE PV_EXTENT (1 MiB extents from 1 MiB)
+copy_extents() {
+  dd if="$1" of="$4" bs=1M skip="$2" count="$3" seek=$(($5 + 1)) conv=notrunc status=none
+}
+
+if [ "$(id -u)" = 0 ] && command -v pvcreate >/dev/null && command -v losetup >/dev/null &&
+    losetup -f >/dev/null 2>&1; then
+  export LVM_SUPPRESS_FD_WARNINGS=1
+  quiet() { "$@" >"$WORK/log" 2>&1 || { cat "$WORK/log" >&2; return 1; }; }
+  LVMC='devices { obtain_device_list_from_udev=0 scan_lvs=0 } activation { udev_sync=0 udev_rules=0 } backup { backup=0 archive=0 }'
+  a=$OUT/lvm_a.img.tmp b=$OUT/lvm_b.img.tmp
+  new_file "$a" 64M; new_file "$b" 16M
+  loop_a=$(losetup -f --show "$a")
+  loop_b=$(losetup -f --show "$b")
+  lvm_done() { losetup -d "$loop_a" "$loop_b" 2>/dev/null || true; }
+  if quiet pvcreate --config "$LVMC" -ff -y --uuid BrvPv0-0000-0000-0000-0000-0000-000000 \
+       --norestorefile "$loop_a" &&
+     quiet pvcreate --config "$LVMC" -ff -y --uuid BrvPv1-0000-0000-0000-0000-0000-000000 \
+       --norestorefile "$loop_b" &&
+     quiet vgcreate --config "$LVMC" -s 1M vg_brv "$loop_a" "$loop_b" &&
+     quiet vgcfgbackup --config "$LVMC" -f "$WORK/vg.txt" vg_brv; then
+    {
+      sed -e 's/^\tid = ".*"/\tid = "BrvVg0-0000-0000-0000-0000-0000-000000"/' -e '$d' "$WORK/vg.txt"
+      printf 'logical_volumes {\n'
+      { lvm_segment 1 0 20 pv0 20; lvm_segment 2 20 10 pv0 0; lvm_segment 3 30 6 pv0 45; } |
+        lvm_lv lv_fat 1 3
+      lvm_segment 1 0 4 pv0 10 | lvm_lv lv_video 2 1
+      for i in $(seq 1 11); do lvm_segment "$i" $((i - 1)) 1 pv0 $((62 - i)); done |
+        lvm_lv lv_many 3 11
+      { lvm_segment 1 0 2 pv0 14; lvm_segment 2 2 4 pv1 0; } | lvm_lv lv_span 4 2
+      printf '}\n}\n'
+    } >"$WORK/vg_lv.txt"
+    quiet vgcfgrestore --config "$LVMC" -f "$WORK/vg_lv.txt" vg_brv && lvm_ok=1
+  fi
+  lvm_done
+  if [ -n "${lvm_ok:-}" ]; then
+    mk_fat 32 BRV_LVFAT 42522001 0 $((36 * 2048)) "$FS"
+    fat_files "$FS"
+    copy_extents "$FS" 0 20 "$a" 20
+    copy_extents "$FS" 20 10 "$a" 0
+    copy_extents "$FS" 30 6 "$a" 45
+    cp "$FS" "$OUT/lvm_fat.bin"
+    mk_fat 16 BRV_SPAN 42522002 0 $((6 * 2048)) "$FS"
+    gen_text "lvm span" 100000 >"$WORK/span.txt"
+    run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" mcopy -i "$FS" "$WORK/span.txt" ::/SPAN.TXT
+    copy_extents "$FS" 0 2 "$a" 14
+    copy_extents "$FS" 2 4 "$b" 0
+    cp "$WORK/span.txt" "$OUT/lvm_span.txt"
+    finish lvm_a.img "LVM2 pv0 of vg_brv"
+    finish lvm_b.img "LVM2 pv1 of vg_brv"
+  fi
+fi
+
 # ---- manifest: last, so its presence means every image is complete ----------
 
 {

@@ -28,6 +28,7 @@ struct SaveOptions {
   bool format = false;
   bool extraFound = false;
   std::string results;
+  std::vector<std::string> with;
 };
 
 // True when `target` lies on the mounted volume (its mount point contains it).
@@ -112,6 +113,11 @@ Command AddSaveCommand(CLI::App& app) {
   sub->add_flag("--format", o->format, "Format recovery first (as `brevid tree --format`)");
   sub->add_flag("--force", o->force,
                 "Write even when the target lies on the volume being recovered");
+  sub->add_option("--with", o->with,
+                  "A further member disk (image file or device node) of a dynamic-disk group "
+                  "or LVM2 volume group; repeatable. VOLUME is then looked for on every disk, "
+                  "group pseudo-disks included")
+      ->allow_extra_args(false);
   sub->add_option(
       "--results", o->results,
       "Scan-result file: when it exists, it is read into the disk first, so that a volume "
@@ -119,7 +125,7 @@ Command AddSaveCommand(CLI::App& app) {
   return {sub, [o]() {
             DiskList list;
             std::string error;
-            DiskInfo* disk = AddSource(list, o->source, &error);
+            DiskInfo* disk = AddSources(list, o->source, o->with, &error);
             if (disk && !ApplyResultsFile(list, o->results, &error)) {
               std::fprintf(stderr, "%s\n", error.c_str());
               return kExitFailure;
@@ -129,7 +135,8 @@ Command AddSaveCommand(CLI::App& app) {
               return kExitUsage;
             }
             if (disk && o->extraFound) return SaveCarved(*disk, *o);
-            VolumeInfo* volume = disk ? LookUpVolume(*disk, o->volume, &error) : nullptr;
+            VolumeInfo* volume =
+                disk ? LookUpVolumeInList(list, &disk, o->volume, &error) : nullptr;
             if (volume && TargetOnVolume(*volume, o->target) && !o->force) {
               std::fprintf(stderr, "%s\n(--force 仍然写入)\n",
                            AnsiToUtf8(Ansi("将文件放回原分区行为危险\r\n希望重新选择")).c_str());

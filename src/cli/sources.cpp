@@ -33,6 +33,19 @@ DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* erro
   return &list.back();
 }
 
+DiskInfo* AddSources(DiskList& list, const std::string& source,
+                     const std::vector<std::string>& with, std::string* error) {
+  DiskInfo* disk = AddSource(list, source, error);
+  for (const std::string& member : with) {
+    if (!disk) break;
+    if (!AddImageFile(list, Utf8ToAnsi(member))) {
+      *error = "无法打开 " + member + ": " + LastErrorText();
+      return nullptr;
+    }
+  }
+  return disk;
+}
+
 bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* error) {
   const std::string path = Utf8ToAnsi(utf8File);
   if (utf8File.empty() || !PathExists(path)) return true;
@@ -55,6 +68,25 @@ VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::strin
       .append(utf8Name)
       .append("；可选:");
   for (const std::string& item : items) error->append(" ").append(AnsiToUtf8(item));
+  return nullptr;
+}
+
+VolumeInfo* LookUpVolumeInList(DiskList& list, DiskInfo** disk, const std::string& utf8Name,
+                               std::string* error) {
+  if (VolumeInfo* volume = LookUpVolume(**disk, utf8Name, error)) return volume;
+  const std::string name = Utf8ToAnsi(utf8Name);
+  for (DiskInfo& other : list) {
+    if (&other == *disk) continue;
+    if (VolumeInfo* volume = FindVolume(other, name)) {
+      *disk = &other;
+      return volume;
+    }
+  }
+  for (DiskInfo& other : list) {
+    if (&other == *disk) continue;
+    for (const std::string& item : VolumeItemTexts(other))
+      error->append(" ").append(AnsiToUtf8(item));
+  }
   return nullptr;
 }
 

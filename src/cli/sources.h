@@ -15,6 +15,12 @@ namespace brevid::cli {
 // device node. Returns the disk, or nullptr with *error set.
 DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* error);
 
+// Adds `source` and then each `--with` image (further member disks of
+// dynamic-disk groups or LVM2 volume groups) to `list`. Returns the source's
+// disk, or nullptr with *error set when any of them cannot be opened.
+DiskInfo* AddSources(DiskList& list, const std::string& source,
+                     const std::vector<std::string>& with, std::string* error);
+
 // `--results FILE` (UTF-8): when the file exists, reads it into the disk of
 // `list` whose key it carries, before the command looks up its volume. A
 // file for no disk of the list is reported on standard error and changes
@@ -28,5 +34,10 @@ bool WriteResults(const DiskInfo& disk, const std::string& utf8File);
 // The volume of `disk` whose item text (mount point or partition name) or
 // partition name is `utf8Name`; nullptr with *error listing the choices.
 VolumeInfo* LookUpVolume(DiskInfo& disk, const std::string& utf8Name, std::string* error);
+
+// As LookUpVolume on *disk first, then on every other disk of `list`, group
+// pseudo-disks included; *disk becomes the disk that holds the volume.
+VolumeInfo* LookUpVolumeInList(DiskList& list, DiskInfo** disk, const std::string& utf8Name,
+                               std::string* error);
 
 }  // namespace brevid::cli

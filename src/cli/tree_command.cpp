@@ -20,6 +20,7 @@ struct TreeOptions {
   bool deletedOnly = false;
   bool format = false;
   std::string results;
+  std::vector<std::string> with;
 };
 
 // The name column: the entry's name indented by depth, or with --deleted its
@@ -78,6 +79,11 @@ Command AddTreeCommand(CLI::App& app) {
       "Format recovery: collect the volume's directory sectors first, then rebuild from them");
   sub->add_flag("--deleted", options->deletedOnly,
                 "Only deleted files and folders, with their paths");
+  sub->add_option("--with", options->with,
+                  "A further member disk (image file or device node) of a dynamic-disk group "
+                  "or LVM2 volume group; repeatable. VOLUME is then looked for on every disk, "
+                  "group pseudo-disks included")
+      ->allow_extra_args(false);
   sub->add_option(
       "--results", options->results,
       "Scan-result file: when it exists, it is read into the disk first, so that a volume "
@@ -85,12 +91,13 @@ Command AddTreeCommand(CLI::App& app) {
   return {sub, [options]() {
             DiskList list;
             std::string error;
-            DiskInfo* disk = AddSource(list, options->source, &error);
+            DiskInfo* disk = AddSources(list, options->source, options->with, &error);
             if (disk && !ApplyResultsFile(list, options->results, &error)) {
               std::fprintf(stderr, "%s\n", error.c_str());
               return kExitFailure;
             }
-            VolumeInfo* volume = disk ? LookUpVolume(*disk, options->volume, &error) : nullptr;
+            VolumeInfo* volume =
+                disk ? LookUpVolumeInList(list, &disk, options->volume, &error) : nullptr;
             if (!volume || !ExpandOnWorker(*disk, *volume, options->format, &error)) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;

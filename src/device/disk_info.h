@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/volume_info.h"
+#include "format/lvm_metadata.h"
 
 namespace brevid {
 
@@ -20,25 +21,6 @@ struct CarvedFile {
   uint32_t size = 0;
   std::string name;
   std::map<uint64_t, CarvedFile> children;
-};
-
-struct LvmSegment {
-  uint32_t startExtent = 0;
-  uint32_t extentCount = 0;
-  std::string reserved;
-  uint32_t stripeCount = 0;
-  std::string pvId;
-  uint64_t stripeStart = 0;  // extent number given with the first stripe
-};
-
-struct LvmLogicalVolume {
-  std::string name;
-  std::string text1, text2, text3, text4;  // kept by the scan-result file, not set by the parser
-  uint8_t flag = 0;
-  uint64_t sizeSectors = 0;
-  uint32_t reserved = 0;
-  std::string typeText;
-  std::vector<LvmSegment> segments;
 };
 
 struct DiskInfo {

@@ -42,6 +42,7 @@ struct VolumeMember {
   std::string devicePath;            // empty when that disk is not present
   uint64_t start = 0;                // first sector on that device
   uint64_t sectorCount = 0;
+  std::string pvId;  // LVM2: the physical volume holding it; empty otherwise
 };
 
 // The recovered file tree, its indexes and the file-system readers' maps

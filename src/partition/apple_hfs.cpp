@@ -1,5 +1,6 @@
 #include "partition/apple_hfs.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/sector_range.h"
@@ -46,31 +47,34 @@ HfsHeaderKind ProbeHfsHeader(SourceHandle& handle, uint64_t start) {
 
 void ReadApplePartitionMap(Bytes sector0, DiskInfo& disk, SourceHandle& handle) {
   uint32_t blockSize = LoadBe16(sector0, apm::kBlockSize);
-  if (blockSize < 512 || blockSize > apm::kMaxBlockSize) return;
-  disk.sectorSize = blockSize;
+  if (blockSize < 512 || blockSize > apm::kMaxBlockSize || blockSize % 512 != 0) return;
   std::vector<uint8_t> first = ReadBytes(handle, blockSize, blockSize);
   if (!BytesEqual(first, apm::kEntrySignature, "PM")) return;
-  uint32_t entries = LoadBe32(first, apm::kMapEntries);
-  if (entries > apm::kMaxEntries) entries = apm::kMaxEntries;
+  disk.sectorSize = blockSize;
+  uint32_t entries = std::min(LoadBe32(first, apm::kMapEntries), apm::kMaxEntries);
   disk.mapEntryCount = entries;
   uint64_t mapStart = uint64_t{LoadBe32(first, apm::kFirstBlock)} * blockSize;
   std::vector<uint8_t> map = ReadBytes(handle, mapStart, size_t{entries} * blockSize);
+  // Volumes keep 512-byte sectors like every other volume; the map counts
+  // in its own blocks.
+  uint64_t sectorsPerBlock = blockSize / 512;
 
   int count = 0;
   for (uint32_t i = 0; i < entries; ++i) {
     Bytes entry = Bytes(map).subspan(size_t{i} * blockSize, blockSize);
     std::string name = FixedText(entry, apm::kName, 32);
     std::string type = FixedText(entry, apm::kType, 32);
-    if (name.empty() || (type != "Apple_HFS" && type != "Apple_HFSX" && type != "Apple_HFS+"))
-      continue;
+    if (type != "Apple_HFS" && type != "Apple_HFSX" && type != "Apple_HFS+") continue;
     VolumeInfo v;
-    v.start = LoadBe32(entry, apm::kFirstBlock);
-    v.sectorCount = LoadBe32(entry, apm::kBlockCount);
+    v.start = uint64_t{LoadBe32(entry, apm::kFirstBlock)} * sectorsPerBlock;
+    v.sectorCount = uint64_t{LoadBe32(entry, apm::kBlockCount)} * sectorsPerBlock;
     HfsHeaderKind header = ProbeHfsHeader(handle, v.start);
     v.hfsKind = header.hfsKind;
     v.label = header.label;
     v.hfsText = (v.hfsKind == 2 || v.hfsKind == 4) ? "Apple_HFS+" : type;
-    v.name = v.hfsKind != 0 ? Format("Partition%d", count) : name;
+    // Disk utilities often leave the name empty; such a volume is listed
+    // under its number rather than dropped.
+    v.name = (v.hfsKind != 0 || name.empty()) ? Format("Partition%d", count) : name;
     v.diskPath = disk.path;
     v.fsType = kFsHfs;
     disk.volumes.push_back(std::move(v));

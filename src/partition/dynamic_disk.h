@@ -1,4 +1,6 @@
-// Dynamic disks (partition type 0x42).
+// Dynamic disks (partition type 0x42): the disk group's database read into
+// one pseudo-disk of the DiskList per group, whose volumes are read through
+// their members on the group's disks.
 #pragma once
 
 #include <string>
@@ -8,7 +10,16 @@
 
 namespace brevid {
 
-// Reads the dynamic-disk database of the disk at `path` and adds its volumes.
-void ReadDynamicDisk(const std::string& path, DiskInfo& disk, SourceHandle& handle);
+// Reads the private header and database of the disk at `path` (not yet in
+// `list`). The first disk of a group adds the group's pseudo-disk
+// (diskKind 2) to `list` with its volumes; every disk of the group fills in
+// the device path of the members that lie on it. False when the private
+// header (any copy) or the database is not valid; nothing is added then.
+// Pointers into `list` stay valid: it only grows at its end.
+bool ReadDynamicDisk(DiskList& list, const std::string& path, DiskInfo& disk, SourceHandle& handle);
+
+// Gives every member of `group`'s volumes that lies on `disk` (matched by the
+// disk's identity text) the disk's path.
+void ResolveMemberPaths(const DiskInfo& disk, DiskInfo& group);
 
 }  // namespace brevid

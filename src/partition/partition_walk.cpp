@@ -152,12 +152,16 @@ class EbrWalk {
 
 }  // namespace
 
-void WalkPartitions(DiskInfo& disk, SourceHandle& handle, const std::string& path) {
+void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
+                          const std::string& path) {
   std::vector<uint8_t> head = ReadBytes(handle, 0, 2048);
   Bytes s(head);
 
   if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) {
-    if (ReadLvmLabel(SubBytes(s, disk.sectorSize, 512), disk, handle)) return;
+    if (ReadLvmLabel(SubBytes(s, disk.sectorSize, 512), disk, handle)) {
+      ResolveLvmMemberPaths(list, disk);
+      return;
+    }
     if (IsExtSuperblock(SubBytes(s, 1024, 1024))) {
       AddWholeDiskExt(disk, SubBytes(s, 1024, 1024));
       return;
@@ -183,7 +187,7 @@ void WalkPartitions(DiskInfo& disk, SourceHandle& handle, const std::string& pat
         (e.sectorCount >= mbr::kProtectiveMinCount || HasGptHeader(handle, e.firstSector))) {
       if (!WalkGpt(disk, handle, e.firstSector, counter)) return;
     } else if (e.type == mbr::kTypeDynamic) {
-      ReadDynamicDisk(path, disk, handle);
+      ReadDynamicDisk(list, path, disk, handle);
     } else {
       AddEntryVolume(disk, handle, e, e.firstSector, counter, 1);
       ++counter;
@@ -193,6 +197,11 @@ void WalkPartitions(DiskInfo& disk, SourceHandle& handle, const std::string& pat
     MbrEntry e = ParseEntry(s, i);
     if (e.IsLink()) EbrWalk(disk, handle, counter).Walk(e.firstSector);
   }
+}
+
+void WalkPartitions(DiskInfo& disk, SourceHandle& handle, const std::string& path) {
+  DiskList alone;
+  WalkPartitionsInList(alone, disk, handle, path);
 }
 
 }  // namespace brevid

@@ -5,10 +5,20 @@
 
 namespace brevid {
 
-int AddPhysicalDisks(DiskList& list) { return EnumerateDisks(list, WalkPartitions); }
+namespace {
+
+PartitionWalker WalkerFor(DiskList& list) {
+  return [&list](DiskInfo& disk, SourceHandle& handle, const std::string& path) {
+    WalkPartitionsInList(list, disk, handle, path);
+  };
+}
+
+}  // namespace
+
+int AddPhysicalDisks(DiskList& list) { return EnumerateDisks(list, WalkerFor(list)); }
 
 bool AddImageFile(DiskList& list, const std::string& ansiPath, const SourceOpener& opener) {
-  return OpenImageFile(list, ansiPath, WalkPartitions, opener);
+  return OpenImageFile(list, ansiPath, WalkerFor(list), opener);
 }
 
 }  // namespace brevid

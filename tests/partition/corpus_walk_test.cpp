@@ -106,7 +106,7 @@ TEST(CorpusWalk, UtilLinuxProbeImagesAreIdentified) {
       {"ext2.img", 0, 0, "", ""},
       {"ext3.img", 0, 0, "", ""},
       {"ext4.img", 0, 0, "", ""},
-      // An LVM2 label is not read yet: nothing is listed.
+      // An LVM2 physical volume whose group has no logical volumes.
       {"lvm2.img", 0, 0, "", ""},
   };
   for (const Identification& c : cases) {

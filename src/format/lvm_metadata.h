@@ -1,0 +1,96 @@
+// LVM2 physical-volume label, metadata-area header and the volume group's
+// text metadata, parsed from bytes with no I/O. The text parser leans on the
+// layout LVM2 writes to disk (no indentation, a blank line before each named
+// block, " = " between key and value).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/endian.h"
+
+namespace brevid {
+
+struct LvmSegment {
+  uint32_t startExtent = 0;
+  uint32_t extentCount = 0;
+  std::string reserved;
+  uint32_t stripeCount = 0;
+  std::string pvId;          // empty when the stripe's PV is not in the table
+  uint64_t stripeStart = 0;  // extent number given with the first stripe
+};
+
+struct LvmLogicalVolume {
+  std::string name;                        // as found: the blank line before it included
+  std::string text1, text2, text3, text4;  // kept by the scan-result file, not set by the parser
+  uint8_t flag = 0;
+  uint64_t sizeSectors = 0;
+  uint32_t reserved = 0;
+  std::string typeText;
+  std::vector<LvmSegment> segments;
+};
+
+namespace lvm {
+constexpr size_t kLabelMagic = 0x00;  // "LABELONE"
+constexpr size_t kPvUuid = 0x20;      // 32 characters
+constexpr size_t kPvUuidSize = 32;
+constexpr size_t kFirstMdaOffset = 0x68;     // u64, bytes from the disk's start
+constexpr size_t kFirstMdaSize = 0x70;       // u64
+constexpr size_t kRawLocationOffset = 0x28;  // u64, metadata-area header: text offset in the area
+constexpr size_t kRawLocationSize = 0x30;    // u64, low 32 bits used
+// Real metadata is a few KiB; a larger size is damage.
+constexpr uint64_t kMaxTextSize = 16u << 20;
+}  // namespace lvm
+
+struct LvmLabel {
+  std::string pvUuid;
+  uint64_t mdaOffset = 0;
+  uint64_t mdaSize = 0;
+};
+
+// False when `sector1` does not begin with "LABELONE".
+bool ParseLvmLabel(Bytes sector1, LvmLabel* label);
+
+// The first raw location of a metadata-area header: the text's offset inside
+// the area and its size (the low 32 bits of the field).
+struct LvmRawLocation {
+  uint64_t offset = 0;
+  uint32_t size = 0;
+};
+LvmRawLocation ParseLvmMdaHeader(Bytes header);
+
+// The value of `key` at its first occurrence in `text`: for "stripes" what
+// lies between the next "[" and "]", else the rest of the key's line behind
+// "= ". Empty when any of these is missing or nothing is left.
+std::string GetValue(std::string_view text, std::string_view key);
+
+// The prefix of `text` up to and including the "}" that closes its first
+// "{"; empty when there is none.
+std::string_view BlockAt(std::string_view text);
+
+// Leading white space skipped, digits up to the first non-digit, 0 without
+// any; saturates at the type's maximum.
+uint64_t DecimalValue(std::string_view text);
+
+struct LvmPhysicalVolume {
+  std::string id;  // dashes removed
+  std::string name;
+  uint64_t devSize = 0;
+  uint64_t peStart = 0;
+  uint32_t peCount = 0;
+};
+
+struct LvmMetadata {
+  std::string vgId;
+  uint32_t extentSize = 0;
+  std::vector<LvmPhysicalVolume> physicalVolumes;  // in metadata order
+  std::vector<LvmLogicalVolume> logicalVolumes;    // in metadata order
+};
+
+// Parses the volume group's text metadata. Never fails: missing keys give 0
+// or empty text, missing blocks end their list.
+LvmMetadata ParseLvmMetadata(std::string_view text);
+
+}  // namespace brevid

@@ -1,0 +1,220 @@
+// Volumes that volume managers describe: LVM2 logical volumes made by the
+// lvm2 tools, dynamic-disk volumes made by Windows (checked against ldmtool's
+// report), Apple partition maps made by Apple's tools. Reads and saves go
+// through the command line, member images given with --with.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "format/ldm.h"
+#include "platform/source_opener.h"
+#include "support/file_bytes.h"
+#include "support/image_under_test.h"
+#include "support/run_command.h"
+#include "support/test_paths.h"
+#include "tasks/disk_list.h"
+
+namespace brevid {
+namespace {
+
+std::string Brevid(const std::string& args) { return "'" + test::CliPath() + "' " + args; }
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+bool HaveFixture(const std::string& name) {
+  return std::filesystem::exists(test::FixturePath(name));
+}
+
+const VolumeInfo* Named(const DiskInfo& disk, const std::string& name) {
+  for (const VolumeInfo& v : disk.volumes)
+    if (v.name == name) return &v;
+  return nullptr;
+}
+
+TEST(LvmVolumes, LogicalVolumesListReadAndSaveThroughTheirSegments) {
+  if (!HaveFixture("lvm_a.img")) GTEST_SKIP() << "no LVM fixture (needs root, losetup, lvm2)";
+  std::string a = test::FixturePath("lvm_a.img"), b = test::FixturePath("lvm_b.img");
+  test::UnchangedImage keepA(a), keepB(b);
+
+  DiskList list;
+  ASSERT_TRUE(AddImageFile(list, a));
+  const DiskInfo& pv0 = list.back();
+  EXPECT_EQ(pv0.pvUuid, "BrvPv0" + std::string(26, '0'));
+  EXPECT_EQ(pv0.extentSize, 2048u);
+  EXPECT_EQ(pv0.peStart, 2048u);
+  ASSERT_EQ(pv0.logicalVolumes.size(), 4u);
+  ASSERT_EQ(pv0.volumes.size(), 4u);
+  const VolumeInfo* fat = Named(pv0, "lv_fat");
+  const VolumeInfo* video = Named(pv0, "lv_video");
+  const VolumeInfo* many = Named(pv0, "lv_many");
+  const VolumeInfo* span = Named(pv0, "lv_span");
+  ASSERT_TRUE(fat && video && many && span);
+  EXPECT_EQ(fat->fsType, kFsFat32);
+  EXPECT_EQ(fat->sectorCount, 36u * 2048);
+  EXPECT_EQ(fat->members.size(), 3u);
+  EXPECT_EQ(video->layout, VolumeLayout::Simple);
+  EXPECT_EQ(video->start, 2048u + 10 * 2048);
+  ASSERT_EQ(many->members.size(), 11u);
+  EXPECT_EQ(many->members.at(10).start, 2048u + 51 * 2048);
+  EXPECT_EQ(span->fsType, kFsFat16);
+  EXPECT_EQ(span->members.at(1).devicePath, "");  // pv1 not given yet
+
+  ASSERT_TRUE(AddImageFile(list, b));
+  EXPECT_EQ(span->members.at(1).devicePath, b);
+
+  // The FAT32 read through three segments saves as the same volume made
+  // contiguous does.
+  std::string out = test::ScratchDir("lvm_save");
+  test::CommandResult lv =
+      test::RunCommand(Brevid("save " + Q(a) + " lv_fat --to " + Q(out + "/lv")));
+  ASSERT_EQ(lv.status, 0) << lv.err;
+  test::CommandResult whole = test::RunCommand(
+      Brevid("save " + Q(test::FixturePath("lvm_fat.bin")) + " Partition0 --to " + Q(out + "/w")));
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  auto saved = test::FilesUnder(out + "/lv");
+  EXPECT_GT(saved.size(), 10u);
+  EXPECT_EQ(saved, test::FilesUnder(out + "/w"));
+
+  // A segment on the second image reads once that image is given.
+  test::CommandResult spanned = test::RunCommand(
+      Brevid("save " + Q(a) + " lv_span --with " + Q(b) + " --to " + Q(out + "/span")));
+  ASSERT_EQ(spanned.status, 0) << spanned.err;
+  EXPECT_EQ(test::ReadFile(out + "/span/根目录/SPAN.TXT"),
+            test::ReadFile(test::FixturePath("lvm_span.txt")));
+}
+
+TEST(LvmVolumes, PhysicalVolumeMadeElsewhere) {
+  BREVID_REQUIRE_CORPUS();
+  std::string image = test::UnpackCorpus("images/dfvfs/lvmtest.raw.gz");
+  ASSERT_FALSE(image.empty());
+  DiskInfo disk = test::WalkImage(image);
+  EXPECT_EQ(disk.pvUuid, "btEzLai0aLsfS8Ae9PQKGUIhtACkpWm7");
+  EXPECT_EQ(disk.peCount, 3u);
+  EXPECT_EQ(disk.devSize, 32768u);
+  ASSERT_EQ(disk.volumes.size(), 2u);
+  EXPECT_EQ(disk.volumes[0].name, "lv_test1");
+  EXPECT_EQ(disk.volumes[0].start, 2048u);
+  EXPECT_EQ(disk.volumes[0].sectorCount, 2u * 8192);
+  EXPECT_EQ(disk.volumes[1].name, "lv_test2");
+  EXPECT_EQ(disk.volumes[1].start, 2048u + 2 * 8192);
+}
+
+std::string Ldm(const std::string& name) {
+  return test::UnpackCorpus("images/libldm/ldm-data.tar.xz", "ldm-2003r2-" + name + ".img");
+}
+
+TEST(DynamicDisks, WindowsVolumesListWithLdmtoolSizesAndSaveTheirFile) {
+  BREVID_REQUIRE_CORPUS();
+  const char* disks[] = {"mirrored-1", "mirrored-2", "raid5-1",   "raid5-2",   "raid5-3",
+                         "simple-1",   "spanned-1",  "spanned-2", "striped-1", "striped-2"};
+  DiskList list;
+  std::vector<std::string> paths;
+  for (const char* d : disks) {
+    paths.push_back(Ldm(d));
+    ASSERT_FALSE(paths.back().empty()) << d;
+    ASSERT_TRUE(AddImageFile(list, paths.back())) << d;
+  }
+  DiskInfo* group = FindDisk(list, "Red-nzv8x6obywgDg0");
+  ASSERT_NE(group, nullptr);
+  EXPECT_EQ(group->diskKind, 2u);
+  struct Expected {
+    const char* name;
+    uint64_t size;
+    VolumeLayout layout;
+    size_t members;
+  };
+  // ldmtool show volume: sizes in sectors, chunk size 128 where striped.
+  const Expected expected[] = {{"Volume1-01", 96256, VolumeLayout::Spanned, 1},
+                               {"Volume2-01", 192512, VolumeLayout::Spanned, 2},
+                               {"Stripe1-01", 122880, VolumeLayout::Striped, 2},
+                               {"Volume3-01", 96256, VolumeLayout::Spanned, 1},
+                               {"Volume3-02", 96256, VolumeLayout::Spanned, 1},
+                               {"Raid1-01", 192512, VolumeLayout::Raid5, 3}};
+  std::string out = test::ScratchDir("ldm_save");
+  for (const Expected& e : expected) {
+    const VolumeInfo* v = Named(*group, e.name);
+    ASSERT_NE(v, nullptr) << e.name;
+    EXPECT_EQ(v->sectorCount, e.size) << e.name;
+    EXPECT_EQ(v->layout, e.layout) << e.name;
+    EXPECT_EQ(v->fsType, kFsNtfs) << e.name;
+    ASSERT_EQ(v->members.size(), e.members) << e.name;
+    for (const auto& [key, m] : v->members) {
+      EXPECT_FALSE(m.devicePath.empty()) << e.name;
+    }
+    if (e.layout != VolumeLayout::Spanned) {
+      EXPECT_EQ(v->stripeSectors, 128u) << e.name;
+    }
+    std::string with;
+    for (size_t i = 1; i < paths.size(); ++i) with += " --with " + Q(paths[i]);
+    std::string dir = out + "/" + e.name;
+    test::CommandResult r =
+        test::RunCommand(Brevid("save " + Q(paths[0]) + " " + e.name + with + " --to " + Q(dir)));
+    ASSERT_EQ(r.status, 0) << e.name << r.err;
+    EXPECT_EQ(test::ReadFile(dir + "/根目录/test.txt").substr(0, 15), "Filesystem test") << e.name;
+  }
+
+  // RAID-5 with its third member left out: that member is rebuilt from parity.
+  std::string dir = out + "/degraded";
+  test::CommandResult r = test::RunCommand(Brevid(
+      "save " + Q(Ldm("raid5-1")) + " Raid1-01 --with " + Q(Ldm("raid5-2")) + " --to " + Q(dir)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadFile(dir + "/根目录/test.txt"),
+            test::ReadFile(out + "/Raid1-01/根目录/test.txt"));
+}
+
+TEST(DynamicDisks, PrivateHeaderOfVersionTwoTenIsRefused) {
+  BREVID_REQUIRE_CORPUS();
+  std::string image = Ldm("simple-1");
+  ASSERT_FALSE(image.empty());
+  std::string sector = test::ReadAt(image, 3072, 512);
+  std::vector<uint8_t> bytes(sector.begin(), sector.end());
+  LdmPrivateHeader h;
+  ASSERT_TRUE(ParseLdmPrivateHeader(bytes, &h));
+  bytes[ldm::kPrivVersionMinor + 1] = 10;
+  EXPECT_FALSE(ParseLdmPrivateHeader(bytes, &h));
+}
+
+TEST(DynamicDisks, NewerDiskRecordsGiveNumberAndGuid) {
+  // No corpus disk holds one: VBLK header, object id, name, 16 GUID bytes.
+  std::vector<uint8_t> r(128, 0);
+  const uint8_t head[] = {'V', 'B', 'L', 'K'};
+  std::copy(head, head + 4, r.begin());
+  r[ldm::kRecType] = ldm::kTypeDisk2;
+  r[ldm::kRecDataLength + 3] = 3 + 6 + 16;
+  const uint8_t body[] = {2, 0x04, 0x07, 5, 'D', 'i', 's', 'k', '3'};
+  std::copy(body, body + sizeof body, r.begin() + ldm::kRecObjectId);
+  for (uint8_t i = 0; i < 16; ++i) r[ldm::kRecObjectId + sizeof body + i] = i;
+  LdmDatabase db;
+  ParseLdmRecord(r, &db);
+  ASSERT_EQ(db.disks.size(), 1u);
+  EXPECT_EQ(db.disks[0].id, 0x0407u);
+  EXPECT_EQ(db.disks[0].number, 3u);
+  EXPECT_EQ(db.disks[0].guid[15], 15);
+  r[ldm::kRecDataLength + 3] = 129;  // longer than a record may say
+  ParseLdmRecord(r, &db);
+  EXPECT_EQ(db.skipped, 1u);
+}
+
+TEST(AppleMaps, CorpusMapsListTheirHfsEntries) {
+  BREVID_REQUIRE_CORPUS();
+  // Disk Utility leaves the HFS entries' names empty; they are still volumes.
+  DiskInfo du = test::WalkImage(test::CorpusDir() + "/images/apm/mac-os-disk-utility.bin");
+  EXPECT_EQ(du.mapEntryCount, 6u);
+  ASSERT_EQ(du.volumes.size(), 2u);
+  EXPECT_EQ(du.volumes[0].name, "Partition0");
+  EXPECT_EQ(du.volumes[0].start, 262208u);
+  EXPECT_EQ(du.volumes[0].hfsText, "Apple_HFS");
+  EXPECT_EQ(du.volumes[1].name, "Partition1");
+  EXPECT_EQ(du.volumes[1].hfsText, "Apple_HFSX");
+  EXPECT_EQ(du.volumes[1].sectorCount, 32745368u);
+  // 2048-byte blocks: the volume is kept in 512-byte sectors.
+  DiskInfo dvd = test::WalkImage(test::CorpusDir() + "/images/apm/mac-osx-snow-leopard.bin");
+  EXPECT_EQ(dvd.sectorSize, 2048u);
+  ASSERT_EQ(dvd.volumes.size(), 1u);
+  EXPECT_EQ(dvd.volumes[0].name, "Mac_OS_X");  // header beyond the sample: kind 0
+  EXPECT_EQ(dvd.volumes[0].start, 505122u * 4);
+  EXPECT_EQ(dvd.volumes[0].sectorCount, 3289486u * 4);
+}
+
+}  // namespace
+}  // namespace brevid
