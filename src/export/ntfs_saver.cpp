@@ -85,15 +85,13 @@ void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t da
     uint64_t firstSector = uint64_t{run.startCluster} * v.sectorsPerCluster + v.start;
     uint64_t position = SectorToByte(firstSector, ss);
     // A run reaching past the volume is damage: what lies beyond belongs to
-    // something else, so the copy ends at the volume's end.
-    uint64_t inside = runBytes;
-    bool cut = false;
+    // something else, so the copy ends at the volume's end (or the source's).
     uint64_t sourceEnd = request.reader->SourceEndSector();
     uint64_t end = sourceEnd == UINT64_MAX ? sourceEnd : sourceEnd * kSectorBytes / ss;
     if (v.sectorCount != 0) end = std::min(end, AddSat(v.start, v.sectorCount));
-    uint64_t room = firstSector < end ? (end - firstSector) * ss : 0;
-    cut = room < runBytes;
-    inside = std::min(runBytes, room);
+    uint64_t room = firstSector < end ? MulSat(end - firstSector, ss) : 0;
+    bool cut = room < runBytes;
+    uint64_t inside = std::min(runBytes, room);
     for (uint64_t done = 0; done < inside && owed > 0 && !request.Stopped();) {
       uint64_t want = std::min({inside - done, kPiece, owed});
       piece.assign(want, 0);

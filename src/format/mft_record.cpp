@@ -508,8 +508,6 @@ DataRunMap DecodeDataRunsUnchecked(Bytes record) {
   return std::move(info.runs);
 }
 
-uint16_t RecordSequenceNumber(Bytes record) { return LoadLe16(record, kRecSequence); }
-
 uint32_t StoredRecordNumber(Bytes record) { return LoadLe32(record, kRecNumber); }
 
 uint32_t RecordAllocatedSize(Bytes record) { return LoadLe32(record, kRecAllocatedSize); }

@@ -164,10 +164,6 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
 // none.
 DataRunMap DecodeDataRunsUnchecked(Bytes record);
 
-// The record's sequence number (u16 at 0x10), which a file reference to it
-// carries in its top 16 bits.
-uint16_t RecordSequenceNumber(Bytes record);
-
 struct MftSummary {
   std::string name;            // CP936, the last file name with a name
   uint64_t totalClusters = 0;  // of the data attributes' runs, named or not
