@@ -984,6 +984,35 @@ if [ "$(id -u)" = 0 ] && command -v pvcreate >/dev/null && command -v losetup >/
   fi
 fi
 
+# ---- ext2_fresh.img: a GPT basic-data partition holding ext2 straight from
+# mke2fs: never mounted (mount time 0) and a single block group.
+
+img=$OUT/ext2_fresh.img.tmp
+new_file "$img" $((4096 * SECTOR))
+run sgdisk -o -U "$(uuid_n 0x1300)" \
+  -n 1:2048:4062 -t 1:0700 -c "1:Fresh" -u "1:$(uuid_n 0x1301)" "$img"
+new_file "$FS" $((2048 * SECTOR))
+run env E2FSPROGS_FAKE_TIME=$EPOCH mke2fs -q -F -t ext2 -L fresh_ext2 -U "$(uuid_n 0x1302)" \
+  -E "hash_seed=$(uuid_n 0x1402),root_owner=0:0" "$FS"
+expect_le32 "$FS" $((1024 + 0x2C)) 0
+place "$FS" "$img" 2048
+finish ext2_fresh.img
+
+# ---- ntfs_4k.img: NTFS with 4096-byte sectors in a 0x07 entry at 2048.
+
+img=$OUT/ntfs_4k.img.tmp
+new_file "$img" $((18432 * SECTOR))
+sfdisk_dos "$img" <<'EOF'
+label: dos
+label-id: 0x42525613
+unit: sectors
+start=2048, size=16384, type=7
+EOF
+new_file "$FS" $((16384 * SECTOR))
+run mkntfs -F -Q -T -s 4096 -p 256 -H 255 -S 63 -L Ntfs4K "$FS"
+place "$FS" "$img" 2048
+finish ntfs_4k.img
+
 # ---- manifest: last, so its presence means every image is complete ----------
 
 {

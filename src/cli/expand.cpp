@@ -1,6 +1,7 @@
 #include "cli/expand.h"
 
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include "cli/terminal.h"
@@ -38,10 +39,16 @@ bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::st
   ProgressRecord progress;
   progress.window = &bar;
   ExpandMode mode = formatScan ? ExpandMode::kFormatScan : ExpandMode::kExpand;
+  ExpandOutcome outcome = ExpandOutcome::kDone;
   RunOnWorker(progress, [&] {
-    ExpandVolume(disk, volume, mode, progress);
+    outcome = ExpandVolume(disk, volume, mode, progress);
     progress.Send(kProgressClose);
   });
+  // The tree then holds only its pseudo folders; an empty tree must not
+  // pass for an empty volume.
+  if (outcome == ExpandOutcome::kMftUnreadable)
+    std::fprintf(stderr, "警告: 分区 %s 的 MFT 读不出来 (记录 0 和 $MFTMirr 都已损坏)\n",
+                 AnsiToUtf8(volume.name).c_str());
   return true;
 }
 

@@ -40,4 +40,9 @@ uint64_t VolumeReader::SourceBytes() const {
   return total;
 }
 
+uint64_t VolumeReader::SourceEndSector() const {
+  uint64_t bytes = SourceBytes();
+  return bytes == 0 ? UINT64_MAX : bytes / kSectorBytes;
+}
+
 }  // namespace brevid

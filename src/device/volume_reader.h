@@ -41,6 +41,11 @@ class VolumeReader {
   // volume, the members' total otherwise. Bounds what a reader allocates.
   uint64_t SourceBytes() const;
 
+  // Where the source ends, in 512-byte sectors numbered as ReadSectors
+  // numbers them: the bound of every scan, whatever a volume claims.
+  // UINT64_MAX when the source's size is not known.
+  uint64_t SourceEndSector() const;
+
   const DiskInfo& disk() const { return disk_; }
   const VolumeInfo& volume() const { return volume_; }
   const SourceOpener& opener() const { return opener_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/saturating.h"
 #include "common/sector_range.h"
 #include "export/compressed_copy.h"
 #include "export/output_files.h"
@@ -81,10 +82,18 @@ void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t da
       out.Seek(outAt);
       continue;
     }
-    uint64_t position =
-        SectorToByte(uint64_t{run.startCluster} * v.sectorsPerCluster + v.start, ss);
-    for (uint64_t done = 0; done < runBytes && owed > 0 && !request.Stopped();) {
-      uint64_t want = std::min({runBytes - done, kPiece, owed});
+    uint64_t firstSector = uint64_t{run.startCluster} * v.sectorsPerCluster + v.start;
+    uint64_t position = SectorToByte(firstSector, ss);
+    // A run reaching past the volume is damage: what lies beyond belongs to
+    // something else, so the copy ends at the volume's end (or the source's).
+    uint64_t sourceEnd = request.reader->SourceEndSector();
+    uint64_t end = sourceEnd == UINT64_MAX ? sourceEnd : sourceEnd * kSectorBytes / ss;
+    if (v.sectorCount != 0) end = std::min(end, AddSat(v.start, v.sectorCount));
+    uint64_t room = firstSector < end ? MulSat(end - firstSector, ss) : 0;
+    bool cut = room < runBytes;
+    uint64_t inside = std::min(runBytes, room);
+    for (uint64_t done = 0; done < inside && owed > 0 && !request.Stopped();) {
+      uint64_t want = std::min({inside - done, kPiece, owed});
       piece.assign(want, 0);
       request.reader->ReadInto(position + done, piece);
       // Unreadable parts come out as zeros; the loop counts what it asked for.
@@ -94,6 +103,7 @@ void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t da
       outAt += want;
       request.FilePosition((dataSize - owed) * 100 / dataSize);
     }
+    if (cut) break;
   }
 }
 
@@ -110,11 +120,11 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry,
   TargetHandle out;
   if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;
-  // A resident value is stored padded to 8 bytes; the file is no longer than
-  // the sizes the record gives.
-  uint64_t dataSize = info.residentContent
-                          ? std::min<uint64_t>(info.residentContent->size(), info.size)
-                          : info.size;
+  // A file-name size may be stale or rounded up: the data attribute's own
+  // size, when there is one, is the file's. A resident value is stored
+  // padded to 8 bytes.
+  uint64_t dataSize = info.dataSize.value_or(info.size);
+  if (info.residentContent) dataSize = std::min<uint64_t>(info.residentContent->size(), dataSize);
   if (!info.residentContent) {
     // The runs, holes included, cover the whole data: a larger size from a
     // damaged record is not taken (it would size the output past all reason).

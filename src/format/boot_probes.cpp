@@ -40,6 +40,18 @@ uint64_t NtfsMftOffset(Bytes s) {
   return MulSat(NtfsSectorsPerCluster(s), LoadLe64(s, boot::kNtfsMftCluster));
 }
 
+uint32_t NtfsRecordBytes(Bytes s) {
+  auto value = static_cast<int8_t>(Load8(s, boot::kNtfsRecordClusters));
+  uint64_t bytes = 0;
+  if (value < 0) {
+    if (-value <= 16) bytes = uint64_t{1} << -value;
+  } else {
+    bytes = static_cast<uint64_t>(value) * NtfsSectorsPerCluster(s) *
+            LoadLe16(s, boot::kBytesPerSector);
+  }
+  return bytes >= 256 && bytes <= 65536 ? static_cast<uint32_t>(bytes) : 0;
+}
+
 bool IsFat16Boot(Bytes s) {
   return LoadLe16(s, boot::kSignature) == boot::kSignatureValue &&
          LoadLe16(s, boot::kRootEntries) == 512 && LoadLe16(s, boot::kBytesPerSector) == 512 &&
@@ -54,7 +66,16 @@ bool IsExfatBoot(Bytes s) {
   return BytesEqual(s, boot::kOemName, "EXFAT");
 }
 
-bool IsExtSuperblock(Bytes sb) {
+namespace {
+
+uint64_t ExtTotalBlocks(Bytes sb) {
+  return (static_cast<uint64_t>(LoadLe32(sb, extsb::kBlocksHi)) << 32) |
+         LoadLe32(sb, extsb::kBlocksLo);
+}
+
+}  // namespace
+
+bool IsExtSuperblockConsistent(Bytes sb) {
   using namespace extsb;
   if (LoadLe16(sb, kMagic) != kMagicValue) return false;
   if (LoadLe32(sb, kCreatorOs) != 0) return false;
@@ -62,13 +83,18 @@ bool IsExtSuperblock(Bytes sb) {
   uint32_t blockSize = 1024u << (LoadLe32(sb, kLogBlockSize) % 32);
   if (blockSize == 0) return false;
   if (LoadLe32(sb, kBlocksPerGroup) == 0 || LoadLe32(sb, kInodesPerGroup) == 0 ||
-      LoadLe32(sb, kMountTime) == 0 || LoadLe32(sb, kWriteTime) == 0)
+      LoadLe32(sb, kWriteTime) == 0)
     return false;
-  uint64_t total = (static_cast<uint64_t>(LoadLe32(sb, kBlocksHi)) << 32) | LoadLe32(sb, kBlocksLo);
+  uint64_t total = ExtTotalBlocks(sb);
   uint64_t freeBlocks =
       (static_cast<uint64_t>(LoadLe32(sb, kFreeBlocksHi)) << 32) | LoadLe32(sb, kFreeBlocksLo);
   return LoadLe32(sb, kFreeInodes) < LoadLe32(sb, kInodes) && freeBlocks < total &&
-         LoadLe32(sb, kFirstDataBlock) < total && LoadLe32(sb, kBlocksPerGroup) < total;
+         LoadLe32(sb, kFirstDataBlock) < total;
+}
+
+bool IsExtSuperblock(Bytes sb) {
+  return IsExtSuperblockConsistent(sb) && LoadLe32(sb, extsb::kMountTime) != 0 &&
+         LoadLe32(sb, extsb::kBlocksPerGroup) < ExtTotalBlocks(sb);
 }
 
 uint32_t HfsSignatureKind(Bytes h) {

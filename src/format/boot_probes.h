@@ -13,29 +13,31 @@ namespace brevid {
 // Boot sector offsets (FAT, NTFS and exFAT share the first ones).
 namespace boot {
 constexpr size_t kOemName = 0x03;
-constexpr size_t kBytesPerSector = 0x0B;     // u16
-constexpr size_t kSectorsPerCluster = 0x0D;  // u8
-constexpr size_t kReservedSectors = 0x0E;    // u16
-constexpr size_t kFatCount = 0x10;           // u8
-constexpr size_t kRootEntries = 0x11;        // u16
-constexpr size_t kTotalSectors16 = 0x13;     // u16
-constexpr size_t kFatSectors16 = 0x16;       // u16
-constexpr size_t kHiddenSectors = 0x1C;      // u32
-constexpr size_t kTotalSectors32 = 0x20;     // u32
-constexpr size_t kFat32Sectors = 0x24;       // u32
-constexpr size_t kFat32RootCluster = 0x2C;   // u32
-constexpr size_t kFat32BackupBoot = 0x32;    // u16
-constexpr size_t kFat16FsType = 0x36;        // "FAT16"
-constexpr size_t kFat32FsType = 0x52;        // "FAT32"
-constexpr size_t kNtfsTotalSectors = 0x28;   // u64
-constexpr size_t kNtfsMftCluster = 0x30;     // u64
-constexpr size_t kNtfsIndexClusters = 0x44;  // u32
-constexpr size_t kExfatVolumeLength = 0x48;  // u64
-constexpr size_t kExfatHeapOffset = 0x58;    // u32
-constexpr size_t kExfatRootCluster = 0x60;   // u32
-constexpr size_t kExfatSectorShift = 0x6C;   // u8
-constexpr size_t kExfatClusterShift = 0x6D;  // u8
-constexpr size_t kSignature = 0x1FE;         // u16 0xAA55
+constexpr size_t kBytesPerSector = 0x0B;      // u16
+constexpr size_t kSectorsPerCluster = 0x0D;   // u8
+constexpr size_t kReservedSectors = 0x0E;     // u16
+constexpr size_t kFatCount = 0x10;            // u8
+constexpr size_t kRootEntries = 0x11;         // u16
+constexpr size_t kTotalSectors16 = 0x13;      // u16
+constexpr size_t kFatSectors16 = 0x16;        // u16
+constexpr size_t kHiddenSectors = 0x1C;       // u32
+constexpr size_t kTotalSectors32 = 0x20;      // u32
+constexpr size_t kFat32Sectors = 0x24;        // u32
+constexpr size_t kFat32RootCluster = 0x2C;    // u32
+constexpr size_t kFat32BackupBoot = 0x32;     // u16
+constexpr size_t kFat16FsType = 0x36;         // "FAT16"
+constexpr size_t kFat32FsType = 0x52;         // "FAT32"
+constexpr size_t kNtfsTotalSectors = 0x28;    // u64
+constexpr size_t kNtfsMftCluster = 0x30;      // u64
+constexpr size_t kNtfsMirrorCluster = 0x38;   // u64
+constexpr size_t kNtfsRecordClusters = 0x40;  // i8: clusters, or 2^-n bytes when negative
+constexpr size_t kNtfsIndexClusters = 0x44;   // u32
+constexpr size_t kExfatVolumeLength = 0x48;   // u64
+constexpr size_t kExfatHeapOffset = 0x58;     // u32
+constexpr size_t kExfatRootCluster = 0x60;    // u32
+constexpr size_t kExfatSectorShift = 0x6C;    // u8
+constexpr size_t kExfatClusterShift = 0x6D;   // u8
+constexpr size_t kSignature = 0x1FE;          // u16 0xAA55
 constexpr uint16_t kSignatureValue = 0xAA55;
 }  // namespace boot
 
@@ -81,8 +83,17 @@ uint64_t Fat16SectorCount(Bytes bootSector);
 // Where an NTFS volume keeps its $MFT: sectors per cluster x the MFT's
 // start cluster, in sectors from the volume's start (saturated).
 uint64_t NtfsMftOffset(Bytes bootSector);
+// Bytes per MFT record from an NTFS boot sector (byte 0x40); 0 when the
+// value gives no size between 256 bytes and 64 KiB.
+uint32_t NtfsRecordBytes(Bytes bootSector);
 bool IsFat16Boot(Bytes sector);
 bool IsExfatBoot(Bytes sector);
+// The superblock's consistency tests: magic, creator OS, inode size, block
+// size, group sizes, free counts below totals. A volume fresh from mke2fs
+// (never mounted, perhaps one block group) passes.
+bool IsExtSuperblockConsistent(Bytes superblock);
+// The consistency tests, and a volume mounted at least once and larger than
+// one block group.
 bool IsExtSuperblock(Bytes superblock);
 
 // Classifies an HFS-family header (the bytes at volume byte 1024): 1 "BD"

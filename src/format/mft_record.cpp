@@ -15,6 +15,7 @@ constexpr size_t kNameBufferBytes = 520;  // names keep at most 519 bytes and th
 constexpr size_t kRecSignature = 0x00;
 constexpr size_t kRecUsaOffset = 0x04;
 constexpr size_t kRecFirstAttribute = 0x14;
+constexpr size_t kRecSequence = 0x10;
 constexpr size_t kRecFlags = 0x16;
 constexpr size_t kRecAllocatedSize = 0x1C;
 constexpr size_t kRecBaseReference = 0x20;
@@ -274,7 +275,10 @@ void WalkListEntries(Bytes entries, uint32_t number, MftRecordInfo& info, ParseS
     if (length < kAlMinBytes || entry.size() < kAlMinBytes) return;
     uint32_t type = LoadLe32(entry, kAlType);
     uint32_t listed = LoadLe32(entry, kAlRecord);
-    bool wanted = type == kTypeData || type == kTypeIndexRoot || type == kTypeIndexAllocation;
+    // A file name can live only in an extension record (ntfs-3g moves it
+    // there for heavily fragmented files).
+    bool wanted = type == kTypeData || type == kTypeIndexRoot || type == kTypeIndexAllocation ||
+                  type == kTypeFileName;
     if (wanted && listed != info.recordNumber && listed != number) {
       FollowListedRecord(listed, info, state);
     }
@@ -348,6 +352,7 @@ bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftR
     if (hasNumber && LoadLe32(rec, kRecNumber) != number) return false;
     info.baseReference = LoadLe64(rec, kRecBaseReference);
     info.recordNumber = number;
+    info.sequenceNumber = LoadLe16(rec, kRecSequence);
   }
   // The flags of a listed record say nothing of the file's kind.
   if (uint8_t kind = KindFromRecordFlags(LoadLe16(rec, kRecFlags));
@@ -405,6 +410,7 @@ void ClearFromFileName(MftRecordInfo& info) {
   info.runs.clear();
   info.fileNameBlock.fill(0);
   info.size = 0;
+  info.dataSize.reset();
   info.fileAttributes = 0;
   info.extendedValue = 0;
   info.nameLength = 0;
@@ -461,11 +467,14 @@ void DecodeDataAttribute(Bytes attribute, MftRecordInfo& info) {
     uint32_t valueLength = LoadLe32(attr, kAttrValueLength);
     if (valueOffset == declared || !InBounds(attr, valueOffset, valueLength)) return;
     info.residentContent.emplace(attr.begin() + valueOffset, attr.end());
+    info.dataSize = valueLength;
     if ((info.size >> 32) == 0 && static_cast<uint32_t>(info.size) < valueLength) {
       info.size = valueLength;
     }
     return;
   }
+  if (LoadLe64(attr, kAttrLowestVcn) == 0 && InBounds(attr, kAttrRealSize, 8))
+    info.dataSize = LoadLe64(attr, kAttrRealSize);
   auto append = [&](uint32_t start, uint32_t length) { return AppendRun(info, start, length); };
   if (WalkAttributeRuns(attribute, append)) {
     info.size = std::max(info.size, LoadLe64(attr, kAttrRealSize));
@@ -481,6 +490,22 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
   if (!ParseInto(record, number, nested, info, state, 0)) return false;
   if (state.readThroughList) OrderPiecesByVcn(info, state.pieces);
   return true;
+}
+
+DataRunMap DecodeDataRunsUnchecked(Bytes record) {
+  if (record.size() < kMftRecordSize) return {};
+  std::vector<uint8_t> copy(record.begin(), record.begin() + kMftRecordSize);
+  uint16_t usaOffset = LoadLe16(copy, kRecUsaOffset);
+  if (InBounds(copy, usaOffset, kUsaBytes)) {
+    std::copy_n(copy.begin() + usaOffset + 2, 2, copy.begin() + kSector1End);
+    std::copy_n(copy.begin() + usaOffset + 4, 2, copy.begin() + kSector2End);
+  }
+  std::vector<AttributeRef> attributes;
+  ListAttributes(copy, attributes);
+  MftRecordInfo info;
+  for (const AttributeRef& a : attributes)
+    if (a.type == kTypeData) DecodeDataAttribute(Bytes(copy).subspan(a.offset), info);
+  return std::move(info.runs);
 }
 
 uint32_t StoredRecordNumber(Bytes record) { return LoadLe32(record, kRecNumber); }

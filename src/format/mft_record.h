@@ -62,6 +62,7 @@ struct IndexEntryInfo {
 // it, and may be run again into the same record (attribute lists do).
 struct MftRecordInfo {
   uint32_t recordNumber = 0;
+  uint16_t sequenceNumber = 0;  // header 0x10; 0 when not taken (nested reads)
   uint64_t baseReference = 0;
   uint8_t kind = kKindNone;  // EntryKind
   DataRunMap runs;           // unnamed data attribute, by run index
@@ -73,6 +74,10 @@ struct MftRecordInfo {
   // creation (0x08), modification, MFT-change and access times, allocated size (0x28).
   std::array<uint8_t, 48> fileNameBlock{};
   uint64_t size = 0;
+  // The unnamed data attribute's own size (resident value length, or the
+  // real size of its first piece), when the record has one: the file's
+  // length, where `size` may carry a larger file-name size.
+  std::optional<uint64_t> dataSize;
   uint32_t fileAttributes = 0;
   uint32_t extendedValue = 0;
   uint8_t nameLength = 0;  // UTF-16 units of the chosen file name
@@ -150,6 +155,14 @@ struct MftRecordFetcher {
 // piece they came from.
 bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& info,
                     uint32_t nested = 0, const MftRecordFetcher* fetcher = nullptr);
+
+// The unnamed data attribute's runs of a record whose header may be
+// damaged (signature, number or update-sequence word): decoded without the
+// record test, the sector ends restored from the update-sequence array when
+// that array lies inside the record. For $MFT's record 0, whose runs are
+// needed before any other record can be found. Empty when the record gives
+// none.
+DataRunMap DecodeDataRunsUnchecked(Bytes record);
 
 struct MftSummary {
   std::string name;            // CP936, the last file name with a name

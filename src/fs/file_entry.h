@@ -45,6 +45,10 @@ struct NtfsEntry {
   uint8_t kindTick = 0;  // kind in bits 0-3, tick state in bits 4-7
   uint64_t recordNumber = 0;
   uint32_t parentNumber = 0;
+  // Sequence numbers of the record and of the parent reference: a parent
+  // record reused since carries another. 0 when not known.
+  uint16_t sequence = 0;
+  uint16_t parentSequence = 0;
   uint64_t size = 0;
   uint64_t createTime = 0;  // 100 ns units since 1601-01-01 UTC
   uint64_t modifyTime = 0;

@@ -19,13 +19,25 @@ NtfsEntry* FolderInIndex(VolumeTrees& trees, uint32_t number, bool* present) {
   return *present && it->second->IsFolder() ? it->second : nullptr;
 }
 
+// Whether `parent` is still the folder `node` was filed in. Deleting a
+// record raises its sequence number by one, so a deleted parent may be one
+// ahead of the reference.
+bool IsSameParentRecord(const NtfsEntry& node, const NtfsEntry& parent) {
+  if (node.parentSequence == 0 || parent.sequence == 0) return true;
+  if (parent.sequence == node.parentSequence) return true;
+  uint16_t next = static_cast<uint16_t>(node.parentSequence + 1);
+  if (next == 0) next = 1;
+  return parent.Kind() == kDeletedFolder && parent.sequence == next;
+}
+
 NtfsEntry* FirstSpare(VolumeTrees& trees, uint32_t number) {
   auto it = trees.ntfsSpareIndex.find(number);
   return it == trees.ntfsSpareIndex.end() ? nullptr : it->second;
 }
 
-void PlaceUnderPlaceholder(VolumeTrees& trees, uint32_t number, NtfsEntry node) {
-  NtfsEntry& placeholder = MakePlaceholder(trees, number);
+void PlaceUnderPlaceholder(VolumeTrees& trees, uint32_t number, NtfsEntry node,
+                           uint8_t kind = kDeletedFolder) {
+  NtfsEntry& placeholder = MakePlaceholder(trees, number, kind);
   InsertNtfsChild(trees, placeholder, std::move(node), /*append=*/true, /*spare=*/true);
 }
 
@@ -36,6 +48,8 @@ NtfsEntry NtfsEntryFromRecord(const MftRecordInfo& info) {
   e.SetKind(info.kind);
   e.recordNumber = info.recordNumber;
   e.parentNumber = static_cast<uint32_t>(ParentReference(info));
+  e.sequence = info.sequenceNumber;
+  e.parentSequence = static_cast<uint16_t>(ParentReference(info) >> 48);
   e.size = info.size;
   e.createTime = info.createTime;
   e.modifyTime = info.modifyTime;
@@ -44,9 +58,9 @@ NtfsEntry NtfsEntryFromRecord(const MftRecordInfo& info) {
   return e;
 }
 
-NtfsEntry& MakePlaceholder(VolumeTrees& trees, uint32_t number) {
+NtfsEntry& MakePlaceholder(VolumeTrees& trees, uint32_t number, uint8_t kind) {
   NtfsEntry p;
-  p.SetKind(kDeletedFolder);
+  p.SetKind(kind);
   p.name = Format("$$$Folder%u", number);
   p.recordNumber = number;
   p.parentNumber = static_cast<uint32_t>(trees.ntfsScattered.recordNumber);
@@ -58,11 +72,12 @@ void PlaceNtfsEntry(VolumeTrees& trees, NtfsEntry node, VolumeReader* reader,
                     std::set<uint32_t>& visited, UnknownParent unknown) {
   uint32_t p = node.parentNumber;
   bool inIndex = false;
-  if (NtfsEntry* folder = FolderInIndex(trees, p, &inIndex)) {
+  NtfsEntry* folder = FolderInIndex(trees, p, &inIndex);
+  if (folder && IsSameParentRecord(node, *folder)) {
     InsertNtfsChild(trees, *folder, std::move(node));
     return;
   }
-  if (inIndex) {  // the parent's number now holds a file: the record was reused
+  if (inIndex) {  // the parent's record was reused, by a file or another folder
     if (NtfsEntry* spare = FirstSpare(trees, p))
       InsertNtfsChild(trees, *spare, std::move(node), false, true);
     else
@@ -95,9 +110,14 @@ bool ResolveParentChain(VolumeReader* reader, NtfsEntry node, VolumeTrees& trees
   NtfsEntry q = NtfsEntryFromRecord(info);
   uint32_t g = q.parentNumber;
 
-  // System records (0-11 under the root) are never shown: a placeholder stands in.
+  // System records (0-11 under the root, $Extend among them) are never
+  // shown: a folder in use stands in, for their children are no deleted files.
+  if (q.IsFolder() && g == 5 && p < 12) {
+    PlaceUnderPlaceholder(trees, p, std::move(node), kNormalFolder);
+    return true;
+  }
   if (!q.IsFolder() || (q.recordNumber == node.recordNumber && (node.recordNumber >> 32) == 0) ||
-      (g == 5 && p < 12)) {
+      !IsSameParentRecord(node, q)) {
     PlaceUnderPlaceholder(trees, p, std::move(node));
     return true;
   }

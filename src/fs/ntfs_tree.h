@@ -45,8 +45,9 @@ bool ResolveParentChain(VolumeReader* reader, NtfsEntry node, VolumeTrees& trees
 bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& volume,
                           const SourceOpener& opener = FileSourceOpener());
 
-// The placeholder for parent number `number`: kind 1, "$$$Folder%d", appended
-// to "零散目录" and spare-indexed.
-NtfsEntry& MakePlaceholder(VolumeTrees& trees, uint32_t number);
+// The placeholder for parent number `number`: "$$$Folder%d" of `kind`
+// (a deleted folder unless it stands in for a system folder), appended to
+// "零散目录" and spare-indexed.
+NtfsEntry& MakePlaceholder(VolumeTrees& trees, uint32_t number, uint8_t kind = kDeletedFolder);
 
 }  // namespace brevid

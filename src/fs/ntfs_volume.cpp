@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "common/saturating.h"
 #include "common/sector_range.h"
 #include "device/volume_reader.h"
 #include "format/boot_probes.h"
@@ -20,26 +21,47 @@ namespace {
 constexpr uint64_t kBlockSectors = 512;  // 256 KiB
 
 // Takes the MFT's place and the cluster size from a boot sector; false when
-// `sector` is not one.
-bool TakeBootSector(Bytes sector, VolumeInfo& volume, uint32_t sectorSize) {
+// `sector` is not one. `mirror` gets the sector of $MFTMirr.
+bool TakeBootSector(Bytes sector, VolumeInfo& volume, uint32_t sectorSize, uint64_t* mirror) {
   if (!IsNtfsBoot(sector)) return false;
   volume.sectorSize = sectorSize;
   volume.sectorsPerCluster = NtfsSectorsPerCluster(sector);
   volume.mftStart =
       volume.start + uint64_t{volume.sectorsPerCluster} * LoadLe64(sector, boot::kNtfsMftCluster);
+  *mirror = AddSat(volume.start,
+                   MulSat(volume.sectorsPerCluster, LoadLe64(sector, boot::kNtfsMirrorCluster)));
   volume.indexRecordClusters = LoadLe32(sector, boot::kNtfsIndexClusters);
   return true;
 }
 
-void LocateMft(VolumeReader& reader, VolumeInfo& volume) {
+// Returns the sector of $MFTMirr, 0 when no boot sector was found.
+uint64_t LocateMft(VolumeReader& reader, VolumeInfo& volume) {
+  uint64_t mirror = 0;
   std::vector<uint8_t> first = reader.Read(SectorToByte(volume.start), 512);
-  if (TakeBootSector(first, volume, 512)) return;
+  if (TakeBootSector(first, volume, 512, &mirror)) return mirror;
   if (volume.sectorCount > 0) {
     std::vector<uint8_t> last =
         reader.Read(SectorToByte(volume.start + volume.sectorCount - 1), 512);
-    if (TakeBootSector(last, volume, LoadLe16(last, boot::kBytesPerSector))) return;
+    if (TakeBootSector(last, volume, LoadLe16(last, boot::kBytesPerSector), &mirror)) return mirror;
   }
   volume.sectorSize = 512;
+  return 0;
+}
+
+// $MFT's runs from the record 0 stored at `sector`: parsed when it passes the
+// record test, else decoded from its attributes as long as its first run
+// starts where the boot sector puts the MFT (so a damaged header still
+// gives them, and garbage does not).
+DataRunMap MftRunsFrom(VolumeReader& reader, const VolumeInfo& volume, uint64_t sector) {
+  std::vector<uint8_t> record0 = reader.Read(SectorToByte(sector), kMftRecordSize);
+  std::vector<uint8_t> raw = record0;
+  MftRecordInfo mft;
+  if (ParseMftRecord(record0, 0, mft, 0, nullptr) && !mft.runs.empty()) return mft.runs;
+  DataRunMap runs = DecodeDataRunsUnchecked(raw);
+  uint64_t spc = volume.sectorsPerCluster;
+  if (runs.empty() || volume.start + spc * runs.begin()->second.startCluster != volume.mftStart)
+    return {};
+  return runs;
 }
 
 bool HasRecordRunsInside(const DiskInfo& disk, const VolumeInfo& volume) {
@@ -73,19 +95,16 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
             const SourceOpener& opener) {
   VolumeReader reader(disk, volume, opener);
   if (!reader.Open()) return 0;
-  LocateMft(reader, volume);
+  uint64_t mirror = LocateMft(reader, volume);
   if (HasRecordRunsInside(disk, volume)) {
     BuildTreeFromMftHits(progress, disk, volume, opener);
     return 1;
   }
 
   VolumeTrees& trees = TreesOf(volume);
-  {
-    std::vector<uint8_t> record0 = reader.Read(SectorToByte(volume.mftStart), kMftRecordSize);
-    MftRecordInfo mft;
-    if (ParseMftRecord(record0, 0, mft, 0, nullptr)) trees.mftRuns = mft.runs;
-  }
-  if (trees.mftRuns.empty() && volume.mftStart == 0) return 0;
+  trees.mftRuns = MftRunsFrom(reader, volume, volume.mftStart);
+  if (trees.mftRuns.empty() && mirror != 0) trees.mftRuns = MftRunsFrom(reader, volume, mirror);
+  if (trees.mftRuns.empty()) return 0;
   ExtendSingleRun(reader, volume, trees.mftRuns, progress);
 
   StartNtfsTree(trees, /*withExtended=*/false);
@@ -94,7 +113,8 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
   for (const auto& [index, run] : trees.mftRuns) totalClusters += run.length;
   progress.Send(kProgressSetRange, spc * totalClusters / 2, 1);
 
-  uint64_t volumeEnd = volume.start + volume.sectorCount;
+  // Only what the source holds is read, whatever the volume claims.
+  uint64_t volumeEnd = std::min(AddSat(volume.start, volume.sectorCount), reader.SourceEndSector());
   MftRecordFetcher fetcher = MakeMftRunsFetcher(reader, trees.mftRuns);
   std::set<uint32_t> visited;
   std::vector<uint8_t> block(kBlockSectors * 512);
@@ -108,7 +128,7 @@ int ScanMft(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress,
                             ? 0
                             : std::min(runSectors, volumeEnd - runStart);
     for (uint64_t o = 0; o + 2 <= readable; o += kBlockSectors) {
-      reader.ReadInto(SectorToByte(runStart + o), block);
+      if (reader.ReadInto(SectorToByte(runStart + o), block) == 0) break;
       for (uint64_t s = 0; s < kBlockSectors && o + s + 2 <= readable; s += 2) {
         progress.Post(kProgressStep);
         if (progress.StopRequested()) return 0;

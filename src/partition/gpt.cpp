@@ -22,6 +22,23 @@ constexpr Guid kAppleHfsPlus = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
 constexpr Guid kEfiSystem = {0x28, 0x73, 0x2A, 0xC1, 0x1F, 0xF8, 0xD2, 0x11,
                              0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B};
 
+bool IsUnusedEntry(Bytes entry) {
+  for (size_t i = 0; i < 16; ++i)
+    if (Load8(entry, gpt::kTypeGuid + i) != 0) return false;
+  return true;
+}
+
+// Item texts find volumes, so a name an earlier volume of the disk already
+// carries (parted names every partition "primary") takes the number too.
+void MakeNameUnique(const DiskInfo& disk, VolumeInfo& v, int counter) {
+  for (const VolumeInfo& earlier : disk.volumes) {
+    if (earlier.name == v.name) {
+      v.name += Format("Partition%d", counter);
+      return;
+    }
+  }
+}
+
 bool GuidIs(Bytes entry, const Guid& guid) {
   if (!InBounds(entry, gpt::kTypeGuid, 16)) return false;
   for (size_t i = 0; i < 16; ++i)
@@ -57,7 +74,7 @@ void IdentifyGptVolume(DiskInfo& disk, SourceHandle& handle, VolumeInfo& v, int 
     labelled(kFsNtfs, "(NTFS)");
   } else if (IsExfatBoot(bytes)) {
     labelled(kFsExfat, "(exFat)");
-  } else if (IsExtSuperblock(at1024)) {
+  } else if (IsExtSuperblockConsistent(at1024)) {
     v.fsType = kFsExt;
     v.name += Format("Partition%d", counter);
     v.extText = ExtFlavour(at1024);
@@ -98,7 +115,8 @@ bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& coun
   for (uint32_t i = 0; i < count; ++i) {
     Bytes entry = Bytes(array).subspan(size_t{i} * entrySize, entrySize);
     uint64_t first = LoadLe64(entry, gpt::kFirstLba);
-    if (first == 0) break;
+    // A deleted partition leaves an empty slot; later entries still count.
+    if (IsUnusedEntry(entry) || first == 0) continue;
     VolumeInfo v;
     v.start = first;
     v.sectorCount = LoadLe64(entry, gpt::kLastLba) - first + 1;
@@ -106,6 +124,7 @@ bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& coun
     v.entryKind = 1;
     if (GuidIs(entry, kBasicData) || GuidIs(entry, kAppleHfsPlus) || GuidIs(entry, kEfiSystem))
       IdentifyGptVolume(disk, handle, v, counter);
+    MakeNameUnique(disk, v, counter);
     disk.volumes.push_back(std::move(v));
     ++counter;
   }

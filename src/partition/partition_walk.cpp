@@ -75,8 +75,28 @@ void AddWholeDiskExt(DiskInfo& disk, Bytes superblock) {
   disk.volumes.push_back(std::move(v));
 }
 
+// Type 0x83 is fdisk's default whatever the partition holds, so a FAT, NTFS
+// or exFAT boot sector decides; anything else stays EXT, its flavour read
+// from the superblock's place.
+void IdentifyLinuxTypeVolume(SourceHandle& handle, VolumeInfo& v) {
+  std::vector<uint8_t> head = ReadBytes(handle, SectorToByte(v.start), 2048);
+  Bytes bytes(head);
+  Bytes superblock = SubBytes(bytes, 1024, 1024);
+  if (IsFat32Boot(bytes)) {
+    v.fsType = kFsFat32Lba;
+  } else if (IsFat16Boot(bytes)) {
+    v.fsType = kFsFat16;
+  } else if (IsNtfsBoot(bytes)) {
+    v.fsType = kFsNtfs;
+  } else if (IsExfatBoot(bytes)) {
+    v.fsType = kFsExfat;
+  } else {
+    v.extText = ExtFlavour(superblock);
+  }
+}
+
 // A volume from an MBR or EBR entry, with the refinements the type byte
-// alone cannot give: exFAT behind type 0x07, the EXT flavour behind 0x83.
+// alone cannot give: exFAT behind type 0x07, the content behind 0x83.
 void AddEntryVolume(DiskInfo& disk, SourceHandle& handle, const MbrEntry& e, uint64_t start,
                     int number, uint8_t entryKind) {
   VolumeInfo v;
@@ -89,8 +109,7 @@ void AddEntryVolume(DiskInfo& disk, SourceHandle& handle, const MbrEntry& e, uin
     std::vector<uint8_t> bootSector = ReadBytes(handle, SectorToByte(start), 512);
     if (IsExfatBoot(bootSector)) v.fsType = kFsExfat;
   } else if (e.type == kFsExt) {
-    std::vector<uint8_t> sb = ReadBytes(handle, SectorToByte(start + 2), 1024);
-    v.extText = ExtFlavour(sb);
+    IdentifyLinuxTypeVolume(handle, v);
   }
   v.label = ReadVolumeLabel(handle, v.start, v.fsType);
   disk.volumes.push_back(std::move(v));

@@ -1,5 +1,6 @@
 #include "partition/volume_label.h"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -56,15 +57,17 @@ std::string Fat16Label(SourceHandle& h, uint64_t start, Bytes bootSector) {
   return FatLabelFromDirectory(dir);
 }
 
-// The $Volume record (record 3) of an NTFS volume, assumed to be two sectors
-// per record as the design's readers do.
+// The $Volume record (record 3). The volume's start is in 512-byte sectors
+// whatever the volume's own sector size.
 std::string NtfsLabel(SourceHandle& h, uint64_t start, Bytes bootSector) {
+  constexpr uint32_t kVolumeRecord = 3;
   uint32_t bps = LoadLe16(bootSector, boot::kBytesPerSector);
   if (!IsSaneSectorSize(bps)) return {};
-  uint64_t sector = AddSat(AddSat(start, MulSat(NtfsSectorsPerCluster(bootSector),
-                                                LoadLe64(bootSector, boot::kNtfsMftCluster))),
-                           6);
-  std::vector<uint8_t> record = ReadBytes(h, MulSat(sector, bps), 2 * bps);
+  uint32_t recordBytes = NtfsRecordBytes(bootSector);
+  if (recordBytes == 0) recordBytes = kMftRecordSize;
+  uint64_t mft = MulSat(NtfsMftOffset(bootSector), bps);
+  uint64_t at = AddSat(AddSat(SectorToByte(start), mft), uint64_t{kVolumeRecord} * recordBytes);
+  std::vector<uint8_t> record = ReadBytes(h, at, std::max<size_t>(recordBytes, kMftRecordSize));
   return ParseVolumeName(record);
 }
 

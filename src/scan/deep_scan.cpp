@@ -113,10 +113,13 @@ class DeepScanner {
 };
 
 void DeepScanner::Run(ProgressRecord& progress) {
+  // A range claimed by a table or boot sector is scanned only as far as the
+  // source holds it.
+  const uint64_t end = std::min(AddSat(start_, count_), reader_.SourceEndSector());
+  const uint64_t held = end > start_ ? end - start_ : 0;
   // The last, partial block is scanned too: a range under 10 MiB has nothing else.
-  const uint64_t blocks = (count_ + kBlockSectors - 1) / kBlockSectors;
+  const uint64_t blocks = (held + kBlockSectors - 1) / kBlockSectors;
   progress.Send(kProgressSetRange, blocks, 1);
-  const uint64_t end = AddSat(start_, count_);
   std::vector<uint8_t> piece((kPieceSectors + 1) * kSector);
   uint64_t skip = 0;
   for (uint64_t k = 0; k < blocks; ++k) {
@@ -130,7 +133,8 @@ void DeepScanner::Run(ProgressRecord& progress) {
       // Each piece with the sector after it, so a test may look one ahead.
       const uint64_t withNext = std::min(sectors + 1, end - first);
       // What is not read reads as zeros (the reader clears it, the rest here).
-      reader_.ReadSectors(first, std::span<uint8_t>(piece.data(), withNext * kSector));
+      if (reader_.ReadSectors(first, std::span<uint8_t>(piece.data(), withNext * kSector)) == 0)
+        return;
       std::fill(piece.begin() + static_cast<long>(withNext * kSector), piece.end(), 0);
       for (uint64_t i = 0; i < sectors; ++i) {
         if (skip > 0) {

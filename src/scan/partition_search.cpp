@@ -36,7 +36,9 @@ enum class DuplicateRule { kSameClass, kSameType };
 class Search {
  public:
   Search(DiskInfo& disk, SourceHandle& handle) : disk_(disk), handle_(handle) {
-    diskSectors_ = disk.sizeBytes / kSector;
+    // A size recorded for the disk may be larger than what the source holds.
+    uint64_t bytes = handle.Size() != 0 ? std::min(disk.sizeBytes, handle.Size()) : disk.sizeBytes;
+    diskSectors_ = bytes / kSector;
   }
 
   std::vector<uint8_t> Read(uint64_t sector, uint64_t sectors) {
@@ -275,6 +277,7 @@ int Search::Precise(ProgressRecord& progress) {
       size_t got = 0;
       handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(piece.data(), sectors * kSector),
                      &got);
+      if (got == 0) return 1;
       std::fill(piece.begin() + static_cast<long>(std::min<size_t>(got, piece.size())), piece.end(),
                 0);
       for (uint64_t i = 0; i < sectors; ++i)

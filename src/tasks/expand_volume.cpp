@@ -20,7 +20,10 @@ ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
   }
   if (!fat) {
     // NTFS volumes are always read record by record, for expand and format recovery alike.
-    ScanMft(disk, volume, progress, opener);
+    if (ScanMft(disk, volume, progress, opener) == 0 && !progress.StopRequested()) {
+      TreesOf(volume);
+      return ExpandOutcome::kMftUnreadable;
+    }
   } else {
     if (mode == ExpandMode::kFormatScan) ScanFatDirectorySectors(disk, volume, progress, opener);
     if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress, opener);

@@ -19,6 +19,7 @@ enum class ExpandOutcome {
   kStopped,           // a stop was requested; what was found stays
   kUnsupportedType,   // neither FAT16, FAT32 nor NTFS: nothing was done
   kSourceUnreadable,  // the disk or image could not be opened
+  kMftUnreadable,     // NTFS: neither $MFT's record 0 nor its mirror gave its runs
 };
 
 // Releases the volume's old tree and builds a new one with the reader its

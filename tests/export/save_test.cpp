@@ -24,6 +24,7 @@
 #include "export/ntfs_saver.h"
 #include "export/output_files.h"
 #include "fs/fat_volume.h"
+#include "fs/mft_record_reader.h"
 #include "fs/ntfs_volume.h"
 #include "fs/volume_trees.h"
 #include "partition/partition_walk.h"
@@ -1018,6 +1019,56 @@ TEST_F(SaveTest, SparseNtfsRunIsWrittenAsZerosInItsPlace) {
             .out;
     EXPECT_TRUE(Same(got, theirs)) << "icat";
   }
+}
+
+// Byte offset in `image` of the demo NTFS volume's MFT record named `name`.
+uint64_t DemoNtfsRecord(const std::string& image, std::u16string_view name) {
+  uint64_t begin = kDemoNtfsStart * 512;
+  std::string area = ReadAt(image, begin, fs::file_size(image) - begin);
+  std::string pattern(reinterpret_cast<const char*>(name.data()), name.size() * 2);
+  for (size_t at = area.find(pattern); at != std::string::npos; at = area.find(pattern, at + 1))
+    if (area.compare(at / 1024 * 1024, 4, "FILE") == 0) return begin + at / 1024 * 1024;
+  return 0;
+}
+
+TEST_F(SaveTest, NtfsFileNameSizeBeyondTheDataAddsNothing) {
+  std::string copy = Dir() + "/fn_size.img";
+  fs::copy_file(test::FixturePath("demo.img"), copy);
+  uint64_t record = DemoNtfsRecord(copy, u"年度报告.txt");
+  ASSERT_NE(record, 0u);
+  std::string rec = ReadAt(copy, record, 1024);
+  size_t attr = Le16(rec, 0x14);
+  while (attr + 8 < rec.size() && Le32(rec, attr) != 0x30) attr += Le32(rec, attr + 4);
+  size_t realSize = attr + Le16(rec, attr + 0x14) + 0x30;
+  ASSERT_LT(realSize + 8, 510u);
+  WriteAt(copy, record + realSize, std::string("\x20\x4E\0\0\0\0\0\0", 8));  // 20000
+  Source(copy);
+  auto o = OpenImage(copy, 1);
+  ASSERT_TRUE(o);
+  const NtfsEntry* report = Child(TreesOf(*o->volume).ntfsRoot, Ansi("年度报告.txt"));
+  ASSERT_TRUE(report);
+  SaveNode(*o, *report, Dir() + "/out");
+  EXPECT_TRUE(Same(ReadFile(Dir() + "/out/年度报告.txt"), Lines("ntfs:/年度报告.txt", 400)));
+}
+
+TEST_F(SaveTest, NtfsRunPastTheVolumeEndIsNotCopied) {
+  auto o = OpenImage(Source(test::FixturePath("demo.img")), 1);
+  ASSERT_TRUE(o);
+  const NtfsEntry* report = Child(TreesOf(*o->volume).ntfsRoot, Ansi("年度报告.txt"));
+  ASSERT_TRUE(report);
+  VolumeReader reader(*o->disk, *o->volume);
+  ASSERT_TRUE(reader.Open());
+  MftRecordInfo info;
+  ASSERT_TRUE(ReadMftRecord(reader, static_cast<uint32_t>(report->recordNumber), info,
+                            TreesOf(*o->volume).mftRuns, 0));
+  ASSERT_FALSE(info.runs.empty());
+  // The volume now ends two clusters into the file's five.
+  o->volume->sectorCount =
+      (uint64_t{info.runs.begin()->second.startCluster} + 2) * o->volume->sectorsPerCluster;
+  SaveNode(*o, *report, Dir() + "/out");
+  std::string text = Lines("ntfs:/年度报告.txt", 400);
+  EXPECT_TRUE(Same(ReadFile(Dir() + "/out/年度报告.txt"),
+                   text.substr(0, 8192) + std::string(16400 - 8192, '\0')));
 }
 
 TEST_F(SaveTest, DirectModeCopiesOneExtentFromItsSector) {

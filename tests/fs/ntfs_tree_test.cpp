@@ -68,6 +68,20 @@ class RecordBuilder {
     return *this;
   }
 
+  RecordBuilder& Sequence(uint16_t sequence) {
+    PutLe(bytes_, 0x10, sequence, 2);
+    return *this;
+  }
+
+  // A resident attribute list with one entry: attribute `type` in `record`.
+  RecordBuilder& AttributeList(uint32_t type, uint32_t record) {
+    size_t v = Resident(0x20, 0x20);
+    PutLe(bytes_, v, type, 4);
+    PutLe(bytes_, v + 4, 0x20, 2);
+    PutLe(bytes_, v + 0x10, (uint64_t{1} << 48) | record, 8);
+    return *this;
+  }
+
   // An extension record: part of the file whose base record is `base`.
   RecordBuilder& Base(uint32_t base) {
     PutLe(bytes_, 0x20, (uint64_t{1} << 48) | base, 8);
@@ -530,6 +544,78 @@ TEST(NtfsTreeRules, ScanPlacesEachRecordOnce) {
   for (uint64_t n : {30, 40, 41, 42}) EXPECT_EQ(numbers.count(n), 1u) << n;
   EXPECT_EQ(ChildNames(trees.ntfsScattered), (std::vector<std::string>{"$$$Folder11"}));
   EXPECT_NE(At(trees.ntfsScattered, "$$$Folder11/$RmMetadata/$Repair"), nullptr);
+}
+
+TEST(NtfsTreeRules, DamagedRecordZeroFallsBackToItsAttributesThenTheMirror) {
+  MiniVolume mini("record0");
+  mini.Put(30, File(30, 5, u"kept.txt"));
+  std::vector<uint8_t> record0 = RecordBuilder(0, 1)
+                                     .StandardInformation()
+                                     .FileName(5, u"$MFT")
+                                     .Data(4, MiniVolume::kMftClusters, 500 * 1024)
+                                     .Bytes();
+  auto scanned = [&] {
+    ReleaseTrees(mini.volume());
+    ProgressRecord progress;
+    int result = ScanMft(mini.disk, mini.volume(), progress);
+    return result == 1 && At(TreesOf(mini.volume()).ntfsRoot, "kept.txt") != nullptr;
+  };
+  std::vector<uint8_t> damaged = record0;
+  damaged[0] = 'X';
+  mini.Put(0, damaged);
+  EXPECT_TRUE(scanned());
+
+  // Record 0 gone: $MFTMirr at cluster 200 (boot sector 0x38) holds its copy.
+  mini.Put(0, std::vector<uint8_t>(kMftRecordSize, 0));
+  const uint32_t mirrorSlot = (200 * 8 - MiniVolume::kMftSector) / 2;
+  mini.Put(mirrorSlot, record0);
+  std::vector<uint8_t> cluster(8, 0);
+  PutLe(cluster, 0, 200, 8);
+  std::fstream(mini.path(), std::ios::binary | std::ios::in | std::ios::out)
+      .seekp(0x38)
+      .write(reinterpret_cast<const char*>(cluster.data()), 8);
+  EXPECT_TRUE(scanned());
+
+  mini.Put(mirrorSlot, std::vector<uint8_t>(kMftRecordSize, 0));
+  EXPECT_FALSE(scanned());
+}
+
+TEST(NtfsTreeRules, FileNameInAnExtensionRecordNamesTheFile) {
+  MiniVolume mini("fn_extension");
+  mini.Put(30, RecordBuilder(30, 1).StandardInformation().AttributeList(0x30, 31).Bytes());
+  mini.Put(31, RecordBuilder(31, 1).FileName(5, u"fragmented.bin", 100).Base(30).Bytes());
+  ProgressRecord progress;
+  ASSERT_EQ(ScanMft(mini.disk, mini.volume(), progress), 1);
+  const NtfsEntry* file = At(TreesOf(mini.volume()).ntfsRoot, "fragmented.bin");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->recordNumber, 30u);
+}
+
+TEST(NtfsTreeRules, ExtendChildrenAreNoDeletedFiles) {
+  MiniVolume mini("extend");
+  mini.Put(11, Folder(11, 5, u"$Extend"));
+  mini.Put(24, File(24, 11, u"$Quota"));
+  ProgressRecord progress;
+  ASSERT_EQ(ScanMft(mini.disk, mini.volume(), progress), 1);
+  const NtfsEntry* holder = At(TreesOf(mini.volume()).ntfsScattered, "$$$Folder11");
+  ASSERT_NE(holder, nullptr);
+  EXPECT_EQ(holder->Kind(), kNormalFolder);
+  EXPECT_NE(At(*holder, "$Quota"), nullptr);
+}
+
+// Deleting a record raises its sequence number; reusing it raises it again.
+TEST(NtfsTreeRules, ParentRecordReusedByAnotherFolderIsNotTheParent) {
+  MiniVolume mini("reused_parent");
+  mini.Put(40, RecordBuilder(40, 3).Sequence(3).StandardInformation().FileName(5, u"new").Bytes());
+  mini.Put(41, RecordBuilder(41, 2).Sequence(2).StandardInformation().FileName(5, u"old").Bytes());
+  mini.Put(50, File(50, 40, u"orphan.txt", 0));
+  mini.Put(51, File(51, 41, u"kept.txt", 0));
+  ProgressRecord progress;
+  ASSERT_EQ(ScanMft(mini.disk, mini.volume(), progress), 1);
+  VolumeTrees& trees = TreesOf(mini.volume());
+  EXPECT_EQ(At(trees.ntfsRoot, "new/orphan.txt"), nullptr);
+  EXPECT_NE(At(trees.ntfsScattered, "$$$Folder40/orphan.txt"), nullptr);
+  EXPECT_NE(At(trees.ntfsRoot, "old/kept.txt"), nullptr);
 }
 
 // ---- the deep-scan path --------------------------------------------------------

@@ -156,5 +156,14 @@ TEST(FixtureWalk, SameStartsAndLengthsAsMmls) {
   }
 }
 
+TEST(FixtureWalk, FreshExtFromMke2fsIsIdentified) {
+  ExpectVolumes(WalkFixture("ext2_fresh.img"),
+                {{"FreshPartition0", 2048, 2048, 0x83, "fresh_ext2", "EXT2"}});
+}
+
+TEST(FixtureWalk, NtfsLabelWithFourKiBSectors) {
+  ExpectVolumes(WalkFixture("ntfs_4k.img"), {{"Partition0", 2048, 16384, 0x07, "Ntfs4K", "NTFS"}});
+}
+
 }  // namespace
 }  // namespace brevid

@@ -303,5 +303,38 @@ TEST(PartitionWalk, HostileAndShortImagesListWhatTheyCan) {
   }
 }
 
+TEST(PartitionWalk, GptEntriesAfterAnEmptyOneAreListed) {
+  // A deleted partition leaves slot 1 empty; the second entry moves to slot 3.
+  Image img = GptImage(0xFFFFFFFF, 128, 128);
+  for (int i = 0; i < 128; ++i) {
+    img.Put8(1024 + 3 * 128 + i, img.bytes()[1024 + 128 + i]);
+    img.Put8(1024 + 128 + i, 0);
+  }
+  DiskInfo d = Walk(img.bytes());
+  ASSERT_EQ(d.volumes.size(), 2u);
+  EXPECT_EQ(d.volumes[1].start, 130u);
+}
+
+TEST(PartitionWalk, GptNamesAreMadeUnique) {
+  Image img = GptImage(0xFFFFFFFF, 128, 128);
+  img.Put8(1024, 0x11);  // neither entry is probed: both keep their GPT name
+  for (uint64_t entry : {1024u, 1024u + 128u}) {
+    for (int i = 0; i < 36; ++i) img.Put16(entry + 56 + 2 * i, 0);
+    for (int i = 0; i < 7; ++i) img.Put16(entry + 56 + 2 * i, "primary"[i]);
+  }
+  EXPECT_EQ(Names(Walk(img.bytes())), (std::vector<std::string>{"primary", "primaryPartition1"}));
+}
+
+TEST(PartitionWalk, LinuxTypeEntryIsProbedForItsFileSystem) {
+  Image img(200);
+  img.Signature(0);
+  img.Entry(0, 0, 0x83, 64, 100);
+  img.Fat16Boot(64);
+  DiskInfo d = Walk(img.bytes());
+  ASSERT_EQ(d.volumes.size(), 1u);
+  EXPECT_EQ(d.volumes[0].fsType, 0x06);
+  EXPECT_EQ(d.volumes[0].extText, "");
+}
+
 }  // namespace
 }  // namespace brevid

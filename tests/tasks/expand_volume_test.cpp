@@ -8,7 +8,9 @@
 
 #include <set>
 
+#include "scan/deep_scan.h"
 #include "support/file_bytes.h"
+#include "support/image_under_test.h"
 #include "support/test_paths.h"
 #include "tasks/disk_list.h"
 #include "view/file_rows.h"
@@ -86,6 +88,29 @@ TEST(ExpandVolumeTask, MemorySourcesExpandLikeTheFileAndDamageOnlyCostsWhatItHol
             ExpandOutcome::kUnsupportedType);
   EXPECT_EQ(busy.load(), 0);
   EXPECT_EQ(window.last, kProgressClose);
+}
+
+// A volume that claims 2^63 sectors (as a GPT entry can) of a 1 MiB source:
+// format recovery and the deep scan end where the source does.
+TEST(ExpandVolumeTask, ClaimedSizeBeyondTheSourceIsNotScanned) {
+  MemorySourceOpener memory;
+  memory.Add("mem:small", std::vector<uint8_t>(1 << 20, 0));
+  DiskInfo disk;
+  disk.path = "mem:small";
+  disk.sizeBytes = 1 << 20;
+  VolumeInfo claimed;
+  claimed.name = "Partition0";
+  claimed.fsType = kFsFat16;
+  claimed.start = 64;
+  claimed.sectorCount = uint64_t{1} << 63;
+  disk.volumes.push_back(claimed);
+  EXPECT_TRUE(test::RunBounded(
+      "format scan and deep scan",
+      [&](ProgressRecord& progress) {
+        ExpandVolume(disk, disk.volumes[0], ExpandMode::kFormatScan, progress, memory);
+        DeepScan(disk, progress, claimed.start, claimed.sectorCount, &disk.volumes[0], memory);
+      },
+      std::chrono::seconds(20)));
 }
 
 }  // namespace
