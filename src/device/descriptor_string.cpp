@@ -39,12 +39,15 @@ std::string DecodeDescriptorString(std::string_view raw) {
     }
     if (byte != 0) decoded.push_back(static_cast<char>(byte));
   }
-  if (!hex) {
-    for (char c : raw)
-      if (!IsPrintable(static_cast<unsigned char>(c)) && !IsWhite(c)) return {};
-    decoded.assign(raw);
-  }
+  if (!hex) return PlainDescriptorString(raw);
   return Trim(decoded);
+}
+
+std::string PlainDescriptorString(std::string_view raw) {
+  raw = UpToNul(raw);
+  for (char c : raw)
+    if (!IsPrintable(static_cast<unsigned char>(c)) && !IsWhite(c)) return {};
+  return Trim(std::string(raw));
 }
 
 }  // namespace brevid

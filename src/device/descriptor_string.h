@@ -13,4 +13,9 @@ namespace brevid {
 // The result is trimmed at both ends.
 std::string DecodeDescriptorString(std::string_view raw);
 
+// An identity text as sysfs gives it (vendor, model, revision): plain text,
+// never hex pairs ("2020" is a revision). Trimmed at both ends; empty when a
+// character is not printable.
+std::string PlainDescriptorString(std::string_view raw);
+
 }  // namespace brevid

@@ -102,11 +102,11 @@ int EnumerateDisks(DiskList& list, const PartitionWalker& walk, const SystemRoot
     std::string sysDir = roots.sysBlock + "/" + name;
     std::string deviceDir = sysDir + "/device";
     DiskInfo disk;
-    disk.vendor = DecodeDescriptorString(ReadSmallFile(deviceDir + "/vendor"));
-    disk.product = DecodeDescriptorString(ReadSmallFile(deviceDir + "/model"));
+    disk.vendor = PlainDescriptorString(ReadSmallFile(deviceDir + "/vendor"));
+    disk.product = PlainDescriptorString(ReadSmallFile(deviceDir + "/model"));
     std::string rev = ReadSmallFile(deviceDir + "/rev");
     if (rev.empty()) rev = ReadSmallFile(deviceDir + "/firmware_rev");
-    disk.revision = DecodeDescriptorString(rev);
+    disk.revision = PlainDescriptorString(rev);
     disk.serial = ReadSerial(deviceDir);
     disk.number = Format("%d", number);
     disk.path = path;

@@ -79,14 +79,24 @@ TEST(EnumerateDisks, DiskThatCannotBeOpenedIsSkippedButKeepsItsNumber) {
   EXPECT_EQ(list[1].number, "2");
   EXPECT_EQ(list[1].path, sys.roots.dev + "/sdc");
   EXPECT_EQ(list[1].vendor, "ATA");
-  EXPECT_EQ(list[1].product, "01");  // hexadecimal identity decoded
+  EXPECT_EQ(list[1].product, "3031");  // sysfs texts are never hex pairs
   EXPECT_EQ(list[1].revision, "1.0");
-  EXPECT_EQ(list[1].Key(), "ATA0121.0");
+  EXPECT_EQ(list[1].Key(), "ATA30311.0");
   EXPECT_EQ(list[1].sizeBytes, 3u << 20);
   EXPECT_EQ(list[1].fixedMedia, 1u);
   EXPECT_EQ(list[1].heads, 255u);
   EXPECT_EQ(list[1].sectorsPerTrack, 63u);
   EXPECT_EQ(list[1].volumes.size(), 1u);
+}
+
+TEST(EnumerateDisks, SysfsIdentityTextsAreTakenAsTheyStand) {
+  FakeSystem sys("enum_plain");
+  sys.AddDisk("sda", 1 << 20, true, "4B31");
+  WriteFile(sys.top / "sys/devices/sda/device/rev", "2020\n");
+  DiskList list;
+  ASSERT_EQ(EnumerateDisks(list, OneVolumeWalk, sys.roots), 1);
+  EXPECT_EQ(list[0].product, "4B31");
+  EXPECT_EQ(list[0].revision, "2020");
 }
 
 TEST(EnumerateDisks, KernelNameOrderAndTheDisksWeList) {
