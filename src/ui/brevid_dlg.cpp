@@ -1,6 +1,7 @@
 #include "ui/brevid_dlg.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QVBoxLayout>
@@ -65,7 +66,12 @@ CBrevidDlg::CBrevidDlg(AppState& app) : app_(app) {
     if (text[0] == '+')
       connect(b, &QPushButton::clicked, this,
               [this] { isMaximized() ? showNormal() : showMaximized(); });
-    if (text[0] == 'x') connect(b, &QPushButton::clicked, this, &QWidget::close);
+    // Ends the program even while a progress window is still shown.
+    if (text[0] == 'x')
+      connect(b, &QPushButton::clicked, this, [this] {
+        close();
+        QCoreApplication::quit();
+      });
   }
 
   auto* tileRow = new QHBoxLayout();

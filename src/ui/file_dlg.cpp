@@ -47,6 +47,9 @@ CMyLeftTreelistCtrl::CMyLeftTreelistCtrl(QWidget* parent) : CTreeListCtrl(parent
   InsertColumn(0, "磁盘分区", 100);
   InsertColumn(1, "File Id", 60);
   InsertColumn(2, "Create Time", 120);
+  // They carry what the right list and the saves read, not for the eye.
+  setColumnHidden(1, true);
+  setColumnHidden(2, true);
 }
 
 CMyRightTreelistCtrl::CMyRightTreelistCtrl(QWidget* parent) : CTreeListCtrl(parent) {
