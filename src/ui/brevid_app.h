@@ -1,0 +1,26 @@
+// Start-up of brevid-gui: message boxes through Qt, the splash while the
+// disks are enumerated, the main window. User-interface thread only.
+#pragma once
+
+#include <QStringList>
+
+#include "ui/app_state.h"
+
+namespace brevid::ui {
+
+// Routes the engine's message boxes to Qt dialogs, from any thread.
+void InstallQtMessageBoxes();
+
+// Fills the disk list: the physical disks (unless `physical` is false), then
+// each image (UTF-8 paths); an image that cannot be opened is reported in a
+// message box captioned "Error".
+void StartUp(AppState& app, const QStringList& images, bool physical);
+
+class CBrevidApp {
+ public:
+  // `arguments` without the program name: [--screenshot PATH]
+  // [--images-only] [IMG...]. Returns the exit status.
+  int Run(const QStringList& arguments);
+};
+
+}  // namespace brevid::ui

@@ -1,0 +1,454 @@
+// brevid-gui driven through its real widgets on the offscreen platform:
+// start-up, expand and ticks on FAT32 and NTFS with a ticked-items save, the
+// refusals, and a stop during an expand.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "platform/message_box.h"
+#include "support/file_bytes.h"
+#include "support/image_under_test.h"
+#include "support/run_command.h"
+#include "support/test_paths.h"
+#include "ui/brevid_app.h"
+#include "ui/brevid_dlg.h"
+#include "ui/file_dlg.h"
+#include "ui/hd_dlg.h"
+#include "ui/image_list.h"
+#include "ui/save_file_dlg.h"
+#include "ui/ui_text.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace brevid::ui {
+namespace {
+
+const QColor kVolumeGreen(0, 0x80, 0);
+
+// The lines the fixture generator writes into every file.
+std::string Lines(const std::string& tag, int count) {
+  std::string out;
+  char line[512];
+  for (int i = 1; i <= count; ++i) {
+    std::snprintf(line, sizeof line, "%s line %04d of %04d\n", tag.c_str(), i, count);
+    out += line;
+  }
+  return out;
+}
+
+// Answers the modal windows that appear while a command runs: each step is
+// tried until it reports done. The next try is scheduled before a step acts,
+// so a step may open a nested event loop.
+class Autopilot {
+ public:
+  void Then(std::function<bool()> step) { steps_.push_back(std::move(step)); }
+  void Start() { Tick(); }
+  bool Done() const { return steps_.empty() && running_ == 0; }
+
+  // Picks `text` in the popup menu.
+  void Menu(const QString& text) {
+    Then([text] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (!menu) return false;
+      for (QAction* a : menu->actions())
+        if (a->text() == text) {
+          menu->close();
+          a->trigger();
+          return true;
+        }
+      return false;
+    });
+  }
+  // Fills the save dialog's target folder (unless empty) and acts on it.
+  void SaveDialog(const QString& path, std::function<void(CMySaveFileDlg*)> act) {
+    Then([path, act] {
+      auto* dlg = dynamic_cast<CMySaveFileDlg*>(QApplication::activeModalWidget());
+      if (!dlg) return false;
+      if (!path.isEmpty()) dlg->findChild<QLineEdit*>("path")->setText(path);
+      act(dlg);
+      return true;
+    });
+  }
+  void SaveDialog(const QString& path) {
+    SaveDialog(path, [](CMySaveFileDlg* dlg) {
+      QTest::mouseClick(dlg->findChild<QPushButton*>("ok"), Qt::LeftButton);
+    });
+  }
+
+ private:
+  void Tick() {
+    if (steps_.empty()) return;
+    QTimer::singleShot(10, &context_, [this] { Tick(); });
+    // Off the queue while it runs: it may not return before later steps do.
+    auto step = std::move(steps_.front());
+    steps_.pop_front();
+    ++running_;
+    const bool done = step();
+    --running_;
+    if (!done) steps_.push_front(std::move(step));
+  }
+  std::deque<std::function<bool()>> steps_;
+  int running_ = 0;
+  QObject context_;  // drops a pending try when the pilot goes
+};
+
+// Message boxes, recorded and answered in turn (then OK).
+struct Boxes {
+  std::vector<std::string> texts;
+  std::deque<int> answers;
+  Boxes() {
+    SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
+      texts.push_back(AnsiToUtf8(text));
+      if (answers.empty()) return static_cast<int>(kIdOk);
+      int a = answers.front();
+      answers.pop_front();
+      return a;
+    });
+  }
+  ~Boxes() { SetMessageBoxHandler(nullptr); }
+};
+
+class Gui : public ::testing::Test {
+ protected:
+  void Open(const QStringList& images) {
+    StartUp(app_, images, false);
+    window_ = std::make_unique<CBrevidDlg>(app_);
+    window_->resize(1100, 700);
+    window_->show();
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    WaitIdle();
+    window_.reset();
+  }
+
+  CHdDlg* Hd() { return window_->HdDlg(); }
+  CFileDlg* File() { return window_->FileDlg(); }
+
+  void WaitPilot() {
+    for (int i = 0; i < 2000 && !pilot_.Done(); ++i) QTest::qWait(5);
+  }
+  // Until no worker runs and the panes have shown what it found.
+  void WaitIdle() {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while ((app_.Busy() || !pilot_.Done()) && std::chrono::steady_clock::now() < end)
+      QTest::qWait(5);
+    ASSERT_FALSE(app_.Busy());
+  }
+
+  // The first item of `tree` below `from` (null: everywhere) whose column 0 reads `text`.
+  static CTreeListItem* Find(CTreeListCtrl* tree, const QString& text,
+                             CTreeListItem* from = nullptr) {
+    CTreeListItem* end = from ? tree->GetNextSiblingItem(from) : nullptr;
+    for (CTreeListItem* i = from ? tree->GetChildItem(from) : tree->GetRootItem(); i && i != end;
+         i = tree->GetNextItem(i))
+      if (tree->GetItemText(i) == text) return i;
+    return nullptr;
+  }
+  static QPoint Centre(CTreeListCtrl* tree, CTreeListItem* item) {
+    tree->scrollToItem(item);
+    return tree->visualItemRect(item).center();
+  }
+  static void Click(CTreeListCtrl* tree, CTreeListItem* item,
+                    Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(tree->viewport(), button, {}, Centre(tree, item));
+  }
+  static void DoubleClick(CTreeListCtrl* tree, CTreeListItem* item) {
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, Centre(tree, item));
+  }
+  // What a click on the item's tick box does.
+  static void Tick(CTreeListItem* item, Qt::CheckState state) { item->setCheckState(0, state); }
+
+  // Expands the volume item `volume` of the disk `disk` with tile `tile`.
+  void ExpandVolume(const QString& disk, const QString& volume, int tile = 0) {
+    QTest::mouseClick(window_->TileButton(tile), Qt::LeftButton);
+    CTreeListItem* item = Find(Hd()->Tree(), volume, Find(Hd()->Tree(), disk));
+    ASSERT_NE(item, nullptr) << volume.toStdString();
+    Click(Hd()->Tree(), item);
+    DoubleClick(Hd()->Tree(), item);
+    WaitIdle();
+  }
+
+  // "多选保存" from a list into `target`.
+  void TickedSave(CTreeListCtrl* list, CTreeListItem* over, const QString& target) {
+    pilot_.Menu("多选保存");
+    pilot_.SaveDialog(target);
+    pilot_.Start();
+    Click(list, over, Qt::RightButton);
+    WaitIdle();
+  }
+
+  AppState app_;
+  std::unique_ptr<CBrevidDlg> window_;
+  Autopilot pilot_;
+};
+
+QString Fixture(const char* name) { return QString::fromStdString(test::FixturePath(name)); }
+
+TEST_F(Gui, StartUpListsTheImagesWithTheirTextsAndColours) {
+  test::UnchangedImage demo(test::FixturePath("demo.img"));
+  Open({Fixture("demo.img"), Fixture("fat32_files.img")});
+  CHDTreeListCtrl* tree = Hd()->Tree();
+  ASSERT_EQ(tree->topLevelItemCount(), 2);
+  QStringList headings;
+  for (int c = 0; c < tree->GetColumnCount(); ++c) headings << tree->headerItem()->text(c);
+  EXPECT_EQ(headings, QStringList({"磁盘", "标签", "文件类型", "起始地址", "大小"}));
+  CTreeListItem* disk = tree->GetRootItem();
+  EXPECT_TRUE(disk->text(0).startsWith("demo.img"));
+  EXPECT_EQ(disk->text(3), "0");
+  EXPECT_EQ(disk->text(4), "64.0 MB");
+  EXPECT_EQ(tree->GetItemImage(disk), kImageDisk);
+  EXPECT_TRUE(disk->isExpanded());
+  ASSERT_EQ(disk->childCount(), 2);
+  const QStringList p0 = {"Partition0", "DEMO_FAT32", "FAT32", "1048576", "36.0 MB"};
+  const QStringList p1 = {"Partition1", "DemoNtfs", "NTFS", "38797312", "27.0 MB"};
+  for (int c = 0; c < 5; ++c) {  // labels keep their on-disk padding
+    EXPECT_EQ(disk->child(0)->text(c).trimmed(), p0[c]);
+    EXPECT_EQ(disk->child(1)->text(c).trimmed(), p1[c]);
+  }
+  EXPECT_EQ(tree->GetItemTextColor(disk->child(0)), QColor(Qt::black));
+  CTreeListItem* files = tree->GetNextSiblingItem(disk);
+  EXPECT_TRUE(files->text(0).startsWith("fat32_files.img"));
+  EXPECT_EQ(files->child(0)->text(1).trimmed(), "FILES32");
+
+  // Volumes a scan found or rebuilt are drawn in their colours.
+  app_.disks[1].volumes[0].origin = 2;
+  app_.disks[0].volumes[1].origin = 1;
+  Hd()->FillDiskTree();
+  EXPECT_EQ(tree->GetItemTextColor(tree->GetRootItem()->child(1)), kRed);
+  EXPECT_EQ(tree->GetItemTextColor(tree->topLevelItem(1)->child(0)), kVolumeGreen);
+
+  // The tiles, the left column and the buttons of the first and of tile 2.
+  EXPECT_EQ(window_->TileButton(0)->text(), "文件删除恢复");
+  EXPECT_EQ(window_->TileButton(5)->text(), "打开扫描信息");
+  EXPECT_EQ(window_->LeftTitle()->text(), "文件删除恢复");
+  EXPECT_EQ(window_->LeftHint()->text(), "双击分区或点击展开按钮");
+  EXPECT_EQ(Hd()->Status()->text(), "状态提示...");
+  EXPECT_TRUE(Hd()->Status()->styleSheet().contains(kGreen.name()));
+  EXPECT_EQ(Hd()->ActionButton()->text(), "展开");
+  EXPECT_TRUE(Hd()->findChild<QPushButton*>("scan")->isHidden());
+  QTest::mouseClick(window_->TileButton(2), Qt::LeftButton);
+  EXPECT_EQ(window_->LeftDescription()->text(), TileTexts(2).description);
+  EXPECT_FALSE(Hd()->findChild<QPushButton*>("scan")->isHidden());
+  QTest::mouseClick(window_->TileButton(1), Qt::LeftButton);
+  EXPECT_EQ(Hd()->ActionButton()->text(), "扫描");
+}
+
+TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
+  test::UnchangedImage demo(test::FixturePath("demo.img"));
+  Open({Fixture("demo.img")});
+  const QString disk = Hd()->Tree()->GetRootItem()->text(0);
+
+  // FAT32: the deleted folder red with its image, deleted files red with their status.
+  ExpandVolume(disk, "Partition0");
+  CMyLeftTreelistCtrl* left = File()->Left();
+  CMyRightTreelistCtrl* right = File()->Right();
+  ASSERT_TRUE(File()->isVisible());
+  CTreeListItem* root = Find(left, "根目录");
+  ASSERT_NE(root, nullptr);
+  CTreeListItem* archive = Find(left, "Archive", root);
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(left->GetItemImage(archive), kImageDeletedFolder);
+  EXPECT_EQ(left->GetItemTextColor(archive), kRed);
+  EXPECT_EQ(left->GetItemImage(Find(left, "Projects", root)), kImageFolder);
+  Click(left, root);
+  CTreeListItem* readme = Find(right, "README.TXT");
+  ASSERT_NE(readme, nullptr);
+  EXPECT_EQ(readme->text(1), "正常文件");
+  EXPECT_EQ(readme->text(2), QString::number(Lines("fat:/README.TXT", 20).size()));
+  CTreeListItem* report = Find(right, "已删除的报告.txt");
+  ASSERT_NE(report, nullptr);
+  EXPECT_EQ(report->text(1), "已删除文件");
+  EXPECT_EQ(right->GetItemTextColor(report), kRed);
+  EXPECT_EQ(Find(right, "Archive")->text(1), "已删除文件夹");
+
+  // Ticking a folder ticks its children; a child cleared makes it partly
+  // ticked, and each child keeps its own state.
+  CTreeListItem* alpha = Find(left, "Alpha", root);
+  ASSERT_NE(alpha, nullptr);
+  Tick(alpha, Qt::Checked);
+  Click(left, alpha);
+  ASSERT_EQ(right->topLevelItemCount(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(right->GetCheck(right->topLevelItem(i)), 1);
+  Tick(Find(right, "PLAN.TXT"), Qt::Unchecked);
+  EXPECT_EQ(left->GetCheck(alpha), 2);
+  EXPECT_EQ(left->GetCheck(root), 2);
+  Click(left, root);
+  Tick(Find(right, "已删除的报告.txt"), Qt::Checked);
+  Click(left, alpha);
+  EXPECT_EQ(right->GetCheck(Find(right, "PLAN.TXT")), 0);
+  EXPECT_EQ(right->GetCheck(Find(right, "old plan.txt")), 1);
+  EXPECT_EQ(right->GetCheck(Find(right, "Notes")), 1);
+  EXPECT_EQ(left->GetCheck(Find(left, "Notes", alpha)), 1);
+
+  const std::string fatOut = test::ScratchDir("gui_fat_save");
+  TickedSave(left, root, QString::fromStdString(fatOut));
+  std::map<std::string, std::string> fatExpected = {
+      {"Notes/Meeting notes 2020.txt",
+       Lines("fat:/Projects/Alpha/Notes/Meeting notes 2020.txt", 30)},
+      {"old plan.txt", Lines("fat:/Projects/Alpha/old plan.txt", 45)},
+      {"已删除的报告.txt", Lines("fat:/已删除的报告.txt", 50)},
+  };
+  EXPECT_EQ(test::FilesUnder(fatOut), fatExpected);
+
+  // NTFS: the same from the right list, a folder ticked there with its subtree.
+  QTest::mouseClick(File()->BackButton(), Qt::LeftButton);
+  EXPECT_TRUE(Hd()->isVisible());
+  ExpandVolume(disk, "Partition1");
+  root = Find(left, "根目录");
+  ASSERT_NE(root, nullptr);
+  CTreeListItem* temp = Find(left, "Temp", root);
+  ASSERT_NE(temp, nullptr);
+  EXPECT_EQ(left->GetItemImage(temp), kImageDeletedFolder);
+  EXPECT_EQ(left->GetItemTextColor(temp), kRed);
+  Click(left, root);
+  CTreeListItem* old = Find(right, "Old notes.txt");
+  ASSERT_NE(old, nullptr);
+  EXPECT_EQ(old->text(1), "已删除文件");
+  EXPECT_EQ(right->GetItemTextColor(old), kRed);
+  Tick(old, Qt::Checked);
+  Tick(Find(right, "Temp"), Qt::Checked);
+  EXPECT_EQ(left->GetCheck(temp), 1);
+  EXPECT_EQ(left->GetCheck(Find(left, "Sub", temp)), 1);
+  const std::string ntfsOut = test::ScratchDir("gui_ntfs_save");
+  TickedSave(right, old, QString::fromStdString(ntfsOut));
+  std::map<std::string, std::string> ntfsExpected = {
+      {"Old notes.txt", Lines("ntfs:/Old notes.txt", 150)},
+      {"Temp/cache one.txt", Lines("ntfs:/Temp/cache one.txt", 40)},
+      {"Temp/Sub/cache two.txt", Lines("ntfs:/Temp/Sub/cache two.txt", 35)},
+  };
+  EXPECT_EQ(test::FilesUnder(ntfsOut), ntfsExpected);
+}
+
+TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
+  Open({Fixture("fat32_files.img")});
+  CHDTreeListCtrl* tree = Hd()->Tree();
+  tree->setCurrentItem(nullptr);
+  QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
+  EXPECT_EQ(Hd()->Status()->text(), "警告: 没有选择的项目");
+  EXPECT_TRUE(Hd()->Status()->styleSheet().contains(kRed.name()));
+  Click(tree, tree->GetRootItem());
+  DoubleClick(tree, tree->GetRootItem());
+  EXPECT_EQ(Hd()->Status()->text(), "警告: 请正确选择分区");
+  app_.busy = 1;
+  DoubleClick(tree, tree->GetRootItem()->child(0));
+  EXPECT_EQ(Hd()->Status()->text(), "警告: 请等待当前操作完成");
+  app_.busy = 0;
+  EXPECT_TRUE(Hd()->isVisible());
+
+  // The volume mounted at a folder of ours: a target inside it is questioned.
+  const std::string mount = test::ScratchDir("gui_mounted");
+  app_.disks[0].volumes[0].driveLetter = Utf8ToAnsi(mount);
+  Hd()->FillDiskTree();
+  ExpandVolume(tree->GetRootItem()->text(0), QString::fromStdString(mount));
+  CMyLeftTreelistCtrl* left = File()->Left();
+  CTreeListItem* root = Find(left, "根目录");
+  ASSERT_NE(root, nullptr);
+  Tick(Find(left, "Docs", root), Qt::Checked);
+  Boxes boxes;
+  boxes.answers = {kIdOk, kIdCancel};  // choose again once, then keep it
+  int picked = 0;
+  const QString inside = QString::fromStdString(mount + "/out");
+  std::filesystem::create_directory(mount + "/out");
+  CMySaveFileDlg::FolderPicker() = [&](QWidget*, const QString&) {
+    ++picked;
+    return inside + "/";
+  };
+  QString kept;
+  pilot_.Menu("多选保存");
+  pilot_.SaveDialog("", [&](CMySaveFileDlg* dlg) {
+    QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
+    kept = dlg->Target();
+    QTest::mouseClick(dlg->findChild<QPushButton*>("cancel"), Qt::LeftButton);
+  });
+  pilot_.Start();
+  Click(left, root, Qt::RightButton);
+  WaitIdle();
+  CMySaveFileDlg::FolderPicker() = nullptr;
+  EXPECT_EQ(picked, 2);
+  EXPECT_EQ(kept, inside);
+  ASSERT_EQ(boxes.texts.size(), 2u);
+  EXPECT_EQ(boxes.texts[0], "将文件放回原分区行为危险\r\n希望重新选择");
+
+  // Busy, and an empty target.
+  app_.busy = 1;
+  pilot_.Menu("多选保存");
+  pilot_.Start();
+  Click(left, root, Qt::RightButton);
+  WaitPilot();
+  app_.busy = 0;
+  EXPECT_EQ(File()->Status()->text(), "警告: 请等待当前操作完成!");
+  TickedSave(left, root, "");
+  EXPECT_EQ(File()->Status()->text(), "警告: 请选择保存路径!");
+
+  // A target without the space: the ticked items on the status line, the
+  // single item in a message box with the size it would write.
+  const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+  if (fuse >= 0) ::close(fuse);
+  if (fuse < 0 || !test::HaveTool("fusermount") ||
+      test::RunCommand("/usr/bin/python3 -c 'import fusepy' 2>/dev/null").status != 0)
+    GTEST_SKIP() << "no /dev/fuse, fusermount or python3-fusepy for the full target";
+  const std::string full = test::ScratchDir("gui_full");
+  test::RunCommand("/usr/bin/python3 '" BREVID_TEST_SOURCE_DIR "/ui/tiny_fuse.py' '" + full +
+                   "' >/dev/null 2>&1 &");
+  for (int i = 0; i < 100 && test::RunCommand("mountpoint -q '" + full + "'").status != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  TickedSave(left, root, QString::fromStdString(full));
+  EXPECT_EQ(File()->Status()->text(), "目标盘空间不足，请重新选择盘!");
+  boxes.texts.clear();
+  pilot_.Menu("单选保存");
+  pilot_.SaveDialog(QString::fromStdString(full));
+  pilot_.Start();
+  Click(left, root, Qt::RightButton);
+  WaitIdle();
+  test::RunCommand("fusermount -u '" + full + "'");
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_NE(boxes.texts[0].find("即将保存 "), std::string::npos);
+  EXPECT_NE(boxes.texts[0].find(" KB,磁盘空间不够！"), std::string::npos);
+}
+
+TEST_F(Gui, StopDuringAnExpandLeavesTheWindowUsable) {
+  Open({Fixture("ntfs_files.img")});
+  CHDTreeListCtrl* tree = Hd()->Tree();
+  CTreeListItem* volume = tree->GetRootItem()->child(0);
+  Click(tree, volume);
+  // The worker cannot pass its first progress message before this thread
+  // handles it, so the stop lands while it runs.
+  DoubleClick(tree, volume);
+  ASSERT_TRUE(File()->WorkerRunning());
+  QTest::mouseClick(File()->Progress()->StopButton(), Qt::LeftButton);
+  WaitIdle();
+  EXPECT_FALSE(File()->Progress()->isVisible());
+  EXPECT_NE(File()->Left()->GetRootItem(), nullptr);
+
+  // The window goes on: back, and a full expand of the same volume.
+  QTest::mouseClick(File()->BackButton(), Qt::LeftButton);
+  ExpandVolume(tree->GetRootItem()->text(0), "Partition0");
+  CTreeListItem* root = Find(File()->Left(), "根目录");
+  ASSERT_NE(root, nullptr);
+  EXPECT_NE(Find(File()->Left(), "Gone", root), nullptr);
+  EXPECT_NE(Find(File()->Left(), "Many", root), nullptr);
+}
+
+}  // namespace
+}  // namespace brevid::ui
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
