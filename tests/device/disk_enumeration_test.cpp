@@ -81,7 +81,7 @@ TEST(EnumerateDisks, DiskThatCannotBeOpenedIsSkippedButKeepsItsNumber) {
   EXPECT_EQ(list[1].vendor, "ATA");
   EXPECT_EQ(list[1].product, "3031");  // sysfs texts are never hex pairs
   EXPECT_EQ(list[1].revision, "1.0");
-  EXPECT_EQ(list[1].Key(), "ATA30311.0");
+  EXPECT_EQ(list[1].Key(), "ATA303121.0");
   EXPECT_EQ(list[1].sizeBytes, 3u << 20);
   EXPECT_EQ(list[1].fixedMedia, 1u);
   EXPECT_EQ(list[1].heads, 255u);
