@@ -223,7 +223,9 @@ void ParseLdmRecord(Bytes r, LdmDatabase* db) {
       if (c.ok()) db->groups.push_back(name);
       break;
     case ldm::kTypeVolume: {
-      LdmVolume vol{id, name};
+      LdmVolume vol;
+      vol.id = id;
+      vol.name = name;
       c.Text();  // volume type
       c.Skip(kVolumeSkipAfterType);
       c.Var();  // child count

@@ -71,9 +71,10 @@ TEST(Layering, IncludesOnlyGoDownTheLayerTable) {
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
       std::smatch m;
-      if (std::regex_search(line, m, include))
+      if (std::regex_search(line, m, include)) {
         EXPECT_TRUE(Allowed(from, m[1]))
             << fs::relative(path, src).string() << ":" << number << " includes " << m[1];
+      }
     }
   }
   EXPECT_GT(files, 50u);
