@@ -28,7 +28,9 @@ TEST(ResultsCli, AFoundVolumeIsListedExpandedAndShown) {
   disk.volumes.push_back(found);
   disk.extraFound.children[4096] = {0, 10, "a,b.jpg", {}};
   ASSERT_TRUE(WriteScanResultFile(disk, dir + "/demo.qel_scn"));
-  ASSERT_TRUE(WriteScanResultFile(DiskInfo{.vendor = "other"}, dir + "/other.qel_scn"));
+  DiskInfo other;
+  other.vendor = "other";
+  ASSERT_TRUE(WriteScanResultFile(other, dir + "/other.qel_scn"));
   const std::string img = " '" + demo + "' --results '" + dir;
 
   test::CommandResult list9 = test::RunCommand(Brevid("list --json" + img + "/demo.qel_scn'"));

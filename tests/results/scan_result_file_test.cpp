@@ -35,8 +35,9 @@ DiskInfo FullDisk() {
   v.driveLetter = "/mnt/a", v.name = "Partition3", v.extText = "EXT4", v.sectorCount = 1 << 20;
   v.start = 63, v.entryKind = 2, v.sectorsPerCluster = 64, v.clusterBase = 1000, v.fsType = 0x0B;
   v.sectorSize = 4096, v.origin = 2, v.layout = VolumeLayout::Raid5, v.stripeSectors = 65535;
-  v.members[0] = {0, {255, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 200}, "/dev/y", 34, 99};
-  v.members[1] = {1, {}, "", 0, 0};
+  v.members[0] = {0, {255, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 200}, "/dev/y", 34, 99,
+                  ""};
+  v.members[1] = {1, {}, "", 0, 0, ""};
   d.volumes = {v, VolumeInfo{}};
   LvmLogicalVolume lv{"lvol0", "t1", "t2", "t3", "", 1, 4096, 3, "EXT", {}};
   lv.segments.push_back({0, 10, "r", 1, "pv0", uint64_t{1} << 33});
