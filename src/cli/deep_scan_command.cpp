@@ -23,27 +23,6 @@ struct DeepScanOptions {
   bool json = false;
 };
 
-// The bar with what was found so far. Called on the worker only.
-class DeepScanProgress final : public ProgressTarget {
- public:
-  explicit DeepScanProgress(const DiskInfo& disk) : disk_(disk), bar_("正在深度扫描，请稍等...") {}
-  void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override {
-    if (message == kProgressSetPos) {
-      DeepScanCounts c = CountFindings(disk_);
-      bar_.SetCaption(Format("已找到 %zu 个分区, %zu 个文件 (块 %llu)", c.volumes, c.carvedFiles,
-                             static_cast<unsigned long long>(wParam)));
-    }
-    bar_.Send(message, wParam, lParam);
-  }
-  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
-    Send(message, wParam, lParam);
-  }
-
- private:
-  const DiskInfo& disk_;
-  TerminalProgress bar_;
-};
-
 // Carved files by their extension ("jpg", "pdf", ...).
 std::map<std::string, size_t> CarvedByType(const DiskInfo& disk) {
   std::map<std::string, size_t> types;
@@ -80,7 +59,14 @@ Command AddDeepScanCommand(CLI::App& app) {
               return kExitFailure;
             }
             const size_t before = disk->volumes.size();
-            DeepScanProgress window(*disk);
+            // What was found so far; asked on the worker only.
+            TerminalProgress window(
+                "正在深度扫描，请稍等...", [&](uint32_t message, uint64_t block) {
+                  if (message != kProgressSetPos) return std::string();
+                  DeepScanCounts c = CountFindings(*disk);
+                  return Format("已找到 %zu 个分区, %zu 个文件 (块 %llu)", c.volumes, c.carvedFiles,
+                                static_cast<unsigned long long>(block));
+                });
             ProgressRecord progress;
             progress.window = &window;
             BusyFlag busy{0};

@@ -23,27 +23,6 @@ struct FindOptions {
   bool json = false;
 };
 
-// The terminal bar with the progress window's message line: how many
-// volumes the search has found so far. Called on the worker, which is the
-// only thread touching the volume list while the search runs.
-class SearchProgress final : public ProgressTarget {
- public:
-  explicit SearchProgress(const DiskInfo& disk)
-      : disk_(disk), bar_(AnsiToUtf8(SearchProgressText(0))) {}
-  void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override {
-    if (message == kProgressStep || message == kProgressSetPos)
-      bar_.SetCaption(AnsiToUtf8(SearchProgressText(CountFoundVolumes(disk_))));
-    bar_.Send(message, wParam, lParam);
-  }
-  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
-    Send(message, wParam, lParam);
-  }
-
- private:
-  const DiskInfo& disk_;
-  TerminalProgress bar_;
-};
-
 const char* OriginText(uint32_t origin) {
   switch (origin) {
     case kOriginPartitionMap:
@@ -85,38 +64,43 @@ Command AddFindPartitionsCommand(CLI::App& app) {
                   "Scan-result file: read into the disk first when it exists, written with the "
                   "disk's findings at the end (a second run goes on from the first)");
   sub->add_flag("--json", o->json, "Machine-readable output");
-  return {sub, [o]() {
-            DiskList list;
-            std::string error;
-            DiskInfo* disk = AddSource(list, o->source, &error);
-            if (!disk || !ApplyResultsFile(list, o->results, &error)) {
-              std::fprintf(stderr, "错误: %s\n", error.c_str());
-              return kExitFailure;
-            }
-            const size_t before = disk->volumes.size();
-            SearchProgress window(*disk);
-            ProgressRecord progress;
-            progress.window = &window;
-            BusyFlag busy{0};
-            SearchMode mode = o->precise ? SearchMode::kPrecise : SearchMode::kQuick;
-            int result = 0;
-            RunOnWorker(progress,
-                        [&] { result = RunPartitionSearch(*disk, mode, progress, busy); });
-            if (result == 0 && !progress.StopRequested()) {
-              std::fprintf(stderr, "错误: 无法读取 %s\n", o->source.c_str());
-              return kExitFailure;
-            }
-            if (!WriteResults(*disk, o->results)) return kExitFailure;
-            if (o->json) {
-              nlohmann::json out = DiskJson(*disk);
-              out["found"] = disk->volumes.size() - before;
-              out["stopped"] = progress.StopRequested();
-              std::printf("%s\n", out.dump(2).c_str());
-            } else {
-              PrintVolumes(*disk, before);
-            }
-            return kExitOk;
-          }};
+  return {
+      sub, [o]() {
+        DiskList list;
+        std::string error;
+        DiskInfo* disk = AddSource(list, o->source, &error);
+        if (!disk || !ApplyResultsFile(list, o->results, &error)) {
+          std::fprintf(stderr, "错误: %s\n", error.c_str());
+          return kExitFailure;
+        }
+        const size_t before = disk->volumes.size();
+        // The progress window's message line: the volumes found so far.
+        // Asked on the worker, the only thread touching the list meanwhile.
+        TerminalProgress window(AnsiToUtf8(SearchProgressText(0)), [&](uint32_t message, uint64_t) {
+          bool counts = message == kProgressStep || message == kProgressSetPos;
+          return counts ? AnsiToUtf8(SearchProgressText(CountFoundVolumes(*disk))) : std::string();
+        });
+        ProgressRecord progress;
+        progress.window = &window;
+        BusyFlag busy{0};
+        SearchMode mode = o->precise ? SearchMode::kPrecise : SearchMode::kQuick;
+        int result = 0;
+        RunOnWorker(progress, [&] { result = RunPartitionSearch(*disk, mode, progress, busy); });
+        if (result == 0 && !progress.StopRequested()) {
+          std::fprintf(stderr, "错误: 无法读取 %s\n", o->source.c_str());
+          return kExitFailure;
+        }
+        if (!WriteResults(*disk, o->results)) return kExitFailure;
+        if (o->json) {
+          nlohmann::json out = DiskJson(*disk);
+          out["found"] = disk->volumes.size() - before;
+          out["stopped"] = progress.StopRequested();
+          std::printf("%s\n", out.dump(2).c_str());
+        } else {
+          PrintVolumes(*disk, before);
+        }
+        return kExitOk;
+      }};
 }
 
 }  // namespace brevid::cli

@@ -63,39 +63,28 @@ std::string Duration(double seconds) {
   return text;
 }
 
-// The terminal bar with MiB done, rate, time left and unreadable sectors so
-// far in its caption. Called on the worker only.
-class ImagingProgress final : public ProgressTarget {
- public:
-  explicit ImagingProgress(const ImagingCounters& counters)
-      : counters_(counters), bar_("镜像"), begun_(std::chrono::steady_clock::now()) {}
-  void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override {
+// The bar's caption: MiB done, rate, time left and unreadable sectors so
+// far, at most four times a second. Asked on the worker only.
+TerminalProgress::Recaption ImagingCaption(const ImagingCounters& counters) {
+  const auto begun = std::chrono::steady_clock::now();
+  auto shown = begun - std::chrono::seconds(1);
+  return [&counters, begun, shown](uint32_t message, uint64_t) mutable {
     const auto now = std::chrono::steady_clock::now();
-    if (message == kProgressStep && now - shown_ > std::chrono::milliseconds(250)) {
-      shown_ = now;
-      const double seconds = std::chrono::duration<double>(now - begun_).count();
-      const double done = static_cast<double>(counters_.bytesDone);
-      const double total = static_cast<double>(counters_.totalBytes);
-      const double rate = seconds > 0 ? done / seconds : 0;
-      char caption[160];
-      std::snprintf(caption, sizeof caption, "镜像 %.0f/%.0f MiB %.1f MiB/s 剩余 %s 坏扇区 %llu",
-                    done / 1048576, total / 1048576, rate / 1048576,
-                    rate > 0 ? Duration((total - done) / rate).c_str() : "?",
-                    static_cast<unsigned long long>(counters_.badSectors.load()));
-      bar_.SetCaption(caption);
-    }
-    bar_.Send(message, wParam, lParam);
-  }
-  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
-    Send(message, wParam, lParam);
-  }
-
- private:
-  const ImagingCounters& counters_;
-  TerminalProgress bar_;
-  std::chrono::steady_clock::time_point begun_;
-  std::chrono::steady_clock::time_point shown_;
-};
+    if (message != kProgressStep || now - shown <= std::chrono::milliseconds(250))
+      return std::string();
+    shown = now;
+    const double seconds = std::chrono::duration<double>(now - begun).count();
+    const double done = static_cast<double>(counters.bytesDone);
+    const double total = static_cast<double>(counters.totalBytes);
+    const double rate = seconds > 0 ? done / seconds : 0;
+    char caption[160];
+    std::snprintf(caption, sizeof caption, "镜像 %.0f/%.0f MiB %.1f MiB/s 剩余 %s 坏扇区 %llu",
+                  done / 1048576, total / 1048576, rate / 1048576,
+                  rate > 0 ? Duration((total - done) / rate).c_str() : "?",
+                  static_cast<unsigned long long>(counters.badSectors.load()));
+    return std::string(caption);
+  };
+}
 
 const char* ResultName(ImagingResult result) {
   switch (result) {
@@ -143,7 +132,7 @@ int Run(const ImageOptions& o) {
   }
 
   ImagingCounters counters;
-  ImagingProgress window(counters);
+  TerminalProgress window("镜像", ImagingCaption(counters));
   ProgressRecord progress;
   progress.window = &window;
   BusyFlag busy{0};

@@ -60,14 +60,20 @@ void InstallTerminalMessageBoxes() {
   });
 }
 
-TerminalProgress::TerminalProgress(std::string caption)
-    : caption_(std::move(caption)), enabled_(::isatty(STDERR_FILENO) == 1) {}
+TerminalProgress::TerminalProgress(std::string caption, Recaption recaption)
+    : caption_(std::move(caption)),
+      recaption_(std::move(recaption)),
+      enabled_(::isatty(STDERR_FILENO) == 1) {}
 
 TerminalProgress::~TerminalProgress() {
   if (enabled_ && lastPercent_ >= 0) std::fprintf(stderr, "\n");
 }
 
 void TerminalProgress::Send(uint32_t message, uint64_t wParam, uint64_t lParam) {
+  if (recaption_) {
+    std::string caption = recaption_(message, wParam);
+    if (!caption.empty()) SetCaption(std::move(caption));
+  }
   switch (message) {
     case kProgressSetRange:
       range_ = wParam;

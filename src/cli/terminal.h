@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,11 @@ void InstallTerminalMessageBoxes();
 // A progress bar on standard error, drawn only when it is a terminal.
 class TerminalProgress final : public ProgressTarget {
  public:
-  explicit TerminalProgress(std::string caption);
+  // `recaption`, when given, is asked on every message (on the worker's
+  // thread) for a new caption: what a scan has found so far, a rate.
+  // Returning an empty text keeps the caption as it is.
+  using Recaption = std::function<std::string(uint32_t message, uint64_t wParam)>;
+  explicit TerminalProgress(std::string caption, Recaption recaption = {});
   ~TerminalProgress() override;
   void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override;
   // Shows `caption` (UTF-8) from the next drawing on.
@@ -41,6 +46,7 @@ class TerminalProgress final : public ProgressTarget {
  private:
   void Draw();
   std::string caption_;
+  Recaption recaption_;
   bool enabled_;
   uint64_t range_ = 0;
   uint64_t step_ = 1;

@@ -18,6 +18,7 @@
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
 #include "scan/found_volume.h"
+#include "scan/partition_search.h"
 
 namespace brevid {
 namespace {
@@ -402,8 +403,7 @@ int DeepScan(DiskInfo& disk, ProgressRecord& progress, uint64_t start, uint64_t 
 
 DeepScanCounts CountFindings(const DiskInfo& disk) {
   DeepScanCounts counts;
-  counts.volumes = static_cast<size_t>(std::count_if(
-      disk.volumes.begin(), disk.volumes.end(), [](const VolumeInfo& v) { return v.origin != 0; }));
+  counts.volumes = static_cast<size_t>(CountFoundVolumes(disk));
   counts.mftRuns = disk.mftRecordRuns.size();
   counts.directorySectors = disk.dirClusterSectors.size();
   counts.carvedFiles = disk.extraFound.children.size();
