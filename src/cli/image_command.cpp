@@ -23,12 +23,16 @@ struct ImageOptions {
   uint64_t start = 0;
   std::string badList;
   bool json = false;
+  std::vector<std::string> with;
 };
 
-// The endpoint text of "PATH[,VOLUME]" (UTF-8) after adding its disk to
-// `list`; empty with *error when it names nothing. The path part ends at the
-// first comma after which the rest is no longer part of an existing path.
-std::string AddEndpoint(DiskList& list, const std::string& arg, std::string* error) {
+// The endpoint text of "PATH[,VOLUME]" (UTF-8) after adding its disk, and
+// the further member disks `with`, to `list`; empty with *error when it
+// names nothing. The path part ends at the first comma after which the rest
+// is no longer part of an existing path. With members, VOLUME may be a volume
+// of any disk added, group pseudo-disks included.
+std::string AddEndpoint(DiskList& list, const std::string& arg,
+                        const std::vector<std::string>& with, std::string* error) {
   size_t comma = std::string::npos;
   bool isNumber = !arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos;
   if (!isNumber && !PathExists(Utf8ToAnsi(arg))) {
@@ -43,13 +47,14 @@ std::string AddEndpoint(DiskList& list, const std::string& arg, std::string* err
   }
   const std::string path = arg.substr(0, comma);
   const size_t before = list.size();
-  DiskInfo* disk = AddSource(list, path, error);
+  DiskInfo* disk = AddSources(list, path, with, error);
   if (!disk) return {};
   // Two image files of one name would share a key, and the key finds the disk.
   for (size_t i = 0; i < before; ++i)
     if (list[i].Key() == disk->Key() && list[i].path != disk->path) disk->vendor = disk->path;
   if (comma == std::string::npos) return disk->Key();
-  VolumeInfo* volume = LookUpVolume(*disk, arg.substr(comma + 1), error);
+  VolumeInfo* volume = with.empty() ? LookUpVolume(*disk, arg.substr(comma + 1), error)
+                                    : LookUpVolumeInList(list, &disk, arg.substr(comma + 1), error);
   if (!volume) return {};
   return disk->Key() + "," + (volume->driveLetter.empty() ? volume->name : volume->driveLetter);
 }
@@ -113,7 +118,7 @@ int Run(const ImageOptions& o) {
   DiskList list;
   std::string error;
   ImagingRequest request;
-  request.sourceText = AddEndpoint(list, o.source, &error);
+  request.sourceText = AddEndpoint(list, o.source, o.with, &error);
   if (request.sourceText.empty()) {
     std::fprintf(stderr, "错误: %s\n", error.c_str());
     return kExitFailure;
@@ -121,7 +126,7 @@ int Run(const ImageOptions& o) {
   request.sourceStartSector = o.start;
   request.toDisk = !o.toDisk.empty();
   if (request.toDisk) {
-    request.targetText = AddEndpoint(list, o.toDisk, &error);
+    request.targetText = AddEndpoint(list, o.toDisk, {}, &error);
     if (request.targetText.empty()) {
       std::fprintf(stderr, "错误: %s\n", error.c_str());
       return kExitFailure;
@@ -200,6 +205,11 @@ Command AddImageCommand(CLI::App& app) {
       "--bad-list", o->badList,
       "Also write the bad-sector list to this text file, one \"第N个坏扇区<TAB>sector\" "
       "line each");
+  sub->add_option("--with", o->with,
+                  "A further member disk (image file or device node) of a dynamic-disk group "
+                  "or LVM2 volume group, so that VOLUME may be a volume spread over several "
+                  "disks; repeatable. Such a volume is read through its members, a missing "
+                  "RAID-5 member rebuilt from parity");
   sub->add_flag("--json", o->json, "Machine-readable outcome with every unreadable sector number");
   sub->footer(
       "Exactly one of --to-file and --to-disk is needed. Ctrl-C stops after the current piece. "

@@ -45,4 +45,34 @@ uint64_t VolumeReader::SourceEndSector() const {
   return bytes == 0 ? UINT64_MAX : bytes / kSectorBytes;
 }
 
+namespace {
+
+class MemberVolumeSource final : public ByteSource {
+ public:
+  MemberVolumeSource(const VolumeInfo& volume, const SourceOpener& opener)
+      : volume_(volume), opener_(opener) {}
+
+  bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
+    *got = 0;
+    const uint64_t size = Size();
+    if (offset >= size) return true;
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - offset));
+    return ReadVolume(&volume_, nullptr, buffer.data(), length, offset, got, opener_) &&
+           *got == length;
+  }
+
+  uint64_t Size() const override { return SectorToByte(volume_.sectorCount); }
+
+ private:
+  const VolumeInfo volume_;
+  const SourceOpener& opener_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> MakeMemberVolumeSource(const VolumeInfo& volume,
+                                                   const SourceOpener& opener) {
+  return std::make_unique<MemberVolumeSource>(volume, opener);
+}
+
 }  // namespace brevid

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -56,5 +57,12 @@ class VolumeReader {
   const SourceOpener& opener_;
   SourceHandle handle_;
 };
+
+// A byte source over a multi-member volume (byte 0 is the volume's first
+// byte), for copying it whole. Unlike VolumeReader it hides nothing: a
+// read that a member could not serve fails, so the copy can list it. Keeps a
+// copy of `volume`; `opener` must outlive the source.
+std::unique_ptr<ByteSource> MakeMemberVolumeSource(const VolumeInfo& volume,
+                                                   const SourceOpener& opener);
 
 }  // namespace brevid

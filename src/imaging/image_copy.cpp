@@ -8,6 +8,7 @@
 
 #include "common/sector_range.h"
 #include "device/disk_enumeration.h"
+#include "device/volume_reader.h"
 #include "imaging/imaging_endpoint.h"
 #include "platform/byte_source.h"
 #include "platform/codepage.h"
@@ -164,7 +165,9 @@ ImagingOutcome CopyImage(const DiskList& list, const ImagingRequest& request,
   }
   const std::string targetPath = request.toDisk ? to.devicePath : request.targetFile;
 
-  SourceHandle source = opener.Open(from.devicePath);
+  SourceHandle source = from.ReadsThroughMembers()
+                            ? SourceHandle(MakeMemberVolumeSource(*from.volume, opener))
+                            : opener.Open(from.devicePath);
   if (!source.IsOpen()) return Ended(ImagingResult::kFailed, Ansi("打开失败"));
 
   // The copy ends where the source does, whatever the start sector.
@@ -177,8 +180,17 @@ ImagingOutcome CopyImage(const DiskList& list, const ImagingRequest& request,
 
   const StoragePlace sourcePlace = LocateStorage(from.devicePath);
   const StoragePlace targetPlace = LocateStorage(targetPath);
-  if (SamePlace(from.devicePath, sourcePlace, targetPath, targetPlace) &&
-      (!request.toDisk || Overlap(sourcePlace.baseOffset + s, targetPlace.baseOffset + d, total)))
+  bool overlaps =
+      SamePlace(from.devicePath, sourcePlace, targetPath, targetPlace) &&
+      (!request.toDisk || Overlap(sourcePlace.baseOffset + s, targetPlace.baseOffset + d, total));
+  // A member's disk is refused whole: where the volume's bytes lie on it
+  // depends on the layout.
+  if (from.ReadsThroughMembers())
+    for (const auto& [key, member] : from.volume->members)
+      overlaps = overlaps || (!member.devicePath.empty() &&
+                              SamePlace(member.devicePath, LocateStorage(member.devicePath),
+                                        targetPath, targetPlace));
+  if (overlaps)
     return Ended(ImagingResult::kRefused, Ansi("目标与源重叠：不能写到正在镜像的磁盘或分区上"));
   if (targetPlace.blockDevice && HoldsMountedFileSystem(targetPath))
     return Ended(ImagingResult::kRefused, Ansi("目标磁盘上有已挂载或正在使用的文件系统，不能写入"));

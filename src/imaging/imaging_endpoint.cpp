@@ -25,6 +25,7 @@ ImagingEndpoint ResolveImagingEndpoint(const DiskList& list, const std::string& 
       endpoint.byteOffset = SectorToByte(volume.start);
       endpoint.volumeBytes = SectorToByte(volume.sectorCount);
       endpoint.isVolume = true;
+      endpoint.volume = &volume;
       return endpoint;
     }
     return endpoint;

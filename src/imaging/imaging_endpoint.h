@@ -16,6 +16,13 @@ struct ImagingEndpoint {
   uint64_t volumeBytes = 0;  // the volume's length; 0 for a disk
   uint64_t diskBytes = 0;    // the disk's length; 0 for a volume
   bool isVolume = false;
+  const VolumeInfo* volume = nullptr;  // the volume named; null for a disk
+
+  // A volume of a group pseudo-disk or a logical volume over several
+  // extents: read through its members, not through devicePath.
+  bool ReadsThroughMembers() const {
+    return volume != nullptr && volume->layout != VolumeLayout::Simple;
+  }
 
   bool Found() const { return !devicePath.empty(); }
   // The bytes the endpoint names, from byteOffset on.

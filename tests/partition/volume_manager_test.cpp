@@ -9,6 +9,7 @@
 #include "format/ldm.h"
 #include "platform/source_opener.h"
 #include "support/file_bytes.h"
+#include "support/file_hash.h"
 #include "support/image_under_test.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
@@ -160,6 +161,25 @@ TEST(DynamicDisks, WindowsVolumesListWithLdmtoolSizesAndSaveTheirFile) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::ReadFile(dir + "/根目录/test.txt"),
             test::ReadFile(out + "/Raid1-01/根目录/test.txt"));
+
+  // Imaged through their members (the degraded RAID-5 too), the volumes are
+  // whole NTFS file systems to ntfs-3g; a member as target is refused.
+  const std::string memberSum = test::Sha256OfFile(paths[9]);
+  const std::string images[][3] = {{"Stripe1-01", paths[8], paths[9]},
+                                   {"Raid1-01", Ldm("raid5-1"), Ldm("raid5-2")}};
+  for (const auto& [v, first, second] : images) {
+    std::string img = out + "/" + v + ".img";
+    r = test::RunCommand(Brevid("image " + Q(first + "," + v) + " --with " + Q(second) +
+                                " --to-file " + Q(img) + " --json"));
+    ASSERT_EQ(r.status, 0) << v << r.err;
+    EXPECT_NE(r.out.find("\"badSectors\": []"), std::string::npos) << r.out;
+    r = test::RunCommand("ntfscat -f " + Q(img) + " test.txt");
+    EXPECT_EQ(r.out.substr(0, 15), "Filesystem test") << v << r.err;
+  }
+  r = test::RunCommand(Brevid("image " + Q(paths[8] + ",Stripe1-01") + " --with " + Q(paths[9]) +
+                              " --to-file " + Q(paths[9])));
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(test::Sha256OfFile(paths[9]), memberSum);
 }
 
 TEST(DynamicDisks, PrivateHeaderOfVersionTwoTenIsRefused) {
