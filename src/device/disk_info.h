@@ -45,6 +45,9 @@ struct DiskInfo {
   std::string pvUuid;
   std::string vgId;
   std::vector<LvmLogicalVolume> logicalVolumes;
+  // LVM2: the first sector of the physical extents. Dynamic disks: the
+  // private header's logical disk start (a group pseudo-disk: that of the
+  // disk whose database made it), where partition starts count from.
   uint64_t peStart = 0;
   uint32_t peCount = 0;
   uint32_t reserved1 = 0;

@@ -128,8 +128,12 @@ bool ParseLdmPrivateHeader(Bytes s, LdmPrivateHeader* h) {
   h->configStart = LoadBe64(s, ldm::kPrivConfigStart);
   h->configSize = LoadBe64(s, ldm::kPrivConfigSize);
   if (h->logicalSize == 0 || h->logicalStart > UINT64_MAX - h->logicalSize ||
-      h->configStart < h->logicalStart + h->logicalSize ||
       h->configStart > UINT64_MAX - h->configSize)
+    return false;
+  // The configuration area follows the logical disk on a disk with an MBR
+  // and precedes it (in its own partition) on one with a GPT; never inside.
+  if (h->configStart < h->logicalStart + h->logicalSize &&
+      h->configStart + h->configSize > h->logicalStart)
     return false;
   if (!ParseGuidText(SubBytes(s, ldm::kPrivDiskGuid, 36), &h->diskGuid) ||
       !ParseGuidText(SubBytes(s, ldm::kPrivGroupGuid, 36), &h->groupGuid))

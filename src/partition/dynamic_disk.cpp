@@ -19,9 +19,8 @@ bool SameLayout(const LdmPrivateHeader& a, const LdmPrivateHeader& b) {
          a.configStart == b.configStart && a.configSize == b.configSize && a.diskGuid == b.diskGuid;
 }
 
-bool ReadPrivateHeaders(SourceHandle& handle, LdmPrivateHeader* first) {
-  if (!ParseLdmPrivateHeader(ReadBytes(handle, SectorToByte(ldm::kPrivateHeaderSector), 512),
-                             first))
+bool ReadPrivateHeaders(SourceHandle& handle, uint64_t headerSector, LdmPrivateHeader* first) {
+  if (!ParseLdmPrivateHeader(ReadBytes(handle, SectorToByte(headerSector), 512), first))
     return false;
   uint64_t configEnd = first->configStart + first->configSize;
   if (configEnd < ldm::kPrivCopyFromEnd2) return false;
@@ -92,16 +91,23 @@ void Assemble(const LdmDatabase& db, const LdmPrivateHeader& h, DiskInfo& group)
 
 void ResolveMemberPaths(const DiskInfo& disk, DiskInfo& group) {
   for (VolumeInfo& v : group.volumes)
-    for (auto& [key, m] : v.members)
-      if (GuidIdentityText(m.diskId) == disk.pvUuid) m.devicePath = disk.path;
+    for (auto& [key, m] : v.members) {
+      if (!m.devicePath.empty() || GuidIdentityText(m.diskId) != disk.pvUuid) continue;
+      m.devicePath = disk.path;
+      // Disks with a GPT start their data area elsewhere than those with an
+      // MBR, and one group may hold both.
+      if (disk.peStart != 0 && group.peStart != 0 && m.start >= group.peStart)
+        m.start = m.start - group.peStart + disk.peStart;
+    }
 }
 
-bool ReadDynamicDisk(DiskList& list, const std::string& path, DiskInfo& disk,
-                     SourceHandle& handle) {
+bool ReadDynamicDisk(DiskList& list, const std::string& path, DiskInfo& disk, SourceHandle& handle,
+                     uint64_t headerSector) {
   LdmPrivateHeader h;
-  if (!ReadPrivateHeaders(handle, &h)) return false;
+  if (!ReadPrivateHeaders(handle, headerSector, &h)) return false;
   std::string groupId = GuidIdentityText(h.groupGuid);
   disk.pvUuid = GuidIdentityText(h.diskGuid);
+  disk.peStart = h.logicalStart;
   disk.vgId += groupId;
   disk.path = path;
 
@@ -119,6 +125,7 @@ bool ReadDynamicDisk(DiskList& list, const std::string& path, DiskInfo& disk,
   group.path = h.groupName;
   group.number = h.groupName;
   group.vgId = groupId;
+  group.peStart = h.logicalStart;
   LdmDatabase db;
   if (!ReadDatabase(handle, h, vmdb, &db)) return false;
   Assemble(db, h, group);

@@ -21,6 +21,8 @@ constexpr Guid kAppleHfsPlus = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
                                 0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
 constexpr Guid kEfiSystem = {0x28, 0x73, 0x2A, 0xC1, 0x1F, 0xF8, 0xD2, 0x11,
                              0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B};
+constexpr Guid kLdmMetadata = {0xAA, 0xC8, 0x08, 0x58, 0x8F, 0x7E, 0xE0, 0x42,
+                               0x85, 0xD2, 0xE1, 0xE9, 0x04, 0x34, 0xCF, 0xB3};
 
 bool IsUnusedEntry(Bytes entry) {
   for (size_t i = 0; i < 16; ++i)
@@ -103,7 +105,8 @@ bool HasGptHeader(SourceHandle& handle, uint64_t headerLba) {
   return BytesEqual(header, gpt::kSignature, "EFI PART");
 }
 
-bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& counter) {
+bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& counter,
+             uint64_t* ldmHeaderSector) {
   std::vector<uint8_t> header = ReadBytes(handle, SectorToByte(headerLba), 512);
   uint64_t arrayLba = LoadLe64(header, gpt::kEntryArrayLba);
   uint32_t count = LoadLe32(header, gpt::kEntryCount);
@@ -124,6 +127,8 @@ bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& coun
     v.entryKind = 1;
     if (GuidIs(entry, kBasicData) || GuidIs(entry, kAppleHfsPlus) || GuidIs(entry, kEfiSystem))
       IdentifyGptVolume(disk, handle, v, counter);
+    else if (GuidIs(entry, kLdmMetadata) && ldmHeaderSector && v.sectorCount > 0)
+      *ldmHeaderSector = first + v.sectorCount - 1;
     MakeNameUnique(disk, v, counter);
     disk.volumes.push_back(std::move(v));
     ++counter;

@@ -30,6 +30,9 @@ bool HasGptHeader(SourceHandle& handle, uint64_t headerLba);
 
 // Appends the GPT's partitions, advancing `counter` for each. Returns false
 // when the header ends the walk of the whole disk (more than 128 entries).
-bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& counter);
+// *ldmHeaderSector, when given, becomes the last sector of a dynamic disk's
+// metadata partition (where its private header lies), or stays as it was.
+bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& counter,
+             uint64_t* ldmHeaderSector = nullptr);
 
 }  // namespace brevid

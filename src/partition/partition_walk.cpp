@@ -204,7 +204,9 @@ void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
     if (!e.Used() || mbr::IsExtendedType(e.type)) continue;
     if (e.type == mbr::kTypeGptProtective &&
         (e.sectorCount >= mbr::kProtectiveMinCount || HasGptHeader(handle, e.firstSector))) {
-      if (!WalkGpt(disk, handle, e.firstSector, counter)) return;
+      uint64_t ldmHeader = 0;
+      if (!WalkGpt(disk, handle, e.firstSector, counter, &ldmHeader)) return;
+      if (ldmHeader != 0) ReadDynamicDisk(list, path, disk, handle, ldmHeader);
     } else if (e.type == mbr::kTypeDynamic) {
       ReadDynamicDisk(list, path, disk, handle);
     } else {

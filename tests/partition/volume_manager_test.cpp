@@ -182,6 +182,46 @@ TEST(DynamicDisks, WindowsVolumesListWithLdmtoolSizesAndSaveTheirFile) {
   EXPECT_EQ(test::Sha256OfFile(paths[9]), memberSum);
 }
 
+TEST(DynamicDisks, GroupsMixingMbrAndGptDisksReadEveryVolume) {
+  BREVID_REQUIRE_CORPUS();
+  // Windows 2008 R2: the first disk of each set has an MBR, the others a GPT
+  // with the private header ending the metadata partition and the data area
+  // at another start.
+  const char* disks[] = {"mirrored-1", "mirrored-2", "raid5-1",   "raid5-2",  "raid5-3",
+                         "spanned-1",  "spanned-2",  "striped-1", "striped-2"};
+  std::string first, with, all;
+  for (const char* d : disks) {
+    std::string path = test::UnpackCorpus("images/libldm/ldm-data.tar.xz",
+                                          std::string("ldm-2008r2-") + d + ".img");
+    ASSERT_FALSE(path.empty()) << d;
+    all += " " + Q(path);
+    if (first.empty())
+      first = path;
+    else
+      with += " --with " + Q(path);
+  }
+  // Item texts and ldmtool's sizes in sectors.
+  const std::pair<const char*, uint64_t> volumes[] = {{"E:", 129024}, {"F:", 65536},
+                                                      {"G:", 32768},  {"Volume3-02", 32768},
+                                                      {"H:", 65536},  {"I:", 190464}};
+  const std::string out = test::ScratchDir("ldm2008_save");
+  test::CommandResult listed = test::RunCommand(Brevid("list --json" + all));
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  const std::string& list = listed.out;
+  for (const auto& [item, size] : volumes) {
+    size_t at = list.find("\"item\": \"" + std::string(item) + "\"");
+    ASSERT_NE(at, std::string::npos) << item;
+    EXPECT_EQ(list.find("\"sectorCount\": " + std::to_string(size), at),
+              list.find("\"sectorCount\"", at))
+        << item;
+    std::string dir = out + "/" + item;
+    test::CommandResult r =
+        test::RunCommand(Brevid("save " + Q(first) + " " + item + with + " --to " + Q(dir)));
+    ASSERT_EQ(r.status, 0) << item << r.err;
+    EXPECT_EQ(test::ReadFile(dir + "/根目录/test.txt").substr(0, 15), "Filesystem test") << item;
+  }
+}
+
 TEST(DynamicDisks, PrivateHeaderOfVersionTwoTenIsRefused) {
   BREVID_REQUIRE_CORPUS();
   std::string image = Ldm("simple-1");
