@@ -93,10 +93,7 @@ void CHdDlg::Layout() {
 }
 
 void CHdDlg::FillDiskTree() {
-  if (worker_.Running()) {
-    refillPending_ = true;
-    return;
-  }
+  if (worker_.Running()) return;  // WorkerEnded refills it
   tree_->DeleteAllItems();
   int d = 0;
   for (const DiskInfo& disk : app_.disks) {
@@ -192,7 +189,7 @@ void CHdDlg::Scan() {
   const bool onVolume = tree_->GetParentItem(s.item) != nullptr;
   const int tile = main_->Tile();
   if (tile == 2 && onVolume) return SetStatus("警告: 请正确选择磁盘!");
-  if (!s.disk) return;
+  if (!s.disk || (onVolume && !s.volume)) return;
   if (tile == 2) {
     CSearchDiskPart options(this);
     if (options.exec() != QDialog::Accepted) return;
@@ -247,7 +244,6 @@ void CHdDlg::WorkerEnded() {
   progress_->OnProgress = nullptr;
   const Job job = std::exchange(job_, Job::kNone);
   scanRange_.reset();
-  refillPending_ = false;
   Refresh(jobDiskKey_, jobVolumeName_);
   if (job == Job::kWriteResults || job == Job::kReadResults) ShowStatus(jobStatus_);
 }

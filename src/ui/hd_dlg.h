@@ -89,7 +89,6 @@ class CHdDlg : public QWidget {
   CProgressDlg* progress_;
   Worker worker_;
   Job job_ = Job::kNone;
-  bool refillPending_ = false;
   std::string jobDiskKey_;     // CP936
   std::string jobVolumeName_;  // CP936
   // The deep scan's range: a copy, as the scan may grow the volume list.
