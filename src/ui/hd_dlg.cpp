@@ -3,16 +3,20 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QResizeEvent>
+#include <QTimer>
 
 #include "common/text.h"
 #include "device/volume_names.h"
 #include "platform/byte_source.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
+#include "tasks/deep_scan_task.h"
 #include "tasks/disk_list.h"
 #include "ui/brevid_dlg.h"
 #include "ui/file_dlg.h"
 #include "ui/image_list.h"
+#include "ui/scan_file_dialog.h"
+#include "ui/search_disk_part.h"
 #include "ui/ui_text.h"
 
 namespace brevid::ui {
@@ -58,9 +62,17 @@ CHdDlg::CHdDlg(AppState& app, CBrevidDlg* main)
   connect(stop_, &QPushButton::clicked, this, &CHdDlg::Stop);
   connect(scan_, &QPushButton::clicked, this, &CHdDlg::Scan);
   connect(save_, &QPushButton::clicked, this, &CHdDlg::SaveResults);
+  progress_->OnWorkerClosed = [this] {
+    // The worker is still inside its last Send: take it back afterwards.
+    QTimer::singleShot(0, this, [this] { WorkerEnded(); });
+  };
 }
 
-CHdDlg::~CHdDlg() { progress_->Abandon(); }
+CHdDlg::~CHdDlg() {
+  progress_->Record().stop.store(1);
+  progress_->Abandon();
+  worker_.Join();
+}
 
 void CHdDlg::resizeEvent(QResizeEvent*) { Layout(); }
 
@@ -81,6 +93,7 @@ void CHdDlg::Layout() {
 }
 
 void CHdDlg::FillDiskTree() {
+  if (worker_.Running()) return;  // WorkerEnded refills it
   tree_->DeleteAllItems();
   int d = 0;
   for (const DiskInfo& disk : app_.disks) {
@@ -121,6 +134,11 @@ void CHdDlg::ApplyTile(int tile) {
 void CHdDlg::SetStatus(const QString& text) {
   status_->setText(text);
   status_->setStyleSheet(StatusStyle(IsWarning(text)));
+}
+
+void CHdDlg::ShowStatus(const PaneStatus& status) {
+  status_->setText(FromAnsi(status.text));
+  status_->setStyleSheet(StatusStyle(status.red));
 }
 
 CHdDlg::Selection CHdDlg::Selected() {
@@ -168,26 +186,123 @@ void CHdDlg::Scan() {
   if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
   Selection s = Selected();
   if (!s.item) return;
+  const bool onVolume = tree_->GetParentItem(s.item) != nullptr;
   const int tile = main_->Tile();
-  if (tile == 2 && s.volume) return SetStatus("警告: 请正确选择磁盘!");
-  if (tile == 2 || tile == 3) NotYet();
+  if (tile == 2 && onVolume) return SetStatus("警告: 请正确选择磁盘!");
+  if (!s.disk || (onVolume && !s.volume)) return;
+  if (tile == 2) {
+    CSearchDiskPart options(this);
+    if (options.exec() != QDialog::Accepted) return;
+    StartSearch(s.disk, options.Mode(), s.diskKey);
+  } else if (tile == 3) {
+    StartDeepScan(s.disk, s);
+  }
+}
+
+void CHdDlg::StartSearch(DiskInfo* disk, SearchMode mode, const std::string& diskKey) {
+  // The count is read while the worker waits in its Send, so the volume
+  // list holds still.
+  shownFound_ = -1;
+  progress_->OnProgress = [this, disk] {
+    const int found = CountFoundVolumes(*disk);
+    if (found == shownFound_) return;
+    shownFound_ = found;
+    progress_->MessageLine()->setText(FromAnsi(SearchProgressText(found)));
+  };
+  progress_->Open("扫描丢失分区", FromAnsi(SearchProgressText(0)));
+  ProgressRecord& record = progress_->Record();
+  StartWorker(Job::kSearch, diskKey, std::string(), [disk, mode, &record, &busy = app_.busy] {
+    RunPartitionSearch(*disk, mode, record, busy);
+  });
+}
+
+void CHdDlg::StartDeepScan(DiskInfo* disk, const Selection& s) {
+  if (s.volume)
+    scanRange_ = VolumeInfo(*s.volume);
+  else
+    scanRange_.reset();
+  progress_->Open("深度扫描", FromAnsi(SearchProgressText(0)));
+  ProgressRecord& record = progress_->Record();
+  const VolumeInfo* range = scanRange_ ? &*scanRange_ : nullptr;
+  StartWorker(Job::kDeepScan, s.diskKey, s.volumeName, [disk, range, &record, &busy = app_.busy] {
+    RunDeepScan(*disk, range, record, busy);
+  });
+}
+
+void CHdDlg::StartWorker(Job job, const std::string& diskKey, const std::string& volumeName,
+                         std::function<void()> body) {
+  job_ = job;
+  jobDiskKey_ = diskKey;
+  jobVolumeName_ = volumeName;
+  jobStatus_ = PaneStatus();
+  worker_.Start(app_, std::move(body));
+}
+
+void CHdDlg::WorkerEnded() {
+  if (!worker_.Running()) return;
+  worker_.Join();
+  progress_->OnProgress = nullptr;
+  const Job job = std::exchange(job_, Job::kNone);
+  scanRange_.reset();
+  Refresh(jobDiskKey_, jobVolumeName_);
+  if (job == Job::kWriteResults || job == Job::kReadResults) ShowStatus(jobStatus_);
+}
+
+void CHdDlg::Refresh(const std::string& diskKey, const std::string& volumeName) {
+  FillDiskTree();
+  CTreeListItem* disk = nullptr;
+  for (CTreeListItem* i = tree_->GetRootItem(); i && !disk; i = tree_->GetNextSiblingItem(i))
+    if (ToAnsi(tree_->GetItemText(i)) == diskKey) disk = i;
+  if (!disk) return;
+  CTreeListItem* select = disk;
+  if (!volumeName.empty())
+    for (int c = 0; c < disk->childCount(); ++c)
+      if (ToAnsi(tree_->GetItemText(disk->child(c))) == volumeName) select = disk->child(c);
+  tree_->SelectItem(select);
 }
 
 void CHdDlg::Stop() { progress_->Record().stop.store(1); }
 
 void CHdDlg::SaveResults() {
   if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
-  NotYet();
+  SetStatus("正在保存扫描信息,请稍等...");
+  CTreeListItem* item = tree_->GetSelectedItem();
+  const QString itemText = item ? tree_->GetItemText(item) : QString();
+  PaneStatus refusal;
+  DiskInfo* disk = PrepareScanResultsWrite(app_.disks, ToAnsi(itemText), &refusal);
+  if (!disk) return ShowStatus(refusal);
+  const QString path = AskScanResultFile(this, true, DefaultScanResultName(itemText));
+  if (path.isEmpty()) return ShowStatus(ScanResultsWriteCancelled());
+  progress_->Record().stop.store(0);
+  ProgressRecord& record = progress_->Record();
+  StartWorker(Job::kWriteResults, ToAnsi(itemText), std::string(),
+              [this, disk, path = ToAnsi(path), &record] {
+                jobStatus_ = RunWriteScanResults(*disk, path, record, app_.busy);
+              });
 }
 
 void CHdDlg::OpenResults() {
+  if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
   Selection s = Selected();
   if (!s.item) return SetStatus("警告: 没有选择的项目");
-  if (s.volume) return SetStatus("警告: 请正确选择磁盘");
-  NotYet();
+  if (tree_->GetParentItem(s.item)) return SetStatus("警告: 请正确选择磁盘");
+  SetStatus("正在打开扫描信息，请稍等...");
+  PaneStatus refusal;
+  DiskInfo* disk = PrepareScanResultsRead(app_.disks, s.diskKey, &refusal);
+  if (!disk) return ShowStatus(refusal);
+  const QString path = AskScanResultFile(this, false);
+  if (path.isEmpty()) return ShowStatus(ScanResultsReadCancelled());
+  progress_->Record().stop.store(0);
+  ProgressRecord& record = progress_->Record();
+  StartWorker(Job::kReadResults, s.diskKey, std::string(),
+              [this, disk, path = ToAnsi(path), &record] {
+                jobStatus_ = RunReadScanResults(*disk, path, record, app_.busy).status;
+              });
 }
 
 void CHdDlg::OpenImageFile(const QString& path) {
+  // A new image may join a volume group whose member disk a worker reads.
+  if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
   QString chosen = path;
   if (chosen.isEmpty())
     chosen = QFileDialog::getOpenFileName(this, "打开镜像文件", QString(),

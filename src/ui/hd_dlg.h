@@ -5,7 +5,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
+#include <optional>
 
+#include "tasks/partition_search_task.h"
+#include "tasks/scan_results.h"
 #include "ui/app_state.h"
 #include "ui/progress_dlg.h"
 #include "ui/tree_list_ctrl.h"
@@ -25,7 +28,8 @@ class CHdDlg : public QWidget {
   CHdDlg(AppState& app, CBrevidDlg* main);
   ~CHdDlg() override;
 
-  // Rebuilds the list from the disk list and expands every disk.
+  // Rebuilds the list from the disk list and expands every disk; while a
+  // worker of this pane may change the list, that happens when it ends.
   void FillDiskTree();
   // Shows the buttons of `tile` and resets the status line.
   void ApplyTile(int tile);
@@ -45,6 +49,7 @@ class CHdDlg : public QWidget {
   QLabel* Status() { return status_; }
   QPushButton* ActionButton() { return action_; }
   CProgressDlg* Progress() { return progress_; }
+  bool WorkerRunning() const { return worker_.Running(); }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -57,10 +62,21 @@ class CHdDlg : public QWidget {
     std::string diskKey;           // CP936
     std::string volumeName;        // CP936, the volume item's text
   };
+  enum class Job { kNone, kSearch, kDeepScan, kWriteResults, kReadResults };
+
   Selection Selected();
   void Layout();
   void ContextMenu(CTreeListItem* item, const QPoint& at);
   void NotYet();
+  void ShowStatus(const PaneStatus& status);
+  void StartSearch(DiskInfo* disk, SearchMode mode, const std::string& diskKey);
+  void StartDeepScan(DiskInfo* disk, const Selection& s);
+  void StartWorker(Job job, const std::string& diskKey, const std::string& volumeName,
+                   std::function<void()> body);
+  void WorkerEnded();
+  // Rebuilds the list and selects the item of `diskKey` (and of its volume
+  // `volumeName`, when not empty) again.
+  void Refresh(const std::string& diskKey, const std::string& volumeName);
 
   AppState& app_;
   CBrevidDlg* main_;
@@ -71,6 +87,14 @@ class CHdDlg : public QWidget {
   QPushButton* scan_;
   QPushButton* save_;
   CProgressDlg* progress_;
+  Worker worker_;
+  Job job_ = Job::kNone;
+  std::string jobDiskKey_;     // CP936
+  std::string jobVolumeName_;  // CP936
+  // The deep scan's range: a copy, as the scan may grow the volume list.
+  std::optional<VolumeInfo> scanRange_;
+  PaneStatus jobStatus_;  // written by the result-file workers
+  int shownFound_ = -1;   // the count the search's message line shows
 };
 
 }  // namespace brevid::ui

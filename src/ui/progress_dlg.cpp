@@ -156,9 +156,11 @@ void CProgressDlg::Handle(uint32_t message, uint64_t wParam, uint64_t lParam) {
       break;
     case kProgressStep:
       bar_->StepIt();
+      if (OnProgress) OnProgress();
       break;
     case kProgressSetPos:
       bar_->SetPos(wParam);
+      if (OnProgress) OnProgress();
       break;
     case kProgressClose:
       hide();

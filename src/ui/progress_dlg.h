@@ -52,6 +52,9 @@ class CProgressDlg : public QDialog {
   // Runs on the user-interface thread when a worker sends kProgressClose,
   // after the window is hidden.
   std::function<void()> OnWorkerClosed;
+  // Runs on the user-interface thread after each step or position message,
+  // while the worker waits in its Send.
+  std::function<void()> OnProgress;
 
   CTextProgressCtrl* Bar() { return bar_; }
   QLabel* MessageLine() { return message_; }

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -27,6 +29,8 @@
 #include "ui/hd_dlg.h"
 #include "ui/image_list.h"
 #include "ui/save_file_dlg.h"
+#include "ui/scan_file_dialog.h"
+#include "ui/search_disk_part.h"
 #include "ui/ui_text.h"
 
 QT_BEGIN_NAMESPACE
@@ -180,6 +184,19 @@ class Gui : public ::testing::Test {
     Click(Hd()->Tree(), item);
     DoubleClick(Hd()->Tree(), item);
     WaitIdle();
+  }
+
+  // Chooses `path` in a scan-result file dialog, once one is open.
+  static bool ScanFile(const QString& path, QString* offered = nullptr) {
+    auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dlg) return false;
+    EXPECT_EQ(dlg->nameFilters().join(";;"),
+              "qel_scn Files(*.qel_scn);;Text Files(*.txt);;All Files(*)");
+    EXPECT_EQ(dlg->defaultSuffix(), "qel_scn");
+    if (offered) *offered = QFileInfo(dlg->selectedFiles().value(0)).fileName();
+    dlg->selectFile(path);
+    static_cast<QDialog*>(dlg)->accept();  // QFileDialog hides it
+    return true;
   }
 
   // "多选保存" from a list into `target`.
@@ -441,6 +458,113 @@ TEST_F(Gui, StopDuringAnExpandLeavesTheWindowUsable) {
   ASSERT_NE(root, nullptr);
   EXPECT_NE(Find(File()->Left(), "Gone", root), nullptr);
   EXPECT_NE(Find(File()->Left(), "Many", root), nullptr);
+}
+
+// Tile 2 on a disk without its partition table: a precise search, the
+// context menu on the disk and a find, the finds kept in a result file and
+// read into a fresh disk list, where they expand.
+TEST_F(Gui, LostPartitionsFoundInTheWindowTravelInAResultFile) {
+  test::UnchangedImage lost(test::FixturePath("lost_cyl.img"));
+  Open({Fixture("lost_cyl.img")});
+  const QString key = Hd()->Tree()->GetRootItem()->text(0);
+  auto run = [&](int tile, const char* button, std::function<bool()> dialog) {
+    QTest::mouseClick(window_->TileButton(tile), Qt::LeftButton);
+    Click(Hd()->Tree(), Hd()->Tree()->GetRootItem());
+    pilot_.Then(std::move(dialog));
+    pilot_.Start();
+    QTest::mouseClick(Hd()->findChild<QPushButton*>(button), Qt::LeftButton);
+    WaitIdle();
+  };
+  auto volumes = [&] {
+    CTreeListItem* disk = Hd()->Tree()->GetRootItem();
+    QString rows;
+    for (int i = 0; i < disk->childCount(); ++i)
+      rows += disk->child(i)->text(3) + Hd()->Tree()->GetItemTextColor(disk->child(i)).name();
+    return rows;
+  };
+  run(2, "scan", [] {
+    auto* dlg = dynamic_cast<CSearchDiskPart*>(QApplication::activeModalWidget());
+    if (!dlg || !dlg->findChild<QRadioButton*>("quick")->isChecked()) return false;
+    dlg->findChild<QRadioButton*>("precise")->setChecked(true);
+    QTest::mouseClick(dlg->findChild<QPushButton*>("ok"), Qt::LeftButton);
+    return true;
+  });
+  EXPECT_EQ(Hd()->Progress()->windowTitle(), "扫描丢失分区");
+  EXPECT_EQ(Hd()->Progress()->MessageLine()->text(), "已经找到4个分区,继续扫描,稍等...");
+  const QString found = volumes();
+  EXPECT_EQ(found, "32256#00800049351680#00800065802240#00800082285056#008000");
+
+  // Enabled entries in menu order on the disk and on a volume; none: no menu.
+  auto enabled = [&](CTreeListItem* item) {
+    QString out = "none";
+    QTimer::singleShot(0, [&out] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (!menu) return;
+      out.clear();
+      for (QAction* a : menu->actions()) out += a->isEnabled() ? "1" : "0";
+      menu->close();
+    });
+    Click(Hd()->Tree(), item, Qt::RightButton);
+    QApplication::processEvents();
+    return out;
+  };
+  const QStringList menus = {"101101 none", "011101 011100", "000011 000010", "001000 none"};
+  for (int tile = 2; tile <= 5; ++tile) {
+    QTest::mouseClick(window_->TileButton(tile), Qt::LeftButton);
+    CTreeListItem* disk = Hd()->Tree()->GetRootItem();
+    EXPECT_EQ(enabled(disk) + " " + enabled(disk->child(0)), menus[tile - 2]) << tile;
+  }
+  QTest::mouseClick(window_->TileButton(2), Qt::LeftButton);
+  Click(Hd()->Tree(), Hd()->Tree()->GetRootItem()->child(0));
+  QTest::mouseClick(Hd()->findChild<QPushButton*>("scan"), Qt::LeftButton);
+  EXPECT_EQ(Hd()->Status()->text(), "警告: 请正确选择磁盘!");
+
+  const QString file = QString::fromStdString(test::ScratchDir("gui_results") + "/lost.qel_scn");
+  QString offered;
+  run(2, "save", [&] { return ScanFile(file, &offered); });
+  EXPECT_EQ(offered, DefaultScanResultName(key));
+  EXPECT_EQ(Hd()->Status()->text(), "保存扫描信息结束");
+  window_.reset();
+  app_.disks.clear();
+  Open({Fixture("lost_cyl.img")});
+  run(5, "action", [&] { return ScanFile(file); });
+  EXPECT_EQ(Hd()->Status()->text(), "打开扫描信息结束");
+  EXPECT_EQ(volumes(), found);
+  ExpandVolume(key, "Partition2");
+  EXPECT_NE(Find(File()->Left(), "根目录"), nullptr);
+}
+
+// Tile 3 on a volume with files planted in its free space: they show under
+// "Extra Found Files" and "多选保存" writes them out in whole sectors.
+TEST_F(Gui, DeepScanOfAVolumeListsAndSavesItsCarvedFiles) {
+  BREVID_REQUIRE_CORPUS();
+  const std::string image = test::ScratchDir("gui_deep") + "/demo.img";
+  std::filesystem::copy_file(test::FixturePath("demo.img"), image);
+  const std::string pdf = test::ReadFile(test::CorpusDir() + "/samples/pdf/fs_a-text.pdf");
+  const std::string jpg = test::ReadFile(test::CorpusDir() + "/samples/jpeg/fs_d-debian.jpg");
+  test::WriteAt(image, (2048 + 12 * 2048) * 512, pdf);  // inside Partition0
+  test::WriteAt(image, (2048 + 20 * 2048) * 512, jpg);
+  test::UnchangedImage unchanged(image);
+  Open({QString::fromStdString(image)});
+  QTest::mouseClick(window_->TileButton(3), Qt::LeftButton);
+  Click(Hd()->Tree(), Hd()->Tree()->GetRootItem()->child(0));
+  QTest::mouseClick(Hd()->findChild<QPushButton*>("scan"), Qt::LeftButton);
+  EXPECT_EQ(Hd()->Progress()->windowTitle(), "深度扫描");
+  WaitIdle();
+
+  ExpandVolume(Hd()->Tree()->GetRootItem()->text(0), "Partition0");
+  CTreeListItem* extra = Find(File()->Left(), "Extra Found Files");
+  ASSERT_NE(extra, nullptr);
+  Tick(extra, Qt::Checked);
+  const std::string out = test::ScratchDir("gui_deep_out");
+  TickedSave(File()->Left(), extra, QString::fromStdString(out));
+  std::map<std::string, std::string> saved = test::FilesUnder(out);
+  for (const auto& [name, bytes] : {std::pair{"26624.pdf", pdf}, {"43008.jpg", jpg}}) {
+    const std::string& f = saved[std::string("Extra Found Files/") + name];
+    EXPECT_EQ(f.size(), (bytes.size() + 511) / 512 * 512) << name;  // whole sectors
+    EXPECT_EQ(f.substr(0, bytes.size()), bytes);
+  }
+  EXPECT_EQ(saved.size(), 2u);
 }
 
 }  // namespace
