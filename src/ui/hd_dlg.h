@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -13,6 +14,7 @@
 namespace brevid::ui {
 
 class CBrevidDlg;
+class CImgDlg;
 
 // Disks and their volumes, five columns.
 class CHDTreeListCtrl : public CTreeListCtrl {
@@ -38,6 +40,8 @@ class CHdDlg : public QWidget {
   void Stop();
   void SaveResults();
   void OpenResults();
+  // "镜像功能": opens the imaging window on the selected disk or volume.
+  void OnImage();
   // Opens `path` (UTF-8), or asks for one when it is empty.
   void OpenImageFile(const QString& path = QString());
 
@@ -45,6 +49,7 @@ class CHdDlg : public QWidget {
   QLabel* Status() { return status_; }
   QPushButton* ActionButton() { return action_; }
   CProgressDlg* Progress() { return progress_; }
+  CImgDlg* ImgDlg() { return img_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -71,6 +76,7 @@ class CHdDlg : public QWidget {
   QPushButton* scan_;
   QPushButton* save_;
   CProgressDlg* progress_;
+  QPointer<CImgDlg> img_;  // deletes itself when closed
 };
 
 }  // namespace brevid::ui

@@ -7,12 +7,11 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "platform/progress.h"
+#include "ui/queued_target.h"
 
 namespace brevid::ui {
 
@@ -61,13 +60,11 @@ class CProgressDlg : public QDialog {
   void Handle(uint32_t message, uint64_t wParam, uint64_t lParam);
 
  private:
-  class QueuedTarget;
-
   CTextProgressCtrl* bar_;
   QLabel* message_;
   QPushButton* stop_;
   ProgressRecord record_;
-  std::unique_ptr<QueuedTarget> target_;
+  std::unique_ptr<QueuedProgressTarget> target_;
 };
 
 }  // namespace brevid::ui
