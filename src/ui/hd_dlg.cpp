@@ -12,8 +12,8 @@
 #include "tasks/disk_list.h"
 #include "ui/brevid_dlg.h"
 #include "ui/file_dlg.h"
-#include "ui/img_dlg.h"
 #include "ui/image_list.h"
+#include "ui/img_dlg.h"
 #include "ui/ui_text.h"
 
 namespace brevid::ui {

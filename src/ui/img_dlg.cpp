@@ -9,10 +9,8 @@
 #include <QTimer>
 
 #include "device/volume_names.h"
-#include "imaging/imaging_endpoint.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
-#include "tasks/imaging_task.h"
 #include "ui/ui_text.h"
 
 namespace brevid::ui {
@@ -140,7 +138,8 @@ CImgDlg::CImgDlg(AppState& app, const std::string& source, QWidget* parent,
   connect(stop_, &QPushButton::clicked, this, &CImgDlg::Stop);
   connect(chooser_, &QTreeWidget::itemDoubleClicked, this, &CImgDlg::Choose);
   counters_.onBadSector = [this](const BadSector& bad) {
-    QMetaObject::invokeMethod(this, [this, bad] { AddBadRow(bad); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, bad] { AddBadRow(bad); }, Qt::QueuedConnection);
   };
 }
 
@@ -193,8 +192,8 @@ void CImgDlg::Choose(QTreeWidgetItem* item) {
 
 void CImgDlg::ModeChanged() {
   const bool disk = toDisk_->isChecked();
-  for (QWidget* w : std::initializer_list<QWidget*>{target_, targetLabel_, targetStart_,
-                                                    targetStartLabel_})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{target_, targetLabel_, targetStart_, targetStartLabel_})
     w->setEnabled(disk);
   for (QWidget* w : std::initializer_list<QWidget*>{path_, pathLabel_, browse_})
     w->setEnabled(!disk);
@@ -215,8 +214,7 @@ void CImgDlg::SetEditable(bool editable) {
     return;
   }
   chooser_->hide();
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{target_, targetStart_, path_, browse_})
+  for (QWidget* w : std::initializer_list<QWidget*>{target_, targetStart_, path_, browse_})
     w->setEnabled(false);
 }
 

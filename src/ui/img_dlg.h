@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "imaging/image_copy.h"
 #include "platform/source_opener.h"
+#include "tasks/imaging_task.h"
 #include "ui/app_state.h"
 #include "ui/progress_dlg.h"
 #include "ui/queued_target.h"

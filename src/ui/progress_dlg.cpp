@@ -58,7 +58,8 @@ void CTextProgressCtrl::paintEvent(QPaintEvent*) {
 }
 
 CProgressDlg::CProgressDlg(QWidget* parent)
-    : QDialog(parent), target_(std::make_unique<QueuedProgressTarget>(
+    : QDialog(parent),
+      target_(std::make_unique<QueuedProgressTarget>(
           this, [this](uint32_t m, uint64_t w, uint64_t l) { Handle(m, w, l); })) {
   setObjectName("CProgressDlg");
   setWindowTitle("进度");

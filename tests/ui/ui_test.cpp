@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -452,7 +453,7 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   auto start = [&] {
     QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
     for (int i = 0; i < 24000 && dlg && dlg->Copying(); ++i) QTest::qWait(5);
-    WaitIdle();
+    QTest::qWait(20);  // a closed window is deleted by the event loop
   };
   // The chooser under the target field: the source disk itself is refused.
   start();
@@ -470,7 +471,8 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   EXPECT_FALSE(field("target")->isEnabled());
   start();
   QString picked = QString::fromStdString(demo);
-  const CImgDlg::Picker dialog = std::exchange(CImgDlg::FilePicker(), [&](QWidget*) { return picked; });
+  const CImgDlg::Picker dialog =
+      std::exchange(CImgDlg::FilePicker(), [&](QWidget*) { return picked; });
   QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
   start();
   ASSERT_TRUE(dlg);
@@ -496,6 +498,7 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   MemorySourceOpener faulty;
   faulty.Add(app_.disks[0].path, std::vector<uint8_t>(bytes.begin(), bytes.end()), {bad});
   dlg = new CImgDlg(app_, app_.disks[0].Key(), Hd(), faulty);
+  auto closeFirst = qScopeGuard([&] { delete dlg.data(); });  // before `faulty` goes
   dlg->show();
   QTest::mouseClick(field("source"), Qt::LeftButton);
   chooser = dlg->findChild<QTreeWidget*>("chooser");
