@@ -162,6 +162,8 @@ void CHdDlg::Action() {
   if (tile == 5) OpenResults();
 }
 
+CImgDlg* CHdDlg::ImgDlg() { return img_; }
+
 void CHdDlg::OnImage() {
   if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
   Selection s = Selected();

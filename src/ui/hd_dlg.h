@@ -49,7 +49,7 @@ class CHdDlg : public QWidget {
   QLabel* Status() { return status_; }
   QPushButton* ActionButton() { return action_; }
   CProgressDlg* Progress() { return progress_; }
-  CImgDlg* ImgDlg() { return img_; }
+  CImgDlg* ImgDlg();  // null while the imaging window is closed
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

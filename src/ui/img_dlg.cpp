@@ -50,12 +50,12 @@ CImgDlg::CImgDlg(AppState& app, const std::string& source, QWidget* parent,
       app_(app),
       opener_(opener),
       sourceText_(source),
-      target_(std::make_unique<QueuedProgressTarget>(
+      queue_(std::make_unique<QueuedProgressTarget>(
           this, [this](uint32_t m, uint64_t w, uint64_t l) { Handle(m, w, l); })) {
   setObjectName("CImgDlg");
   setWindowTitle("镜像");
   setAttribute(Qt::WA_DeleteOnClose);
-  record_.window = target_.get();
+  record_.window = queue_.get();
   auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
 
   source_ = AddField("源文件：", 12, kFieldWidth);
@@ -113,8 +113,9 @@ CImgDlg::CImgDlg(AppState& app, const std::string& source, QWidget* parent,
   badList_->setGeometry(kNarrowWidth + 6, kMargin, kFullWidth - kNarrowWidth - 6 - kMargin,
                         kHeight - 2 * kMargin);
 
-  chooser_ = new QTreeWidget(this);
+  chooser_ = new CTreeListCtrl(this);
   chooser_->setObjectName("chooser");
+  chooser_->InsertColumn(0, QString(), kFieldWidth);
   chooser_->setHeaderHidden(true);
   chooser_->hide();
 
@@ -136,7 +137,7 @@ CImgDlg::CImgDlg(AppState& app, const std::string& source, QWidget* parent,
   connect(browse_, &QPushButton::clicked, this, &CImgDlg::Browse);
   connect(start_, &QPushButton::clicked, this, &CImgDlg::Start);
   connect(stop_, &QPushButton::clicked, this, &CImgDlg::Stop);
-  connect(chooser_, &QTreeWidget::itemDoubleClicked, this, &CImgDlg::Choose);
+  chooser_->OnLButtonDblClk = [this](CTreeListItem* item) { Choose(item); };
   counters_.onBadSector = [this](const BadSector& bad) {
     QMetaObject::invokeMethod(
         this, [this, bad] { AddBadRow(bad); }, Qt::QueuedConnection);
@@ -145,7 +146,7 @@ CImgDlg::CImgDlg(AppState& app, const std::string& source, QWidget* parent,
 
 CImgDlg::~CImgDlg() {
   record_.stop.store(1);
-  target_->Abandon();
+  queue_->Abandon();
   worker_.Join();
 }
 
@@ -159,15 +160,15 @@ bool CImgDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void CImgDlg::OpenChooser(QLineEdit* field) {
   chooserField_ = field;
-  chooser_->clear();
+  chooser_->DeleteAllItems();
   for (const DiskInfo& disk : app_.disks) {
-    auto* item = new QTreeWidgetItem(chooser_, {FromAnsi(disk.Key())});
+    CTreeListItem* item = chooser_->InsertItem(FromAnsi(disk.Key()));
     item->setData(0, kEndpointRole, QByteArray::fromStdString(disk.Key()));
     for (const std::string& text : VolumeItemTexts(disk)) {
-      auto* child = new QTreeWidgetItem(item, {FromAnsi(text)});
+      CTreeListItem* child = chooser_->InsertItem(FromAnsi(text), item);
       child->setData(0, kEndpointRole, QByteArray::fromStdString(disk.Key() + "," + text));
     }
-    item->setExpanded(true);
+    chooser_->Expand(item);
   }
   const QRect at = field->geometry();
   chooser_->setGeometry(at.left(), at.bottom() + 1, at.width(), 4 * at.height());
@@ -176,7 +177,7 @@ void CImgDlg::OpenChooser(QLineEdit* field) {
   chooser_->setFocus();
 }
 
-void CImgDlg::Choose(QTreeWidgetItem* item) {
+void CImgDlg::Choose(CTreeListItem* item) {
   if (!item || !chooserField_) return;
   const std::string text = item->data(0, kEndpointRole).toByteArray().toStdString();
   chooserField_->setText(FromAnsi(text));

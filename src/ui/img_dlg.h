@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QTreeWidget>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +20,7 @@
 #include "ui/app_state.h"
 #include "ui/progress_dlg.h"
 #include "ui/queued_target.h"
+#include "ui/tree_list_ctrl.h"
 
 namespace brevid::ui {
 
@@ -55,7 +55,7 @@ class CImgDlg : public QDialog {
  private:
   QLineEdit* AddField(const QString& label, int y, int width, QLabel** labelOut = nullptr);
   void OpenChooser(QLineEdit* field);
-  void Choose(QTreeWidgetItem* item);
+  void Choose(CTreeListItem* item);
   void ModeChanged();
   void Browse();
   void SetEditable(bool editable);
@@ -86,11 +86,11 @@ class CImgDlg : public QDialog {
   QLabel* done_;
   QLabel* doneLabel_;
   QTableWidget* badList_;
-  QTreeWidget* chooser_;
+  CTreeListCtrl* chooser_;
   QLineEdit* chooserField_ = nullptr;
 
   ProgressRecord record_;
-  std::unique_ptr<QueuedProgressTarget> target_;
+  std::unique_ptr<QueuedProgressTarget> queue_;
   ImagingCounters counters_;
   ImagingOutcome outcome_;  // written by the worker, read once it is joined
   Worker worker_;

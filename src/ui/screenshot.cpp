@@ -90,7 +90,7 @@ bool SaveScreenshot(CBrevidDlg& window, AppState& app, const QString& state, con
     CProgressDlg* progress = window.FileDlg()->Progress();
     progress->Open("展开分区", "正在展开分区，请稍等...");
     progress->Handle(kProgressSetRange, 100, 1);
-    progress->Handle(kProgressSetPos, 42);
+    progress->Handle(kProgressSetPos, 42, 0);
     QApplication::processEvents();
     const bool saved = progress->grab().save(path, "PNG");
     progress->hide();

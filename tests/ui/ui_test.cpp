@@ -458,9 +458,9 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   // The chooser under the target field: the source disk itself is refused.
   start();
   QTest::mouseClick(field("target"), Qt::LeftButton);
-  auto* chooser = dlg->findChild<QTreeWidget*>("chooser");
+  auto* chooser = dlg->findChild<CTreeListCtrl*>("chooser");
   ASSERT_TRUE(chooser->isVisible());
-  QTreeWidgetItem* chosen = chooser->topLevelItem(0);
+  CTreeListItem* chosen = chooser->topLevelItem(0);
   QTest::mouseDClick(chooser->viewport(), Qt::LeftButton, {},
                      chooser->visualItemRect(chosen).center());
   EXPECT_FALSE(chooser->isVisible());
@@ -491,6 +491,23 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   const std::string bytes = test::ReadFile(demo);
   EXPECT_TRUE(test::ReadFile(out + "/disk.img") == bytes);
 
+  // Closing the window while it copies only stops the copy; it closes once
+  // the worker has ended, without "镜像完毕".
+  Click(tree, tree->GetRootItem());
+  QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
+  dlg = Hd()->ImgDlg();
+  ASSERT_TRUE(dlg);
+  QTest::mouseClick(dlg->findChild<QRadioButton*>("toFile"), Qt::LeftButton);
+  picked = QString::fromStdString(out + "/stopped.img");
+  QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
+  const size_t shown = boxes.texts.size();
+  QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
+  dlg->close();
+  EXPECT_TRUE(dlg && dlg->isVisible());
+  for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+  EXPECT_EQ(boxes.texts.size(), shown);
+  EXPECT_LT(test::ReadFile(out + "/stopped.img").size(), bytes.size());
+
   // A volume, chosen in the source's chooser, with one sector unreadable in
   // its fourth piece: listed, the window widened, 0x20 in its place.
   const VolumeInfo& volume = app_.disks[0].volumes[0];
@@ -501,7 +518,7 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   auto closeFirst = qScopeGuard([&] { delete dlg.data(); });  // before `faulty` goes
   dlg->show();
   QTest::mouseClick(field("source"), Qt::LeftButton);
-  chooser = dlg->findChild<QTreeWidget*>("chooser");
+  chooser = dlg->findChild<CTreeListCtrl*>("chooser");
   chosen = chooser->topLevelItem(0)->child(0);
   chooser->scrollToItem(chosen);
   QTest::mouseDClick(chooser->viewport(), Qt::LeftButton, {},
