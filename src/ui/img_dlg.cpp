@@ -259,24 +259,10 @@ void CImgDlg::Start() {
 void CImgDlg::Stop() { record_.stop.store(1); }
 
 void CImgDlg::Handle(uint32_t message, uint64_t wParam, uint64_t lParam) {
-  switch (message) {
-    case kProgressSetRange:
-      bar_->SetRange(wParam, lParam);
-      break;
-    case kProgressStep:
-      bar_->StepIt();
-      done_->setText(QString::number(counters_.sectorsDone.load()));
-      break;
-    case kProgressSetPos:
-      bar_->SetPos(wParam);
-      break;
-    case kProgressClose:
-      // The worker is still inside its last Send: take it back afterwards.
-      QTimer::singleShot(0, this, [this] { Finished(); });
-      break;
-    default:
-      break;
-  }
+  bar_->Apply(message, wParam, lParam);
+  if (message == kProgressStep) done_->setText(QString::number(counters_.sectorsDone.load()));
+  // The worker is still inside its last Send: take it back afterwards.
+  if (message == kProgressClose) QTimer::singleShot(0, this, [this] { Finished(); });
 }
 
 void CImgDlg::AddBadRow(const BadSector& bad) {

@@ -31,6 +31,22 @@ void CTextProgressCtrl::SetPos(uint64_t position) {
   update();
 }
 
+bool CTextProgressCtrl::Apply(uint32_t message, uint64_t wParam, uint64_t lParam) {
+  switch (message) {
+    case kProgressSetRange:
+      SetRange(wParam, lParam);
+      return true;
+    case kProgressStep:
+      StepIt();
+      return true;
+    case kProgressSetPos:
+      SetPos(wParam);
+      return true;
+    default:
+      return false;
+  }
+}
+
 QString CTextProgressCtrl::PercentText() const {
   if (range_ == 0) return QString();
   return QString("%1%").arg(static_cast<int>(position_ * 100 / range_));
@@ -96,23 +112,9 @@ void CProgressDlg::Open(const QString& title, const QString& message) {
 }
 
 void CProgressDlg::Handle(uint32_t message, uint64_t wParam, uint64_t lParam) {
-  switch (message) {
-    case kProgressSetRange:
-      bar_->SetRange(wParam, lParam);
-      break;
-    case kProgressStep:
-      bar_->StepIt();
-      break;
-    case kProgressSetPos:
-      bar_->SetPos(wParam);
-      break;
-    case kProgressClose:
-      hide();
-      if (OnWorkerClosed) OnWorkerClosed();
-      break;
-    default:
-      break;
-  }
+  if (bar_->Apply(message, wParam, lParam) || message != kProgressClose) return;
+  hide();
+  if (OnWorkerClosed) OnWorkerClosed();
 }
 
 }  // namespace brevid::ui

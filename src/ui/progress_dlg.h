@@ -24,6 +24,8 @@ class CTextProgressCtrl : public QWidget {
   void SetPos(uint64_t position);
   uint64_t Range() const { return range_; }
   uint64_t Pos() const { return position_; }
+  // Applies a range, step or position message; false for any other.
+  bool Apply(uint32_t message, uint64_t wParam, uint64_t lParam);
   // "%d%%" as drawn; empty while the range is empty.
   QString PercentText() const;
 
