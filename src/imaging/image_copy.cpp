@@ -103,7 +103,10 @@ class Copier {
       std::fill(sector.begin(), sector.end(), kUnreadableFill);
       const auto row = static_cast<uint32_t>(outcome_.badSectors.size() + 1);
       outcome_.badSectors.push_back({row, p / kSectorBytes});
-      if (counters_) counters_->badSectors = outcome_.badSectors.size();
+      if (counters_) {
+        counters_->badSectors = outcome_.badSectors.size();
+        if (counters_->onBadSector) counters_->onBadSector(outcome_.badSectors.back());
+      }
     }
     return Write(q, sector);
   }

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ struct ImagingCounters {
   std::atomic<uint64_t> bytesDone{0};    // written to the target, fills included
   std::atomic<uint64_t> sectorsDone{0};  // (k + 1) * 2048 after good piece k, as the window shows
   std::atomic<uint64_t> badSectors{0};
+  // Called on the worker as each unreadable sector is listed; may be empty.
+  std::function<void(const BadSector&)> onBadSector;
 };
 
 enum class ImagingResult {

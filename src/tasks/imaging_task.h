@@ -4,6 +4,7 @@
 
 #include "device/disk_info.h"
 #include "imaging/image_copy.h"
+#include "imaging/imaging_endpoint.h"  // the sector count a front end shows
 #include "platform/progress.h"
 #include "platform/source_opener.h"
 #include "tasks/task_contract.h"

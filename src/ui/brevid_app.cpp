@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "tasks/disk_list.h"
 #include "ui/brevid_dlg.h"
+#include "ui/screenshot.h"
 #include "ui/ui_text.h"
 
 namespace brevid::ui {
@@ -86,11 +87,14 @@ void StartUp(AppState& app, const QStringList& images, bool physical) {
 
 int CBrevidApp::Run(const QStringList& arguments) {
   QString screenshot;
+  QString state = "disks";
   bool physical = true;
   QStringList images;
   for (int i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "--screenshot" && i + 1 < arguments.size())
       screenshot = arguments[++i];
+    else if (arguments[i] == "--screenshot-state" && i + 1 < arguments.size())
+      state = arguments[++i];
     else if (arguments[i] == "--images-only")
       physical = false;
     else
@@ -110,10 +114,7 @@ int CBrevidApp::Run(const QStringList& arguments) {
   if (QScreen* screen = QGuiApplication::primaryScreen())
     window.move(screen->availableGeometry().center() - window.rect().center());
   window.show();
-  if (!screenshot.isEmpty()) {
-    QApplication::processEvents();
-    return window.grab().save(screenshot, "PNG") ? 0 : 1;
-  }
+  if (!screenshot.isEmpty()) return SaveScreenshot(window, app, state, screenshot) ? 0 : 1;
   return QApplication::exec();
 }
 

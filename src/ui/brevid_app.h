@@ -18,8 +18,9 @@ void StartUp(AppState& app, const QStringList& images, bool physical);
 
 class CBrevidApp {
  public:
-  // `arguments` without the program name: [--screenshot PATH]
-  // [--images-only] [IMG...]. Returns the exit status.
+  // `arguments` without the program name: [--screenshot PATH
+  // [--screenshot-state NAME]] [--images-only] [IMG...]. Returns the exit
+  // status.
   int Run(const QStringList& arguments);
 };
 

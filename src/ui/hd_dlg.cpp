@@ -15,6 +15,7 @@
 #include "ui/brevid_dlg.h"
 #include "ui/file_dlg.h"
 #include "ui/image_list.h"
+#include "ui/img_dlg.h"
 #include "ui/scan_file_dialog.h"
 #include "ui/search_disk_part.h"
 #include "ui/ui_text.h"
@@ -175,11 +176,23 @@ void CHdDlg::Action() {
                              tile == 0 ? ExpandMode::kExpand : ExpandMode::kFormatScan);
     return;
   }
-  if (tile == 4) {
-    SetStatus("镜像操作");
-    return NotYet();
-  }
+  if (tile == 4) return OnImage();
   if (tile == 5) OpenResults();
+}
+
+CImgDlg* CHdDlg::ImgDlg() { return img_; }
+
+void CHdDlg::OnImage() {
+  if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
+  Selection s = Selected();
+  if (!s.item) return SetStatus("警告: 没有选择的项目");
+  if (img_) {
+    img_->raise();
+    return SetStatus("警告: 等待当前操作完成");
+  }
+  SetStatus("镜像操作");
+  img_ = new CImgDlg(app_, s.volume ? s.diskKey + "," + s.volumeName : s.diskKey, this);
+  img_->show();
 }
 
 void CHdDlg::Scan() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 #include <optional>
@@ -16,6 +17,7 @@
 namespace brevid::ui {
 
 class CBrevidDlg;
+class CImgDlg;
 
 // Disks and their volumes, five columns.
 class CHDTreeListCtrl : public CTreeListCtrl {
@@ -42,6 +44,8 @@ class CHdDlg : public QWidget {
   void Stop();
   void SaveResults();
   void OpenResults();
+  // "镜像功能": opens the imaging window on the selected disk or volume.
+  void OnImage();
   // Opens `path` (UTF-8), or asks for one when it is empty.
   void OpenImageFile(const QString& path = QString());
 
@@ -50,6 +54,7 @@ class CHdDlg : public QWidget {
   QPushButton* ActionButton() { return action_; }
   CProgressDlg* Progress() { return progress_; }
   bool WorkerRunning() const { return worker_.Running(); }
+  CImgDlg* ImgDlg();  // null while the imaging window is closed
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -93,8 +98,9 @@ class CHdDlg : public QWidget {
   std::string jobVolumeName_;  // CP936
   // The deep scan's range: a copy, as the scan may grow the volume list.
   std::optional<VolumeInfo> scanRange_;
-  PaneStatus jobStatus_;  // written by the result-file workers
-  int shownFound_ = -1;   // the count the search's message line shows
+  PaneStatus jobStatus_;   // written by the result-file workers
+  int shownFound_ = -1;    // the count the search's message line shows
+  QPointer<CImgDlg> img_;  // deletes itself when closed
 };
 
 }  // namespace brevid::ui

@@ -1,4 +1,4 @@
-// brevid-gui [--screenshot PATH] [--images-only] [IMG...]
+// brevid-gui [--screenshot PATH [--screenshot-state NAME]] [--images-only] [IMG...]
 #include <QApplication>
 #include <cstdlib>
 #include <cstring>

@@ -2,65 +2,9 @@
 
 #include <QApplication>
 #include <QPainter>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace brevid::ui {
-
-// Moves each message onto the user-interface thread. A Send waits for its
-// own message only, and gives up once the window is abandoned.
-class CProgressDlg::QueuedTarget : public ProgressTarget {
- public:
-  explicit QueuedTarget(CProgressDlg* dlg) : dlg_(dlg), state_(std::make_shared<State>()) {}
-
-  void Send(uint32_t message, uint64_t wParam, uint64_t lParam) override {
-    if (QThread::currentThread() == dlg_->thread()) {
-      dlg_->Handle(message, wParam, lParam);
-      return;
-    }
-    std::shared_ptr<State> state = state_;
-    uint64_t ticket;
-    {
-      std::lock_guard lock(state->mutex);
-      if (state->abandoned) return;
-      ticket = ++state->sent;
-    }
-    QMetaObject::invokeMethod(
-        dlg_,
-        [dlg = dlg_, state, message, wParam, lParam, ticket] {
-          dlg->Handle(message, wParam, lParam);
-          std::lock_guard lock(state->mutex);
-          state->handled = ticket;
-          state->done.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(state->mutex);
-    state->done.wait(lock, [&] { return state->abandoned || state->handled >= ticket; });
-  }
-
-  void Post(uint32_t message, uint64_t wParam, uint64_t lParam) override {
-    QMetaObject::invokeMethod(
-        dlg_, [dlg = dlg_, message, wParam, lParam] { dlg->Handle(message, wParam, lParam); },
-        Qt::QueuedConnection);
-  }
-
-  void Abandon() {
-    std::lock_guard lock(state_->mutex);
-    state_->abandoned = true;
-    state_->done.notify_all();
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable done;
-    uint64_t sent = 0;
-    uint64_t handled = 0;
-    bool abandoned = false;
-  };
-  CProgressDlg* dlg_;
-  std::shared_ptr<State> state_;
-};
 
 namespace {
 
@@ -85,6 +29,22 @@ void CTextProgressCtrl::StepIt() { SetPos(position_ + step_); }
 void CTextProgressCtrl::SetPos(uint64_t position) {
   position_ = std::min(position, range_);
   update();
+}
+
+bool CTextProgressCtrl::Apply(uint32_t message, uint64_t wParam, uint64_t lParam) {
+  switch (message) {
+    case kProgressSetRange:
+      SetRange(wParam, lParam);
+      return true;
+    case kProgressStep:
+      StepIt();
+      return true;
+    case kProgressSetPos:
+      SetPos(wParam);
+      return true;
+    default:
+      return false;
+  }
 }
 
 QString CTextProgressCtrl::PercentText() const {
@@ -114,7 +74,9 @@ void CTextProgressCtrl::paintEvent(QPaintEvent*) {
 }
 
 CProgressDlg::CProgressDlg(QWidget* parent)
-    : QDialog(parent), target_(std::make_unique<QueuedTarget>(this)) {
+    : QDialog(parent),
+      target_(std::make_unique<QueuedProgressTarget>(
+          this, [this](uint32_t m, uint64_t w, uint64_t l) { Handle(m, w, l); })) {
   setObjectName("CProgressDlg");
   setWindowTitle("进度");
   setAutoFillBackground(true);
@@ -150,25 +112,13 @@ void CProgressDlg::Open(const QString& title, const QString& message) {
 }
 
 void CProgressDlg::Handle(uint32_t message, uint64_t wParam, uint64_t lParam) {
-  switch (message) {
-    case kProgressSetRange:
-      bar_->SetRange(wParam, lParam);
-      break;
-    case kProgressStep:
-      bar_->StepIt();
-      if (OnProgress) OnProgress();
-      break;
-    case kProgressSetPos:
-      bar_->SetPos(wParam);
-      if (OnProgress) OnProgress();
-      break;
-    case kProgressClose:
-      hide();
-      if (OnWorkerClosed) OnWorkerClosed();
-      break;
-    default:
-      break;
+  if (bar_->Apply(message, wParam, lParam)) {
+    if (message != kProgressSetRange && OnProgress) OnProgress();
+    return;
   }
+  if (message != kProgressClose) return;
+  hide();
+  if (OnWorkerClosed) OnWorkerClosed();
 }
 
 }  // namespace brevid::ui

@@ -7,12 +7,11 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "platform/progress.h"
+#include "ui/queued_target.h"
 
 namespace brevid::ui {
 
@@ -25,6 +24,8 @@ class CTextProgressCtrl : public QWidget {
   void SetPos(uint64_t position);
   uint64_t Range() const { return range_; }
   uint64_t Pos() const { return position_; }
+  // Applies a range, step or position message; false for any other.
+  bool Apply(uint32_t message, uint64_t wParam, uint64_t lParam);
   // "%d%%" as drawn; empty while the range is empty.
   QString PercentText() const;
 
@@ -64,13 +65,11 @@ class CProgressDlg : public QDialog {
   void Handle(uint32_t message, uint64_t wParam, uint64_t lParam);
 
  private:
-  class QueuedTarget;
-
   CTextProgressCtrl* bar_;
   QLabel* message_;
   QPushButton* stop_;
   ProgressRecord record_;
-  std::unique_ptr<QueuedTarget> target_;
+  std::unique_ptr<QueuedProgressTarget> target_;
 };
 
 }  // namespace brevid::ui

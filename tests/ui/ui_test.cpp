@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "platform/message_box.h"
+#include "platform/source_opener.h"
 #include "support/file_bytes.h"
 #include "support/image_under_test.h"
 #include "support/run_command.h"
@@ -28,6 +31,7 @@
 #include "ui/file_dlg.h"
 #include "ui/hd_dlg.h"
 #include "ui/image_list.h"
+#include "ui/img_dlg.h"
 #include "ui/save_file_dlg.h"
 #include "ui/scan_file_dialog.h"
 #include "ui/search_disk_part.h"
@@ -435,6 +439,125 @@ TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
   ASSERT_EQ(boxes.texts.size(), 1u);
   EXPECT_NE(boxes.texts[0].find("即将保存 "), std::string::npos);
   EXPECT_NE(boxes.texts[0].find(" KB,磁盘空间不够！"), std::string::npos);
+}
+
+// The imaging window from tile 4: the chooser, the validation texts, a target
+// that is the source refused, a disk and a volume copied into image files.
+TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
+  const std::string demo = test::FixturePath("demo.img");
+  test::UnchangedImage unchanged(demo);
+  Open({Fixture("demo.img")});
+  CHDTreeListCtrl* tree = Hd()->Tree();
+  const QString disk = tree->GetRootItem()->text(0);
+  QTest::mouseClick(window_->TileButton(4), Qt::LeftButton);
+  Click(tree, tree->GetRootItem());
+  DoubleClick(tree, tree->GetRootItem());
+  EXPECT_EQ(Hd()->Status()->text(), "镜像操作");
+  QPointer<CImgDlg> dlg = Hd()->ImgDlg();
+  ASSERT_TRUE(dlg);
+  auto field = [&](const char* name) { return dlg->findChild<QLineEdit*>(name); };
+  EXPECT_EQ(dlg->windowTitle(), "镜像");
+  EXPECT_EQ(field("source")->text(), disk);
+  EXPECT_EQ(field("count")->text(), QString::number(64 << 11));
+  EXPECT_EQ(dlg->width(), CImgDlg::kNarrowWidth);
+  EXPECT_TRUE(dlg->findChild<QLabel*>("doneLabel")->isHidden());
+  EXPECT_FALSE(field("path")->isEnabled());
+  QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
+  EXPECT_EQ(Hd()->Status()->text(), "警告: 等待当前操作完成");
+
+  Boxes boxes;
+  auto start = [&] {
+    QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
+    for (int i = 0; i < 24000 && dlg && dlg->Copying(); ++i) QTest::qWait(5);
+    QTest::qWait(20);  // a closed window is deleted by the event loop
+  };
+  // The chooser under the target field: the source disk itself is refused.
+  start();
+  QTest::mouseClick(field("target"), Qt::LeftButton);
+  auto* chooser = dlg->findChild<CTreeListCtrl*>("chooser");
+  ASSERT_TRUE(chooser->isVisible());
+  CTreeListItem* chosen = chooser->topLevelItem(0);
+  QTest::mouseDClick(chooser->viewport(), Qt::LeftButton, {},
+                     chooser->visualItemRect(chosen).center());
+  EXPECT_FALSE(chooser->isVisible());
+  EXPECT_EQ(field("target")->text(), disk);
+  start();
+  // Into a file: none chosen yet, then the source image itself, then a new file.
+  QTest::mouseClick(dlg->findChild<QRadioButton*>("toFile"), Qt::LeftButton);
+  EXPECT_FALSE(field("target")->isEnabled());
+  start();
+  QString picked = QString::fromStdString(demo);
+  const CImgDlg::Picker dialog =
+      std::exchange(CImgDlg::FilePicker(), [&](QWidget*) { return picked; });
+  QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
+  start();
+  ASSERT_TRUE(dlg);
+  ASSERT_EQ(boxes.texts.size(), 4u);
+  EXPECT_EQ(boxes.texts[0], "请选择目标磁盘信息");
+  EXPECT_NE(boxes.texts[1].find("目标与源重叠"), std::string::npos);
+  EXPECT_EQ(boxes.texts[2], "请选择目标文件路径");
+  EXPECT_EQ(boxes.texts[3], boxes.texts[1]);
+  EXPECT_TRUE(field("source")->isEnabled());
+  const std::string out = test::ScratchDir("gui_imaging");
+  picked = QString::fromStdString(out + "/disk.img");
+  QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
+  start();
+  EXPECT_FALSE(dlg);  // it closes itself
+  EXPECT_EQ(boxes.texts.back(), "镜像完毕");
+  const std::string bytes = test::ReadFile(demo);
+  EXPECT_TRUE(test::ReadFile(out + "/disk.img") == bytes);
+
+  // Closing the window while it copies only stops the copy; it closes once
+  // the worker has ended, without "镜像完毕".
+  Click(tree, tree->GetRootItem());
+  QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
+  dlg = Hd()->ImgDlg();
+  ASSERT_TRUE(dlg);
+  QTest::mouseClick(dlg->findChild<QRadioButton*>("toFile"), Qt::LeftButton);
+  picked = QString::fromStdString(out + "/stopped.img");
+  QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
+  const size_t shown = boxes.texts.size();
+  QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
+  dlg->close();
+  EXPECT_TRUE(dlg && dlg->isVisible());
+  for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+  EXPECT_EQ(boxes.texts.size(), shown);
+  EXPECT_LT(test::ReadFile(out + "/stopped.img").size(), bytes.size());
+
+  // A volume, chosen in the source's chooser, with one sector unreadable in
+  // its fourth piece: listed, the window widened, 0x20 in its place.
+  const VolumeInfo& volume = app_.disks[0].volumes[0];
+  const uint64_t bad = volume.start + 3 * 2048 + 5;
+  MemorySourceOpener faulty;
+  faulty.Add(app_.disks[0].path, std::vector<uint8_t>(bytes.begin(), bytes.end()), {bad});
+  dlg = new CImgDlg(app_, app_.disks[0].Key(), Hd(), faulty);
+  auto closeFirst = qScopeGuard([&] { delete dlg.data(); });  // before `faulty` goes
+  dlg->show();
+  QTest::mouseClick(field("source"), Qt::LeftButton);
+  chooser = dlg->findChild<CTreeListCtrl*>("chooser");
+  chosen = chooser->topLevelItem(0)->child(0);
+  chooser->scrollToItem(chosen);
+  QTest::mouseDClick(chooser->viewport(), Qt::LeftButton, {},
+                     chooser->visualItemRect(chosen).center());
+  EXPECT_EQ(field("source")->text(), disk + ",Partition0");
+  EXPECT_EQ(field("count")->text(), QString::number(volume.sectorCount));
+  QTest::mouseClick(dlg->findChild<QRadioButton*>("toFile"), Qt::LeftButton);
+  picked = QString::fromStdString(out + "/volume.img");
+  QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
+  QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
+  auto* list = dlg->findChild<QTableWidget*>("badList");
+  for (int i = 0; i < 24000 && list->rowCount() == 0; ++i) QTest::qWait(5);
+  ASSERT_EQ(list->rowCount(), 1);
+  EXPECT_EQ(list->item(0, 0)->text(), "第1个坏扇区");
+  EXPECT_EQ(list->item(0, 1)->text(), QString::number(bad));
+  EXPECT_EQ(dlg->width(), CImgDlg::kFullWidth);
+  for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+  WaitIdle();
+  CImgDlg::FilePicker() = dialog;
+  std::string expected = bytes.substr(volume.start * 512, volume.sectorCount * 512);
+  expected.replace((bad - volume.start) * 512, 512, std::string(512, '\x20'));
+  EXPECT_TRUE(test::ReadFile(out + "/volume.img") == expected);
+  EXPECT_EQ(boxes.texts.back(), "镜像完毕");
 }
 
 TEST_F(Gui, StopDuringAnExpandLeavesTheWindowUsable) {
