@@ -103,7 +103,7 @@ std::vector<std::string> Names(const FileEntry& folder) {
   return names;
 }
 
-size_t CountIn(const std::multimap<uint32_t, FileEntry*>& index, uint32_t key, const FileEntry* e) {
+size_t CountIn(const FatIndex& index, uint32_t key, const FileEntry* e) {
   auto [lo, hi] = index.equal_range(key);
   return static_cast<size_t>(std::count_if(lo, hi, [&](const auto& kv) { return kv.second == e; }));
 }
