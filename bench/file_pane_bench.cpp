@@ -44,9 +44,8 @@ int main(int argc, char** argv) {
   qint64 longest = 0;
   QTimer heartbeat;
   heartbeat.setInterval(10);
-  QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-    longest = std::max(longest, beat.restart());
-  });
+  QObject::connect(&heartbeat, &QTimer::timeout,
+                   [&] { longest = std::max(longest, beat.restart()); });
   CFileDlg* pane = window.FileDlg();
   window.ShowFilePane();
   clock.start();

@@ -39,7 +39,8 @@ void TextTable::Print(std::FILE* out) const {
 
 void StreamedTable::Measure(const std::vector<std::string>& cells) {
   if (widths_.size() < cells.size()) widths_.resize(cells.size(), 0);
-  for (size_t c = 0; c < cells.size(); ++c) widths_[c] = std::max(widths_[c], DisplayWidth(cells[c]));
+  for (size_t c = 0; c < cells.size(); ++c)
+    widths_[c] = std::max(widths_[c], DisplayWidth(cells[c]));
 }
 
 void StreamedTable::PrintRow(std::FILE* out, const std::vector<std::string>& cells) const {

@@ -41,8 +41,9 @@ void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeI
 
 std::vector<std::string> TextCells(const ListingRow& l, bool withPath) {
   const FileRow& r = l.row;
-  return {ShownName(l, withPath), AnsiToUtf8(r.status), r.sizeText, r.created, r.modified,
-          r.accessed,             r.numberText,          r.parentNumberText};
+  return {
+      ShownName(l, withPath), AnsiToUtf8(r.status), r.sizeText, r.created, r.modified, r.accessed,
+      r.numberText,           r.parentNumberText};
 }
 
 // Two walks of the tree, one to size the columns and one to print.

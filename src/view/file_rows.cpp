@@ -68,8 +68,13 @@ bool FolderItemWalk::Next(FolderItem* item) {
   auto [node, d] = pending_.back();
   pending_.pop_back();
   bool deleted = IsDeletedKind(node.Kind());
-  *item = {node,      d, node.Name(), deleted ? kDeletedFolderImage : kFolderImage,
-           std::to_string(node.Number()), node.CreatedText(), deleted};
+  *item = {node,
+           d,
+           node.Name(),
+           deleted ? kDeletedFolderImage : kFolderImage,
+           std::to_string(node.Number()),
+           node.CreatedText(),
+           deleted};
   for (size_t i = node.ChildCount(); i-- > 0;)
     if (node.Child(i).IsFolder()) pending_.push_back({node.Child(i), d + 1});
   return true;

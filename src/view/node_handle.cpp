@@ -77,8 +77,7 @@ NodeHandle NodeHandle::Child(size_t i) const {
 size_t NodeHandle::Row() const {
   if (!table_ || IsNull()) return 0;
   if (const FileEntry* f = Fat()) {
-    const std::vector<void*>& siblings =
-        f->parent ? table_->FatChildren(f->parent) : table_->tops_;
+    const std::vector<void*>& siblings = f->parent ? table_->FatChildren(f->parent) : table_->tops_;
     auto it = std::find(siblings.begin(), siblings.end(), Address());
     return it == siblings.end() ? 0 : static_cast<size_t>(it - siblings.begin());
   }
