@@ -185,6 +185,20 @@ TEST(FileTreeFatInsert, ChildrenOfAMovedNodePointAtItsNewPlace) {
   EXPECT_EQ(placed->children.front().parent, placed);
 }
 
+// Look-ups between insertions: equal keys keep their order of entry, as in a multimap.
+TEST(FileTreeFatLookup, IndexAnswersBetweenInsertionsInOrderOfEntry) {
+  FatIndex index;
+  std::vector<FileEntry> nodes(6);
+  for (uint32_t k : {7u, 3u, 7u}) index.emplace(k, &nodes[index.size()]);
+  EXPECT_EQ(index.count(7), 2u);
+  for (uint32_t k : {7u, 1u, 7u}) index.emplace(k, &nodes[index.size()]);
+  auto [lo, hi] = index.equal_range(7);
+  std::vector<FileEntry*> found;
+  for (auto it = lo; it != hi; ++it) found.push_back(it->second);
+  EXPECT_EQ(found, (std::vector<FileEntry*>{&nodes[0], &nodes[2], &nodes[3], &nodes[5]}));
+  EXPECT_EQ(index.count(2), 0u);
+}
+
 TEST(FileTreeFatLookup, SameFirstClusterToldApartByNameAndCreationTime) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
