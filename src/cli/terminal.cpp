@@ -32,25 +32,26 @@ size_t DisplayWidth(const std::string& s) {
 }
 
 void TextTable::Print(std::FILE* out) const {
-  std::vector<std::vector<size_t>> cellWidths(rows_.size());
-  std::vector<size_t> widths;
-  for (size_t r = 0; r < rows_.size(); ++r)
-    for (size_t c = 0; c < rows_[r].size(); ++c) {
-      if (widths.size() <= c) widths.push_back(0);
-      cellWidths[r].push_back(DisplayWidth(rows_[r][c]));
-      widths[c] = std::max(widths[c], cellWidths[r][c]);
-    }
+  StreamedTable table;
+  for (const auto& row : rows_) table.Measure(row);
+  for (const auto& row : rows_) table.PrintRow(out, row);
+}
+
+void StreamedTable::Measure(const std::vector<std::string>& cells) {
+  if (widths_.size() < cells.size()) widths_.resize(cells.size(), 0);
+  for (size_t c = 0; c < cells.size(); ++c)
+    widths_[c] = std::max(widths_[c], DisplayWidth(cells[c]));
+}
+
+void StreamedTable::PrintRow(std::FILE* out, const std::vector<std::string>& cells) const {
   std::string line;
-  for (size_t r = 0; r < rows_.size(); ++r) {
-    line.clear();
-    for (size_t c = 0; c < rows_[r].size(); ++c) {
-      line += rows_[r][c];
-      if (c + 1 < rows_[r].size()) line.append(widths[c] - cellWidths[r][c] + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), out);
+  for (size_t c = 0; c < cells.size(); ++c) {
+    line += cells[c];
+    if (c + 1 < cells.size()) line.append(widths_[c] - DisplayWidth(cells[c]) + 2, ' ');
   }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), out);
 }
 
 void InstallTerminalMessageBoxes() {

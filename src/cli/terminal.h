@@ -21,6 +21,17 @@ class TextTable {
   std::vector<std::vector<std::string>> rows_;
 };
 
+// The same table for rows too many to hold: Measure every row, then
+// PrintRow each in the same order.
+class StreamedTable {
+ public:
+  void Measure(const std::vector<std::string>& cells);
+  void PrintRow(std::FILE* out, const std::vector<std::string>& cells) const;
+
+ private:
+  std::vector<size_t> widths_;
+};
+
 size_t DisplayWidth(const std::string& utf8);
 
 // Routes the engine's message boxes to standard error; questions are

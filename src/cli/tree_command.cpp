@@ -29,38 +29,67 @@ std::string ShownName(const ListingRow& r, bool withPath) {
   return withPath ? r.path : std::string(2 * r.depth, ' ') + AnsiToUtf8(r.row.name);
 }
 
-void PrintText(const std::vector<ListingRow>& rows, bool withPath) {
-  TextTable table;
-  table.AddRow(
-      {"名称", "状态", "大小", "创建时间", "修改时间", "文件读取时间", "文件号", "文件父号"});
-  for (const ListingRow& l : rows) {
-    const FileRow& r = l.row;
-    table.AddRow({ShownName(l, withPath), AnsiToUtf8(r.status), r.sizeText, r.created, r.modified,
-                  r.accessed, r.numberText, r.parentNumberText});
-  }
-  table.Print(stdout);
+// The tree's rows, then the carved files', each shown row in turn.
+void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
+                     bool deletedOnly, const std::function<void(const ListingRow&)>& f) {
+  auto shown = [&](const ListingRow& r) {
+    if (!deletedOnly || r.row.deleted) f(r);
+  };
+  ForEachListingRow(table, shown);
+  for (const ListingRow& r : ExtraFoundListing(disk, volume)) shown(r);
 }
 
-void PrintJson(const DiskInfo& disk, const VolumeInfo& volume, const std::vector<ListingRow>& rows,
+std::vector<std::string> TextCells(const ListingRow& l, bool withPath) {
+  const FileRow& r = l.row;
+  return {
+      ShownName(l, withPath), AnsiToUtf8(r.status), r.sizeText, r.created, r.modified, r.accessed,
+      r.numberText,           r.parentNumberText};
+}
+
+// Two walks of the tree, one to size the columns and one to print.
+void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
                bool withPath) {
-  nlohmann::json entries = nlohmann::json::array();
-  for (const ListingRow& l : rows) {
+  const std::vector<std::string> heading = {"名称",     "状态",         "大小",   "创建时间",
+                                            "修改时间", "文件读取时间", "文件号", "文件父号"};
+  StreamedTable text;
+  text.Measure(heading);
+  ForEachShownRow(table, disk, volume, withPath,
+                  [&](const ListingRow& l) { text.Measure(TextCells(l, withPath)); });
+  text.PrintRow(stdout, heading);
+  ForEachShownRow(table, disk, volume, withPath,
+                  [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath)); });
+}
+
+// What `{"disk", "entries", "volume"}.dump(2)` prints, one entry at a time.
+void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
+               bool withPath) {
+  std::printf("{\n  \"disk\": %s,\n  \"entries\": [",
+              nlohmann::json(AnsiToUtf8(disk.Key())).dump().c_str());
+  bool any = false;
+  ForEachShownRow(table, disk, volume, withPath, [&](const ListingRow& l) {
     const FileRow& r = l.row;
-    entries.push_back(
-        {{"path", l.path},
-         {"name", withPath ? l.path : AnsiToUtf8(r.name)},
-         {"kind", r.kind},
-         {"status", AnsiToUtf8(r.status)},
-         {"size", r.size},
-         {"created", r.created},
-         {"modified", r.modified},
-         {"accessed", r.accessed},
-         {"number", r.number},
-         {"parentNumber", r.parentNumber ? nlohmann::json(*r.parentNumber) : nlohmann::json()}});
-  }
-  nlohmann::json out = {
-      {"disk", AnsiToUtf8(disk.Key())}, {"volume", AnsiToUtf8(volume.name)}, {"entries", entries}};
-  std::printf("%s\n", out.dump(2).c_str());
+    nlohmann::json entry = {
+        {"path", l.path},
+        {"name", withPath ? l.path : AnsiToUtf8(r.name)},
+        {"kind", r.kind},
+        {"status", AnsiToUtf8(r.status)},
+        {"size", r.size},
+        {"created", r.created},
+        {"modified", r.modified},
+        {"accessed", r.accessed},
+        {"number", r.number},
+        {"parentNumber", r.parentNumber ? nlohmann::json(*r.parentNumber) : nlohmann::json()}};
+    std::string text = entry.dump(2);
+    std::string indented = "    ";
+    for (char c : text) {
+      indented += c;
+      if (c == '\n') indented += "    ";
+    }
+    std::printf("%s\n%s", any ? "," : "", indented.c_str());
+    any = true;
+  });
+  std::printf("%s],\n  \"volume\": %s\n}\n", any ? "\n  " : "",
+              nlohmann::json(AnsiToUtf8(volume.name)).dump().c_str());
 }
 
 }  // namespace
@@ -103,15 +132,10 @@ Command AddTreeCommand(CLI::App& app) {
               return kExitFailure;
             }
             NodeTable table(*volume);
-            std::vector<ListingRow> rows = TreeListing(table);
-            std::vector<ListingRow> carved = ExtraFoundListing(*disk, *volume);
-            rows.insert(rows.end(), carved.begin(), carved.end());
-            if (options->deletedOnly)
-              std::erase_if(rows, [](const ListingRow& r) { return !r.row.deleted; });
             if (options->json)
-              PrintJson(*disk, *volume, rows, options->deletedOnly);
+              PrintJson(table, *disk, *volume, options->deletedOnly);
             else
-              PrintText(rows, options->deletedOnly);
+              PrintText(table, *disk, *volume, options->deletedOnly);
             return kExitOk;
           }};
 }

@@ -6,30 +6,35 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "device/volume_info.h"
 #include "format/data_run.h"
 #include "fs/file_entry.h"
+#include "fs/node_index.h"
 
 namespace brevid {
 
 using NodeRef = std::variant<FileEntry*, NtfsEntry*>;
+// Keys point at the nodes' own names, which never move while the tree lives.
+using NameIndex = NodeIndex<std::string_view, NodeRef>;
+using FatIndex = NodeIndex<uint32_t, FileEntry*>;
 
 struct VolumeTrees {
   VolumeTrees();
   VolumeTrees(const VolumeTrees&) = delete;
   VolumeTrees& operator=(const VolumeTrees&) = delete;
 
-  std::multimap<std::string, NodeRef> nameIndex;
+  NameIndex nameIndex;
 
   // FAT
   std::vector<uint8_t> fatTable;  // the first FAT as read, kept for the savers
   FileEntry fatRoot;              // "根目录"
   FileEntry fatScattered;         // "零散目录"
-  std::multimap<uint32_t, FileEntry*> fatNormalIndex;
-  std::multimap<uint32_t, FileEntry*> fatDeletedIndex;
+  FatIndex fatNormalIndex;
+  FatIndex fatDeletedIndex;
 
   // NTFS
   NtfsEntry ntfsRoot;       // "根目录", record 5

@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QResizeEvent>
 #include <QTimer>
+#include <chrono>
 
 #include "device/volume_names.h"
 #include "platform/message_box.h"
@@ -11,7 +12,6 @@
 #include "ui/image_list.h"
 #include "ui/save_file_dlg.h"
 #include "ui/ui_text.h"
-#include "view/file_rows.h"
 #include "view/ticks.h"
 #include "view/tree_paths.h"
 
@@ -86,6 +86,7 @@ CFileDlg::CFileDlg(AppState& app, CBrevidDlg* main)
 }
 
 CFileDlg::~CFileDlg() {
+  StopFill();
   progress_->Record().stop.store(1);
   progress_->Abandon();
   worker_.Join();
@@ -113,6 +114,7 @@ void CFileDlg::SetStatus(const QString& text) {
 }
 
 void CFileDlg::ClearLists() {
+  StopFill();
   left_->DeleteAllItems();
   right_->DeleteAllItems();
   leftNodes_.clear();
@@ -170,11 +172,29 @@ void CFileDlg::FillLeft() {
   CTreeListItem* root = left_->GetRootItem();
   if (!disk || !volume || !root || !volume->trees) return;
   table_ = std::make_unique<NodeTable>(*volume);
-  std::vector<FolderItem> items = FolderItems(*table_, *disk, *volume);
-  std::vector<CTreeListItem*> atDepth;
+  fill_ = std::make_unique<FolderItemWalk>(*table_, *disk, *volume);
+  fillAtDepth_.clear();
+  ++app_.pendingWorkers;
+  FillLeftSlice();
+}
+
+void CFileDlg::StopFill() {
+  if (!fill_) return;
+  fill_.reset();
+  --app_.pendingWorkers;
+}
+
+void CFileDlg::FillLeftSlice() {
+  CTreeListItem* root = left_->GetRootItem();
+  if (!fill_ || !root) return StopFill();
+  // Short enough that the window answers in between.
+  constexpr auto kSlice = std::chrono::milliseconds(30);
+  const auto end = std::chrono::steady_clock::now() + kSlice;
   setUpdatesEnabled(false);
-  for (const FolderItem& f : items) {
-    CTreeListItem* parent = f.depth == 0 ? root : atDepth[f.depth - 1];
+  FolderItem f;
+  bool more = true;
+  for (int n = 0; (more = fill_->Next(&f)); ++n) {
+    CTreeListItem* parent = f.depth == 0 ? root : fillAtDepth_[f.depth - 1];
     CTreeListItem* item = left_->InsertItem(FromAnsi(f.name), parent);
     left_->SetItemText(item, 1, QString::fromStdString(f.numberText));
     left_->SetItemText(item, 2, FromAnsi(f.timeText));
@@ -186,10 +206,16 @@ void CFileDlg::FillLeft() {
       item->setData(0, kIndexRole, static_cast<int>(leftNodes_.size()));
       leftNodes_.push_back(f.node);
     }
-    atDepth.resize(f.depth + 1);
-    atDepth[f.depth] = item;
+    fillAtDepth_.resize(f.depth + 1);
+    fillAtDepth_[f.depth] = item;
+    if (n % 64 == 63 && std::chrono::steady_clock::now() >= end) break;
   }
   setUpdatesEnabled(true);
+  if (more) {
+    QTimer::singleShot(0, this, [this] { FillLeftSlice(); });
+    return;
+  }
+  StopFill();
   RefreshTicks();
   left_->Expand(root);
   left_->SelectItem(root);
@@ -294,7 +320,7 @@ void CFileDlg::LeftChecked(CTreeListItem* item, int state) {
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
   // A save worker may be reading the ticks, and an expand rebuilding the tree.
-  if (worker_.Running() || !table_ || !disk || !volume) {
+  if (worker_.Running() || fill_ || !table_ || !disk || !volume) {
     SetStatus("警告: 请等待当前操作完成!");
     RefreshTicks();
     return;
@@ -314,7 +340,7 @@ void CFileDlg::LeftChecked(CTreeListItem* item, int state) {
 void CFileDlg::RightChecked(CTreeListItem* item, int state) {
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
-  if (worker_.Running() || !table_ || !disk || !volume) {
+  if (worker_.Running() || fill_ || !table_ || !disk || !volume) {
     SetStatus("警告: 请等待当前操作完成!");
     RefreshTicks();
     return;

@@ -17,6 +17,7 @@
 #include "ui/app_state.h"
 #include "ui/progress_dlg.h"
 #include "ui/tree_list_ctrl.h"
+#include "view/file_rows.h"
 #include "view/node_handle.h"
 
 namespace brevid::ui {
@@ -77,6 +78,10 @@ class CFileDlg : public QWidget {
   VolumeInfo* Volume();
   void ClearLists();
   void FillLeft();
+  // Adds left items for a few milliseconds, then lets events in and goes
+  // on; the last slice selects the root.
+  void FillLeftSlice();
+  void StopFill();
   void WorkerEnded();
   void LeftChecked(CTreeListItem* item, int state);
   void RightChecked(CTreeListItem* item, int state);
@@ -101,6 +106,9 @@ class CFileDlg : public QWidget {
   std::string volumeName_;
   std::unique_ptr<NodeTable> table_;
   std::vector<NodeHandle> leftNodes_;  // by the left item's index
+  // The left list's fill while it runs; it counts as a pending worker.
+  std::unique_ptr<FolderItemWalk> fill_;
+  std::vector<CTreeListItem*> fillAtDepth_;
   std::vector<RightRow> rightRows_;
   QFileIconProvider icons_;
   QHash<QString, QIcon> iconCache_;

@@ -53,54 +53,64 @@ bool HasExtraFoundItem(const DiskInfo& disk, const VolumeInfo& volume) {
   return it != disk.extraFound.children.end() && it->first - volume.start < volume.sectorCount;
 }
 
-namespace {
+FolderItemWalk::FolderItemWalk(const NodeTable& table, const DiskInfo& disk,
+                               const VolumeInfo& volume)
+    : pending_{{table.Scattered(), 0}, {table.Root(), 0}},
+      extraFound_(HasExtraFoundItem(disk, volume)) {}
 
-void AddFolderItems(NodeHandle folder, int depth, std::vector<FolderItem>& items) {
+bool FolderItemWalk::Next(FolderItem* item) {
   // Depth first without recursion: deep NTFS chains would exhaust the stack.
-  std::vector<std::pair<NodeHandle, int>> pending{{folder, depth}};
-  while (!pending.empty()) {
-    auto [node, d] = pending.back();
-    pending.pop_back();
-    bool deleted = IsDeletedKind(node.Kind());
-    items.push_back({node, d, node.Name(), deleted ? kDeletedFolderImage : kFolderImage,
-                     std::to_string(node.Number()), node.CreatedText(), deleted});
-    for (size_t i = node.ChildCount(); i-- > 0;)
-      if (node.Child(i).IsFolder()) pending.push_back({node.Child(i), d + 1});
+  if (pending_.empty()) {
+    if (!std::exchange(extraFound_, false)) return false;
+    *item = {NodeHandle(), 0, ExtraFoundText(), kFolderImage, "0", ExtraFoundText(), false};
+    return true;
   }
+  auto [node, d] = pending_.back();
+  pending_.pop_back();
+  bool deleted = IsDeletedKind(node.Kind());
+  *item = {node,
+           d,
+           node.Name(),
+           deleted ? kDeletedFolderImage : kFolderImage,
+           std::to_string(node.Number()),
+           node.CreatedText(),
+           deleted};
+  for (size_t i = node.ChildCount(); i-- > 0;)
+    if (node.Child(i).IsFolder()) pending_.push_back({node.Child(i), d + 1});
+  return true;
 }
-
-}  // namespace
 
 std::vector<FolderItem> FolderItems(const NodeTable& table, const DiskInfo& disk,
                                     const VolumeInfo& volume) {
   std::vector<FolderItem> items;
-  AddFolderItems(table.Root(), 0, items);
-  AddFolderItems(table.Scattered(), 0, items);
-  if (HasExtraFoundItem(disk, volume))
-    items.push_back(
-        {NodeHandle(), 0, ExtraFoundText(), kFolderImage, "0", ExtraFoundText(), false});
+  FolderItemWalk walk(table, disk, volume);
+  for (FolderItem item; walk.Next(&item);) items.push_back(std::move(item));
   return items;
 }
 
 std::vector<ListingRow> TreeListing(const NodeTable& table) {
   std::vector<ListingRow> rows;
+  ForEachListingRow(table, [&rows](const ListingRow& row) { rows.push_back(row); });
+  return rows;
+}
+
+void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f) {
   for (NodeHandle top : {table.Root(), table.Scattered()}) {
-    std::vector<std::pair<NodeHandle, size_t>> pending{{top, 0}};  // node, row of its parent
+    // Depth first: the last path seen one level up is the parent's.
+    std::vector<std::string> pathAt;
+    std::vector<std::pair<NodeHandle, int>> pending{{top, 0}};
     while (!pending.empty()) {
-      auto [node, parentRow] = pending.back();
+      auto [node, depth] = pending.back();
       pending.pop_back();
-      ListingRow row{AnsiToUtf8(node.Name()), 0, RowOf(node)};
-      if (node != top) {
-        row.path = rows[parentRow].path + "/" + row.path;
-        row.depth = rows[parentRow].depth + 1;
-      }
-      rows.push_back(std::move(row));
+      ListingRow row{AnsiToUtf8(node.Name()), depth, RowOf(node)};
+      if (depth > 0) row.path = pathAt[depth - 1] + "/" + row.path;
+      pathAt.resize(depth + 1);
+      pathAt[depth] = row.path;
+      f(row);
       if (!node.IsFolder()) continue;
-      for (size_t i = node.ChildCount(); i-- > 0;)
-        pending.push_back({node.Child(i), rows.size() - 1});
+      for (size_t i = node.ChildCount(); i-- > 0;) pending.push_back({node.Child(i), depth + 1});
     }
   }
-  return rows;
 }
 
 std::vector<ListingRow> ExtraFoundListing(const DiskInfo& disk, const VolumeInfo& volume) {

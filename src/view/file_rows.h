@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,19 @@ struct FolderItem {
 std::vector<FolderItem> FolderItems(const NodeTable& table, const DiskInfo& disk,
                                     const VolumeInfo& volume);
 
+// FolderItems one at a time, so that a pane can fill a large tree in
+// slices between events. The table must outlive the walk.
+class FolderItemWalk {
+ public:
+  FolderItemWalk(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume);
+  // False once every item has been given.
+  bool Next(FolderItem* item);
+
+ private:
+  std::vector<std::pair<NodeHandle, int>> pending_;  // node, depth; the next on top
+  bool extraFound_;
+};
+
 // "Extra Found Files" (CP936 and ASCII alike).
 const std::string& ExtraFoundText();
 
@@ -75,6 +89,9 @@ struct ListingRow {
 // Every entry depth first in list order, the pane's two pseudo folders first
 // of their trees.
 std::vector<ListingRow> TreeListing(const NodeTable& table);
+// The same rows one at a time, none kept: a listing of a million entries
+// would hold a kilobyte of text for each.
+void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f);
 
 // "Extra Found Files" and, below it, each carved file of `disk` that starts
 // inside `volume`, in start order: status "已删除文件", its size, and its start

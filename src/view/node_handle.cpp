@@ -1,5 +1,7 @@
 #include "view/node_handle.h"
 
+#include <algorithm>
+
 namespace brevid {
 namespace {
 
@@ -48,22 +50,38 @@ const void* NodeHandle::Address() const {
 }
 
 NodeHandle NodeHandle::Parent() const {
-  const auto* link = table_ ? table_->LinkOf(Address()) : nullptr;
+  if (!table_ || IsNull()) return NodeHandle();
+  if (const FileEntry* f = Fat()) return f->parent ? table_->Handle(f->parent) : NodeHandle();
+  const auto* link = table_->LinkOf(Address());
   return link && link->parent ? table_->Handle(link->parent) : NodeHandle();
 }
 
 size_t NodeHandle::ChildCount() const {
-  const auto* link = table_ ? table_->LinkOf(Address()) : nullptr;
+  if (!table_ || IsNull()) return 0;
+  if (const FileEntry* f = Fat()) return f->children.empty() ? 0 : table_->FatChildren(f).size();
+  const auto* link = table_->LinkOf(Address());
   return link ? link->children.size() : 0;
 }
 
 NodeHandle NodeHandle::Child(size_t i) const {
-  const auto* link = table_ ? table_->LinkOf(Address()) : nullptr;
+  if (!table_ || IsNull()) return NodeHandle();
+  if (const FileEntry* f = Fat()) {
+    if (f->children.empty()) return NodeHandle();
+    const std::vector<void*>& children = table_->FatChildren(f);
+    return i < children.size() ? table_->Handle(children[i]) : NodeHandle();
+  }
+  const auto* link = table_->LinkOf(Address());
   return link && i < link->children.size() ? table_->Handle(link->children[i]) : NodeHandle();
 }
 
 size_t NodeHandle::Row() const {
-  const auto* link = table_ ? table_->LinkOf(Address()) : nullptr;
+  if (!table_ || IsNull()) return 0;
+  if (const FileEntry* f = Fat()) {
+    const std::vector<void*>& siblings = f->parent ? table_->FatChildren(f->parent) : table_->tops_;
+    auto it = std::find(siblings.begin(), siblings.end(), Address());
+    return it == siblings.end() ? 0 : static_cast<size_t>(it - siblings.begin());
+  }
+  const auto* link = table_->LinkOf(Address());
   return link ? link->row : 0;
 }
 
@@ -73,8 +91,7 @@ NodeTable::NodeTable(VolumeTrees& trees, bool ntfs) : ntfs_(ntfs) {
     Add(&trees.ntfsScattered, 1);
     Add(&trees.ntfsExtended, 2);
   } else {
-    Add(&trees.fatRoot, 0);
-    Add(&trees.fatScattered, 1);
+    tops_ = {&trees.fatRoot, &trees.fatScattered};
   }
 }
 
@@ -88,6 +105,16 @@ NodeHandle NodeTable::Handle(void* node) const {
 const NodeTable::Link* NodeTable::LinkOf(const void* node) const {
   auto it = links_.find(node);
   return it == links_.end() ? nullptr : &it->second;
+}
+
+const std::vector<void*>& NodeTable::FatChildren(const FileEntry* folder) const {
+  auto [it, made] = fatChildren_.try_emplace(folder);
+  if (made) {
+    it->second.reserve(folder->children.size());
+    for (const FileEntry& child : folder->children)
+      it->second.push_back(const_cast<FileEntry*>(&child));
+  }
+  return it->second;
 }
 
 template <class Entry>

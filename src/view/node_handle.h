@@ -7,7 +7,9 @@
 // taken from it stay valid until the volume's trees are released
 // (ReleaseTrees) or rebuilt; nodes inserted afterwards are not in the table.
 // Handles are small values; the table must outlive them. Nothing here locks:
-// ticks written through handles must not race a save worker reading them.
+// ticks written through handles must not race a save worker reading them,
+// and a FAT folder's child list is made on first use, so one thread at a
+// time reads through a table.
 #pragma once
 
 #include <cstddef>
@@ -53,7 +55,7 @@ class NodeHandle {
   // Null when `i` is out of range. O(1).
   NodeHandle Child(size_t i) const;
   // Index among the parent's children; for a pseudo folder its index among
-  // the table's tops.
+  // the table's tops. FAT: O(number of siblings).
   size_t Row() const;
 
   bool operator==(const NodeHandle& other) const { return node_ == other.node_; }
@@ -67,7 +69,9 @@ class NodeHandle {
 
 // Parent, row and children of every node reachable from the pseudo folders:
 // for FAT "根目录" and "零散目录"; for NTFS also "扩展目录". For an NTFS tree
-// this is the parent table its nodes lack.
+// this is the parent table its nodes lack, made at once; a FAT node knows its
+// parent, and a folder's children are listed when first asked for, so that a
+// million-entry volume costs a pointer per entry of the folders looked into.
 class NodeTable {
  public:
   NodeTable(VolumeTrees& trees, bool ntfs);
@@ -94,12 +98,15 @@ class NodeTable {
 
   NodeHandle Handle(void* node) const;
   const Link* LinkOf(const void* node) const;
+  // FAT: the children of `folder`, as they stand in its list when first asked.
+  const std::vector<void*>& FatChildren(const FileEntry* folder) const;
   template <class Entry>
   void Add(Entry* top, size_t row);
 
   bool ntfs_;
   std::vector<void*> tops_;
-  std::unordered_map<const void*, Link> links_;
+  std::unordered_map<const void*, Link> links_;  // NTFS
+  mutable std::unordered_map<const void*, std::vector<void*>> fatChildren_;
 };
 
 }  // namespace brevid

@@ -103,7 +103,7 @@ std::vector<std::string> Names(const FileEntry& folder) {
   return names;
 }
 
-size_t CountIn(const std::multimap<uint32_t, FileEntry*>& index, uint32_t key, const FileEntry* e) {
+size_t CountIn(const FatIndex& index, uint32_t key, const FileEntry* e) {
   auto [lo, hi] = index.equal_range(key);
   return static_cast<size_t>(std::count_if(lo, hi, [&](const auto& kv) { return kv.second == e; }));
 }
@@ -183,6 +183,20 @@ TEST(FileTreeFatInsert, ChildrenOfAMovedNodePointAtItsNewPlace) {
   FileEntry* placed = InsertFatChild(trees, trees.fatRoot, std::move(folder));
   ASSERT_EQ(placed->children.size(), 1u);
   EXPECT_EQ(placed->children.front().parent, placed);
+}
+
+// Look-ups between insertions: equal keys keep their order of entry, as in a multimap.
+TEST(FileTreeFatLookup, IndexAnswersBetweenInsertionsInOrderOfEntry) {
+  FatIndex index;
+  std::vector<FileEntry> nodes(6);
+  for (uint32_t k : {7u, 3u, 7u}) index.emplace(k, &nodes[index.size()]);
+  EXPECT_EQ(index.count(7), 2u);
+  for (uint32_t k : {7u, 1u, 7u}) index.emplace(k, &nodes[index.size()]);
+  auto [lo, hi] = index.equal_range(7);
+  std::vector<FileEntry*> found;
+  for (auto it = lo; it != hi; ++it) found.push_back(it->second);
+  EXPECT_EQ(found, (std::vector<FileEntry*>{&nodes[0], &nodes[2], &nodes[3], &nodes[5]}));
+  EXPECT_EQ(index.count(2), 0u);
 }
 
 TEST(FileTreeFatLookup, SameFirstClusterToldApartByNameAndCreationTime) {
