@@ -95,8 +95,7 @@ TEST(BootProbes, ExtSuperblockFromMke2fs) {
        [&](auto& b) { put32(b, 0x28, 0); }, [&](auto& b) { put32(b, 0x30, 0); },
        [&](auto& b) { put32(b, 0x10, LoadLe32(b, 0x00)); },  // free inodes = inodes
        [&](auto& b) { put32(b, 0x0C, LoadLe32(b, 0x04)); },  // free blocks = blocks
-       [&](auto& b) { put32(b, 0x14, LoadLe32(b, 0x04)); },
-       [&](auto& b) { put32(b, 0x20, LoadLe32(b, 0x04)); }});
+       [&](auto& b) { put32(b, 0x14, LoadLe32(b, 0x04)); }});
   // A log block size of 32 shifts by 0 in 32-bit arithmetic: still 1024.
   std::vector<uint8_t> wrapped = sb;
   put32(wrapped, 0x18, 32);
