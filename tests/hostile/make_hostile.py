@@ -16,10 +16,9 @@ SECTOR = 512
 MIB = 1 << 20
 
 
-def run(*args, stdin=None):
+def run(*args):
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC")
-    subprocess.run(args, input=stdin, env=env, check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
+    subprocess.run(args, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def blank(path, size):
@@ -205,10 +204,6 @@ def partition_images(out):
     struct.pack_into("<Q", image, 2 * SECTOR + 0x28, (1 << 64) - 1)
     with open(path, "wb") as f:
         f.write(image)
-
-
-def mft_record(image, mft, size, number):
-    return mft + number * size
 
 
 def file_name_parent(image, record):
