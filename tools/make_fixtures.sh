@@ -985,7 +985,8 @@ if [ "$(id -u)" = 0 ] && command -v pvcreate >/dev/null && command -v losetup >/
 fi
 
 # ---- ext2_fresh.img: a GPT basic-data partition holding ext2 straight from
-# mke2fs: never mounted (mount time 0) and a single block group.
+# mke2fs: never mounted (mount time 0) and a single block group;
+# ext2_fresh_whole.img: the same file system alone.
 
 img=$OUT/ext2_fresh.img.tmp
 new_file "$img" $((4096 * SECTOR))
@@ -997,6 +998,9 @@ run env E2FSPROGS_FAKE_TIME=$EPOCH mke2fs -q -F -t ext2 -L fresh_ext2 -U "$(uuid
 expect_le32 "$FS" $((1024 + 0x2C)) 0
 place "$FS" "$img" 2048
 finish ext2_fresh.img
+# The same file system as a whole disk, with no partition table.
+cp "$FS" "$OUT/ext2_fresh_whole.img.tmp"
+finish ext2_fresh_whole.img
 
 # ---- ntfs_4k.img: NTFS with 4096-byte sectors in a 0x07 entry at 2048.
 

@@ -1,6 +1,7 @@
 #include "device/volume_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/sector_range.h"
 #include "device/sector_reader.h"
@@ -18,7 +19,8 @@ size_t VolumeReader::ReadInto(uint64_t position, std::span<uint8_t> buffer) {
   if (volume_.layout != VolumeLayout::Simple || handle_.Seek(position))
     ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, &got, opener_);
   // Only what was not read is cleared: the scans read 10 MiB at a time.
-  std::fill(buffer.begin() + static_cast<long>(std::min(got, buffer.size())), buffer.end(), 0);
+  got = std::min(got, buffer.size());
+  if (got < buffer.size()) std::memset(buffer.data() + got, 0, buffer.size() - got);
   return got;
 }
 

@@ -92,11 +92,6 @@ bool IsExtSuperblockConsistent(Bytes sb) {
          LoadLe32(sb, kFirstDataBlock) < total;
 }
 
-bool IsExtSuperblock(Bytes sb) {
-  return IsExtSuperblockConsistent(sb) && LoadLe32(sb, extsb::kMountTime) != 0 &&
-         LoadLe32(sb, extsb::kBlocksPerGroup) < ExtTotalBlocks(sb);
-}
-
 uint32_t HfsSignatureKind(Bytes h) {
   if (BytesEqual(h, 0, "BD")) {
     if (BytesEqual(h, 0x7C, "H+")) return 4;

@@ -51,7 +51,6 @@ constexpr size_t kFirstDataBlock = 0x14;
 constexpr size_t kLogBlockSize = 0x18;
 constexpr size_t kBlocksPerGroup = 0x20;
 constexpr size_t kInodesPerGroup = 0x28;
-constexpr size_t kMountTime = 0x2C;
 constexpr size_t kWriteTime = 0x30;
 constexpr size_t kMagic = 0x38;  // u16 0xEF53
 constexpr size_t kCreatorOs = 0x48;
@@ -92,9 +91,6 @@ bool IsExfatBoot(Bytes sector);
 // size, group sizes, free counts below totals. A volume fresh from mke2fs
 // (never mounted, perhaps one block group) passes.
 bool IsExtSuperblockConsistent(Bytes superblock);
-// The consistency tests, and a volume mounted at least once and larger than
-// one block group.
-bool IsExtSuperblock(Bytes superblock);
 
 // Classifies an HFS-family header (the bytes at volume byte 1024): 1 "BD"
 // (HFS), 4 "BD" wrapping "H+" at 0x7C, 2 "H+", 3 "HX", else 0.

@@ -111,17 +111,20 @@ bool FindFat32Geometry(VolumeReader& reader, VolumeInfo& volume, FatGeometry* ge
   } else if (volume.fatSectors == 0) {
     geo->fatCount = 2;
     geo->rootCluster = 2;
+    // Each search ends where the source does: nothing lies beyond.
     uint32_t reserved = 0;
+    std::vector<uint8_t> block(0x4C00);
     for (uint32_t blk = 0; blk < 100 && reserved == 0; ++blk) {
-      std::vector<uint8_t> block = reader.Read(VolumeByte(volume, 1 + uint64_t{blk} * 38), 0x4C00);
+      if (reader.ReadInto(VolumeByte(volume, 1 + uint64_t{blk} * 38), block) == 0) break;
       for (uint32_t k = 1; k <= 37 && reserved == 0; ++k)
         if (Fat32StartAt(block, k - 1)) reserved = static_cast<uint16_t>(38 * blk + k);
     }
     if (reserved == 0) return false;
     uint32_t length = 0;
+    block.resize(0x100400);
     for (uint32_t blk = 0; blk < 5 && length == 0; ++blk) {
-      std::vector<uint8_t> block =
-          reader.Read(VolumeByte(volume, reserved + 1 + uint64_t{blk} * 2050), 0x100400);
+      if (reader.ReadInto(VolumeByte(volume, reserved + 1 + uint64_t{blk} * 2050), block) == 0)
+        break;
       for (uint32_t k = 1; k <= 2049 && length == 0; ++k)
         if (Fat32StartAt(block, k - 1)) length = 2050 * blk + k;
     }

@@ -37,7 +37,7 @@ FsType ProbeFileSystem(Bytes head, VolumeInfo& v) {
   if (IsFat32Boot(boot)) return kFsFat32;
   if (IsFat16Boot(boot)) return kFsFat16;
   if (IsExfatBoot(boot)) return kFsExfat;
-  if (IsExtSuperblock(SubBytes(head, 1024, 1024))) {
+  if (IsExtSuperblockConsistent(SubBytes(head, 1024, 1024))) {
     v.extText = ExtFlavour(SubBytes(head, 1024, 1024));
     return kFsExt;
   }

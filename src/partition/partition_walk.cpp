@@ -76,8 +76,8 @@ void AddWholeDiskExt(DiskInfo& disk, Bytes superblock) {
 }
 
 // Type 0x83 is fdisk's default whatever the partition holds, so a FAT, NTFS
-// or exFAT boot sector decides; anything else stays EXT, its flavour read
-// from the superblock's place.
+// or exFAT boot sector decides; the EXT flavour is named only when a
+// consistent superblock is there.
 void IdentifyLinuxTypeVolume(SourceHandle& handle, VolumeInfo& v) {
   std::vector<uint8_t> head = ReadBytes(handle, SectorToByte(v.start), 2048);
   Bytes bytes(head);
@@ -90,7 +90,7 @@ void IdentifyLinuxTypeVolume(SourceHandle& handle, VolumeInfo& v) {
     v.fsType = kFsNtfs;
   } else if (IsExfatBoot(bytes)) {
     v.fsType = kFsExfat;
-  } else {
+  } else if (IsExtSuperblockConsistent(superblock)) {
     v.extText = ExtFlavour(superblock);
   }
 }
@@ -181,7 +181,7 @@ void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
       ResolveLvmMemberPaths(list, disk);
       return;
     }
-    if (IsExtSuperblock(SubBytes(s, 1024, 1024))) {
+    if (IsExtSuperblockConsistent(SubBytes(s, 1024, 1024))) {
       AddWholeDiskExt(disk, SubBytes(s, 1024, 1024));
       return;
     }

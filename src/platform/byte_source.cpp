@@ -49,7 +49,7 @@ class MemorySource final : public ByteSource {
   bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
     *got = 0;
     const std::vector<uint8_t>& bytes = *bytes_;
-    if (offset >= bytes.size()) return true;
+    if (offset >= bytes.size() || buffer.empty()) return true;  // an empty buffer has no data()
     size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes.size() - offset));
     std::memcpy(buffer.data(), bytes.data() + offset, n);
     *got = n;

@@ -18,6 +18,15 @@ QString Canonical(const QString& path) {
   return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
 }
 
+// The savers name the target in the ANSI code page; a path it cannot hold
+// could be neither made nor reached.
+bool InCodePage(const QString& path) {
+  const std::string utf8 = QFileInfo(path.trimmed()).absoluteFilePath().toStdString();
+  bool lossy = false;
+  const std::string ansi = Utf8ToAnsi(utf8, &lossy);
+  return !lossy && AnsiToUtf8(ansi) == utf8;
+}
+
 }  // namespace
 
 CMySaveFileDlg::Picker& CMySaveFileDlg::FolderPicker() {
@@ -105,6 +114,10 @@ void CMySaveFileDlg::Browse() {
 void CMySaveFileDlg::accept() {
   // A typed path gets the same question as a picked one.
   const QString path = path_->text();
+  if (!path.trimmed().isEmpty() && !InCodePage(path)) {
+    ShowMessageBox(TargetNotInCodePageText(), "Recover", kMbOk | kMbIconWarning);
+    return;
+  }
   if (path != confirmed_ && OnRecoveredVolume(path)) {
     if (WarnSameVolume()) {
       path_->clear();

@@ -102,10 +102,10 @@ TEST(CorpusWalk, UtilLinuxProbeImagesAreIdentified) {
       {"hfs.img", 1, 0x19, "BBB", "HFS"},
       {"hfsplus.img", 1, 0x19, "only hfs+", "HFS+"},
       {"ntfs.img", 1, 0x07, "Новый том", ""},
-      // Never mounted: the EXT test wants a mount time, so these name nothing.
-      {"ext2.img", 0, 0, "", ""},
-      {"ext3.img", 0, 0, "", ""},
-      {"ext4.img", 0, 0, "", ""},
+      // Never mounted, and ext2 a single block group.
+      {"ext2.img", 1, 0x83, "test-ext2", "EXT2"},
+      {"ext3.img", 1, 0x83, "test-ext3", "EXT3"},
+      {"ext4.img", 1, 0x83, "test-ext4", "EXT4"},
       // An LVM2 physical volume whose group has no logical volumes.
       {"lvm2.img", 0, 0, "", ""},
   };
@@ -122,6 +122,9 @@ TEST(CorpusWalk, UtilLinuxProbeImagesAreIdentified) {
     EXPECT_EQ(AnsiToUtf8(v.label), c.label) << c.image;
     if (v.fsType == 0x19) {
       EXPECT_EQ(v.hfsText, c.typeText) << c.image;
+    }
+    if (v.fsType == 0x83) {
+      EXPECT_EQ(v.extText, c.typeText) << c.image;
     }
   }
 }

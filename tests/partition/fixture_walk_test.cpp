@@ -159,6 +159,8 @@ TEST(FixtureWalk, SameStartsAndLengthsAsMmls) {
 TEST(FixtureWalk, FreshExtFromMke2fsIsIdentified) {
   ExpectVolumes(WalkFixture("ext2_fresh.img"),
                 {{"FreshPartition0", 2048, 2048, 0x83, "fresh_ext2", "EXT2"}});
+  ExpectVolumes(WalkFixture("ext2_fresh_whole.img"),
+                {{"Partition0", 0, 2048, 0x83, "fresh_ext2", "EXT2"}});
 }
 
 TEST(FixtureWalk, NtfsLabelWithFourKiBSectors) {

@@ -415,6 +415,21 @@ TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
   TickedSave(left, root, "");
   EXPECT_EQ(File()->Status()->text(), "警告: 请选择保存路径!");
 
+  // A target the code page cannot name is refused in the dialog; nothing is made.
+  const std::string foreign = test::ScratchDir("gui_codepage") + "/out😀";
+  boxes.texts.clear();
+  pilot_.Menu("多选保存");
+  pilot_.SaveDialog(QString::fromStdString(foreign), [](CMySaveFileDlg* dlg) {
+    QTest::mouseClick(dlg->findChild<QPushButton*>("ok"), Qt::LeftButton);
+    QTest::mouseClick(dlg->findChild<QPushButton*>("cancel"), Qt::LeftButton);
+  });
+  pilot_.Start();
+  Click(left, root, Qt::RightButton);
+  WaitIdle();
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_EQ(boxes.texts[0], AnsiToUtf8(TargetNotInCodePageText()));
+  EXPECT_FALSE(std::filesystem::exists(foreign));
+
   // A target without the space: the ticked items on the status line, the
   // single item in a message box with the size it would write.
   const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
