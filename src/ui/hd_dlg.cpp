@@ -157,8 +157,6 @@ CHdDlg::Selection CHdDlg::Selected() {
   return s;
 }
 
-void CHdDlg::NotYet() { SetStatus(kNotYetText); }
-
 void CHdDlg::Action() {
   if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
   Selection s = Selected();

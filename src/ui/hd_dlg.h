@@ -72,7 +72,6 @@ class CHdDlg : public QWidget {
   Selection Selected();
   void Layout();
   void ContextMenu(CTreeListItem* item, const QPoint& at);
-  void NotYet();
   void ShowStatus(const PaneStatus& status);
   void StartSearch(DiskInfo* disk, SearchMode mode, const std::string& diskKey);
   void StartDeepScan(DiskInfo* disk, const Selection& s);

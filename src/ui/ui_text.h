@@ -26,9 +26,6 @@ inline QString StatusStyle(bool red) {
   return QString("color: %1;").arg((red ? kRed : kGreen).name());
 }
 
-// What tiles 2 to 5 answer until their windows exist.
-inline const QString kNotYetText = "该功能尚未开放";
-
 struct TileText {
   QString title;
   QString action;
