@@ -316,15 +316,18 @@ void CFileDlg::RefreshTicks() {
   }
 }
 
+bool CFileDlg::TicksLocked() {
+  // A save worker may be reading the ticks, and an expand rebuilding the tree.
+  if (!worker_.Running() && !fill_ && table_ && Disk() && Volume()) return false;
+  SetStatus("警告: 请等待当前操作完成!");
+  RefreshTicks();
+  return true;
+}
+
 void CFileDlg::LeftChecked(CTreeListItem* item, int state) {
+  if (TicksLocked()) return;
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
-  // A save worker may be reading the ticks, and an expand rebuilding the tree.
-  if (worker_.Running() || fill_ || !table_ || !disk || !volume) {
-    SetStatus("警告: 请等待当前操作完成!");
-    RefreshTicks();
-    return;
-  }
   const int index = IndexOf(item);
   if (index == kExtraFoundIndex) {
     SetExtraFoundTick(*disk, *volume, static_cast<uint8_t>(state));
@@ -338,13 +341,9 @@ void CFileDlg::LeftChecked(CTreeListItem* item, int state) {
 }
 
 void CFileDlg::RightChecked(CTreeListItem* item, int state) {
+  if (TicksLocked()) return;
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
-  if (worker_.Running() || fill_ || !table_ || !disk || !volume) {
-    SetStatus("警告: 请等待当前操作完成!");
-    RefreshTicks();
-    return;
-  }
   const RightRow& row = rightRows_[item->data(0, kRowRole).toInt()];
   if (row.leftItem) return LeftChecked(row.leftItem, state);
   if (row.carved)

@@ -83,6 +83,8 @@ class CFileDlg : public QWidget {
   void FillLeftSlice();
   void StopFill();
   void WorkerEnded();
+  // True, after saying so, while a worker or the fill holds the ticks.
+  bool TicksLocked();
   void LeftChecked(CTreeListItem* item, int state);
   void RightChecked(CTreeListItem* item, int state);
   void RefreshTicks();
