@@ -5,10 +5,12 @@
 
 namespace brevid::cli {
 
-// Exit statuses: 0 success, 1 failure, 2 bad usage.
+// Exit statuses: 0 everything asked was done whole, 1 failure, refusal or
+// any loss, 2 bad usage, 130 stopped by the user after keeping what was done.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 130;
 
 // Registers the command on `app`; the returned callback runs it once parsed.
 struct Command {

@@ -51,7 +51,7 @@ Command AddDeepScanCommand(CLI::App& app) {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSource(list, o->source, &error);
-            if (disk && !ApplyResultsFile(list, o->results, &error)) disk = nullptr;
+            if (disk && !OpenResultsForScan(list, *disk, o->results, &error)) disk = nullptr;
             VolumeInfo* volume = nullptr;
             if (disk && !o->volume.empty()) volume = LookUpVolume(*disk, o->volume, &error);
             if (!disk || (!o->volume.empty() && !volume)) {
@@ -81,7 +81,6 @@ Command AddDeepScanCommand(CLI::App& app) {
               std::fprintf(stderr, "错误: 无法读取 %s\n", o->source.c_str());
               return kExitFailure;
             }
-            if (!WriteResults(*disk, o->results)) return kExitFailure;
             DeepScanCounts counts = CountFindings(*disk);
             std::map<std::string, size_t> types = CarvedByType(*disk);
             if (o->json) {
@@ -93,7 +92,7 @@ Command AddDeepScanCommand(CLI::App& app) {
               out["carvedByType"] = types;
               out["stopped"] = progress.StopRequested();
               std::printf("%s\n", out.dump(2).c_str());
-              return kExitOk;
+              return ScanExit(*disk, o->results, progress);
             }
             std::printf("新分区: %zu\n", disk->volumes.size() - before);
             for (size_t i = before; i < disk->volumes.size(); ++i) {
@@ -106,7 +105,7 @@ Command AddDeepScanCommand(CLI::App& app) {
                         counts.directorySectors, counts.carvedFiles);
             for (const auto& [type, count] : types)
               std::printf("  %s: %zu\n", AnsiToUtf8(type).c_str(), count);
-            return kExitOk;
+            return ScanExit(*disk, o->results, progress);
           }};
 }
 

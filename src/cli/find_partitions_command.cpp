@@ -69,7 +69,7 @@ Command AddFindPartitionsCommand(CLI::App& app) {
         DiskList list;
         std::string error;
         DiskInfo* disk = AddSource(list, o->source, &error);
-        if (!disk || !ApplyResultsFile(list, o->results, &error)) {
+        if (!disk || !OpenResultsForScan(list, *disk, o->results, &error)) {
           std::fprintf(stderr, "错误: %s\n", error.c_str());
           return kExitFailure;
         }
@@ -90,7 +90,6 @@ Command AddFindPartitionsCommand(CLI::App& app) {
           std::fprintf(stderr, "错误: 无法读取 %s\n", o->source.c_str());
           return kExitFailure;
         }
-        if (!WriteResults(*disk, o->results)) return kExitFailure;
         if (o->json) {
           nlohmann::json out = DiskJson(*disk);
           out["found"] = disk->volumes.size() - before;
@@ -99,7 +98,7 @@ Command AddFindPartitionsCommand(CLI::App& app) {
         } else {
           PrintVolumes(*disk, before);
         }
-        return kExitOk;
+        return ScanExit(*disk, o->results, progress);
       }};
 }
 

@@ -2,15 +2,20 @@
 // the imaging window, with its bad-sector list.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "cli/expand.h"
 #include "cli/sources.h"
 #include "cli/terminal.h"
+#include "common/text.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/target_handle.h"
+#include "platform/write_guard.h"
 #include "tasks/imaging_task.h"
+#include "tasks/output_guard.h"
 
 namespace brevid::cli {
 namespace {
@@ -46,12 +51,8 @@ std::string AddEndpoint(DiskList& list, const std::string& arg,
     }
   }
   const std::string path = arg.substr(0, comma);
-  const size_t before = list.size();
   DiskInfo* disk = AddSources(list, path, with, error);
   if (!disk) return {};
-  // Two image files of one name would share a key, and the key finds the disk.
-  for (size_t i = 0; i < before; ++i)
-    if (list[i].Key() == disk->Key() && list[i].path != disk->path) disk->vendor = disk->path;
   if (comma == std::string::npos) return disk->Key();
   VolumeInfo* volume = with.empty() ? LookUpVolume(*disk, arg.substr(comma + 1), error)
                                     : LookUpVolumeInList(list, &disk, arg.substr(comma + 1), error);
@@ -106,12 +107,21 @@ const char* ResultName(ImagingResult result) {
 }
 
 bool WriteBadList(const std::string& path, const std::vector<BadSector>& bad) {
-  std::FILE* out = std::fopen(path.c_str(), "w");
-  if (!out) return false;
+  std::string text;
   for (const BadSector& b : bad)
-    std::fprintf(out, "%s\t%llu\n", AnsiToUtf8(BadSectorRowText(b.row)).c_str(),
-                 static_cast<unsigned long long>(b.sector));
-  return std::fclose(out) == 0;
+    text += Format("%s\t%llu\n", AnsiToUtf8(BadSectorRowText(b.row)).c_str(),
+                   static_cast<unsigned long long>(b.sector));
+  TargetHandle out = TargetHandle::Open(Utf8ToAnsi(path), TargetHandle::Mode::kCreateAlways);
+  size_t written = 0;
+  return out.IsOpen() &&
+         out.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), &written);
+}
+
+// Both name one file (or are one path) once links are resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec)) return true;
+  return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
 }
 
 int Run(const ImageOptions& o) {
@@ -123,6 +133,13 @@ int Run(const ImageOptions& o) {
     std::fprintf(stderr, "错误: %s\n", error.c_str());
     return kExitFailure;
   }
+  std::vector<std::string> sources;
+  for (const DiskInfo& disk : list) {
+    std::vector<std::string> paths = DiskSourcePaths(disk);
+    sources.insert(sources.end(), paths.begin(), paths.end());
+  }
+  // The target disk joins the list below: only what is there now is read.
+  SourcesInPlay inPlay(sources);
   request.sourceStartSector = o.start;
   request.toDisk = !o.toDisk.empty();
   if (request.toDisk) {
@@ -136,6 +153,19 @@ int Run(const ImageOptions& o) {
     request.targetFile = Utf8ToAnsi(o.toFile);
   }
 
+  if (!o.badList.empty()) {
+    std::string refusal = OutputRefusal(Utf8ToAnsi(o.badList));
+    const std::string target = request.toDisk
+                                   ? ResolveImagingEndpoint(list, request.targetText).devicePath
+                                   : request.targetFile;
+    if (refusal.empty() && SameFile(o.badList, AnsiToUtf8(target)))
+      refusal = Ansi("坏扇区列表不能写到镜像目标上: ") + Utf8ToAnsi(o.badList);
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(refusal).c_str());
+      return kExitFailure;
+    }
+  }
+
   ImagingCounters counters;
   TerminalProgress window("镜像", ImagingCaption(counters));
   ProgressRecord progress;
@@ -145,8 +175,9 @@ int Run(const ImageOptions& o) {
   RunOnWorker(progress, [&] { outcome = RunImaging(list, request, progress, busy, &counters); });
 
   const std::string text = AnsiToUtf8(outcome.text);
+  bool listWritten = true;
   if (!o.badList.empty() && outcome.result != ImagingResult::kRefused &&
-      !WriteBadList(o.badList, outcome.badSectors))
+      !(listWritten = WriteBadList(o.badList, outcome.badSectors)))
     std::fprintf(stderr, "错误: 无法写入 %s\n", o.badList.c_str());
   if (outcome.result != ImagingResult::kDone) std::fprintf(stderr, "错误: %s\n", text.c_str());
   if (o.json) {
@@ -173,7 +204,8 @@ int Run(const ImageOptions& o) {
       table.Print(stdout);
     }
   }
-  return outcome.result == ImagingResult::kDone ? kExitOk : kExitFailure;
+  if (outcome.result == ImagingResult::kStopped && listWritten) return kExitStopped;
+  return outcome.result == ImagingResult::kDone && listWritten ? kExitOk : kExitFailure;
 }
 
 }  // namespace
@@ -213,8 +245,10 @@ Command AddImageCommand(CLI::App& app) {
   sub->add_flag("--json", o->json, "Machine-readable outcome with every unreadable sector number");
   sub->footer(
       "Exactly one of --to-file and --to-disk is needed. Ctrl-C stops after the current piece. "
-      "Exit status: 0 when the copy is complete, 1 when it was refused, failed or stopped, "
-      "2 on bad usage.");
+      "A target or bad-sector list that is, or reaches, the source or a member (the same "
+      "file, a loop device over it, a file system mounted from it) is refused before "
+      "anything is written. Exit status: 0 when the copy is complete, 1 when it was refused "
+      "or failed, 2 on bad usage, 130 when stopped with Ctrl-C (what was copied stays).");
   return {sub, [o, sub]() {
             if (o->toFile.empty() == o->toDisk.empty()) {
               std::fprintf(stderr, "%s\n错误: 需要 --to-file 或 --to-disk 之一\n",

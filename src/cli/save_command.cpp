@@ -1,7 +1,7 @@
 // brevid save SOURCE VOLUME --to DIR [ITEM...]: copies tree entries out, the
 // way "单选保存" does for each item.
 #include <filesystem>
-#include <thread>
+#include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "cli/expand.h"
@@ -9,6 +9,7 @@
 #include "cli/terminal.h"
 #include "common/text.h"
 #include "platform/codepage.h"
+#include "tasks/output_guard.h"
 #include "tasks/save_run.h"
 #include "view/node_handle.h"
 #include "view/tree_paths.h"
@@ -27,20 +28,10 @@ struct SaveOptions {
   bool force = false;
   bool format = false;
   bool extraFound = false;
+  bool json = false;
   std::string results;
   std::vector<std::string> with;
 };
-
-// True when `target` lies on the mounted volume (its mount point contains it).
-bool TargetOnVolume(const VolumeInfo& volume, const std::string& targetUtf8) {
-  if (volume.driveLetter.empty()) return false;
-  std::error_code ec;
-  std::filesystem::path target = std::filesystem::weakly_canonical(targetUtf8, ec);
-  std::filesystem::path mount =
-      std::filesystem::weakly_canonical(AnsiToUtf8(volume.driveLetter), ec);
-  auto [m, t] = std::mismatch(mount.begin(), mount.end(), target.begin(), target.end());
-  return m == mount.end();
-}
 
 // The target as the engine names it (CP936); false, with the refusal
 // printed, when the code page cannot hold the path.
@@ -54,22 +45,41 @@ bool TargetInCodePage(const std::string& targetUtf8, std::string* ansi) {
   return false;
 }
 
-void PrintSummary(const SaveStats& stats) {
-  std::string line =
-      Format("已写入 %llu 个文件, %llu 字节", static_cast<unsigned long long>(stats.files),
-             static_cast<unsigned long long>(stats.bytes));
-  uint64_t skipped = 0;
-  for (const auto& [reason, count] : stats.skipped) skipped += count;
-  line += Format("; 跳过 %llu 项", static_cast<unsigned long long>(skipped));
-  for (const auto& [reason, count] : stats.skipped)
-    line += Format(" (%s: %llu)", reason.c_str(), static_cast<unsigned long long>(count));
-  if (stats.cutAtEnd != 0)
-    line += Format("; %llu 个文件的大小超出卷或源的末尾, 只写到末尾",
-                   static_cast<unsigned long long>(stats.cutAtEnd));
-  std::printf("%s\n", line.c_str());
+// The run's outcome on standard output (or as JSON), each file not written
+// whole on standard error; the exit status says whether all was whole.
+int Summarize(const SaveStats& stats, bool json) {
+  if (json) {
+    nlohmann::json out;
+    out["files"] = stats.files;
+    out["bytes"] = stats.bytes;
+    out["skipped"] = nlohmann::json::object();
+    for (const auto& [reason, count] : stats.skipped) out["skipped"][reason] = count;
+    out["notWhole"] = nlohmann::json::array();
+    for (const NotWhole& file : stats.notWhole)
+      out["notWhole"].push_back({{"path", AnsiToUtf8(file.path)}, {"why", file.why}});
+    out["stopped"] = stats.stopped;
+    out["whole"] = stats.Whole();
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    std::printf("%s\n", SaveSummaryText(stats).c_str());
+  }
+  for (const NotWhole& file : stats.notWhole)
+    std::fprintf(stderr, "未完整写入: %s: %s\n", AnsiToUtf8(file.path).c_str(), file.why.c_str());
+  if (stats.stopped) return kExitStopped;
+  return stats.Whole() ? kExitOk : kExitFailure;
 }
 
-int SaveCarved(DiskInfo& disk, const SaveOptions& o) {
+// Refuses, before any folder is made, a target that reaches a source.
+bool TargetAllowed(const DiskList& list, const std::string& ansiTarget) {
+  std::vector<const DiskInfo*> disks;
+  for (const DiskInfo& disk : list) disks.push_back(&disk);
+  const std::string refusal = OutputRefusalFor(disks, ansiTarget);
+  if (refusal.empty()) return true;
+  std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(refusal).c_str());
+  return false;
+}
+
+int SaveCarved(const DiskList& list, DiskInfo& disk, const SaveOptions& o) {
   std::string error;
   VolumeInfo* volume = nullptr;
   if (!o.volume.empty() && !(volume = LookUpVolume(disk, o.volume, &error))) {
@@ -78,6 +88,7 @@ int SaveCarved(DiskInfo& disk, const SaveOptions& o) {
   }
   std::string target;
   if (!TargetInCodePage(o.target, &target)) return kExitFailure;
+  if (!TargetAllowed(list, target)) return kExitFailure;
   std::error_code ec;
   std::filesystem::create_directories(o.target, ec);
   TerminalProgress bar("正在保存文件，请稍等...");
@@ -86,8 +97,7 @@ int SaveCarved(DiskInfo& disk, const SaveOptions& o) {
   BusyFlag busy{0};
   SaveStats stats;
   RunOnWorker(progress, [&] { stats = RunCarvedSave(disk, volume, target, progress, busy); });
-  PrintSummary(stats);
-  return kExitOk;
+  return Summarize(stats, o.json);
 }
 
 }  // namespace
@@ -112,7 +122,15 @@ Command AddSaveCommand(CLI::App& app) {
   sub->add_flag("--no-normal", o->noNormal, "Leave normal (not deleted) files out");
   sub->add_flag("--format", o->format, "Format recovery first (as `brevid tree --format`)");
   sub->add_flag("--force", o->force,
-                "Write even when the target lies on the volume being recovered");
+                "Kept for older scripts; a target that reaches the source (the volume being "
+                "recovered, a file system mounted from the source disk) is always refused");
+  sub->add_flag("--json", o->json,
+                "Print the summary as JSON, with every file not written whole by name");
+  sub->footer(
+      "Exit status: 0 when everything chosen was written whole; 1 when anything failed, was "
+      "refused or was not written whole (the summary names each such file; a file cut short "
+      "is left as NAME.partial); 2 on bad usage; 130 when stopped with Ctrl-C, after keeping "
+      "what was written.");
   sub->add_option("--with", o->with,
                   "A further member disk (image file or device node) of a dynamic-disk group "
                   "or LVM2 volume group; repeatable. VOLUME is then looked for on every disk, "
@@ -134,20 +152,20 @@ Command AddSaveCommand(CLI::App& app) {
               std::fprintf(stderr, "错误: 需要 VOLUME (或 --extra-found)\n");
               return kExitUsage;
             }
-            if (disk && o->extraFound) return SaveCarved(*disk, *o);
+            if (disk && o->extraFound) return SaveCarved(list, *disk, *o);
             VolumeInfo* volume =
                 disk ? LookUpVolumeInList(list, &disk, o->volume, &error) : nullptr;
-            if (volume && TargetOnVolume(*volume, o->target) && !o->force) {
-              std::fprintf(stderr, "%s\n(--force 仍然写入)\n",
-                           AnsiToUtf8(Ansi("将文件放回原分区行为危险\r\n希望重新选择")).c_str());
-              return kExitFailure;
-            }
-            if (!volume || !ExpandOnWorker(*disk, *volume, o->format, &error)) {
+            if (!volume) {
               std::fprintf(stderr, "错误: %s\n", error.c_str());
               return kExitFailure;
             }
             std::string target;
-            if (!TargetInCodePage(o->target, &target)) return kExitFailure;
+            if (!TargetInCodePage(o->target, &target) || !TargetAllowed(list, target))
+              return kExitFailure;
+            if (!ExpandOnWorker(*disk, *volume, o->format, &error)) {
+              std::fprintf(stderr, "错误: %s\n", error.c_str());
+              return kExitFailure;
+            }
             std::error_code ec;
             std::filesystem::create_directories(o->target, ec);
             NodeTable table(*volume);
@@ -178,15 +196,11 @@ Command AddSaveCommand(CLI::App& app) {
               ProgressRecord progress;
               progress.window = &bar;
               SaveStats stats;
-              std::thread worker([&] { stats = RunSave(*prep.save, progress, busy); });
-              worker.join();
-              total.files += stats.files;
-              total.bytes += stats.bytes;
-              total.cutAtEnd += stats.cutAtEnd;
-              for (const auto& [reason, count] : stats.skipped) total.skipped[reason] += count;
+              RunOnWorker(progress, [&] { stats = RunSave(*prep.save, progress, busy); });
+              total.Add(stats);
+              if (stats.stopped) break;
             }
-            PrintSummary(total);
-            return kExitOk;
+            return Summarize(total, o->json);
           }};
 }
 

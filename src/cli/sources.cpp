@@ -1,14 +1,20 @@
 #include "cli/sources.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
+#include "cli/commands.h"
 #include "device/volume_names.h"
 #include "platform/byte_source.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "tasks/disk_list.h"
+#include "tasks/output_guard.h"
 #include "tasks/scan_results.h"
 
 namespace brevid::cli {
@@ -88,6 +94,54 @@ VolumeInfo* LookUpVolumeInList(DiskList& list, DiskInfo** disk, const std::strin
       error->append(" ").append(AnsiToUtf8(item));
   }
   return nullptr;
+}
+
+bool OpenResultsForScan(DiskList& list, DiskInfo& disk, const std::string& utf8File,
+                        std::string* error) {
+  if (utf8File.empty()) return true;
+  const std::string path = Utf8ToAnsi(utf8File);
+  std::vector<const DiskInfo*> disks;
+  for (const DiskInfo& d : list) disks.push_back(&d);
+  if (std::string refusal = OutputRefusalFor(disks, path); !refusal.empty()) {
+    *error = AnsiToUtf8(refusal);
+    return false;
+  }
+  struct stat st {};
+  if (::stat(utf8File.c_str(), &st) != 0) {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(utf8File, ec).parent_path();
+    if (::access(folder.c_str(), W_OK | X_OK) == 0) return true;
+    *error = "无法在 " + folder.string() + " 中写入扫描结果文件: " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = utf8File + " 不是普通文件, 不能作为扫描结果文件";
+    return false;
+  }
+  if (::access(utf8File.c_str(), W_OK) != 0) {
+    *error = "无法写入扫描结果文件 " + utf8File + ": " + std::strerror(errno);
+    return false;
+  }
+  switch (ReadScanResultFile(disk, path)) {
+    case ScanResultRead::kRead:
+      return true;
+    case ScanResultRead::kWrongDisk:
+      *error = utf8File + " 不是该磁盘的扫描结果文件, 不会覆盖它; 请换一个文件名";
+      return false;
+    case ScanResultRead::kCannotOpen:
+      break;
+  }
+  *error = "无法打开扫描结果文件 " + utf8File + ": " + LastErrorText();
+  return false;
+}
+
+int ScanExit(const DiskInfo& disk, const std::string& utf8File, const ProgressRecord& progress) {
+  const bool written = WriteResults(disk, utf8File);
+  if (progress.StopRequested()) {
+    std::fprintf(stderr, "已停止%s\n", utf8File.empty() || !written ? "" : ", 已找到的结果已写入");
+    return written ? kExitStopped : kExitFailure;
+  }
+  return written ? kExitOk : kExitFailure;
 }
 
 bool WriteResults(const DiskInfo& disk, const std::string& utf8File) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/disk_info.h"
+#include "platform/progress.h"
 #include "tasks/disk_list.h"
 
 namespace brevid::cli {
@@ -30,6 +31,18 @@ bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* 
 // Writes `disk`'s results to `utf8File` (nothing to do when it is empty);
 // false after saying why on standard error.
 bool WriteResults(const DiskInfo& disk, const std::string& utf8File);
+
+// `--results FILE` of a scan, checked before anything is scanned: it must
+// not reach a source, and must be a regular file holding this disk's
+// results (then read into `disk`) or not exist yet in a folder that can be
+// written. False with *error otherwise: a file the scan could not keep its
+// findings in, or would have to overwrite, stops it before it starts.
+bool OpenResultsForScan(DiskList& list, DiskInfo& disk, const std::string& utf8File,
+                        std::string* error);
+
+// The end of a scan whose findings were printed: writes the result file and
+// says "已停止" when the user stopped it. The exit status.
+int ScanExit(const DiskInfo& disk, const std::string& utf8File, const ProgressRecord& progress);
 
 // The volume of `disk` whose item text (mount point or partition name) or
 // partition name is `utf8Name`; nullptr with *error listing the choices.

@@ -31,6 +31,26 @@ size_t DisplayWidth(const std::string& s) {
   return width;
 }
 
+std::string PrintableText(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    // C0 controls, DEL, and the C1 controls U+0080..U+009F (C2 80..C2 9F).
+    if (c < 0x20 || c == 0x7F) {
+      out += '?';
+    } else if (c == 0xC2 && i + 1 < utf8.size() &&
+               static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      out += '?';
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 void TextTable::Print(std::FILE* out) const {
   StreamedTable table;
   for (const auto& row : rows_) table.Measure(row);
@@ -40,14 +60,15 @@ void TextTable::Print(std::FILE* out) const {
 void StreamedTable::Measure(const std::vector<std::string>& cells) {
   if (widths_.size() < cells.size()) widths_.resize(cells.size(), 0);
   for (size_t c = 0; c < cells.size(); ++c)
-    widths_[c] = std::max(widths_[c], DisplayWidth(cells[c]));
+    widths_[c] = std::max(widths_[c], DisplayWidth(PrintableText(cells[c])));
 }
 
 void StreamedTable::PrintRow(std::FILE* out, const std::vector<std::string>& cells) const {
   std::string line;
   for (size_t c = 0; c < cells.size(); ++c) {
-    line += cells[c];
-    if (c + 1 < cells.size()) line.append(widths_[c] - DisplayWidth(cells[c]) + 2, ' ');
+    const std::string cell = PrintableText(cells[c]);
+    line += cell;
+    if (c + 1 < cells.size()) line.append(widths_[c] - DisplayWidth(cell) + 2, ' ');
   }
   while (!line.empty() && line.back() == ' ') line.pop_back();
   line += '\n';

@@ -34,6 +34,11 @@ class StreamedTable {
 
 size_t DisplayWidth(const std::string& utf8);
 
+// `utf8` with every control character (C0, DEL, C1) as "?": names from a
+// disk may hold ESC or CR LF, which would forge lines or drive the terminal.
+// Tables print their cells through it.
+std::string PrintableText(const std::string& utf8);
+
 // Routes the engine's message boxes to standard error; questions are
 // answered with the default button, since no one may be at the keyboard.
 void InstallTerminalMessageBoxes();

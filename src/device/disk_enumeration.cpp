@@ -133,6 +133,10 @@ bool OpenImageFile(DiskList& list, const std::string& ansiPath, const PartitionW
   // The name is what follows the last separator that is not the first character.
   size_t cut = ansiPath.rfind('/');
   disk.vendor = (cut != std::string::npos && cut > 0) ? ansiPath.substr(cut + 1) : ansiPath;
+  // The key finds the disk: a second image of the same name is keyed by its
+  // full path, so that no command reaches the first one instead.
+  for (const DiskInfo& other : list)
+    if (other.Key() == disk.Key() && other.path != ansiPath) disk.vendor = ansiPath;
   disk.sizeBytes = handle.Size();
   if (walk) walk(disk, handle, ansiPath);
   disk.cylinders = static_cast<uint32_t>(disk.sizeBytes / 512 / 255 / 63);

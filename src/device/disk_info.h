@@ -28,7 +28,8 @@ struct DiskInfo {
   std::string path;    // device node or the image file's full path
   std::string number;  // disk number "%d"; empty for image files
   std::string product;
-  std::string vendor;  // image files: the file name without its folders
+  std::string vendor;  // image files: the file name without its folders (the full
+                       // path when another open image has that name)
   std::string revision;
   uint64_t sizeBytes = 0;
   uint32_t cylinders = 0;

@@ -14,12 +14,33 @@ bool VolumeReader::Open() {
   return handle_.IsOpen();
 }
 
+bool VolumeReader::ReadVolumeAt(uint64_t position, std::span<uint8_t> buffer, size_t* got) {
+  *got = 0;
+  bool ok = (volume_.layout != VolumeLayout::Simple || handle_.Seek(position)) &&
+            ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, got, opener_);
+  *got = std::min(*got, buffer.size());
+  return ok;
+}
+
 size_t VolumeReader::ReadInto(uint64_t position, std::span<uint8_t> buffer) {
   size_t got = 0;
-  if (volume_.layout != VolumeLayout::Simple || handle_.Seek(position))
-    ReadVolume(&volume_, &handle_, buffer.data(), buffer.size(), position, &got, opener_);
+  if (!ReadVolumeAt(position, buffer, &got) && got < buffer.size()) {
+    // Sector by sector from the first byte not read, up to the source's end.
+    const uint64_t bytes = SourceBytes();
+    const uint64_t end = bytes == 0 ? position + buffer.size() : bytes;
+    while (got < buffer.size() && position + got < end) {
+      const uint64_t at = position + got;
+      const size_t n = static_cast<size_t>(
+          std::min<uint64_t>({kSectorBytes - at % kSectorBytes, buffer.size() - got, end - at}));
+      size_t one = 0;
+      if (!ReadVolumeAt(at, buffer.subspan(got, n), &one) || one < n) {
+        std::memset(buffer.data() + got + one, 0, n - one);
+        unread_ += n - one;
+      }
+      got += n;
+    }
+  }
   // Only what was not read is cleared: the scans read 10 MiB at a time.
-  got = std::min(got, buffer.size());
   if (got < buffer.size()) std::memset(buffer.data() + got, 0, buffer.size() - got);
   return got;
 }

@@ -31,8 +31,11 @@ class VolumeReader {
   // `length` bytes: zeros where nothing could be read.
   std::vector<uint8_t> Read(uint64_t position, size_t length);
 
-  // As Read, into `buffer` (cleared first where nothing was read); returns
-  // the bytes read.
+  // As Read, into `buffer`; returns the bytes settled from its start: those
+  // read, and inside the source those that could not be read (unreadable
+  // sectors, missing members), which are zeros and counted in UnreadBytes.
+  // A failed read is retried sector by sector so that a bad sector costs
+  // only itself. The rest, past the source's end, is cleared.
   size_t ReadInto(uint64_t position, std::span<uint8_t> buffer);
 
   // As ReadInto, at absolute 512-byte sector `sector`.
@@ -47,6 +50,10 @@ class VolumeReader {
   // UINT64_MAX when the source's size is not known.
   uint64_t SourceEndSector() const;
 
+  // Bytes handed out as zeros because the source could not give them, over
+  // the reader's life: callers compare it before and after a file.
+  uint64_t UnreadBytes() const { return unread_; }
+
   const DiskInfo& disk() const { return disk_; }
   const VolumeInfo& volume() const { return volume_; }
   const SourceOpener& opener() const { return opener_; }
@@ -56,6 +63,9 @@ class VolumeReader {
   const VolumeInfo& volume_;
   const SourceOpener& opener_;
   SourceHandle handle_;
+  uint64_t unread_ = 0;
+
+  bool ReadVolumeAt(uint64_t position, std::span<uint8_t> buffer, size_t* got);
 };
 
 // A byte source over a multi-member volume (byte 0 is the volume's first

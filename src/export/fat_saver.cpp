@@ -29,7 +29,7 @@ void WriteAll(const SaveRequest& request, TargetHandle& out, std::span<const uin
 // Zeros for what the source could not give, so the file keeps its size.
 void WriteZeros(const SaveRequest& request, TargetHandle& out, uint64_t count) {
   std::vector<uint8_t> zeros(std::min(count, kPiece), 0);
-  while (count > 0) {
+  while (count > 0 && !out.WriteFailed()) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(count, zeros.size()));
     WriteAll(request, out, std::span<const uint8_t>(zeros).first(n));
     count -= n;
@@ -54,6 +54,7 @@ void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::strin
   TargetHandle out;
   if (!OpenOutputFile(&out, &path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;
+  OutputSeal seal(request, out, path, entry.size);
   const VolumeInfo& v = *request.volume;
   const VolumeTrees& trees = *v.trees;
   if (entry.firstCluster < trees.fatRoot.firstCluster || entry.size == 0) return;
@@ -98,7 +99,7 @@ void CopyFatChain(const SaveRequest& request, const FileEntry& entry, std::strin
     WriteAll(request, out, std::span<const uint8_t>(data).first(n));
     remaining -= n;
     request.FilePosition((entry.size - remaining) * 100 / entry.size);
-    if (request.Stopped()) break;
+    if (request.Stopped() || out.WriteFailed()) break;
     c = next;
   }
   request.FilePosition(100);
@@ -127,6 +128,7 @@ void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::
   }
 
   if (request.stats) request.stats->files++;
+  OutputSeal seal(request, out, path, entry.size);
   const VolumeInfo& v = *request.volume;
   uint64_t position = ClusterByte(v, entry.firstCluster);
   // A deleted entry's size may be anything: nothing is taken from beyond
@@ -139,7 +141,7 @@ void CopyFatContiguous(const SaveRequest& request, const FileEntry& entry, std::
   } else {
     uint64_t owed = size;
     std::vector<uint8_t> piece(kPiece);
-    while (owed > 0 && !request.Stopped()) {
+    while (owed > 0 && !request.Stopped() && !out.WriteFailed()) {
       size_t got = request.reader->ReadInto(position, piece);
       if (got == 0) {
         WriteZeros(request, out, owed);  // the source ended: the file keeps its size
@@ -181,10 +183,10 @@ void SaveFatEntry(const SaveRequest& request, const FileEntry& entry) {
       return;
     }
     case kDeletedFile:
-      if (!request.includeDeleted) return request.Skip("未选择恢复删除文件");
+      if (!request.includeDeleted) return request.Skip(kDeletedNotChosen);
       return CopyFatContiguous(fileRequest, entry, path);
     case kNormalFile:
-      if (!request.includeNormal) return request.Skip("未选择恢复正常文件");
+      if (!request.includeNormal) return request.Skip(kNormalNotChosen);
       if (!useFat) return CopyFatContiguous(fileRequest, entry, path);
       if (IsTypedExtension(FileExtension(entry.name), request.multi))
         fileRequest.used->insert(entry.firstCluster);

@@ -22,11 +22,11 @@ uint32_t SectorSizeOf(const VolumeInfo& v) { return v.sectorSize ? v.sectorSize 
 
 // Single saves choose a free name; ticked-items runs write over a file of
 // the same name in place.
-bool OpenNtfsOutput(const SaveRequest& request, TargetHandle* out, std::string path) {
-  if (!request.multi) return OpenOutputFile(out, &path);
-  size_t slash = path.rfind('/');
-  if (slash != std::string::npos) CreateDirectoryChain(path.substr(0, slash));
-  *out = TargetHandle::Open(path, TargetHandle::Mode::kOpenAlways);
+bool OpenNtfsOutput(const SaveRequest& request, TargetHandle* out, std::string* path) {
+  if (!request.multi) return OpenOutputFile(out, path);
+  size_t slash = path->rfind('/');
+  if (slash != std::string::npos) CreateDirectoryChain(path->substr(0, slash));
+  *out = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
   return out->IsOpen();
 }
 
@@ -49,7 +49,7 @@ void SaveDirect(const SaveRequest& request, const NtfsEntry& entry, TargetHandle
   request.FileRange(entry.size, 1);
   uint64_t written = 0;
   std::vector<uint8_t> piece(kDirectPiece);
-  while (written < entry.size && !request.Stopped()) {
+  while (written < entry.size && !request.Stopped() && !out.WriteFailed()) {
     size_t got = request.reader->ReadInto(position + written, piece);
     // Past the source's end the rest of the file is zeros.
     size_t n = static_cast<size_t>(std::min<uint64_t>(kDirectPiece, entry.size - written));
@@ -92,7 +92,8 @@ void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t da
     uint64_t room = firstSector < end ? MulSat(end - firstSector, ss) : 0;
     bool cut = room < runBytes;
     uint64_t inside = std::min(runBytes, room);
-    for (uint64_t done = 0; done < inside && owed > 0 && !request.Stopped();) {
+    for (uint64_t done = 0;
+         done < inside && owed > 0 && !request.Stopped() && !out.WriteFailed();) {
       uint64_t want = std::min({inside - done, kPiece, owed});
       piece.assign(want, 0);
       request.reader->ReadInto(position + done, piece);
@@ -107,8 +108,7 @@ void SaveRuns(const SaveRequest& request, const MftRecordInfo& info, uint64_t da
   }
 }
 
-void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry,
-                       const std::string& path) {
+void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, std::string path) {
   const VolumeInfo& v = *request.volume;
   const VolumeTrees& trees = *v.trees;
   MftRecordInfo info;
@@ -118,8 +118,9 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry,
                   : ReadMftRecordForEntry(*request.reader, number, info, entry, 0);
   if (!read) return request.Skip("读不到文件的 MFT 记录");
   TargetHandle out;
-  if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");
+  if (!OpenNtfsOutput(request, &out, &path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;
+  OutputSeal seal(request, out, path, 0);
   // A file-name size may be stale or rounded up: the data attribute's own
   // size, when there is one, is the file's. A resident value is stored
   // padded to 8 bytes.
@@ -134,6 +135,7 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry,
     dataSize = std::min(dataSize, runBytes);
   }
   if (dataSize == 0) return;
+  seal.Expect(dataSize);
   out.SetLength(dataSize);
   out.Seek(0);
   if (info.residentContent) {
@@ -172,13 +174,13 @@ void SaveNtfsEntry(const SaveRequest& request, const NtfsEntry& entry) {
   }
   if (!entry.IsFile()) return;
   if (entry.Kind() == kDeletedFile && !request.includeDeleted)
-    return request.Skip("未选择恢复删除文件");
-  if (entry.Kind() == kNormalFile && !request.includeNormal)
-    return request.Skip("未选择恢复正常文件");
+    return request.Skip(kDeletedNotChosen);
+  if (entry.Kind() == kNormalFile && !request.includeNormal) return request.Skip(kNormalNotChosen);
   if (!request.direct) return SaveThroughRecord(request, entry, path);
   TargetHandle out;
-  if (!OpenNtfsOutput(request, &out, path)) return request.Skip("不能创建输出文件");
+  if (!OpenNtfsOutput(request, &out, &path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;
+  OutputSeal seal(request, out, path, entry.size);
   SaveDirect(request, entry, out);
 }
 
@@ -203,8 +205,9 @@ void SaveExtraFound(const SaveRequest& request, const CarvedFile& found, uint64_
   if (request.stats) request.stats->files++;
   uint64_t ss = SectorSizeOf(v);
   uint64_t rounded = (uint64_t{found.size} + ss - 1) / ss * ss;
+  OutputSeal seal(request, out, path, rounded);
   uint64_t position = SectorToByte(startSector, static_cast<uint32_t>(ss));
-  for (uint64_t done = 0; done < rounded;) {
+  for (uint64_t done = 0; done < rounded && !request.Stopped() && !out.WriteFailed();) {
     uint64_t n = std::min(rounded - done, kCarvedPiece);
     std::vector<uint8_t> data = request.reader->Read(position + done, n);
     WriteCounted(request, out, data);

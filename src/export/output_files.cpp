@@ -4,6 +4,7 @@
 #include <array>
 
 #include "common/text.h"
+#include "device/volume_reader.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 
@@ -33,6 +34,50 @@ bool OpenOutputFile(TargetHandle* file, std::string* path, int* counter) {
   if (slash == std::string::npos || !CreateDirectoryChain(path->substr(0, slash))) return false;
   *file = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
   return file->IsOpen();
+}
+
+OutputSeal::OutputSeal(const SaveRequest& request, TargetHandle& out, std::string path,
+                       uint64_t expectedBytes)
+    : request_(request),
+      out_(out),
+      path_(std::move(path)),
+      expected_(expectedBytes),
+      unreadAtStart_(request.reader ? request.reader->UnreadBytes() : 0),
+      cutAtStart_(request.stats ? request.stats->cutAtEnd : 0) {}
+
+OutputSeal::~OutputSeal() {
+  if (!request_.stats) return;
+  const bool failed = out_.WriteFailed();
+  const bool cutOff = !failed && request_.Stopped() && out_.Position() < expected_;
+  const uint64_t unread = request_.reader ? request_.reader->UnreadBytes() - unreadAtStart_ : 0;
+  std::string why;
+  if (failed) {
+    why = "写入失败 (目标已满或不可写), 文件不完整";
+  } else if (cutOff) {
+    why = "已停止, 文件不完整";
+  } else if (unread > 0) {
+    why = Format("源上 %llu 字节读不出或所在磁盘缺失, 以零填充",
+                 static_cast<unsigned long long>(unread));
+  } else if (request_.stats->cutAtEnd != cutAtStart_) {
+    why = "大小超出卷或源的末尾, 只写到末尾";
+  } else {
+    return;
+  }
+  std::string path = path_;
+  if (failed || cutOff) {
+    const bool empty = out_.Position() == 0;
+    out_.Close();
+    if (empty) {
+      RemoveFile(path_);
+      path.clear();
+    } else {
+      int counter = 0;
+      std::string partial = path_ + ".partial";
+      if (PathExists(partial) || IsSymbolicLink(partial)) partial = NextFreeName(partial, &counter);
+      if (RenameFile(path_, partial)) path = partial;
+    }
+  }
+  request_.stats->notWhole.push_back({path.empty() ? path_ : path, why});
 }
 
 bool CreateDirectoryChain(const std::string& folder) {

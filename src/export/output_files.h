@@ -21,6 +21,31 @@ std::string NextFreeName(const std::string& path, int* counter);
 // is made and the open tried once more. False: nothing could be opened.
 bool OpenOutputFile(TargetHandle* file, std::string* path, int* counter = nullptr);
 
+// Settles one output file when it goes out of scope, so that no file that
+// is not whole passes for whole: one cut short by a failed write or by a stop
+// leaves its real name for NAME.partial (or goes, when nothing was written);
+// one holding zeros for unreadable or missing source sectors, or cut at the
+// volume's end, keeps its name. Each is listed in the run's notWhole.
+// `out` and `request` must outlive the seal.
+class OutputSeal {
+ public:
+  OutputSeal(const SaveRequest& request, TargetHandle& out, std::string path,
+             uint64_t expectedBytes);
+  ~OutputSeal();
+  OutputSeal(const OutputSeal&) = delete;
+  OutputSeal& operator=(const OutputSeal&) = delete;
+  // The size the file is to have, once it is known.
+  void Expect(uint64_t bytes) { expected_ = bytes; }
+
+ private:
+  const SaveRequest& request_;
+  TargetHandle& out_;
+  std::string path_;
+  uint64_t expected_;
+  uint64_t unreadAtStart_;
+  uint64_t cutAtStart_;
+};
+
 // Why a folder of the tree was not saved: a symbolic link of that name was
 // in the target already, and the save never writes through one.
 inline constexpr const char* kLinkInTarget = "目标文件夹中已有同名符号链接, 不跟随";

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "device/disk_info.h"
 #include "device/volume_reader.h"
@@ -25,6 +26,16 @@ struct NameRepair {
 // their chain.
 using UsedClusterSet = std::set<uint32_t>;
 
+// Skip reasons that are the operator's choice, not a loss.
+inline constexpr const char* kDeletedNotChosen = "未选择恢复删除文件";
+inline constexpr const char* kNormalNotChosen = "未选择恢复正常文件";
+
+// A file that was not written whole, and why (UTF-8).
+struct NotWhole {
+  std::string path;  // CP936: where it is now (".partial" when cut short), or was to be
+  std::string why;
+};
+
 // What a run wrote and what it passed over, for the summary at its end.
 struct SaveStats {
   uint64_t files = 0;  // output files written (or left empty, as for size 0)
@@ -33,6 +44,23 @@ struct SaveStats {
   // Files written shorter than their entries claim, because the volume or
   // the source ends before that.
   uint64_t cutAtEnd = 0;
+  std::vector<NotWhole> notWhole;
+  bool stopped = false;  // the operator stopped the run
+
+  // True when everything chosen was written whole.
+  bool Whole() const {
+    for (const auto& [reason, count] : skipped)
+      if (reason != kDeletedNotChosen && reason != kNormalNotChosen) return false;
+    return notWhole.empty() && !stopped;
+  }
+  void Add(const SaveStats& other) {
+    files += other.files;
+    bytes += other.bytes;
+    cutAtEnd += other.cutAtEnd;
+    for (const auto& [reason, count] : other.skipped) skipped[reason] += count;
+    notWhole.insert(notWhole.end(), other.notWhole.begin(), other.notWhole.end());
+    stopped = stopped || other.stopped;
+  }
 };
 
 struct SaveRequest {

@@ -32,6 +32,7 @@ int SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
     // A candidate may lie past the volume (a 16-bit FAT's high halves), but
     // never takes more than the source holds.
     uint64_t size = std::min<uint64_t>(entry.size, BytesToSourceEnd(request, position));
+    OutputSeal seal(request, output, path, size);
     if (size < entry.size) request.CutAtEnd();
     std::vector<uint8_t> piece;
     for (uint64_t done = 0; done < size;) {
@@ -42,7 +43,7 @@ int SearchStartCluster(const SaveRequest& request, const FileEntry& entry,
       output.Write(piece, &written);
       request.Wrote(written);
       done += n;
-      if (written < n) break;
+      if (written < n || request.Stopped()) break;
     }
     output.Close();
     if (request.stats) request.stats->files++;

@@ -15,6 +15,7 @@
 #include "platform/file_system.h"
 #include "platform/source_handle.h"
 #include "platform/target_handle.h"
+#include "platform/write_guard.h"
 
 namespace brevid {
 namespace {
@@ -27,16 +28,6 @@ ImagingOutcome Ended(ImagingResult result, std::string text) {
   outcome.result = result;
   outcome.text = std::move(text);
   return outcome;
-}
-
-bool SamePlace(const std::string& a, const StoragePlace& pa, const std::string& b,
-               const StoragePlace& pb) {
-  if (!pa.known || !pb.known) return a == b;
-  return pa.blockDevice == pb.blockDevice && pa.device == pb.device && pa.inode == pb.inode;
-}
-
-bool Overlap(uint64_t aStart, uint64_t bStart, uint64_t length) {
-  return length > 0 && aStart < bStart + length && bStart < aStart + length;
 }
 
 // One run: both handles, the list and the counters.
@@ -181,20 +172,15 @@ ImagingOutcome CopyImage(const DiskList& list, const ImagingRequest& request,
   const uint64_t total = sourceEnd - s;
   const uint64_t d = request.toDisk ? to.byteOffset + SectorToByte(request.targetStartSector) : 0;
 
-  const StoragePlace sourcePlace = LocateStorage(from.devicePath);
-  const StoragePlace targetPlace = LocateStorage(targetPath);
-  bool overlaps =
-      SamePlace(from.devicePath, sourcePlace, targetPath, targetPlace) &&
-      (!request.toDisk || Overlap(sourcePlace.baseOffset + s, targetPlace.baseOffset + d, total));
   // A member's disk is refused whole: where the volume's bytes lie on it
   // depends on the layout.
+  std::vector<std::string> sourcePaths = {from.devicePath};
   if (from.ReadsThroughMembers())
     for (const auto& [key, member] : from.volume->members)
-      overlaps = overlaps || (!member.devicePath.empty() &&
-                              SamePlace(member.devicePath, LocateStorage(member.devicePath),
-                                        targetPath, targetPlace));
-  if (overlaps)
-    return Ended(ImagingResult::kRefused, Ansi("目标与源重叠：不能写到正在镜像的磁盘或分区上"));
+      if (!member.devicePath.empty()) sourcePaths.push_back(member.devicePath);
+  if (std::string refusal = OutputRefusal(targetPath, sourcePaths); !refusal.empty())
+    return Ended(ImagingResult::kRefused, refusal);
+  const StoragePlace targetPlace = LocateStorage(targetPath);
   if (targetPlace.blockDevice && HoldsMountedFileSystem(targetPath))
     return Ended(ImagingResult::kRefused, Ansi("目标磁盘上有已挂载或正在使用的文件系统，不能写入"));
   if (request.toDisk && (to.isVolume || targetPlace.blockDevice) &&

@@ -3,9 +3,9 @@
 // pieces. A piece that cannot be read whole is read again sector by sector;
 // each sector that still fails is written as 512 bytes of 0x20 and listed.
 //
-// Never writes to the source: the target is checked against the source's
-// bytes (same file, same disk, a partition of it) and against mounted file
-// systems before anything is opened for writing.
+// Never writes to the source: the target passes the write guard (nothing
+// that reaches the source's bytes or a member's) and is checked against
+// mounted file systems before anything is opened for writing.
 //
 // Waits are bounded by the system: on Linux a pread or pwrite returns or
 // fails, and a read that fails or comes back short counts as unreadable.

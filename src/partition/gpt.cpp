@@ -129,6 +129,9 @@ bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& coun
       IdentifyGptVolume(disk, handle, v, counter);
     else if (GuidIs(entry, kLdmMetadata) && ldmHeaderSector && v.sectorCount > 0)
       *ldmHeaderSector = first + v.sectorCount - 1;
+    // Without a name or a known file system the item text would be empty,
+    // and an empty text cannot name the volume.
+    if (v.name.empty()) v.name = Format("Partition%d", counter);
     MakeNameUnique(disk, v, counter);
     disk.volumes.push_back(std::move(v));
     ++counter;

@@ -10,13 +10,15 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/write_guard.h"
 
 namespace brevid {
 namespace {
 
 class FileSource final : public ByteSource {
  public:
-  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  FileSource(int fd, uint64_t size, const std::string& ansiPath)
+      : fd_(fd), size_(size), inPlay_({ansiPath}) {}
   ~FileSource() override { ::close(fd_); }
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
@@ -40,6 +42,7 @@ class FileSource final : public ByteSource {
  private:
   int fd_;
   uint64_t size_;
+  SourcesInPlay inPlay_;  // no output may reach these bytes while they are read
 };
 
 class MemorySource final : public ByteSource {
@@ -105,6 +108,12 @@ class CountingSource final : public ByteSource {
 
 std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
   std::string path = AnsiToUtf8(ansiPath);
+  // A pipe or character device would block the open or never end.
+  struct stat kind {};
+  if (::stat(path.c_str(), &kind) == 0 && !S_ISREG(kind.st_mode) && !S_ISBLK(kind.st_mode)) {
+    errno = S_ISDIR(kind.st_mode) ? EISDIR : ENOTBLK;
+    return nullptr;
+  }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st {};
@@ -118,12 +127,12 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
   if (S_ISBLK(st.st_mode)) {
     uint64_t bytes = 0;
     size = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
-  } else if (S_ISDIR(st.st_mode)) {
+  } else if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    errno = EISDIR;
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
     return nullptr;
   }
-  return std::make_unique<FileSource>(fd, size);
+  return std::make_unique<FileSource>(fd, size, ansiPath);
 }
 
 std::unique_ptr<ByteSource> MakeMemorySource(std::vector<uint8_t> bytes) {
@@ -145,6 +154,9 @@ std::unique_ptr<ByteSource> MakeCountingSource(std::unique_ptr<ByteSource> inner
   return std::make_unique<CountingSource>(std::move(inner), counter);
 }
 
-std::string LastErrorText() { return std::strerror(errno); }
+std::string LastErrorText() {
+  if (errno == ENOTBLK) return "不是普通文件或块设备";
+  return std::strerror(errno);
+}
 
 }  // namespace brevid

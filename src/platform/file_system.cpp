@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/write_guard.h"
 
 namespace brevid {
 
@@ -19,6 +22,10 @@ std::optional<uint64_t> FreeSpace(const std::string& ansiPath) {
 }
 
 bool CreateFolder(const std::string& ansiPath) {
+  if (!OutputRefusal(ansiPath).empty()) {
+    errno = EPERM;
+    return false;
+  }
   std::string path = AnsiToUtf8(ansiPath);
   if (::mkdir(path.c_str(), 0755) == 0) return true;
   return errno == EEXIST && IsFolder(ansiPath);
@@ -27,6 +34,16 @@ bool CreateFolder(const std::string& ansiPath) {
 bool PathExists(const std::string& ansiPath) {
   struct stat st {};
   return ::stat(AnsiToUtf8(ansiPath).c_str(), &st) == 0;
+}
+
+bool RenameFile(const std::string& ansiFrom, const std::string& ansiTo) {
+  if (!OutputRefusal(ansiTo).empty()) return false;
+  return ::rename(AnsiToUtf8(ansiFrom).c_str(), AnsiToUtf8(ansiTo).c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& ansiPath) {
+  if (!OutputRefusal(ansiPath).empty()) return false;
+  return ::unlink(AnsiToUtf8(ansiPath).c_str()) == 0;
 }
 
 bool IsFolder(const std::string& ansiPath) {

@@ -16,6 +16,10 @@ std::optional<uint64_t> FreeSpace(const std::string& ansiPath);
 bool CreateFolder(const std::string& ansiPath);
 
 bool PathExists(const std::string& ansiPath);
+// Renames a file (in one folder); false when it could not.
+bool RenameFile(const std::string& ansiFrom, const std::string& ansiTo);
+// Removes a file; false when it could not.
+bool RemoveFile(const std::string& ansiPath);
 bool IsFolder(const std::string& ansiPath);
 // True for a symbolic link itself, whether or not its target exists.
 bool IsSymbolicLink(const std::string& ansiPath);

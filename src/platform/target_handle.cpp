@@ -7,25 +7,36 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/write_guard.h"
 
 namespace brevid {
 
 TargetHandle::~TargetHandle() { Close(); }
 
 TargetHandle::TargetHandle(TargetHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), position_(other.position_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      position_(other.position_),
+      writeFailed_(other.writeFailed_),
+      refusal_(std::move(other.refusal_)) {}
 
 TargetHandle& TargetHandle::operator=(TargetHandle&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
     position_ = other.position_;
+    writeFailed_ = other.writeFailed_;
+    refusal_ = std::move(other.refusal_);
   }
   return *this;
 }
 
 TargetHandle TargetHandle::Open(const std::string& ansiPath, Mode mode) {
   TargetHandle handle;
+  handle.refusal_ = OutputRefusal(ansiPath);
+  if (!handle.refusal_.empty()) {
+    errno = EPERM;
+    return handle;
+  }
   std::string path = AnsiToUtf8(ansiPath);
   int flags = O_WRONLY | O_CLOEXEC;
   if (mode == Mode::kCreateAlways) flags |= O_CREAT | O_TRUNC;
@@ -60,6 +71,7 @@ bool TargetHandle::Write(std::span<const uint8_t> data, size_t* written) {
     *written += static_cast<size_t>(n);
   }
   position_ += *written;
+  if (*written != data.size()) writeFailed_ = true;
   return *written == data.size();
 }
 

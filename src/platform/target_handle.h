@@ -24,8 +24,14 @@ class TargetHandle {
   TargetHandle(const TargetHandle&) = delete;
   TargetHandle& operator=(const TargetHandle&) = delete;
 
-  // `ansiPath` is converted to UTF-8 here. Closed when it cannot be opened.
+  // `ansiPath` is converted to UTF-8 here. Closed when it cannot be opened,
+  // or when the write guard refuses it (then Refusal() says why and errno
+  // is EPERM); nothing is created or truncated then.
   static TargetHandle Open(const std::string& ansiPath, Mode mode);
+
+  const std::string& Refusal() const { return refusal_; }
+  // True once any write came up short since the open.
+  bool WriteFailed() const { return writeFailed_; }
 
   bool IsOpen() const { return fd_ >= 0; }
   void Close();
@@ -43,6 +49,8 @@ class TargetHandle {
  private:
   int fd_ = -1;
   uint64_t position_ = 0;
+  bool writeFailed_ = false;
+  std::string refusal_;
 };
 
 }  // namespace brevid

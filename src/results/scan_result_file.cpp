@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "platform/target_handle.h"
+#include "platform/write_guard.h"
 
 namespace brevid {
 namespace {
@@ -360,6 +362,8 @@ std::string FormatScanResults(const DiskInfo& disk) {
 bool WriteScanResultFile(const DiskInfo& disk, const std::string& ansiPath) {
   const std::string text = FormatScanResults(disk);
   const std::string temporary = ansiPath + ".brevid-tmp";
+  // The rename replaces whatever the path names: it must pass the guard too.
+  if (!OutputRefusal(ansiPath).empty()) return false;
   TargetHandle file = TargetHandle::Open(temporary, TargetHandle::Mode::kCreateAlways);
   if (!file.IsOpen()) return false;
   size_t written = 0;
@@ -389,8 +393,18 @@ ScanResultRead ReadScanResults(ByteSource& source, DiskInfo& disk, const std::st
 ScanResultRead ReadScanResultFile(DiskInfo& disk, const std::string& ansiPath) {
   std::unique_ptr<ByteSource> source = OpenFileSource(ansiPath);
   if (!source) return ScanResultRead::kCannotOpen;
-  const std::string key = disk.Key();
-  return ReadScanResults(*source, disk, &key, nullptr);
+  std::string key = disk.Key();
+  ScanResultRead read = ReadScanResults(*source, disk, &key, nullptr);
+  // An image file's key is its bare name unless another image of that name
+  // was open, then its full path: a file written under either still fits.
+  const bool imageFile = disk.number.empty() && disk.diskKind == 0 && !disk.path.empty();
+  if (read != ScanResultRead::kWrongDisk || !imageFile) return read;
+  for (const std::string& other : {disk.path, FileNameOf(disk.path)}) {
+    if (other == key) continue;
+    read = ReadScanResults(*source, disk, &other, nullptr);
+    if (read != ScanResultRead::kWrongDisk) break;
+  }
+  return read;
 }
 
 ScanResultRead ReadScanResultFileAnyDisk(DiskInfo& disk, const std::string& ansiPath,

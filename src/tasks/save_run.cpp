@@ -1,7 +1,9 @@
 #include "tasks/save_run.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "common/saturating.h"
 #include "common/text.h"
 #include "device/volume_names.h"
 #include "export/fat_saver.h"
@@ -9,6 +11,8 @@
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/write_guard.h"
+#include "tasks/output_guard.h"
 
 namespace brevid {
 
@@ -30,6 +34,8 @@ struct PreparedSave {
   bool multi = false;
   uint64_t stepUnit = 0;
   std::vector<SaveJobPlan> jobs;
+  uint64_t notFound = 0;  // items whose entry was no longer there
+  uint64_t unopened = 0;  // jobs whose source could not be opened
 };
 
 namespace {
@@ -39,16 +45,17 @@ const std::string& ExtraFoundName() {
   return name;
 }
 
-uint64_t SumFiles(const FileEntry& e) {
-  uint64_t sum = e.IsFile() ? e.size : 0;
-  for (const FileEntry& c : e.children) sum += SumFiles(c);
+// What the files under `e` can take at most: a damaged size counts only up
+// to `cap`, the volume's length, which is all the savers can read for it.
+template <typename Entry>
+uint64_t SumFiles(const Entry& e, uint64_t cap) {
+  uint64_t sum = e.IsFile() ? std::min<uint64_t>(e.size, cap) : 0;
+  for (const Entry& c : e.children) sum = AddSat(sum, SumFiles(c, cap));
   return sum;
 }
 
-uint64_t SumFiles(const NtfsEntry& e) {
-  uint64_t sum = e.IsFile() ? e.size : 0;
-  for (const NtfsEntry& c : e.children) sum += SumFiles(c);
-  return sum;
+uint64_t VolumeBytes(const VolumeInfo& v) {
+  return v.sectorCount == 0 ? UINT64_MAX : MulSat(v.sectorCount, v.sectorSize ? v.sectorSize : 512);
 }
 
 // Finds disk, volume and entry behind `item`; false when any is missing.
@@ -60,6 +67,15 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
   if (!job->volume || !job->volume->trees) return false;
   VolumeInfo& v = *job->volume;
   VolumeTrees& trees = *v.trees;
+  if (item.carvedStart) {
+    auto found = job->disk->extraFound.children.find(*item.carvedStart);
+    if (found == job->disk->extraFound.children.end() || !v.Extent().Contains(found->first))
+      return false;
+    job->extraFound = &found->second;
+    job->extraFoundStart = found->first;
+    *bytes = found->second.size;
+    return true;
+  }
   if (item.number == 0 && item.name == ExtraFoundName() && item.timeText == ExtraFoundName()) {
     *bytes = 0;
     bool any = false;
@@ -75,7 +91,7 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
     job->fatEntry =
         FindFatEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
     if (!job->fatEntry) return false;
-    *bytes = SumFiles(*job->fatEntry);
+    *bytes = SumFiles(*job->fatEntry, VolumeBytes(v));
     return true;
   }
   if (IsNtfsType(v.fsType)) {
@@ -83,7 +99,7 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
     job->ntfsEntry =
         FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
     if (!job->ntfsEntry) return false;
-    *bytes = SumFiles(*job->ntfsEntry);
+    *bytes = SumFiles(*job->ntfsEntry, VolumeBytes(v));
     return true;
   }
   return false;
@@ -97,6 +113,23 @@ bool OpenJobSource(SaveJobPlan* job, const SourceOpener& opener) {
 SaveRefusal Status(const char* utf8) { return {Ansi(utf8), ""}; }
 
 }  // namespace
+
+std::string SaveSummaryText(const SaveStats& stats) {
+  std::string line =
+      Format("已写入 %llu 个文件, %llu 字节", static_cast<unsigned long long>(stats.files),
+             static_cast<unsigned long long>(stats.bytes));
+  uint64_t skipped = 0;
+  for (const auto& [reason, count] : stats.skipped) skipped += count;
+  line += Format("; 跳过 %llu 项", static_cast<unsigned long long>(skipped));
+  for (const auto& [reason, count] : stats.skipped)
+    line += Format(" (%s: %llu)", reason.c_str(), static_cast<unsigned long long>(count));
+  if (stats.cutAtEnd != 0)
+    line += Format("; %llu 个文件的大小超出卷或源的末尾, 只写到末尾",
+                   static_cast<unsigned long long>(stats.cutAtEnd));
+  if (!stats.notWhole.empty()) line += Format("; %zu 个文件未完整写入", stats.notWhole.size());
+  if (stats.stopped) line += "; 已停止, 已写入的文件保留";
+  return line;
+}
 
 std::string NotEnoughSpaceText(uint64_t bytes) {
   return Ansi("即将保存 ") + FormatPaneSize(bytes) + Ansi(",磁盘空间不够！");
@@ -113,6 +146,8 @@ SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, c
   if (command.target.empty()) return out.refusal = Status("警告: 请选择保存路径!"), out;
   SaveJobPlan job;
   if (!FindJob(disks, command, item, &job, &out.totalBytes)) return out;
+  if (std::string refusal = OutputRefusalFor({job.disk}, command.target); !refusal.empty())
+    return out.refusal.statusText = Ansi("错误: ") + refusal, out;
   std::optional<uint64_t> free = FreeSpace(command.target);
   if (!free) return out.refusal = Status("警告: 请选择保存路径!"), out;  // no such folder
   if (out.totalBytes >= *free) {
@@ -128,7 +163,7 @@ SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, c
 }
 
 SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
-                                  const std::vector<SaveItem>& items, bool fromLeftList,
+                                  const std::vector<SaveItem>& items, bool /*fromLeftList*/,
                                   const BusyFlag& busy, const SourceOpener& opener) {
   SavePreparation out;
   if (busy.load()) return out.refusal = Status("警告: 请等待当前操作完成!"), out;
@@ -140,17 +175,25 @@ SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
   for (const SaveItem& item : items) {
     SaveJobPlan job;
     uint64_t bytes = 0;
-    if (!FindJob(disks, command, item, &job, &bytes)) continue;
+    if (!FindJob(disks, command, item, &job, &bytes)) {
+      save->notFound++;
+      continue;
+    }
     out.totalBytes += bytes;
     save->jobs.push_back(std::move(job));
   }
   if (save->jobs.empty()) return out;
+  std::vector<const DiskInfo*> sources;
+  for (const SaveJobPlan& job : save->jobs) sources.push_back(job.disk);
+  if (std::string refusal = OutputRefusalFor(sources, command.target); !refusal.empty())
+    return out.refusal.statusText = Ansi("错误: ") + refusal, out;
   std::optional<uint64_t> free = FreeSpace(command.target);
   if (!free) return out.refusal = Status("警告: 请选择保存路径!"), out;
   if (*free < out.totalBytes) return out.refusal = Status("目标盘空间不足，请重新选择盘!"), out;
+  // Under 100 bytes the unit is 0 and every write steps the bar.
   save->stepUnit = out.totalBytes / 100;
-  if (fromLeftList && save->stepUnit == 0) return out;
-  std::erase_if(save->jobs, [&opener](SaveJobPlan& job) { return !OpenJobSource(&job, opener); });
+  save->unopened = std::erase_if(
+      save->jobs, [&opener](SaveJobPlan& job) { return !OpenJobSource(&job, opener); });
   out.save = std::move(save);
   return out;
 }
@@ -158,9 +201,17 @@ SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
 SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy) {
   busy.store(1);
   SaveStats stats;
+  if (save.notFound) stats.skipped["找不到项目"] += save.notFound;
+  if (save.unopened) stats.skipped["源打不开"] += save.unopened;
   NameRepair repair;
   UsedClusterSet runSet;
   uint64_t sinceStep = 0;
+  std::vector<std::string> sourcePaths;
+  for (const SaveJobPlan& job : save.jobs) {
+    std::vector<std::string> paths = DiskSourcePaths(*job.disk);
+    sourcePaths.insert(sourcePaths.end(), paths.begin(), paths.end());
+  }
+  SourcesInPlay inPlay(sourcePaths);
   if (save.multi) progress.Send(kProgressSetRange, 100, 1);
   for (SaveJobPlan& job : save.jobs) {
     if (progress.StopRequested()) break;
@@ -184,6 +235,7 @@ SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy) 
     if (job.ntfsEntry) SaveNtfsEntry(request, *job.ntfsEntry);
     if (job.extraFound) SaveExtraFound(request, *job.extraFound, job.extraFoundStart);
   }
+  stats.stopped = progress.StopRequested() || repair.stop != 0;
   busy.store(0);
   progress.Send(kProgressClose);
   return stats;
@@ -197,6 +249,7 @@ SaveStats RunCarvedSave(DiskInfo& disk, VolumeInfo* volume, const std::string& t
   whole.sectorCount = disk.sizeBytes / 512;
   VolumeInfo& range = volume != nullptr ? *volume : whole;
   VolumeReader reader(disk, range, opener);
+  SourcesInPlay inPlay(DiskSourcePaths(disk));
   if (reader.Open()) {
     NameRepair repair;
     UsedClusterSet used;
@@ -211,7 +264,10 @@ SaveStats RunCarvedSave(DiskInfo& disk, VolumeInfo* volume, const std::string& t
     request.stats = &stats;
     disk.extraFound.name = ExtraFoundName();
     SaveExtraFound(request, disk.extraFound, 0);
+  } else {
+    stats.skipped["源打不开"]++;
   }
+  stats.stopped = progress.StopRequested();
   busy.store(0);
   progress.Send(kProgressClose);
   return stats;

@@ -27,9 +27,19 @@ namespace brevid {
 constexpr uint64_t kDirectModeItem = 1;
 
 struct SaveItem {
+  SaveItem() = default;
+  SaveItem(uint64_t number, std::string name, std::string timeText,
+           std::optional<uint64_t> carvedStart = std::nullopt)
+      : number(number),
+        name(std::move(name)),
+        timeText(std::move(timeText)),
+        carvedStart(carvedStart) {}
+
   uint64_t number = 0;
   std::string name;
   std::string timeText;
+  // A single carved file, by its start sector, rather than a tree entry.
+  std::optional<uint64_t> carvedStart;
 };
 
 struct SaveSwitches {
@@ -64,15 +74,18 @@ struct SavePreparation {
   uint64_t totalBytes = 0;  // sizes of the files under the chosen entries
 };
 
-// "单选保存": one item. Refuses when `busy` is set, the target is empty, or
-// the item's files do not fit in the free space (the sum must be below it).
+// "单选保存": one item. Refuses when `busy` is set, the target is empty or
+// reaches a source (write_guard.h), or the item's files do not fit in the
+// free space (the sum must be below it).
 SavePreparation PrepareSingleSave(DiskList& disks, const SaveCommand& command, const SaveItem& item,
                                   const BusyFlag& busy,
                                   const SourceOpener& opener = FileSourceOpener());
 
 // "多选保存": the ticked items, each saved straight into the target. Refuses
-// when busy, the target is empty, or the free space is below the total; a
-// left-list run whose step unit comes to 0 (under 100 bytes) ends silently.
+// when busy, the target is empty, the target reaches a source, or the free
+// space is below the total (each file counted at most up to its volume's
+// length). Items not found and jobs whose source cannot be opened are
+// counted in the run's skipped items.
 SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
                                   const std::vector<SaveItem>& items, bool fromLeftList,
                                   const BusyFlag& busy,
@@ -80,7 +93,8 @@ SavePreparation PrepareTickedSave(DiskList& disks, const SaveCommand& command,
 
 // Runs a prepared save on the calling thread (the save worker): sets `busy`,
 // runs the savers, clears `busy` and sends the progress window its close
-// message. Returns what was written and skipped.
+// message. Returns what was written, skipped and not written whole, and
+// whether a stop ended it.
 SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy);
 
 // Saves the carved files of `disk` that start inside `volume` (null: all of
@@ -90,6 +104,10 @@ SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy);
 SaveStats RunCarvedSave(DiskInfo& disk, VolumeInfo* volume, const std::string& target,
                         ProgressRecord& progress, BusyFlag& busy,
                         const SourceOpener& opener = FileSourceOpener());
+
+// The outcome of a save in one line (UTF-8): files and bytes written, what
+// was skipped and why, how many files were not written whole, a stop.
+std::string SaveSummaryText(const SaveStats& stats);
 
 // "即将保存 %.1f" with the unit the pane uses, then ",磁盘空间不够！" (CP936).
 std::string NotEnoughSpaceText(uint64_t bytes);

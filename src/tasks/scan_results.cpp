@@ -1,6 +1,8 @@
 #include "tasks/scan_results.h"
 
 #include "platform/codepage.h"
+#include "platform/write_guard.h"
+#include "tasks/output_guard.h"
 
 namespace brevid {
 namespace {
@@ -50,9 +52,12 @@ PaneStatus ScanResultsReadCancelled() { return Green("打开扫描信息被取�
 PaneStatus RunWriteScanResults(const DiskInfo& disk, const std::string& ansiPath,
                                ProgressRecord& progress, BusyFlag& busy) {
   busy.store(1);
-  bool written = WriteScanResultFile(disk, ansiPath);
+  const std::string refusal = OutputRefusalFor({&disk}, ansiPath);
+  SourcesInPlay inPlay(DiskSourcePaths(disk));
+  const bool written = refusal.empty() && WriteScanResultFile(disk, ansiPath);
   busy.store(0);
   progress.Send(kProgressClose);
+  if (!refusal.empty()) return {Ansi("错误: ") + refusal, true};
   return written ? Green("保存扫描信息结束") : Red("错误: 创建保存文件失败");
 }
 

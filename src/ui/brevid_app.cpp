@@ -1,13 +1,16 @@
 #include "ui/brevid_app.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSplashScreen>
 #include <QThread>
+#include <cstdio>
 
 #include "platform/byte_source.h"
+#include "platform/codepage.h"
 #include "platform/message_box.h"
 #include "tasks/disk_list.h"
 #include "ui/brevid_dlg.h"
@@ -78,28 +81,54 @@ void InstallQtMessageBoxes() {
   });
 }
 
-void StartUp(AppState& app, const QStringList& images, bool physical) {
+// False when an image could not be opened; each failure is named, in a box
+// or (with nobody to close a box) on standard error.
+bool StartUp(AppState& app, const QStringList& images, bool physical, bool boxes) {
   if (physical) AddPhysicalDisks(app.disks);
-  for (const QString& image : images)
-    if (!AddImageFile(app.disks, ToAnsi(image)))
-      ShowMessageBox(LastErrorText(), "Error", kMbOk | kMbIconError);
+  bool all = true;
+  for (const QString& image : images) {
+    if (AddImageFile(app.disks, ToAnsi(image))) continue;
+    const std::string text = ToAnsi("无法打开 " + image + ": ") + Utf8ToAnsi(LastErrorText());
+    if (boxes)
+      ShowMessageBox(text, "Error", kMbOk | kMbIconError);
+    else
+      std::fprintf(stderr, "%s\n", AnsiToUtf8(text).c_str());
+    all = false;
+  }
+  return all;
 }
 
 int CBrevidApp::Run(const QStringList& arguments) {
-  QString screenshot;
-  QString state = "disks";
-  bool physical = true;
-  QStringList images;
-  for (int i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--screenshot" && i + 1 < arguments.size())
-      screenshot = arguments[++i];
-    else if (arguments[i] == "--screenshot-state" && i + 1 < arguments.size())
-      state = arguments[++i];
-    else if (arguments[i] == "--images-only")
-      physical = false;
-    else
-      images << arguments[i];
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Brevid: 恢复磁盘和镜像文件中删除的文件、文件夹和分区");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption shotOption("screenshot", "把窗口画到 PNG 文件 PATH 后退出 (无需显示器)",
+                                      "PATH");
+  const QCommandLineOption stateOption(
+      "screenshot-state", "截图的状态: disks, files, progress 或 imaging", "NAME", "disks");
+  const QCommandLineOption imagesOnlyOption("images-only", "只列出给定的镜像文件, 不列物理磁盘");
+  parser.addOptions({shotOption, stateOption, imagesOnlyOption});
+  parser.addPositionalArgument("IMG", "以磁盘方式打开的镜像文件", "[IMG...]");
+  QStringList argv = arguments;
+  argv.prepend(QCoreApplication::applicationFilePath());
+  if (!parser.parse(argv)) {
+    std::fprintf(stderr, "brevid-gui: %s\n%s", qUtf8Printable(parser.errorText()),
+                 qUtf8Printable(parser.helpText()));
+    return 2;
   }
+  if (parser.isSet("help")) {
+    std::printf("%s", qUtf8Printable(parser.helpText()));
+    return 0;
+  }
+  if (parser.isSet("version")) {
+    std::printf("brevid-gui %s\n", BREVID_VERSION);
+    return 0;
+  }
+  const QString screenshot = parser.value(shotOption);
+  const QString state = parser.value(stateOption);
+  const bool physical = !parser.isSet(imagesOnlyOption);
+  const QStringList images = parser.positionalArguments();
   InstallQtMessageBoxes();
   AppState app;
   {
@@ -107,8 +136,9 @@ int CBrevidApp::Run(const QStringList& arguments) {
     splash.setWindowTitle("Brevid");
     splash.show();
     QApplication::processEvents();
-    StartUp(app, images, physical);
+    const bool opened = StartUp(app, images, physical, screenshot.isEmpty());
     splash.close();
+    if (!opened && !screenshot.isEmpty()) return 1;
   }
   CBrevidDlg window(app);
   if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -12,9 +12,10 @@ namespace brevid::ui {
 void InstallQtMessageBoxes();
 
 // Fills the disk list: the physical disks (unless `physical` is false), then
-// each image (UTF-8 paths); an image that cannot be opened is reported in a
-// message box captioned "Error".
-void StartUp(AppState& app, const QStringList& images, bool physical);
+// each image (UTF-8 paths); an image that cannot be opened is reported, by
+// name, in a message box captioned "Error" (on standard error without
+// `boxes`). False when any image could not be opened.
+bool StartUp(AppState& app, const QStringList& images, bool physical, bool boxes = true);
 
 class CBrevidApp {
  public:

@@ -108,9 +108,9 @@ VolumeInfo* CFileDlg::Volume() {
   return disk ? FindVolume(*disk, volumeName_) : nullptr;
 }
 
-void CFileDlg::SetStatus(const QString& text) {
+void CFileDlg::SetStatus(const QString& text, bool red) {
   status_->setText(text);
-  status_->setStyleSheet(StatusStyle(true));
+  status_->setStyleSheet(StatusStyle(red));
 }
 
 void CFileDlg::ClearLists() {
@@ -164,6 +164,22 @@ void CFileDlg::WorkerEnded() {
     return;
   }
   if (job == Job::kExpand) FillLeft();
+  if (job == Job::kSave && saveStats_) ShowSaveSummary(*std::exchange(saveStats_, nullptr));
+}
+
+void CFileDlg::ShowSaveSummary(const SaveStats& stats) {
+  const QString line = QString::fromStdString(SaveSummaryText(stats));
+  SetStatus(line, !stats.Whole());
+  QString text = line;
+  // The box names what a save lost; the first few are enough to act on.
+  constexpr size_t kNamed = 20;
+  for (size_t i = 0; i < stats.notWhole.size() && i < kNamed; ++i)
+    text += "\n" + FromAnsi(stats.notWhole[i].path) + ": " +
+            QString::fromStdString(stats.notWhole[i].why);
+  if (stats.notWhole.size() > kNamed)
+    text += QString("\n... (另有 %1 个)").arg(stats.notWhole.size() - kNamed);
+  ShowMessageBox(ToAnsi(text), "Recover",
+                 kMbOk | (stats.Whole() ? kMbIconInformation : kMbIconWarning));
 }
 
 void CFileDlg::FillLeft() {
@@ -386,8 +402,11 @@ void CFileDlg::StartSave(const SavePreparation& prep) {
   progress_->Open("保存文件", "正在保存文件，请稍等...");
   job_ = Job::kSave;
   ProgressRecord& record = progress_->Record();
-  worker_.Start(app_,
-                [save = prep.save, &record, &busy = app_.busy] { RunSave(*save, record, busy); });
+  auto stats = std::make_shared<SaveStats>();
+  saveStats_ = stats;
+  worker_.Start(app_, [save = prep.save, stats, &record, &busy = app_.busy] {
+    *stats = RunSave(*save, record, busy);
+  });
 }
 
 void CFileDlg::SingleSave(bool fromLeft, CTreeListItem* item) {
@@ -407,6 +426,8 @@ void CFileDlg::SingleSave(bool fromLeft, CTreeListItem* item) {
     const RightRow& row = rightRows_[item->data(0, kRowRole).toInt()];
     if (!row.node.IsNull())
       saveItem = SaveItemOf(row.node);
+    else if (row.carved)
+      saveItem = {row.start, ToAnsi(right_->GetItemText(item)), "", row.start};
     else
       saveItem = {right_->GetItemText(item, 6).toULongLong(), ToAnsi(right_->GetItemText(item)),
                   ToAnsi(right_->GetItemText(item, 3))};
@@ -438,6 +459,8 @@ void CFileDlg::TickedSave(bool fromLeft) {
       const RightRow& row = rightRows_[item->data(0, kRowRole).toInt()];
       if (!row.node.IsNull()) {
         items.push_back(SaveItemOf(row.node));
+      } else if (row.carved) {
+        items.push_back({row.start, ToAnsi(right_->GetItemText(item)), "", row.start});
       } else if (row.leftItem) {
         const int index = IndexOf(row.leftItem);
         if (index >= 0)

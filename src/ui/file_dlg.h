@@ -52,7 +52,8 @@ class CFileDlg : public QWidget {
   void SelectFolder(CTreeListItem* item);
   // "上一步".
   void Back();
-  void SetStatus(const QString& text);
+  // Red (warnings, errors, losses) unless `red` is false.
+  void SetStatus(const QString& text, bool red = true);
 
   CMyLeftTreelistCtrl* Left() { return left_; }
   CMyRightTreelistCtrl* Right() { return right_; }
@@ -92,6 +93,8 @@ class CFileDlg : public QWidget {
   // Runs the save dialog; false when cancelled.
   bool AskTarget(SaveCommand* command);
   void StartSave(const SavePreparation& prep);
+  // What the save that just ended wrote and lost, in the status line and a box.
+  void ShowSaveSummary(const SaveStats& stats);
   QIcon IconFor(const QString& name, bool folder);
 
   AppState& app_;
@@ -103,6 +106,7 @@ class CFileDlg : public QWidget {
   CProgressDlg* progress_;
   Worker worker_;
   Job job_ = Job::kNone;
+  std::shared_ptr<SaveStats> saveStats_;  // filled by the save worker
   bool releasePending_ = false;
   std::string diskKey_;
   std::string volumeName_;

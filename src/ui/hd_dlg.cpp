@@ -101,6 +101,7 @@ void CHdDlg::FillDiskTree() {
     CTreeListItem* item = tree_->InsertItem(FromAnsi(disk.Key()));
     item->setData(0, kDiskRole, d);
     item->setData(0, kVolumeRole, -1);
+    if (!disk.path.empty()) item->setToolTip(0, FromAnsi(disk.path));
     tree_->SetItemImage(item, kImageDisk);
     tree_->SetItemText(item, 3, "0");
     tree_->SetItemText(item, 4, FromAnsi(FormatPaneSize(disk.sizeBytes)));

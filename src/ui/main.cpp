@@ -1,4 +1,5 @@
-// brevid-gui [--screenshot PATH [--screenshot-state NAME]] [--images-only] [IMG...]
+// brevid-gui [--help] [--version] [--screenshot PATH [--screenshot-state NAME]]
+//            [--images-only] [IMG...]
 #include <QApplication>
 #include <cstdlib>
 #include <cstring>
@@ -6,9 +7,10 @@
 #include "ui/brevid_app.h"
 
 int main(int argc, char** argv) {
-  // A screenshot needs no display.
+  // A screenshot, the help and the version need no display.
   for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--screenshot") == 0) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    for (const char* quiet : {"--screenshot", "--help", "-h", "--version", "-v"})
+      if (std::strcmp(argv[i], quiet) == 0) setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
   QStringList arguments = QApplication::arguments();
   arguments.removeFirst();

@@ -1,6 +1,7 @@
 #include "ui/progress_dlg.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -109,6 +110,13 @@ void CProgressDlg::Open(const QString& title, const QString& message) {
   message_->setText(message);
   show();
   raise();
+}
+
+void CProgressDlg::reject() { record_.stop.store(1); }
+
+void CProgressDlg::closeEvent(QCloseEvent* event) {
+  record_.stop.store(1);
+  event->ignore();
 }
 
 void CProgressDlg::Handle(uint32_t message, uint64_t wParam, uint64_t lParam) {

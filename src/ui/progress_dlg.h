@@ -64,6 +64,12 @@ class CProgressDlg : public QDialog {
   // Handles one progress message on the user-interface thread.
   void Handle(uint32_t message, uint64_t wParam, uint64_t lParam);
 
+ protected:
+  // Escape and the title bar's close button mean "停止": only the worker
+  // closes the window, so a running worker is never hidden.
+  void reject() override;
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   CTextProgressCtrl* bar_;
   QLabel* message_;

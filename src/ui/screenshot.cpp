@@ -56,15 +56,24 @@ bool Files(CBrevidDlg& window, AppState& app) {
   return true;
 }
 
+// The picture needs a copy under way, not a whole disk copied: the first
+// image file is the source, and at most its last 64 MiB are copied.
+constexpr uint64_t kShotSectors = 131072;
+
 bool Imaging(CBrevidDlg& window, AppState& app, const QString& path) {
   QTemporaryDir scratch;
   window.SelectTile(4);
   CHDTreeListCtrl* tree = window.HdDlg()->Tree();
-  if (!tree->GetRootItem() || !scratch.isValid()) return false;
-  tree->SelectItem(tree->GetRootItem());
+  size_t d = 0;
+  while (d < app.disks.size() && !app.disks[d].number.empty()) ++d;
+  if (d == app.disks.size() || !scratch.isValid()) return false;
+  tree->SelectItem(tree->topLevelItem(static_cast<int>(d)));
   window.HdDlg()->OnImage();
   CImgDlg* dlg = window.HdDlg()->ImgDlg();
   if (!dlg) return false;
+  const uint64_t sectors = app.disks[d].sizeBytes / 512;
+  if (sectors > kShotSectors)
+    dlg->findChild<QLineEdit*>("sourceStart")->setText(QString::number(sectors - kShotSectors));
   dlg->findChild<QRadioButton*>("toFile")->setChecked(true);
   dlg->findChild<QLineEdit*>("path")->setText(scratch.filePath("shot.img"));
   // The window is taken as the copy's last box opens, before it closes.

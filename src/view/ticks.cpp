@@ -79,8 +79,14 @@ std::vector<SaveItem> TickedItems(const NodeTable& table, const DiskInfo& disk,
   std::vector<SaveItem> jobs;
   AddJobs(table.Root(), jobs);
   AddJobs(table.Scattered(), jobs);
-  if (HasExtraFoundItem(disk, volume) && disk.extraFound.tickState == kTicked)
+  if (HasExtraFoundItem(disk, volume) && disk.extraFound.tickState == kTicked) {
     jobs.push_back({0, ExtraFoundText(), ExtraFoundText()});
+  } else if (HasExtraFoundItem(disk, volume)) {
+    // Partly ticked: each carved file ticked in the right list on its own.
+    for (const auto& [start, carved] : disk.extraFound.children)
+      if (volume.Extent().Contains(start) && carved.tickState == kTicked)
+        jobs.push_back({start, carved.name, "", start});
+  }
   return jobs;
 }
 
