@@ -190,7 +190,10 @@ Command AddSaveCommand(CLI::App& app) {
                                                                   : prep.refusal.messageBox;
                 if (why.empty()) why = Ansi("找不到项目 ") + item.name;
                 std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(why).c_str());
-                return kExitFailure;
+                // What earlier items wrote is still summed up.
+                if (&item == &items.front()) return kExitFailure;
+                total.skipped[AnsiToUtf8(why)]++;
+                continue;
               }
               TerminalProgress bar("正在保存文件，请稍等...");
               ProgressRecord progress;

@@ -1,0 +1,115 @@
+// The source is never written, by any path that reaches it, and a save that
+// lost anything never ends as a success. On loop devices, mounts and a full
+// file system, as root; skipped elsewhere.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "support/file_bytes.h"
+#include "support/run_command.h"
+#include "support/test_paths.h"
+
+namespace brevid {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+std::string Brevid(const std::string& args) { return Q(test::CliPath()) + " " + args; }
+
+// Runs `teardown` at the end of the scope, whatever the test did.
+struct Undo {
+  std::string teardown;
+  ~Undo() { test::RunCommand(teardown + " 2>/dev/null"); }
+};
+
+TEST(SourceSafety, LoopDevicesMountsLinksAndListsNeverReachTheSource) {
+  if (::geteuid() != 0 || !test::HaveTool("losetup")) GTEST_SKIP() << "needs root and losetup";
+  const std::string dir = test::ScratchDir("source_safety"), src = dir + "/src.img";
+  fs::copy_file(test::FixturePath("demo.img"), src);
+  const std::string before = test::ReadFile(src);
+  // A file system of its own past the demo disk, mounted from the same file.
+  fs::resize_file(src, before.size() + (32 << 20));
+  const std::string l0 = test::RunCommand("losetup -f --show " + Q(src)).out;
+  ASSERT_FALSE(l0.empty());
+  const std::string loop = l0.substr(0, l0.find('\n'));
+  Undo detach{"losetup -d " + loop};
+  const std::string l1 =
+      test::RunCommand("losetup -f --show -o " + std::to_string(before.size()) + " " + Q(src)).out;
+  ASSERT_FALSE(l1.empty());
+  const std::string part = l1.substr(0, l1.find('\n'));
+  Undo detachPart{"losetup -d " + part};
+  fs::create_directory(dir + "/m");
+  ASSERT_EQ(
+      test::RunCommand("mkfs.ext4 -q " + part + " && mount " + part + " " + Q(dir + "/m")).status,
+      0);
+  Undo unmount{"umount " + Q(dir + "/m")};
+  fs::create_symlink(src, dir + "/alias.qel_scn");
+  fs::create_hard_link(src, dir + "/hard.img");
+
+  const std::string s = Q(src), m = dir + "/m";
+  for (const std::string& args :
+       {"image " + loop + " --to-file " + s, "image " + s + " --to-disk " + loop,
+        "image " + s + " --to-disk " + loop + ",Partition1",
+        "image " + s + " --to-file " + Q(dir + "/hard.img"),
+        "image " + s + " --to-file " + Q(dir + "/out.img") + " --bad-list " + s,
+        "image " + s + " --to-file " + Q(dir + "/out.img") + " --bad-list " + Q(dir + "/out.img"),
+        "find-partitions " + s + " --results " + s,
+        "deep-scan " + s + " --results " + Q(dir + "/alias.qel_scn"),
+        "save " + loop + " Partition0 --to " + Q(m + "/out"),
+        "save " + s + " Partition1 --to " + Q(m + "/out"),
+        "image " + loop + " --to-file " + Q(m + "/copy.img")}) {
+    test::CommandResult r = test::RunCommand(Brevid(args));
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_TRUE(r.err.find("目标与源重叠") != std::string::npos ||
+                r.err.find("不能写到镜像目标上") != std::string::npos)
+        << args << "\n"
+        << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir + "/out.img"));
+  EXPECT_FALSE(fs::exists(m + "/out"));
+  EXPECT_FALSE(fs::exists(m + "/copy.img"));
+  EXPECT_TRUE(test::ReadFile(src).substr(0, before.size()) == before);
+  // Elsewhere the same save goes ahead.
+  EXPECT_EQ(
+      test::RunCommand(Brevid("save " + loop + " Partition0 --to " + Q(dir + "/fine"))).status, 0);
+  EXPECT_TRUE(fs::exists(dir + "/fine/根目录/README.TXT"));
+}
+
+TEST(SourceSafety, AFullTargetEndsInASummaryWithNoShortFileUnderItsRealName) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
+  const std::string dir = test::ScratchDir("full_target"), full = dir + "/full";
+  const std::string demo = test::FixturePath("demo.img");
+  fs::create_directory(full);
+  // Room for the files' bytes, not for the pages they take: writes fail
+  // after the free-space test has passed.
+  ASSERT_EQ(test::RunCommand("mount -t tmpfs -o size=40k tmpfs " + Q(full)).status, 0);
+  Undo unmount{"umount " + Q(full)};
+  test::CommandResult r =
+      test::RunCommand(Brevid("save " + Q(demo) + " Partition1 --json --to " + Q(full)));
+  EXPECT_EQ(r.status, 1) << r.err;
+  nlohmann::json summary = nlohmann::json::parse(r.out);
+  EXPECT_FALSE(summary["whole"]);
+  ASSERT_FALSE(summary["notWhole"].empty());
+  for (const auto& lost : summary["notWhole"]) {
+    const std::string path = lost["path"];
+    EXPECT_TRUE(path.ends_with(".partial") || !fs::exists(path)) << path;
+  }
+  const nlohmann::json tree =
+      nlohmann::json::parse(test::RunCommand(Brevid("tree --json " + Q(demo) + " Partition1")).out);
+  std::map<std::string, uint64_t> sizes;
+  for (const auto& e : tree["entries"]) sizes[e["path"]] = e["size"];
+  int whole = 0;
+  for (const auto& f : fs::recursive_directory_iterator(full)) {
+    const std::string name = fs::relative(f.path(), full).string();
+    if (!f.is_regular_file() || name.ends_with(".partial")) continue;
+    EXPECT_EQ(f.file_size(), sizes[name]) << name;
+    ++whole;
+  }
+  EXPECT_GT(whole, 0);
+}
+
+}  // namespace
+}  // namespace brevid
