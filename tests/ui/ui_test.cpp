@@ -266,6 +266,23 @@ TEST_F(Gui, StartUpListsTheImagesWithTheirTextsAndColours) {
   EXPECT_FALSE(Hd()->findChild<QPushButton*>("scan")->isHidden());
   QTest::mouseClick(window_->TileButton(1), Qt::LeftButton);
   EXPECT_EQ(Hd()->ActionButton()->text(), "扫描");
+
+  // Two images of one name: the second is keyed by its path, which every
+  // item shows as its tooltip, and its volumes are its own.
+  const std::string dir = test::ScratchDir("gui_same_name");
+  std::filesystem::create_directories(dir + "/a");
+  std::filesystem::create_directories(dir + "/b");
+  std::filesystem::copy_file(test::FixturePath("demo.img"), dir + "/a/t.img");
+  std::filesystem::copy_file(test::FixturePath("fat32_files.img"), dir + "/b/t.img");
+  StartUp(app_,
+          {QString::fromStdString(dir + "/a/t.img"), QString::fromStdString(dir + "/b/t.img")},
+          false);
+  Hd()->FillDiskTree();
+  ASSERT_EQ(tree->topLevelItemCount(), 4);
+  EXPECT_EQ(tree->topLevelItem(2)->text(0), "t.img");
+  EXPECT_EQ(tree->topLevelItem(3)->text(0).toStdString(), dir + "/b/t.img");
+  EXPECT_EQ(tree->topLevelItem(3)->toolTip(0).toStdString(), dir + "/b/t.img");
+  EXPECT_EQ(tree->topLevelItem(3)->child(0)->text(1).trimmed(), "FILES32");
 }
 
 TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
@@ -584,7 +601,10 @@ TEST_F(Gui, StopDuringAnExpandLeavesTheWindowUsable) {
   // handles it, so the stop lands while it runs.
   DoubleClick(tree, volume);
   ASSERT_TRUE(File()->WorkerRunning());
-  QTest::mouseClick(File()->Progress()->StopButton(), Qt::LeftButton);
+  // Escape means stop: the window stays until its worker closes it.
+  QTest::keyClick(File()->Progress(), Qt::Key_Escape);
+  EXPECT_TRUE(File()->Progress()->isVisible());
+  EXPECT_TRUE(File()->Progress()->Record().StopRequested());
   WaitIdle();
   EXPECT_FALSE(File()->Progress()->isVisible());
   EXPECT_NE(File()->Left()->GetRootItem(), nullptr);
@@ -703,6 +723,18 @@ TEST_F(Gui, DeepScanOfAVolumeListsAndSavesItsCarvedFiles) {
     EXPECT_EQ(f.substr(0, bytes.size()), bytes);
   }
   EXPECT_EQ(saved.size(), 2u);
+
+  // A carved file ticked on its own is saved on its own, into the target.
+  Tick(extra, Qt::Unchecked);
+  Click(File()->Left(), extra);
+  CTreeListItem* picture = Find(File()->Right(), "43008.jpg");
+  ASSERT_NE(picture, nullptr);
+  Tick(picture, Qt::Checked);
+  const std::string one = test::ScratchDir("gui_deep_one");
+  TickedSave(File()->Right(), picture, QString::fromStdString(one));
+  saved = test::FilesUnder(one);
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved["43008.jpg"].substr(0, jpg.size()), jpg);
 }
 
 }  // namespace
