@@ -1,5 +1,6 @@
 // `brevid list` as a user runs it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -58,6 +59,25 @@ TEST(ListCli, FailuresAndBadUsage) {
   test::CommandResult help = test::RunCommand(Brevid("list --help"));
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--json"), std::string::npos);
+
+  // A named pipe would block the open for ever.
+  const std::string dir = test::ScratchDir("list_odd");
+  ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+  test::CommandResult pipe = test::RunCommand(Brevid("list '" + dir + "/pipe'"));
+  EXPECT_EQ(pipe.status, 1);
+  EXPECT_NE(pipe.err.find("不是普通文件或块设备"), std::string::npos) << pipe.err;
+
+  // GPT entries with neither a name nor a known file system are still named.
+  const std::string gpt = dir + "/unnamed.img";
+  ASSERT_EQ(
+      test::RunCommand("truncate -s 8M '" + gpt + "' && sgdisk -n 1:2048:+1M -n 2:6144:+1M '" +
+                       gpt + "' && sgdisk -c 1:'' -c 2:'' '" + gpt + "'")
+          .status,
+      0);
+  nlohmann::json listed =
+      nlohmann::json::parse(test::RunCommand(Brevid("list --json '" + gpt + "'")).out);
+  EXPECT_EQ(listed["disks"][0]["volumes"][0]["item"], "Partition0");
+  EXPECT_EQ(listed["disks"][0]["volumes"][1]["item"], "Partition1");
 }
 
 TEST(ListCli, HostileImagesAreListedWithoutHarm) {

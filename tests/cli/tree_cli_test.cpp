@@ -7,6 +7,7 @@
 #include "support/image_under_test.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
+#include "support/tool_fat.h"
 
 namespace brevid {
 namespace {
@@ -82,6 +83,19 @@ TEST(TreeCli, HostileImagesExpandWithoutHarm) {
       EXPECT_TRUE(status == 0 || status == 1) << name << " " << item;
     }
   }
+}
+
+TEST(TreeCli, ControlCharactersInNamesCannotForgeLinesOrDriveTheTerminal) {
+  test::ToolFat img(test::ScratchDir("tree_controls") + "/names.img", 16, 4096);
+  ASSERT_TRUE(img.ok());
+  img.Put("EVILNAME.TXT", "x");
+  const size_t at = test::ReadFile(img.path()).find("EVILNAMETXT");
+  ASSERT_NE(at, std::string::npos);
+  test::WriteAt(img.path(), at, std::string("\x1b[2J\r\nAATXT", 11));
+  test::CommandResult r = test::RunCommand(Brevid("tree '" + img.path() + "' Partition0"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find_first_of("\x1b\r"), std::string::npos);
+  EXPECT_NE(r.out.find("?[2J??AA.TXT"), std::string::npos) << r.out;
 }
 
 }  // namespace

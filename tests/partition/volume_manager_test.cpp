@@ -162,6 +162,13 @@ TEST(DynamicDisks, WindowsVolumesListWithLdmtoolSizesAndSaveTheirFile) {
   EXPECT_EQ(test::ReadFile(dir + "/根目录/test.txt"),
             test::ReadFile(out + "/Raid1-01/根目录/test.txt"));
 
+  // A stripe with its second member left out reads as zeros there: the file
+  // is written but named as not whole, and the save fails.
+  r = test::RunCommand(
+      Brevid("save " + Q(paths[8]) + " Stripe1-01 --json --to " + Q(out + "/half-stripe")));
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find("half-stripe/根目录/test.txt\""), std::string::npos) << r.out;
+
   // Imaged through their members (the degraded RAID-5 too), the volumes are
   // whole NTFS file systems to ntfs-3g; a member as target is refused.
   const std::string memberSum = test::Sha256OfFile(paths[9]);
