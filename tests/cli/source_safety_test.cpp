@@ -2,6 +2,7 @@
 // lost anything never ends as a success. On loop devices, mounts and a full
 // file system, as root; skipped elsewhere.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -109,6 +110,27 @@ TEST(SourceSafety, AFullTargetEndsInASummaryWithNoShortFileUnderItsRealName) {
     ++whole;
   }
   EXPECT_GT(whole, 0);
+}
+
+TEST(SourceSafety, ScansRefuseAResultFileTheyWouldOverwriteOrCouldNotWriteBeforeScanning) {
+  const std::string dir = test::ScratchDir("results_refused"),
+                    lost = Q(test::FixturePath("lost_cyl.img"));
+  test::WriteFile(dir + "/notes.txt", "my notes\n");
+  ASSERT_EQ(test::RunCommand(Brevid("find-partitions " + Q(test::FixturePath("demo.img")) +
+                                    " --results " + Q(dir + "/demo.qel_scn")))
+                .status,
+            0);
+  const std::string demoResults = test::ReadFile(dir + "/demo.qel_scn");
+  ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+  for (const char* results : {"notes.txt", "demo.qel_scn", "pipe", "no/such/dir.qel_scn"})
+    for (const char* scan : {"find-partitions ", "deep-scan "}) {
+      test::CommandResult r =
+          test::RunCommand(Brevid(scan + lost + " --results " + Q(dir + "/" + results)));
+      EXPECT_EQ(r.status, 1) << scan << results;
+      EXPECT_TRUE(r.out.empty()) << scan << results;  // refused before scanning
+    }
+  EXPECT_EQ(test::ReadFile(dir + "/notes.txt"), "my notes\n");
+  EXPECT_EQ(test::ReadFile(dir + "/demo.qel_scn"), demoResults);
 }
 
 }  // namespace

@@ -64,6 +64,17 @@ TEST(ScanResultFile, EveryFieldReadsBackAndWritesTheSameBytes) {
   EXPECT_EQ(back.extraFound.children[100].name, Ansi("照片,第一张,.jpg"));
   EXPECT_EQ(back.volumes[0].members[0].diskId[15], 200);
   EXPECT_EQ(back.logicalVolumes[0].segments[0].stripeStart, uint64_t{1} << 33);
+
+  // A label or carved name holding CR LF cannot end its line early.
+  DiskInfo broken = FullDisk();
+  broken.volumes[0].label = "A\r\nB";
+  broken.extraFound.children[100].name = "x\ny.jpg";
+  ASSERT_TRUE(WriteScanResultFile(broken, path));
+  DiskInfo read = KeyedDisk();
+  ASSERT_EQ(ReadScanResultFile(read, path), ScanResultRead::kRead);
+  EXPECT_EQ(read.volumes[0].label, "A??B");
+  EXPECT_EQ(read.extraFound.children[100].name, "x?y.jpg");
+  EXPECT_EQ(read.logicalVolumes.size(), 2u);
 }
 
 TEST(ScanResultFile, EmptyDiskIsTheKeyThreeZerosAndElevenLines) {
