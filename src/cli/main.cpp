@@ -24,6 +24,11 @@ int main(int argc, char** argv) {
   CLI::App app{"Brevid: recovers deleted files, folders and partitions from disks and images"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "brevid " BREVID_VERSION);
+  app.footer(
+      "Exit status of every command: 0 when everything asked was done whole; 1 on a failure, "
+      "a refusal or any loss (the summary names it); 2 on bad usage; 130 when stopped with "
+      "Ctrl-C, after keeping what was done. No output ever reaches a source: the same file, "
+      "a loop device over it, its disk or partitions, or a file system mounted from them.");
   std::vector<brevid::cli::Command> commands = {
       brevid::cli::AddListCommand(app),     brevid::cli::AddTreeCommand(app),
       brevid::cli::AddSaveCommand(app),     brevid::cli::AddFindPartitionsCommand(app),

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -152,6 +153,24 @@ Atoms PathAtoms(const std::string& utf8Path, int depth) {
   return atoms;
 }
 
+// FileSystemAtoms of a save's target folder is asked once for each file:
+// the answer is kept for a second, well within how fast mounts change.
+Atoms CachedFileSystemAtoms(uint64_t device) {
+  using Clock = std::chrono::steady_clock;
+  struct Kept {
+    Clock::time_point at;
+    Atoms atoms;
+  };
+  static std::mutex mutex;
+  static std::map<uint64_t, Kept> kept;
+  std::lock_guard lock(mutex);
+  const Clock::time_point now = Clock::now();
+  auto it = kept.find(device);
+  if (it == kept.end() || now - it->second.at > std::chrono::seconds(1))
+    it = kept.insert_or_assign(device, Kept{now, FileSystemAtoms(device, 0)}).first;
+  return it->second.atoms;
+}
+
 // What writing `utf8Path` writes: the file itself (or the device), and the
 // storage of the file system it is made on. A path that does not exist yet
 // is made in its nearest existing folder.
@@ -163,7 +182,7 @@ Atoms OutputAtoms(const std::string& utf8Path) {
     path = path.parent_path();
   }
   if (S_ISBLK(st.st_mode)) return PathAtoms(path.string(), 0);
-  Atoms atoms = FileSystemAtoms(st.st_dev, 0);
+  Atoms atoms = CachedFileSystemAtoms(st.st_dev);
   if (!S_ISDIR(st.st_mode)) atoms.push_back(FileAtom(st));
   return atoms;
 }

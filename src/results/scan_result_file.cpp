@@ -30,8 +30,7 @@ std::string D64(uint64_t v) { return std::to_string(static_cast<int64_t>(v)); }
 // bytes), which would end its line early and shift every later field: they
 // are written as "?". CP936 trail bytes are 0x40 and above, so none is hit.
 void Line(std::string& out, std::string_view text) {
-  for (char c : text)
-    out.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+  for (char c : text) out.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
   out.append("\r\n");
 }
 

@@ -1336,6 +1336,22 @@ TEST_F(SaveTest, ASelectionLargerThanTheFreeSpaceIsRefused) {
   EXPECT_TRUE(FilesUnder(out).empty());
 }
 
+// One damaged entry claiming 4 GiB once asked for more space than any target
+// had; a file can give at most its volume's length.
+TEST_F(SaveTest, ADamagedSizeCountsOnlyUpToItsVolumesEnd) {
+  ToolFat img(Dir() + "/huge.img", 16, 4 * 1024);
+  ASSERT_TRUE(img.ok());
+  img.Put("HUGE.TXT", "x");
+  img.Write(img.Entry("HUGE    TXT") + 28, std::string(4, '\xFF'));
+  Source(img.path());
+  auto o = img.Open();
+  std::atomic<int> busy{0};
+  SavePreparation prep = PrepareSingleSave(o->disks, CommandFor(*o, Target("out")),
+                                           ItemOf(TreesOf(*o->volume).fatRoot), busy);
+  EXPECT_TRUE(prep.save) << AnsiToUtf8(prep.refusal.messageBox);
+  EXPECT_LE(prep.totalBytes, uint64_t{4} << 20);
+}
+
 // On a tmpfs of known size: exactly the free space is too much for one item
 // (the sum must be below it) and enough for ticked items.
 TEST_F(SaveTest, ExactlyTheFreeSpaceIsRefusedForOneItemOnly) {

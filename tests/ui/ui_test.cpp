@@ -333,7 +333,12 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   EXPECT_EQ(left->GetCheck(Find(left, "Notes", alpha)), 1);
 
   const std::string fatOut = test::ScratchDir("gui_fat_save");
+  Boxes boxes;
   TickedSave(left, root, QString::fromStdString(fatOut));
+  // Every save ends in its summary, green in the status line when whole.
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_EQ(boxes.texts[0].rfind("已写入 3 个文件", 0), 0u) << boxes.texts[0];
+  EXPECT_TRUE(File()->Status()->styleSheet().contains(kGreen.name()));
   std::map<std::string, std::string> fatExpected = {
       {"Notes/Meeting notes 2020.txt",
        Lines("fat:/Projects/Alpha/Notes/Meeting notes 2020.txt", 30)},
