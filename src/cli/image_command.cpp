@@ -40,10 +40,10 @@ std::string AddEndpoint(DiskList& list, const std::string& arg,
                         const std::vector<std::string>& with, std::string* error) {
   size_t comma = std::string::npos;
   bool isNumber = !arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos;
-  if (!isNumber && !PathExists(Utf8ToAnsi(arg))) {
+  if (!isNumber && !PathExists(PathToAnsi(arg))) {
     for (size_t at = arg.find(','); at != std::string::npos; at = arg.find(',', at + 1)) {
       const std::string head = arg.substr(0, at);
-      if (PathExists(Utf8ToAnsi(head)) ||
+      if (PathExists(PathToAnsi(head)) ||
           (!head.empty() && head.find_first_not_of("0123456789") == std::string::npos)) {
         comma = at;
         break;
@@ -111,7 +111,7 @@ bool WriteBadList(const std::string& path, const std::vector<BadSector>& bad) {
   for (const BadSector& b : bad)
     text += Format("%s\t%llu\n", AnsiToUtf8(BadSectorRowText(b.row)).c_str(),
                    static_cast<unsigned long long>(b.sector));
-  TargetHandle out = TargetHandle::Open(Utf8ToAnsi(path), TargetHandle::Mode::kCreateAlways);
+  TargetHandle out = TargetHandle::Open(PathToAnsi(path), TargetHandle::Mode::kCreateAlways);
   size_t written = 0;
   return out.IsOpen() &&
          out.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), &written);
@@ -150,16 +150,16 @@ int Run(const ImageOptions& o) {
     }
     request.targetStartSector = o.at;
   } else {
-    request.targetFile = Utf8ToAnsi(o.toFile);
+    request.targetFile = PathToAnsi(o.toFile);
   }
 
   if (!o.badList.empty()) {
-    std::string refusal = OutputRefusal(Utf8ToAnsi(o.badList));
+    std::string refusal = OutputRefusal(PathToAnsi(o.badList));
     const std::string target = request.toDisk
                                    ? ResolveImagingEndpoint(list, request.targetText).devicePath
                                    : request.targetFile;
     if (refusal.empty() && SameFile(o.badList, AnsiToUtf8(target)))
-      refusal = Ansi("坏扇区列表不能写到镜像目标上: ") + Utf8ToAnsi(o.badList);
+      refusal = Ansi("坏扇区列表不能写到镜像目标上: ") + PathToAnsi(o.badList);
     if (!refusal.empty()) {
       std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(refusal).c_str());
       return kExitFailure;

@@ -68,7 +68,7 @@ Command AddResultsCommand(CLI::App& app) {
                  "Machine-readable output, with every carved file's start, size and name");
   return {sub, [options]() {
             DiskInfo disk;
-            if (!LoadScanResultsForShow(Utf8ToAnsi(options->file), &disk)) {
+            if (!LoadScanResultsForShow(PathToAnsi(options->file), &disk)) {
               std::fprintf(stderr, "错误: 无法打开扫描信息文件: %s\n", options->file.c_str());
               return kExitFailure;
             }

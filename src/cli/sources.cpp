@@ -32,7 +32,7 @@ DiskInfo* AddSource(DiskList& list, const std::string& source, std::string* erro
     *error = "没有编号为 " + source + " 的可打开的物理磁盘";
     return nullptr;
   }
-  if (!AddImageFile(list, Utf8ToAnsi(source))) {
+  if (!AddImageFile(list, PathToAnsi(source))) {
     *error = "无法打开 " + source + ": " + LastErrorText();
     return nullptr;
   }
@@ -44,7 +44,7 @@ DiskInfo* AddSources(DiskList& list, const std::string& source,
   DiskInfo* disk = AddSource(list, source, error);
   for (const std::string& member : with) {
     if (!disk) break;
-    if (!AddImageFile(list, Utf8ToAnsi(member))) {
+    if (!AddImageFile(list, PathToAnsi(member))) {
       *error = "无法打开 " + member + ": " + LastErrorText();
       return nullptr;
     }
@@ -53,7 +53,7 @@ DiskInfo* AddSources(DiskList& list, const std::string& source,
 }
 
 bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* error) {
-  const std::string path = Utf8ToAnsi(utf8File);
+  const std::string path = PathToAnsi(utf8File);
   if (utf8File.empty() || !PathExists(path)) return true;
   ScanResultsReadOutcome outcome = LoadResultsInto(list, path);
   if (outcome.read == ScanResultRead::kCannotOpen) {
@@ -99,7 +99,7 @@ VolumeInfo* LookUpVolumeInList(DiskList& list, DiskInfo** disk, const std::strin
 bool OpenResultsForScan(DiskList& list, DiskInfo& disk, const std::string& utf8File,
                         std::string* error) {
   if (utf8File.empty()) return true;
-  const std::string path = Utf8ToAnsi(utf8File);
+  const std::string path = PathToAnsi(utf8File);
   std::vector<const DiskInfo*> disks;
   for (const DiskInfo& d : list) disks.push_back(&d);
   if (std::string refusal = OutputRefusalFor(disks, path); !refusal.empty()) {
@@ -148,7 +148,7 @@ bool WriteResults(const DiskInfo& disk, const std::string& utf8File) {
   if (utf8File.empty()) return true;
   ProgressRecord progress;
   BusyFlag busy{0};
-  PaneStatus status = RunWriteScanResults(disk, Utf8ToAnsi(utf8File), progress, busy);
+  PaneStatus status = RunWriteScanResults(disk, PathToAnsi(utf8File), progress, busy);
   if (!status.red) return true;
   std::fprintf(stderr, "%s: %s\n", AnsiToUtf8(status.text).c_str(), utf8File.c_str());
   return false;

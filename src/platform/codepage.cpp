@@ -81,6 +81,9 @@ size_t SkipUtf8Char(std::string_view s) {
 
 const std::string_view kQuestionLe("?\0", 2);
 
+// Starts a character PathToAnsi could not put into CP936.
+constexpr char kPathEscape = '\xFF';
+
 template <class Text>
 bool AllAscii(const Text& text) {
   for (auto c : text)
@@ -120,7 +123,31 @@ std::u16string AnsiToWide(std::string_view ansi) {
 std::string AnsiToUtf8(std::string_view ansi) {
   if (AllAscii(ansi)) return std::string(ansi);
   thread_local Converter conv("UTF-8", "CP936");
-  return conv.Run(ansi, "?", SkipAnsiChar, nullptr);
+  std::string out;
+  for (size_t escape; (escape = ansi.find(kPathEscape)) != std::string_view::npos;) {
+    out += conv.Run(ansi.substr(0, escape), "?", SkipAnsiChar, nullptr);
+    const size_t n = escape + 1 < ansi.size() ? static_cast<size_t>(ansi[escape + 1] - '0') : 0;
+    const bool whole = n >= 1 && n <= 4 && escape + 2 + n <= ansi.size();
+    out.append(whole ? ansi.substr(escape + 2, n) : "?");
+    ansi.remove_prefix(whole ? escape + 2 + n : escape + 1);
+  }
+  return out + conv.Run(ansi, "?", SkipAnsiChar, nullptr);
+}
+
+std::string PathToAnsi(std::string_view utf8) {
+  std::string out;
+  while (!utf8.empty()) {
+    const size_t n = SkipUtf8Char(utf8);
+    bool lossy = false;
+    std::string one = Utf8ToAnsi(utf8.substr(0, n), &lossy);
+    if (lossy || AnsiToUtf8(one) != utf8.substr(0, n)) {
+      one = std::string(1, kPathEscape) + static_cast<char>('0' + n);
+      one.append(utf8.substr(0, n));
+    }
+    out += one;
+    utf8.remove_prefix(n);
+  }
+  return out;
 }
 
 std::string Utf8ToAnsi(std::string_view utf8, bool* usedDefault) {

@@ -13,7 +13,9 @@ namespace brevid::ui {
 inline QString FromAnsi(const std::string& ansi) {
   return QString::fromStdString(AnsiToUtf8(ansi));
 }
-inline std::string ToAnsi(const QString& text) { return Utf8ToAnsi(text.toStdString()); }
+// Escapes what CP936 lacks rather than losing it: texts the window hands
+// back (item texts, chosen paths) must find what FromAnsi showed.
+inline std::string ToAnsi(const QString& text) { return PathToAnsi(text.toStdString()); }
 
 // 255 and 0x32C832 as the design's colour values.
 inline const QColor kRed(255, 0, 0);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -66,6 +67,15 @@ TEST(ListCli, FailuresAndBadUsage) {
   test::CommandResult pipe = test::RunCommand(Brevid("list '" + dir + "/pipe'"));
   EXPECT_EQ(pipe.status, 1);
   EXPECT_NE(pipe.err.find("不是普通文件或块设备"), std::string::npos) << pipe.err;
+
+  // Names CP936 lacks are opened and written under their own names.
+  std::filesystem::copy_file(test::FixturePath("fat32_files.img"), dir + "/disk-ß.img");
+  EXPECT_EQ(test::RunCommand(Brevid("list '" + dir + "/disk-ß.img'")).status, 0);
+  EXPECT_EQ(test::RunCommand(Brevid("find-partitions '" + dir + "/disk-ß.img' --results '" + dir +
+                                    "/scan-ß.qel_scn'"))
+                .status,
+            0);
+  EXPECT_TRUE(std::filesystem::exists(dir + "/scan-ß.qel_scn"));
 
   // GPT entries with neither a name nor a known file system are still named.
   const std::string gpt = dir + "/unnamed.img";

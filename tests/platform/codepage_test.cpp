@@ -27,6 +27,13 @@ TEST(Codepage, CharactersCp936LacksBecomeTheDefaultCharacter) {
   EXPECT_EQ(Utf8ToAnsi("\xE0\xB8\x81z"), "?z");
 }
 
+TEST(Codepage, PathsKeepWhatCp936Lacks) {
+  for (const char* path : {"scan-ß.qel_scn", "/tmp/ß日本/x\xE9y.img", "根目录/a.img", "a\xFF"})
+    EXPECT_EQ(AnsiToUtf8(PathToAnsi(path)), path);
+  EXPECT_NE(PathToAnsi("scan-ß"), PathToAnsi("scan-ä"));
+  EXPECT_EQ(PathToAnsi("根目录/a"), Utf8ToAnsi("根目录/a"));
+}
+
 TEST(Codepage, InvalidAnsiBytesDoNotStopTheConversion) {
   EXPECT_EQ(AnsiToUtf8(std::string("a\xFF"
                                    "b",
