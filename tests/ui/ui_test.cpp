@@ -285,6 +285,23 @@ TEST_F(Gui, StartUpListsTheImagesWithTheirTextsAndColours) {
   EXPECT_EQ(tree->topLevelItem(3)->child(0)->text(1).trimmed(), "FILES32");
 }
 
+// The program's own arguments: help, version, an unknown option, and an
+// image that is not there, named (a screenshot run once waited for ever).
+TEST(GuiArguments, HelpVersionAndErrorsThatNameTheirCause) {
+  const std::string gui = std::string("'") + BREVID_GUI + "' ";
+  test::CommandResult help = test::RunCommand(gui + "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--images-only"), std::string::npos) << help.out;
+  EXPECT_EQ(test::RunCommand(gui + "--version").out.rfind("brevid-gui ", 0), 0u);
+  test::CommandResult bogus = test::RunCommand("QT_QPA_PLATFORM=offscreen " + gui + "--bogus");
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_NE(bogus.err.find("bogus"), std::string::npos) << bogus.err;
+  test::CommandResult missing = test::RunCommand(
+      "timeout 60 " + gui + "--images-only --screenshot /dev/null /nonexistent/missing.img");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("/nonexistent/missing.img"), std::string::npos) << missing.err;
+}
+
 TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   test::UnchangedImage demo(test::FixturePath("demo.img"));
   Open({Fixture("demo.img")});
