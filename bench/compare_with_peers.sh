@@ -125,7 +125,8 @@ fi
 t_quick=$(best_of_three "$brevid" find-partitions "$lost4")
 if command -v testdisk >/dev/null; then
   rm -f "$work/testdisk.log"
-  t_testdisk=$(best_of_three testdisk /cmd "$lost4" analyze)
+  # testdisk writes its log into the current folder: the scratch one.
+  t_testdisk=$(cd "$work" && best_of_three testdisk /cmd "$lost4" analyze)
   echo "Quick partition search, 4 GiB: brevid ${t_quick}s, testdisk quick search ${t_testdisk}s, ratio $(ratio "$t_quick" "$t_testdisk") (target <= 1)"
 else
   echo "Quick partition search, 4 GiB: brevid ${t_quick}s (testdisk not installed)"
@@ -170,7 +171,7 @@ PY
   if command -v photorec >/dev/null; then
     rm -rf "$work/photorec"*
     t0=$(date +%s.%N)
-    photorec /log /d "$work/photorec" /cmd "$carve" partition_none,fileopt,everything,disable,jpg,enable,pdf,enable,zip,enable,search >/dev/null 2>&1 || true
+    (cd "$work" && photorec /log /d "$work/photorec" /cmd "$carve" partition_none,fileopt,everything,disable,jpg,enable,pdf,enable,zip,enable,search >/dev/null 2>&1) || true
     t_pr=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
     n_pr=$(find "$work"/photorec* -type f \( -name '*.jpg' -o -name '*.pdf' -o -name '*.zip' \) 2>/dev/null | wc -l)
     echo "  photorec: ${t_pr}s, ratio $(ratio "$t_pr" "$t_dd10"), files recovered $n_pr/300"

@@ -3,7 +3,7 @@
 # Usage: tools/deps.sh run|test
 set -euo pipefail
 
-build_packages=(g++ cmake make pkg-config libcli11-dev nlohmann-json3-dev)
+build_packages=(g++ cmake make pkg-config libcli11-dev nlohmann-json3-dev dpkg-dev python3)
 # brevid-gui: Qt 6 Widgets (with QTest and the platform plugins) and a CJK font.
 build_packages+=(qt6-base-dev qt6-qpa-plugins fonts-noto-cjk)
 # Fixture images and the demo disk are made by these tools (lvm2: the LVM

@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Checks that the C++ files changed by the last commit and in the working
-# tree are formatted as .clang-format says (clang-format --dry-run).
-# Without git history (a plain copy), every C++ file is checked.
+# Checks that every C++ file of the tree is formatted as .clang-format says
+# (clang-format --dry-run): the tracked files, and new ones not yet added.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if git rev-parse --verify -q HEAD~1 >/dev/null 2>&1; then
-  mapfile -t files < <({ git diff --name-only HEAD~1; git diff --name-only; git ls-files --others --exclude-standard; } |
-    grep -E '\.(cpp|h)$' | sort -u)
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  mapfile -t files < <({ git ls-files '*.cpp' '*.h'; git ls-files --others --exclude-standard '*.cpp' '*.h'; } | sort -u)
 else
-  mapfile -t files < <(git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests bench -name '*.cpp' -o -name '*.h')
+  mapfile -t files < <(find src tests bench fuzz -name '*.cpp' -o -name '*.h')
 fi
 existing=()
 for f in "${files[@]}"; do [ -f "$f" ] && existing+=("$f"); done

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -83,7 +84,9 @@ bool KernelNameLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-int EnumerateDisks(DiskList& list, const PartitionWalker& walk, const SystemRoots& roots) {
+namespace {
+
+std::vector<std::string> ListedDiskNames(const SystemRoots& roots) {
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(roots.sysBlock, ec)) {
@@ -91,6 +94,23 @@ int EnumerateDisks(DiskList& list, const PartitionWalker& walk, const SystemRoot
     if (IsListedDiskName(name)) names.push_back(name);
   }
   std::sort(names.begin(), names.end(), KernelNameLess);
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> DisksWithoutReadAccess(const SystemRoots& roots) {
+  std::vector<std::string> denied;
+  for (const std::string& name : ListedDiskNames(roots)) {
+    const std::string path = roots.dev + "/" + name;
+    if (::access(path.c_str(), R_OK) != 0 && (errno == EACCES || errno == EPERM))
+      denied.push_back(path);
+  }
+  return denied;
+}
+
+int EnumerateDisks(DiskList& list, const PartitionWalker& walk, const SystemRoots& roots) {
+  const std::vector<std::string> names = ListedDiskNames(roots);
 
   int added = 0;
   for (int number = 0; number < static_cast<int>(names.size()) && number < kMaxDisks; ++number) {

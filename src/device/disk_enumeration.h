@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "device/disk_info.h"
 #include "platform/source_handle.h"
@@ -30,6 +31,11 @@ struct SystemRoots {
 // that cannot be opened is skipped silently but keeps its number. Returns the
 // number of disks added.
 int EnumerateDisks(DiskList& list, const PartitionWalker& walk, const SystemRoots& roots = {});
+
+// The device nodes of the disks EnumerateDisks would list that this process
+// may not read (no permission), in kernel-name order: what the window tells
+// a user who started it without the rights to see the disks.
+std::vector<std::string> DisksWithoutReadAccess(const SystemRoots& roots = {});
 
 // Adds one image file (or a device node given by path), opened through
 // `opener`, as a disk of 512-byte sectors. False when it cannot be opened;

@@ -21,4 +21,6 @@ bool AddImageFile(DiskList& list, const std::string& ansiPath, const SourceOpene
   return OpenImageFile(list, ansiPath, WalkerFor(list), opener);
 }
 
+std::vector<std::string> UnreadablePhysicalDisks() { return DisksWithoutReadAccess(); }
+
 }  // namespace brevid

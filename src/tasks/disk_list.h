@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "device/disk_info.h"
 #include "platform/source_opener.h"
@@ -13,6 +14,9 @@ namespace brevid {
 // Appends every physical disk the system exposes, with its volumes and
 // mount points. Returns how many opened.
 int AddPhysicalDisks(DiskList& list);
+
+// The device nodes of physical disks this process has no right to read.
+std::vector<std::string> UnreadablePhysicalDisks();
 
 // Appends the image file or device node at `ansiPath`, opened through
 // `opener`, as a disk of 512-byte sectors with its volumes. False (nothing

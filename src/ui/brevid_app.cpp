@@ -84,8 +84,23 @@ void InstallQtMessageBoxes() {
 // False when an image could not be opened; each failure is named, in a box
 // or (with nobody to close a box) on standard error.
 bool StartUp(AppState& app, const QStringList& images, bool physical, bool boxes) {
-  if (physical) AddPhysicalDisks(app.disks);
   bool all = true;
+  if (physical) {
+    AddPhysicalDisks(app.disks);
+    // Without the rights the disk list is merely empty; say what is missing.
+    std::vector<std::string> denied = UnreadablePhysicalDisks();
+    if (!denied.empty()) {
+      std::string text = "没有读取磁盘的权限:";
+      for (const std::string& path : denied) text += " " + path;
+      text +=
+          "\r\n读取物理磁盘需要 root 权限或对块设备的读权限, 请以 root 身份启动, "
+          "例如: pkexec brevid-gui (或把用户加入 disk 组)";
+      if (boxes)
+        ShowMessageBox(Utf8ToAnsi(text), "Error", kMbOk | kMbIconWarning);
+      else
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+  }
   for (const QString& image : images) {
     if (AddImageFile(app.disks, ToAnsi(image))) continue;
     const std::string text = ToAnsi("无法打开 " + image + ": ") + Utf8ToAnsi(LastErrorText());
