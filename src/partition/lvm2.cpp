@@ -113,8 +113,8 @@ VolumeInfo LogicalVolumeToVolume(const LvmLogicalVolume& lv, const LvmMetadata& 
     uint64_t perStripe = uint64_t{seg.extentCount / seg.stripeCount} * md.extentSize;
     for (size_t k = 0; k < seg.stripes.size() && k < kMaxMembers; ++k) {
       const LvmStripe& stripe = seg.stripes[k];
-      VolumeMember m = RunOn(FindPv(md.physicalVolumes, stripe.pvId), stripe.startExtent,
-                             perStripe, md.extentSize);
+      VolumeMember m = RunOn(FindPv(md.physicalVolumes, stripe.pvId), stripe.startExtent, perStripe,
+                             md.extentSize);
       m.orderKey = static_cast<uint8_t>(k);
       v.members.emplace(m.orderKey, std::move(m));
     }
@@ -284,7 +284,8 @@ bool ReadLvmLabel(Bytes sector1, DiskInfo& disk, SourceHandle& handle, uint64_t 
 }
 
 bool ReadLvmPartition(DiskInfo& disk, SourceHandle& handle, uint64_t start) {
-  std::vector<uint8_t> sector1 = ReadBytes(handle, AddSat(SectorToByte(start), disk.sectorSize), 512);
+  std::vector<uint8_t> sector1 =
+      ReadBytes(handle, AddSat(SectorToByte(start), disk.sectorSize), 512);
   return ReadLvmLabel(sector1, disk, handle, start);
 }
 
