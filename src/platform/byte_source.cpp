@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/codepage.h"
@@ -40,6 +42,128 @@ class FileSource final : public ByteSource {
  private:
   int fd_;
   uint64_t size_;
+};
+
+// A block device read past the page cache: a buffered read fetches whole
+// pages, so one bad sector would fail every sector of its page, while a
+// direct read of one logical block fails only that block. Direct reads need
+// the offset, length and buffer aligned, so they go through an aligned
+// buffer of the source's own (or straight into the caller's where that is
+// aligned). When the device refuses direct reads the source drops back to
+// buffered ones for good.
+class BlockDeviceSource final : public ByteSource {
+ public:
+  BlockDeviceSource(int fd, uint64_t size, uint32_t block) : fd_(fd), size_(size), block_(block) {}
+  ~BlockDeviceSource() override {
+    std::free(bounce_);
+    ::close(fd_);
+  }
+  BlockDeviceSource(const BlockDeviceSource&) = delete;
+  BlockDeviceSource& operator=(const BlockDeviceSource&) = delete;
+
+  bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
+    *got = 0;
+    while (*got < buffer.size() && offset + *got < size_) {
+      if (direct_ && !bounce_ && !AllocateBounce()) DropDirect();
+      if (!direct_) return Buffered(offset, buffer, got);
+      const uint64_t at = offset + *got;
+      const uint64_t first = at / block_ * block_;
+      const size_t skip = static_cast<size_t>(at - first);
+      const uint64_t wanted = std::min<uint64_t>(buffer.size() - *got, size_ - at);
+      uint8_t* out = buffer.data() + *got;
+      size_t length;
+      uint8_t* into;
+      if (skip == 0 && wanted >= block_ && reinterpret_cast<uintptr_t>(out) % kAlign == 0) {
+        length = static_cast<size_t>(std::min<uint64_t>(wanted / block_ * block_, kBounceBytes));
+        into = out;
+      } else {
+        length = static_cast<size_t>(
+            std::min<uint64_t>((skip + wanted + block_ - 1) / block_ * block_, kBounceBytes));
+        into = bounce_;
+      }
+      ssize_t n = ::pread(fd_, into, length, static_cast<off_t>(first));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EINVAL) {
+        DropDirect();
+        continue;
+      }
+      if (n < 0) {
+        const size_t before = *got;
+        if (!RetryByBlock(first, skip, std::min<size_t>(wanted, length - skip), out, got))
+          return false;
+        if (*got == before) {  // failed whole, yet no block failed alone: give up
+          errno = EIO;
+          return false;
+        }
+        continue;
+      }
+      if (static_cast<size_t>(n) <= skip) break;
+      size_t usable = std::min<size_t>(static_cast<size_t>(n) - skip, wanted);
+      if (into == bounce_) std::memcpy(out, bounce_ + skip, usable);
+      *got += usable;
+      if (static_cast<size_t>(n) < length) break;
+    }
+    return true;
+  }
+  uint64_t Size() const override { return size_; }
+
+ private:
+  static constexpr size_t kAlign = 4096;
+  static constexpr size_t kBounceBytes = 1 << 20;
+
+  bool AllocateBounce() {
+    void* p = nullptr;
+    if (::posix_memalign(&p, kAlign, kBounceBytes) != 0) return false;
+    bounce_ = static_cast<uint8_t*>(p);
+    return true;
+  }
+
+  void DropDirect() {
+    direct_ = false;
+    int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+  }
+
+  // A failed read is taken again one block at a time, so that the blocks
+  // before the first bad one are delivered, as every source delivers the
+  // bytes before a failure. False at a bad block (errno is its read's).
+  bool RetryByBlock(uint64_t first, size_t skip, size_t wanted, uint8_t* out, size_t* got) {
+    size_t done = 0;
+    for (uint64_t block = first; done < wanted;) {
+      ssize_t n = ::pread(fd_, bounce_, block_, static_cast<off_t>(block));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      size_t from = block == first ? skip : 0;
+      if (static_cast<size_t>(n) <= from) return true;
+      size_t usable = std::min<size_t>(static_cast<size_t>(n) - from, wanted - done);
+      std::memcpy(out + done, bounce_ + from, usable);
+      done += usable;
+      *got += usable;
+      if (static_cast<size_t>(n) < block_) return true;
+      block += block_;
+    }
+    return true;
+  }
+
+  bool Buffered(uint64_t offset, std::span<uint8_t> buffer, size_t* got) {
+    while (*got < buffer.size()) {
+      ssize_t n = ::pread(fd_, buffer.data() + *got, buffer.size() - *got,
+                          static_cast<off_t>(offset + *got));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) break;
+      *got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  int fd_;
+  uint64_t size_;
+  uint32_t block_;
+  bool direct_ = true;
+  uint8_t* bounce_ = nullptr;
 };
 
 class MemorySource final : public ByteSource {
@@ -118,6 +242,13 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
   if (S_ISBLK(st.st_mode)) {
     uint64_t bytes = 0;
     size = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
+    int block = 0;
+    if (::ioctl(fd, BLKSSZGET, &block) != 0 || block < 512 || block > 65536 ||
+        (block & (block - 1)) != 0)
+      block = 512;
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0)
+      return std::make_unique<BlockDeviceSource>(fd, size, static_cast<uint32_t>(block));
   } else if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     errno = EISDIR;
