@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -201,22 +202,18 @@ void Identify(const DiskInfo& disk, VolumeInfo& v, SourceHandle* handle) {
   v.fsType = ProbeFileSystem(head, v);
 }
 
-bool Listed(const DiskInfo& disk, const std::string& name) {
-  for (const VolumeInfo& v : disk.volumes)
-    if (v.name == name) return true;
-  return false;
-}
-
 // Lists each logical volume of `md` with a part on physical volume `pvUuid`
 // of `disk` (every PV carries the whole group's metadata; each disk lists
 // the volumes it holds a part of).
 void ListVolumesOf(DiskInfo& disk, const LvmMetadata& md, const std::string& pvUuid,
                    SourceHandle* handle) {
   disk.lvmPvs[pvUuid].listed = true;
+  std::set<std::string> names;  // a volume with parts on two PVs of the disk is listed once
+  for (const VolumeInfo& v : disk.volumes) names.insert(v.name);
   for (const LvmLogicalVolume& lv : md.logicalVolumes) {
     if (!HasPartOn(lv, pvUuid)) continue;
     VolumeInfo v = LogicalVolumeToVolume(lv, md);
-    if (Listed(disk, v.name)) continue;
+    if (!names.insert(v.name).second) continue;
     FillMembersOn(disk, v);
     CollapseToSimple(disk, v);
     Identify(disk, v, handle);
