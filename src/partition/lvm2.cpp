@@ -254,9 +254,9 @@ void ListWaitingFrom(DiskInfo& disk, const LvmMetadata& md, SourceHandle* handle
   }
 }
 
-void JoinMembers(DiskInfo& from, const DiskInfo& holder) {
+void JoinMembers(DiskInfo& from, const DiskInfo& holder, SourceHandle* handle = nullptr) {
   for (VolumeInfo& v : from.volumes)
-    if (FillMembersOn(holder, v)) Identify(from, v, nullptr);
+    if (FillMembersOn(holder, v)) Identify(from, v, handle);
 }
 
 }  // namespace
@@ -266,6 +266,8 @@ bool ReadLvmLabel(Bytes sector1, DiskInfo& disk, SourceHandle& handle, uint64_t 
   if (!ParseLvmLabel(sector1, &label)) return false;
   if (disk.pvUuid.empty()) disk.pvUuid = label.pvUuid;
   disk.lvmPvs[label.pvUuid].start = pvStart;
+  // Volumes listed from another PV of this disk may have parts on this one.
+  JoinMembers(disk, disk, &handle);
   std::string text = ReadMetadataText(label, pvStart, disk, handle);
   if (text.empty()) {
     // No copy here (made with no metadata copies): another PV's copy, on
@@ -281,8 +283,8 @@ bool ReadLvmLabel(Bytes sector1, DiskInfo& disk, SourceHandle& handle, uint64_t 
 }
 
 bool ReadLvmPartition(DiskInfo& disk, SourceHandle& handle, uint64_t start) {
-  std::vector<uint8_t> sector1 =
-      ReadBytes(handle, AddSat(SectorToByte(start), disk.sectorSize), 512);
+  // LVM2 counts its label sector in 512-byte units whatever the disk's.
+  std::vector<uint8_t> sector1 = ReadBytes(handle, AddSat(SectorToByte(start), 512), 512);
   return ReadLvmLabel(sector1, disk, handle, start);
 }
 
