@@ -244,6 +244,12 @@ void TakeMetadata(DiskInfo& disk, const LvmMetadata& md) {
   }
 }
 
+bool Waiting(const DiskInfo& disk) {
+  for (const auto& [uuid, place] : disk.lvmPvs)
+    if (!place.listed) return true;
+  return false;
+}
+
 // Physical volumes of `disk` without a metadata copy of their own, named
 // by the metadata of `from`, list their volumes from it.
 void ListWaitingFrom(DiskInfo& disk, const LvmMetadata& md, SourceHandle* handle) {
@@ -292,8 +298,10 @@ void ResolveLvmMemberPaths(DiskList& list, DiskInfo& disk) {
   if (disk.lvmPvs.empty() || disk.diskKind != 0) return;
   for (DiskInfo& other : list) {
     if (&other == &disk || other.diskKind != 0 || other.lvmPvs.empty()) continue;
-    if (!other.lvmPvTable.empty()) ListWaitingFrom(disk, MetadataOf(other), nullptr);
-    if (!disk.lvmPvTable.empty()) ListWaitingFrom(other, MetadataOf(disk), nullptr);
+    if (Waiting(disk) && !other.lvmPvTable.empty())
+      ListWaitingFrom(disk, MetadataOf(other), nullptr);
+    if (Waiting(other) && !disk.lvmPvTable.empty())
+      ListWaitingFrom(other, MetadataOf(disk), nullptr);
     JoinMembers(disk, other);
     JoinMembers(other, disk);
   }
