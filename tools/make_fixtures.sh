@@ -55,12 +55,14 @@ fi
 WORK=$(mktemp -d "$OUT/.work.XXXXXX")
 MNT=$WORK/mnt
 FUSE_PID=
+LOOPS=()  # loop devices to detach however the script ends
 
 cleanup() {
   if [ -n "$FUSE_PID" ]; then
     fusermount3 -u "$MNT" 2>/dev/null || fusermount -u "$MNT" 2>/dev/null || true
     wait "$FUSE_PID" 2>/dev/null || true
   fi
+  for loop in "${LOOPS[@]}"; do losetup -d "$loop" 2>/dev/null || true; done
   rm -rf "$WORK"
   rm -f "$OUT"/*.img.tmp "$OUT/manifest.txt.tmp"
 }
@@ -1022,8 +1024,11 @@ EOF
     -u "1:$(uuid_n 0x1801)" "$g"
   pv0_at=$((10240 * SECTOR)) pv1_at=$((2048 * SECTOR)) pe=65536
   loop_m=$(losetup -f --show -o $pv0_at --sizelimit $((38912 * SECTOR)) "$m")
+  LOOPS+=("$loop_m")
   loop_g=$(losetup -f --show -o $pv1_at --sizelimit $((30687 * SECTOR)) "$g")
+  LOOPS+=("$loop_g")
   loop_n=$(losetup -f --show "$n")
+  LOOPS+=("$loop_n")
   pvx=(--config "$LVMC" -ff -y --norestorefile --dataalignment 64k)
   if quiet pvcreate "${pvx[@]}" --metadatasize 16k \
        --uuid BrvPm0-0000-0000-0000-0000-0000-000000 "$loop_m" &&
@@ -1058,6 +1063,7 @@ EOF
     fi
   fi
   losetup -d "$loop_m" "$loop_g" "$loop_n" 2>/dev/null || true
+  LOOPS=()
   if [ -n "${lvm_inst_ok:-}" ]; then
     mk_fat 16 BRV_ROOT 42522101 0 $((4 * 2048)) "$FS"
     gen_text "lvm root" 20000 >"$WORK/root.txt"
