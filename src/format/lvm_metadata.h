@@ -43,8 +43,10 @@ struct LvmLogicalVolume {
 };
 
 namespace lvm {
-constexpr size_t kLabelMagic = 0x00;  // "LABELONE"
-constexpr size_t kPvUuid = 0x20;      // 32 characters
+constexpr size_t kLabelMagic = 0x00;   // "LABELONE"
+constexpr size_t kLabelSector = 0x08;  // u64, the sector the label is in
+constexpr size_t kLabelScanSectors = 4;
+constexpr size_t kPvUuid = 0x20;  // 32 characters
 constexpr size_t kPvUuidSize = 32;
 // From 0x48: the data areas, then the metadata areas, each a list of
 // (u64 offset from the PV's start, u64 size) ended by a zero offset. With the

@@ -270,6 +270,9 @@ void JoinMembers(DiskInfo& from, const DiskInfo& holder, SourceHandle* handle = 
 bool ReadLvmLabel(Bytes sector1, DiskInfo& disk, SourceHandle& handle, uint64_t pvStart) {
   LvmLabel label;
   if (!ParseLvmLabel(sector1, &label)) return false;
+  // The same PV met again (a table listing one partition twice) is not
+  // read again.
+  if (disk.lvmPvs.contains(label.pvUuid)) return true;
   if (disk.pvUuid.empty()) disk.pvUuid = label.pvUuid;
   disk.lvmPvs[label.pvUuid].start = pvStart;
   // Volumes listed from another PV of this disk may have parts on this one.
@@ -289,9 +292,15 @@ bool ReadLvmLabel(Bytes sector1, DiskInfo& disk, SourceHandle& handle, uint64_t 
 }
 
 bool ReadLvmPartition(DiskInfo& disk, SourceHandle& handle, uint64_t start) {
-  // LVM2 counts its label sector in 512-byte units whatever the disk's.
-  std::vector<uint8_t> sector1 = ReadBytes(handle, AddSat(SectorToByte(start), 512), 512);
-  return ReadLvmLabel(sector1, disk, handle, start);
+  // pvcreate writes the label to sector 1; LVM2 looks in the first four
+  // (512-byte units whatever the disk's), each label naming its own sector.
+  std::vector<uint8_t> head = ReadBytes(handle, SectorToByte(start), lvm::kLabelScanSectors * 512);
+  for (uint64_t k : {1u, 0u, 2u, 3u}) {
+    Bytes sector = SubBytes(head, k * 512, 512);
+    if (LoadLe64(sector, lvm::kLabelSector) == k && ReadLvmLabel(sector, disk, handle, start))
+      return true;
+  }
+  return false;
 }
 
 void ResolveLvmMemberPaths(DiskList& list, DiskInfo& disk) {
