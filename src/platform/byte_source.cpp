@@ -64,23 +64,23 @@ class BlockDeviceSource final : public ByteSource {
   bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
     *got = 0;
     while (*got < buffer.size() && offset + *got < size_) {
-      if (direct_ && !bounce_ && !AllocateBounce()) DropDirect();
       if (!direct_) return Buffered(offset, buffer, got);
       const uint64_t at = offset + *got;
       const uint64_t first = at / block_ * block_;
       const size_t skip = static_cast<size_t>(at - first);
       const uint64_t wanted = std::min<uint64_t>(buffer.size() - *got, size_ - at);
       uint8_t* out = buffer.data() + *got;
-      size_t length;
-      uint8_t* into;
-      if (skip == 0 && wanted >= block_ && reinterpret_cast<uintptr_t>(out) % kAlign == 0) {
-        length = static_cast<size_t>(std::min<uint64_t>(wanted / block_ * block_, kBounceBytes));
-        into = out;
-      } else {
-        length = static_cast<size_t>(
-            std::min<uint64_t>((skip + wanted + block_ - 1) / block_ * block_, kBounceBytes));
-        into = bounce_;
+      const bool straight =
+          skip == 0 && wanted >= block_ && reinterpret_cast<uintptr_t>(out) % kAlign == 0;
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(
+          straight ? wanted / block_ * block_ : (skip + wanted + block_ - 1) / block_ * block_,
+          kBounceBytes));
+      // A failed read is retried block by block through the buffer.
+      if (!EnsureBounce(straight ? block_ : length)) {
+        DropDirect();
+        continue;
       }
+      uint8_t* into = straight ? out : bounce_;
       ssize_t n = ::pread(fd_, into, length, static_cast<off_t>(first));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EINVAL) {
@@ -99,7 +99,7 @@ class BlockDeviceSource final : public ByteSource {
       }
       if (static_cast<size_t>(n) <= skip) break;
       size_t usable = std::min<size_t>(static_cast<size_t>(n) - skip, wanted);
-      if (into == bounce_) std::memcpy(out, bounce_ + skip, usable);
+      if (!straight) std::memcpy(out, bounce_ + skip, usable);
       *got += usable;
       if (static_cast<size_t>(n) < length) break;
     }
@@ -111,10 +111,15 @@ class BlockDeviceSource final : public ByteSource {
   static constexpr size_t kAlign = 4096;
   static constexpr size_t kBounceBytes = 1 << 20;
 
-  bool AllocateBounce() {
+  // Grows the aligned buffer to at least `bytes` (at most kBounceBytes), so
+  // a handle opened for one small chunk does not pay for a large buffer.
+  bool EnsureBounce(size_t bytes) {
+    if (bytes <= bounceBytes_) return true;
     void* p = nullptr;
-    if (::posix_memalign(&p, kAlign, kBounceBytes) != 0) return false;
+    if (::posix_memalign(&p, kAlign, bytes) != 0) return false;
+    std::free(bounce_);
     bounce_ = static_cast<uint8_t*>(p);
+    bounceBytes_ = bytes;
     return true;
   }
 
@@ -164,6 +169,7 @@ class BlockDeviceSource final : public ByteSource {
   uint32_t block_;
   bool direct_ = true;
   uint8_t* bounce_ = nullptr;
+  size_t bounceBytes_ = 0;
 };
 
 class MemorySource final : public ByteSource {
