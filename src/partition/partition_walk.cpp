@@ -178,7 +178,8 @@ void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
   Bytes s(head);
 
   if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) {
-    if (ReadLvmLabel(SubBytes(s, disk.sectorSize, 512), disk, handle)) {
+    // LVM2 counts its label sector in 512-byte units whatever the disk's.
+    if (ReadLvmLabel(SubBytes(s, 512, 512), disk, handle)) {
       ResolveLvmMemberPaths(list, disk);
       return;
     }
