@@ -253,7 +253,9 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
         (block & (block - 1)) != 0)
       block = 512;
     int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0)
+    // Direct reads stop at the device's end, so a device of unknown size
+    // keeps buffered ones.
+    if (size > 0 && flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0)
       return std::make_unique<BlockDeviceSource>(fd, size, static_cast<uint32_t>(block));
   } else if (S_ISDIR(st.st_mode)) {
     ::close(fd);
