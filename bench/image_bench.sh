@@ -3,8 +3,9 @@
 #  1. a 2 GiB image copied to a file on tmpfs, against `dd bs=1M`
 #     (page cache warm; best of three; target ratio <= 1.1);
 #  2. a 256 MiB image served through FUSE with 100 scattered sectors that
-#     answer EIO, against `ddrescue -n`: sectors recovered and times.
-# Run by hand as root (FUSE): bench/image_bench.sh BUILD_DIR [WORK_DIR]
+#     answer EIO, against `ddrescue -n`: sectors recovered and times;
+#  3. the 2 GiB image as a loop device, against `dd bs=1M iflag=direct`.
+# Run by hand as root (FUSE, losetup): bench/image_bench.sh BUILD_DIR [WORK_DIR]
 # WORK_DIR defaults to /dev/shm/brevid-image-bench (tmpfs; needs ~5 GiB).
 # Needs: gddrescue, python3-fusepy, fuse.
 set -euo pipefail
@@ -85,3 +86,19 @@ for name, path in (("brevid", ours), ("ddrescue -n", theirs)):
     print(f"  {name}: {good} of {total - len(bad)} readable sectors recovered")
 PY
 echo "100 unreadable sectors in 256 MiB via FUSE: brevid ${t_img}s ($(wc -l < "$work/bad.txt") listed), ddrescue -n ${t_rescue}s ($(grep -c '^0x[0-9A-F]* *0x[0-9A-F]* *-' "$work/rescue.map" || true) bad areas in its map)"
+
+# 3. A block device (a loop device over the 2 GiB image on tmpfs): brevid reads block
+#    devices past the page cache, so it is set against dd with direct reads
+#    (target ratio <= 1.1) and, for reference, dd through the page cache.
+if command -v losetup >/dev/null && loop=$(losetup -f --show -r "$src" 2>/dev/null); then
+  trap 'losetup -d "$loop" 2>/dev/null || true' EXIT
+  out=$work/out-loop.img
+  t_ours=$(best_of_three "$brevid" image "$loop" --to-file "$out")
+  t_direct=$(best_of_three dd if="$loop" of="$out" bs=1M iflag=direct)
+  t_cached=$(best_of_three dd if="$loop" of="$out" bs=1M)
+  cmp -s "$src" "$out" || echo "dd's copy of the loop device differs from its source!" >&2
+  echo "Copy a 2 GiB loop device: brevid ${t_ours}s, dd bs=1M iflag=direct ${t_direct}s, ratio $(ratio "$t_ours" "$t_direct") (target <= 1.1); dd bs=1M through the cache ${t_cached}s"
+  rm -f "$out"
+  losetup -d "$loop"
+  trap - EXIT
+fi

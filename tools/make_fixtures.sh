@@ -55,12 +55,14 @@ fi
 WORK=$(mktemp -d "$OUT/.work.XXXXXX")
 MNT=$WORK/mnt
 FUSE_PID=
+LOOPS=()  # loop devices to detach however the script ends
 
 cleanup() {
   if [ -n "$FUSE_PID" ]; then
     fusermount3 -u "$MNT" 2>/dev/null || fusermount -u "$MNT" 2>/dev/null || true
     wait "$FUSE_PID" 2>/dev/null || true
   fi
+  for loop in "${LOOPS[@]}"; do losetup -d "$loop" 2>/dev/null || true; done
   rm -rf "$WORK"
   rm -f "$OUT"/*.img.tmp "$OUT/manifest.txt.tmp"
 }
@@ -981,6 +983,115 @@ if [ "$(id -u)" = 0 ] && command -v pvcreate >/dev/null && command -v losetup >/
     cp "$WORK/span.txt" "$OUT/lvm_span.txt"
     finish lvm_a.img "LVM2 pv0 of vg_brv"
     finish lvm_b.img "LVM2 pv1 of vg_brv"
+  fi
+fi
+
+# ---- lvm_mbr.img + lvm_gpt.img + lvm_nomda.img: one volume group as Linux
+# installers leave it, made by pvcreate/vgcreate on loop devices over the
+# partitions, the logical volumes written by vgcfgrestore. Extents are 1 MiB
+# from 64 KiB into each physical volume.
+#   pv0  lvm_mbr.img partition 2 (type 8e) at sector 10240, metadata area 60 KiB
+#   pv1  lvm_gpt.img partition 1 (LVM GUID) at sector 2048, metadata area 60 KiB
+#   pv2  lvm_nomda.img, the whole disk, made with no metadata copy
+#   lv_root   FAT16, pv0 extents 0-3
+#   lv_home   FAT16, pv1 extents 0-1 then pv0 extents 4-5
+#   lv_stripe FAT16, two stripes of 64 KiB: pv0 extents 6-7 and pv1 extents 2-3
+#   lv_nomda  FAT16, pv2 extents 0-2
+# Tags are then added to the group until the text in pv0's metadata area runs
+# past the area's end and goes on behind its header.
+
+# put_extents FS FS_EXTENT COUNT IMAGE BYTE_OFFSET (1 MiB extents)
+put_extents() {
+  dd if="$1" of="$4" bs=1M skip="$2" count="$3" seek="$5" oflag=seek_bytes conv=notrunc \
+    status=none
+}
+
+if [ "$(id -u)" = 0 ] && command -v pvcreate >/dev/null && command -v losetup >/dev/null &&
+    losetup -f >/dev/null 2>&1; then
+  export LVM_SUPPRESS_FD_WARNINGS=1
+  quiet() { "$@" >"$WORK/log" 2>&1 || { cat "$WORK/log" >&2; return 1; }; }
+  LVMC='devices { obtain_device_list_from_udev=0 scan_lvs=0 } activation { udev_sync=0 udev_rules=0 } backup { backup=0 archive=0 }'
+  m=$OUT/lvm_mbr.img.tmp g=$OUT/lvm_gpt.img.tmp n=$OUT/lvm_nomda.img.tmp
+  new_file "$m" 24M; new_file "$g" 16M; new_file "$n" 8M
+  sfdisk_dos "$m" <<'EOF'
+label: dos
+label-id: 0x42525680
+unit: sectors
+start=2048, size=8192, type=83
+start=10240, size=38912, type=8e
+EOF
+  run sgdisk -o -U "$(uuid_n 0x1800)" -n 1:2048:32734 -t 1:8e00 -c 1:lvm \
+    -u "1:$(uuid_n 0x1801)" "$g"
+  pv0_at=$((10240 * SECTOR)) pv1_at=$((2048 * SECTOR)) pe=65536
+  loop_m=$(losetup -f --show -o $pv0_at --sizelimit $((38912 * SECTOR)) "$m")
+  LOOPS+=("$loop_m")
+  loop_g=$(losetup -f --show -o $pv1_at --sizelimit $((30687 * SECTOR)) "$g")
+  LOOPS+=("$loop_g")
+  loop_n=$(losetup -f --show "$n")
+  LOOPS+=("$loop_n")
+  pvx=(--config "$LVMC" -ff -y --norestorefile --dataalignment 64k)
+  if quiet pvcreate "${pvx[@]}" --metadatasize 16k \
+       --uuid BrvPm0-0000-0000-0000-0000-0000-000000 "$loop_m" &&
+     quiet pvcreate "${pvx[@]}" --metadatasize 16k \
+       --uuid BrvPg1-0000-0000-0000-0000-0000-000000 "$loop_g" &&
+     quiet pvcreate "${pvx[@]}" --metadatacopies 0 \
+       --uuid BrvPn2-0000-0000-0000-0000-0000-000000 "$loop_n" &&
+     quiet vgcreate --config "$LVMC" -s 1M vg_inst "$loop_m" "$loop_g" "$loop_n" &&
+     quiet vgcfgbackup --config "$LVMC" -f "$WORK/vgi.txt" vg_inst; then
+    {
+      sed -e '$d' "$WORK/vgi.txt"
+      printf 'logical_volumes {\n'
+      lvm_segment 1 0 4 pv0 0 | lvm_lv lv_root 11 1
+      { lvm_segment 1 0 2 pv1 0; lvm_segment 2 2 2 pv0 4; } | lvm_lv lv_home 12 2
+      printf 'segment1 {\nstart_extent = 0\nextent_count = 4\ntype = "striped"\n' |
+        cat - <(printf 'stripe_count = 2\nstripe_size = 128\nstripes = [\n"pv0", 6,\n"pv1", 2\n]\n}\n') |
+        lvm_lv lv_stripe 13 1
+      lvm_segment 1 0 3 pv2 0 | lvm_lv lv_nomda 14 1
+      printf '}\n}\n'
+    } >"$WORK/vgi_lv.txt"
+    if quiet vgcfgrestore --config "$LVMC" -f "$WORK/vgi_lv.txt" vg_inst; then
+      # The text's offset and size (u64 at 0x28, 0x30) in pv0's metadata area
+      # header (4 KiB into the PV), against the area's size (u64 at 0x20).
+      mda=$((pv0_at + 4096))
+      wrapped() {
+        od -An -tu8 -w24 -j $((mda + 32)) -N 24 "$m" | awk '{ exit !($2 + $3 > $1) }'
+      }
+      for i in $(seq 1 400); do
+        wrapped && { lvm_inst_ok=1; break; }
+        quiet vgchange --config "$LVMC" --addtag "tag$i" vg_inst || break
+      done
+    fi
+  fi
+  losetup -d "$loop_m" "$loop_g" "$loop_n" 2>/dev/null || true
+  LOOPS=()
+  if [ -n "${lvm_inst_ok:-}" ]; then
+    mk_fat 16 BRV_ROOT 42522101 0 $((4 * 2048)) "$FS"
+    gen_text "lvm root" 20000 >"$WORK/root.txt"
+    run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" mcopy -i "$FS" "$WORK/root.txt" ::/ROOT.TXT
+    put_extents "$FS" 0 4 "$m" $((pv0_at + pe))
+    mk_fat 16 BRV_HOME 42522102 0 $((4 * 2048)) "$FS"
+    gen_text "lvm home" 40000 >"$WORK/home.txt"
+    run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" mcopy -i "$FS" "$WORK/home.txt" ::/HOME.TXT
+    put_extents "$FS" 0 2 "$g" $((pv1_at + pe))
+    put_extents "$FS" 2 2 "$m" $((pv0_at + pe + 4 * 1048576))
+    mk_fat 16 BRV_STRIPE 42522103 0 $((4 * 2048)) "$FS"
+    gen_text "lvm stripe" 40000 >"$WORK/stripe.txt"
+    run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" mcopy -i "$FS" "$WORK/stripe.txt" ::/STRIPE.TXT
+    # 64 KiB chunk k: stripe k mod 2, row k div 2.
+    for k in $(seq 0 63); do
+      if [ $((k % 2)) = 0 ]; then to=$m at=$((pv0_at + pe + 6 * 1048576)); else
+        to=$g at=$((pv1_at + pe + 2 * 1048576)); fi
+      dd if="$FS" of="$to" bs=64k skip="$k" count=1 seek=$((at + k / 2 * 65536)) \
+        oflag=seek_bytes conv=notrunc status=none
+    done
+    mk_fat 16 BRV_NOMDA 42522104 0 $((3 * 2048)) "$FS"
+    gen_text "lvm nomda" 20000 >"$WORK/nomda.txt"
+    run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" mcopy -i "$FS" "$WORK/nomda.txt" ::/NOMDA.TXT
+    put_extents "$FS" 0 3 "$n" $pe
+    for t in root home stripe nomda; do cp "$WORK/$t.txt" "$OUT/lvm_$t.txt"; done
+    finish lvm_mbr.img "LVM2 pv0 of vg_inst in MBR partition 2, metadata wrapped"
+    finish lvm_gpt.img "LVM2 pv1 of vg_inst in GPT partition 1"
+    finish lvm_nomda.img "LVM2 pv2 of vg_inst, no metadata copy"
   fi
 fi
 

@@ -56,6 +56,17 @@ struct DiskInfo {
   uint64_t devSize = 0;
   uint64_t reserved2 = 0;
   uint32_t reserved3 = 0;
+  // LVM2, not kept by the scan-result file: every physical volume on this
+  // disk by UUID with its first sector (0 for a whole disk, else its
+  // partition's start) and whether its logical volumes are listed yet (a PV
+  // without a metadata copy waits for a member that has one); and the
+  // group's physical volumes as the metadata names them.
+  struct LvmPvPlace {
+    uint64_t start = 0;
+    bool listed = false;
+  };
+  std::map<std::string, LvmPvPlace> lvmPvs;
+  std::vector<LvmPhysicalVolume> lvmPvTable;
 
   // vendor + product + number + revision: the disk's item text and the key
   // every command finds it by.

@@ -33,20 +33,52 @@ uint32_t Decimal32(std::string_view text) {
       std::min<uint64_t>(DecimalValue(text), std::numeric_limits<uint32_t>::max()));
 }
 
+// `"pv0", 12, "pv1", 40`: each quoted PV name followed by its first extent.
+std::vector<LvmStripe> ParseStripes(std::string_view list,
+                                    const std::map<std::string, std::string>& pvIds) {
+  std::vector<LvmStripe> stripes;
+  while (stripes.size() < lvm::kMaxStripes) {
+    size_t open = list.find('"');
+    if (open == std::string_view::npos) break;
+    size_t close = list.find('"', open + 1);
+    if (close == std::string_view::npos) break;
+    std::string name(list.substr(open + 1, close - open - 1));
+    list.remove_prefix(close + 1);
+    size_t comma = list.find(',');
+    if (comma == std::string_view::npos) break;
+    LvmStripe stripe;
+    stripe.startExtent = DecimalValue(list.substr(comma + 1));
+    auto pv = pvIds.find(name);
+    if (pv != pvIds.end()) stripe.pvId = pv->second;
+    stripes.push_back(std::move(stripe));
+    list.remove_prefix(comma + 1);
+  }
+  return stripes;
+}
+
 }  // namespace
 
 bool ParseLvmLabel(Bytes sector1, LvmLabel* label) {
   if (!BytesEqual(sector1, lvm::kLabelMagic, "LABELONE")) return false;
   Bytes uuid = SubBytes(sector1, lvm::kPvUuid, lvm::kPvUuidSize);
   label->pvUuid.assign(uuid.begin(), uuid.end());
-  label->mdaOffset = LoadLe64(sector1, lvm::kFirstMdaOffset);
-  label->mdaSize = LoadLe64(sector1, lvm::kFirstMdaSize);
+  // The data-area list ends at its zero entry; the metadata-area list starts
+  // behind it. Both are bounded by the sector.
+  size_t at = lvm::kDiskAreas;
+  while (InBounds(sector1, at, lvm::kDiskAreaSize) && LoadLe64(sector1, at) != 0)
+    at += lvm::kDiskAreaSize;
+  at += lvm::kDiskAreaSize;
+  if (InBounds(sector1, at, lvm::kDiskAreaSize)) {
+    label->mdaOffset = LoadLe64(sector1, at);
+    label->mdaSize = LoadLe64(sector1, at + 8);
+  }
   return true;
 }
 
 LvmRawLocation ParseLvmMdaHeader(Bytes header) {
   return {LoadLe64(header, lvm::kRawLocationOffset),
-          static_cast<uint32_t>(LoadLe64(header, lvm::kRawLocationSize))};
+          static_cast<uint32_t>(LoadLe64(header, lvm::kRawLocationSize)),
+          LoadLe64(header, lvm::kMdaHeaderAreaSize)};
 }
 
 std::string GetValue(std::string_view text, std::string_view key) {
@@ -143,6 +175,7 @@ LvmMetadata ParseLvmMetadata(std::string_view text) {
       seg.startExtent = Decimal32(GetValue(s, "start_extent"));
       seg.extentCount = Decimal32(GetValue(s, "extent_count"));
       seg.stripeCount = Decimal32(GetValue(s, "stripe_count"));
+      seg.stripeSectors = Decimal32(GetValue(s, "stripe_size"));
       uint64_t sectors = uint64_t{seg.extentCount} * md.extentSize;
       lv.sizeSectors = lv.sizeSectors > std::numeric_limits<uint64_t>::max() - sectors
                            ? std::numeric_limits<uint64_t>::max()
@@ -155,6 +188,7 @@ LvmMetadata ParseLvmMetadata(std::string_view text) {
         auto pv = pvIds.find(name);
         if (pv != pvIds.end()) seg.pvId = pv->second;
       }
+      seg.stripes = ParseStripes(stripes, pvIds);
       lv.segments.push_back(std::move(seg));
     }
     md.logicalVolumes.push_back(std::move(lv));

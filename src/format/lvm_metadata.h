@@ -13,6 +13,12 @@
 
 namespace brevid {
 
+// One stripe of a segment: a run of extents on one physical volume.
+struct LvmStripe {
+  std::string pvId;  // empty when the PV is not in the table
+  uint64_t startExtent = 0;
+};
+
 struct LvmSegment {
   uint32_t startExtent = 0;
   uint32_t extentCount = 0;
@@ -20,6 +26,10 @@ struct LvmSegment {
   uint32_t stripeCount = 0;
   std::string pvId;          // empty when the stripe's PV is not in the table
   uint64_t stripeStart = 0;  // extent number given with the first stripe
+  // Every stripe in order (at most lvm::kMaxStripes) and the stripe unit in
+  // sectors; not kept by the scan-result file.
+  std::vector<LvmStripe> stripes;
+  uint32_t stripeSectors = 0;
 };
 
 struct LvmLogicalVolume {
@@ -33,20 +43,31 @@ struct LvmLogicalVolume {
 };
 
 namespace lvm {
-constexpr size_t kLabelMagic = 0x00;  // "LABELONE"
-constexpr size_t kPvUuid = 0x20;      // 32 characters
+constexpr size_t kLabelMagic = 0x00;   // "LABELONE"
+constexpr size_t kLabelSector = 0x08;  // u64, the sector the label is in
+constexpr size_t kLabelScanSectors = 4;
+constexpr size_t kPvUuid = 0x20;  // 32 characters
 constexpr size_t kPvUuidSize = 32;
-constexpr size_t kFirstMdaOffset = 0x68;     // u64, bytes from the disk's start
-constexpr size_t kFirstMdaSize = 0x70;       // u64
+// From 0x48: the data areas, then the metadata areas, each a list of
+// (u64 offset from the PV's start, u64 size) ended by a zero offset. With the
+// usual single data area the first metadata area is at 0x68.
+constexpr size_t kDiskAreas = 0x48;
+constexpr size_t kDiskAreaSize = 16;
+constexpr size_t kMdaHeaderAreaSize = 0x20;  // u64, metadata-area header: size of the whole area
 constexpr size_t kRawLocationOffset = 0x28;  // u64, metadata-area header: text offset in the area
 constexpr size_t kRawLocationSize = 0x30;    // u64, low 32 bits used
+// The text is kept in a ring behind the area's 512-byte header: a text that
+// reaches the area's end goes on right behind the header.
+constexpr uint64_t kMdaHeaderSize = 512;
+// A segment names at most this many stripes (LVM2's own limit is 128).
+constexpr size_t kMaxStripes = 128;
 // Real metadata is a few KiB; a larger size is damage.
 constexpr uint64_t kMaxTextSize = 16u << 20;
 }  // namespace lvm
 
 struct LvmLabel {
   std::string pvUuid;
-  uint64_t mdaOffset = 0;
+  uint64_t mdaOffset = 0;  // 0: the PV holds no copy of the metadata
   uint64_t mdaSize = 0;
 };
 
@@ -58,6 +79,7 @@ bool ParseLvmLabel(Bytes sector1, LvmLabel* label);
 struct LvmRawLocation {
   uint64_t offset = 0;
   uint32_t size = 0;
+  uint64_t areaSize = 0;  // the header's own record of the area's size
 };
 LvmRawLocation ParseLvmMdaHeader(Bytes header);
 

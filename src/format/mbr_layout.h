@@ -16,6 +16,7 @@ constexpr size_t kEntrySectorCount = 12;  // u32
 constexpr uint8_t kTypeExtended = 0x05;
 constexpr uint8_t kTypeExtendedLba = 0x0F;
 constexpr uint8_t kTypeDynamic = 0x42;
+constexpr uint8_t kTypeLvm = 0x8E;
 constexpr uint8_t kTypeGptProtective = 0xEE;
 constexpr uint32_t kProtectiveMinCount = 0xFFFFFFF8;
 

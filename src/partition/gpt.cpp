@@ -6,6 +6,7 @@
 #include "common/sector_range.h"
 #include "common/text.h"
 #include "format/boot_probes.h"
+#include "partition/lvm2.h"
 #include "partition/volume_label.h"
 #include "platform/codepage.h"
 
@@ -23,6 +24,8 @@ constexpr Guid kEfiSystem = {0x28, 0x73, 0x2A, 0xC1, 0x1F, 0xF8, 0xD2, 0x11,
                              0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B};
 constexpr Guid kLdmMetadata = {0xAA, 0xC8, 0x08, 0x58, 0x8F, 0x7E, 0xE0, 0x42,
                                0x85, 0xD2, 0xE1, 0xE9, 0x04, 0x34, 0xCF, 0xB3};
+constexpr Guid kLvm = {0x79, 0xD3, 0xD6, 0xE6, 0x07, 0xF5, 0xC2, 0x44,
+                       0xA2, 0x3C, 0x23, 0x8F, 0x2A, 0x3D, 0xF9, 0x28};
 
 bool IsUnusedEntry(Bytes entry) {
   for (size_t i = 0; i < 16; ++i)
@@ -133,7 +136,9 @@ bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& coun
     // and an empty text cannot name the volume.
     if (v.name.empty()) v.name = Format("Partition%d", counter);
     MakeNameUnique(disk, v, counter);
+    bool lvm = GuidIs(entry, kLvm);
     disk.volumes.push_back(std::move(v));
+    if (lvm) ReadLvmPartition(disk, handle, first);
     ++counter;
   }
   return true;

@@ -113,6 +113,7 @@ void AddEntryVolume(DiskInfo& disk, SourceHandle& handle, const MbrEntry& e, uin
   }
   v.label = ReadVolumeLabel(handle, v.start, v.fsType);
   disk.volumes.push_back(std::move(v));
+  if (e.type == mbr::kTypeLvm) ReadLvmPartition(disk, handle, start);
 }
 
 // Every logical volume takes the counter's value and advances it. (Holding
@@ -177,7 +178,8 @@ void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
   Bytes s(head);
 
   if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) {
-    if (ReadLvmLabel(SubBytes(s, disk.sectorSize, 512), disk, handle)) {
+    // LVM2 counts its label sector in 512-byte units whatever the disk's.
+    if (ReadLvmLabel(SubBytes(s, 512, 512), disk, handle)) {
       ResolveLvmMemberPaths(list, disk);
       return;
     }
@@ -205,7 +207,10 @@ void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
     if (e.type == mbr::kTypeGptProtective &&
         (e.sectorCount >= mbr::kProtectiveMinCount || HasGptHeader(handle, e.firstSector))) {
       uint64_t ldmHeader = 0;
-      if (!WalkGpt(disk, handle, e.firstSector, counter, &ldmHeader)) return;
+      if (!WalkGpt(disk, handle, e.firstSector, counter, &ldmHeader)) {
+        ResolveLvmMemberPaths(list, disk);
+        return;
+      }
       if (ldmHeader != 0) ReadDynamicDisk(list, path, disk, handle, ldmHeader);
     } else if (e.type == mbr::kTypeDynamic) {
       ReadDynamicDisk(list, path, disk, handle);
@@ -218,6 +223,7 @@ void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
     MbrEntry e = ParseEntry(s, i);
     if (e.IsLink()) EbrWalk(disk, handle, counter).Walk(e.firstSector);
   }
+  ResolveLvmMemberPaths(list, disk);
 }
 
 void WalkPartitions(DiskInfo& disk, SourceHandle& handle, const std::string& path) {

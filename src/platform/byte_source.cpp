@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/codepage.h"
@@ -42,6 +44,136 @@ class FileSource final : public ByteSource {
  private:
   int fd_;
   uint64_t size_;
+  SourcesInPlay inPlay_;  // no output may reach these bytes while they are read
+};
+
+// A block device read past the page cache: a buffered read fetches whole
+// pages, so one bad sector would fail every sector of its page, while a
+// direct read of one logical block fails only that block. Direct reads need
+// the offset, length and buffer aligned, so they go through an aligned
+// buffer of the source's own (or straight into the caller's where that is
+// aligned). When the device refuses direct reads the source drops back to
+// buffered ones for good.
+class BlockDeviceSource final : public ByteSource {
+ public:
+  BlockDeviceSource(int fd, uint64_t size, uint32_t block, const std::string& ansiPath)
+      : fd_(fd), size_(size), block_(block), inPlay_({ansiPath}) {}
+  ~BlockDeviceSource() override {
+    std::free(bounce_);
+    ::close(fd_);
+  }
+  BlockDeviceSource(const BlockDeviceSource&) = delete;
+  BlockDeviceSource& operator=(const BlockDeviceSource&) = delete;
+
+  bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
+    *got = 0;
+    while (*got < buffer.size() && offset + *got < size_) {
+      if (!direct_) return Buffered(offset, buffer, got);
+      const uint64_t at = offset + *got;
+      const uint64_t first = at / block_ * block_;
+      const size_t skip = static_cast<size_t>(at - first);
+      const uint64_t wanted = std::min<uint64_t>(buffer.size() - *got, size_ - at);
+      uint8_t* out = buffer.data() + *got;
+      const bool straight =
+          skip == 0 && wanted >= block_ && reinterpret_cast<uintptr_t>(out) % kAlign == 0;
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(
+          straight ? wanted / block_ * block_ : (skip + wanted + block_ - 1) / block_ * block_,
+          kBounceBytes));
+      // A failed read is retried block by block through the buffer.
+      if (!EnsureBounce(straight ? block_ : length)) {
+        DropDirect();
+        continue;
+      }
+      uint8_t* into = straight ? out : bounce_;
+      ssize_t n = ::pread(fd_, into, length, static_cast<off_t>(first));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EINVAL) {
+        DropDirect();
+        continue;
+      }
+      if (n < 0) {
+        const size_t before = *got;
+        if (!RetryByBlock(first, skip, std::min<size_t>(wanted, length - skip), out, got))
+          return false;
+        if (*got == before) {  // failed whole, yet no block failed alone: give up
+          errno = EIO;
+          return false;
+        }
+        continue;
+      }
+      if (static_cast<size_t>(n) <= skip) break;
+      size_t usable = std::min<size_t>(static_cast<size_t>(n) - skip, wanted);
+      if (!straight) std::memcpy(out, bounce_ + skip, usable);
+      *got += usable;
+      if (static_cast<size_t>(n) < length) break;
+    }
+    return true;
+  }
+  uint64_t Size() const override { return size_; }
+
+ private:
+  static constexpr size_t kAlign = 4096;
+  static constexpr size_t kBounceBytes = 1 << 20;
+
+  // Grows the aligned buffer to at least `bytes` (at most kBounceBytes), so
+  // a handle opened for one small chunk does not pay for a large buffer.
+  bool EnsureBounce(size_t bytes) {
+    if (bytes <= bounceBytes_) return true;
+    void* p = nullptr;
+    if (::posix_memalign(&p, kAlign, bytes) != 0) return false;
+    std::free(bounce_);
+    bounce_ = static_cast<uint8_t*>(p);
+    bounceBytes_ = bytes;
+    return true;
+  }
+
+  void DropDirect() {
+    direct_ = false;
+    int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+  }
+
+  // A failed read is taken again one block at a time, so that the blocks
+  // before the first bad one are delivered, as every source delivers the
+  // bytes before a failure. False at a bad block (errno is its read's).
+  bool RetryByBlock(uint64_t first, size_t skip, size_t wanted, uint8_t* out, size_t* got) {
+    size_t done = 0;
+    for (uint64_t block = first; done < wanted;) {
+      ssize_t n = ::pread(fd_, bounce_, block_, static_cast<off_t>(block));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      size_t from = block == first ? skip : 0;
+      if (static_cast<size_t>(n) <= from) return true;
+      size_t usable = std::min<size_t>(static_cast<size_t>(n) - from, wanted - done);
+      std::memcpy(out + done, bounce_ + from, usable);
+      done += usable;
+      *got += usable;
+      if (static_cast<size_t>(n) < block_) return true;
+      block += block_;
+    }
+    return true;
+  }
+
+  bool Buffered(uint64_t offset, std::span<uint8_t> buffer, size_t* got) {
+    while (*got < buffer.size()) {
+      ssize_t n = ::pread(fd_, buffer.data() + *got, buffer.size() - *got,
+                          static_cast<off_t>(offset + *got));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) break;
+      *got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  int fd_;
+  uint64_t size_;
+  uint32_t block_;
+  bool direct_ = true;
+  uint8_t* bounce_ = nullptr;
+  size_t bounceBytes_ = 0;
   SourcesInPlay inPlay_;  // no output may reach these bytes while they are read
 };
 
@@ -127,6 +259,15 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
   if (S_ISBLK(st.st_mode)) {
     uint64_t bytes = 0;
     size = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
+    int block = 0;
+    if (::ioctl(fd, BLKSSZGET, &block) != 0 || block < 512 || block > 65536 ||
+        (block & (block - 1)) != 0)
+      block = 512;
+    int flags = ::fcntl(fd, F_GETFL);
+    // Direct reads stop at the device's end, so a device of unknown size
+    // keeps buffered ones.
+    if (size > 0 && flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0)
+      return std::make_unique<BlockDeviceSource>(fd, size, static_cast<uint32_t>(block), ansiPath);
   } else if (!S_ISREG(st.st_mode)) {
     ::close(fd);
     errno = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace brevid {
 namespace {
@@ -78,6 +80,33 @@ TEST(LvmMetadata, GroupNameHoldingTheKeyLettersAndHostileCounts) {
   ASSERT_EQ(md.logicalVolumes.size(), 1u);
   EXPECT_EQ(md.logicalVolumes[0].segments.size(), 1u);
   EXPECT_TRUE(ParseLvmMetadata(std::string(100000, '{')).logicalVolumes.empty());
+}
+
+// Every stripe of a segment, and a label whose PV holds no metadata copy
+// (its metadata-area list is empty behind the data area).
+TEST(LvmMetadata, StripesAndALabelWithoutMetadataArea) {
+  std::string striped =
+      "segment1 {\nstart_extent = 0\nextent_count = 4\ntype = \"striped\"\n"
+      "stripe_count = 2\nstripe_size = 128\nstripes = [\n\"pv0\", 6,\n\"pv9\", 2\n]\n}\n";
+  LvmMetadata md =
+      ParseLvmMetadata(Metadata("vg", "\nlv_s {\nsegment_count = 1\n\n" + striped + "}\n"));
+  ASSERT_EQ(md.logicalVolumes.size(), 1u);
+  const LvmSegment& seg = md.logicalVolumes[0].segments.at(0);
+  EXPECT_EQ(seg.stripeSectors, 128u);
+  ASSERT_EQ(seg.stripes.size(), 2u);
+  EXPECT_EQ(seg.stripes[0].pvId, "btEzLai0aLsfS8Ae9PQKGUIhtACkpWm7");
+  EXPECT_EQ(seg.stripes[1].startExtent, 2u);
+  EXPECT_EQ(seg.stripes[1].pvId, "");
+
+  std::vector<uint8_t> sector(512);
+  std::copy_n("LABELONE", 8, sector.begin());
+  sector[0x48 + 1] = 0x10;  // one data area from 4 KiB; nothing follows it
+  LvmLabel label;
+  ASSERT_TRUE(ParseLvmLabel(sector, &label));
+  EXPECT_EQ(label.mdaOffset, 0u);
+  sector[0x68 + 1] = 0x10;  // now a metadata area behind the list's end
+  ASSERT_TRUE(ParseLvmLabel(sector, &label));
+  EXPECT_EQ(label.mdaOffset, 0x1000u);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // An LVM2 physical volume: the label, the metadata-area header and the
 // volume group's text. The input is [sector 1][area header][text]; each part
 // is placed where the one before points, on a disk of zeros.
+#include <map>
+#include <string>
+
 #include "common/saturating.h"
 #include "format/lvm_metadata.h"
 #include "fuzz_common.h"
@@ -37,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // A second physical volume of the same group joins the first.
   list[1].pvUuid += "2";
+  std::map<std::string, DiskInfo::LvmPvPlace> places;
+  for (const auto& [uuid, place] : list[1].lvmPvs) places[uuid + "2"] = place;
+  list[1].lvmPvs = places;
   list[1].path += "2";
   ResolveLvmMemberPaths(list, list[0]);
   return 0;

@@ -4,8 +4,10 @@
 // through the command line, member images given with --with.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 
+#include "common/endian.h"
 #include "format/ldm.h"
 #include "platform/source_opener.h"
 #include "support/file_bytes.h"
@@ -82,6 +84,71 @@ TEST(LvmVolumes, LogicalVolumesListReadAndSaveThroughTheirSegments) {
   ASSERT_EQ(spanned.status, 0) << spanned.err;
   EXPECT_EQ(test::ReadFile(out + "/span/根目录/SPAN.TXT"),
             test::ReadFile(test::FixturePath("lvm_span.txt")));
+}
+
+// One group as installers leave it: pv0 in MBR partition 2, pv1 in a GPT
+// partition, pv2 a whole disk without a metadata copy; pv0's metadata text
+// runs past the end of its area. Every volume lists and saves whichever disk
+// is named first.
+TEST(LvmVolumes, InstallerLayoutsInAnyOrder) {
+  if (!HaveFixture("lvm_mbr.img")) GTEST_SKIP() << "no LVM fixture (needs root, losetup, lvm2)";
+  const std::string m = test::FixturePath("lvm_mbr.img"), g = test::FixturePath("lvm_gpt.img"),
+                    n = test::FixturePath("lvm_nomda.img");
+  test::UnchangedImage keepM(m), keepG(g), keepN(n);
+  std::string text = test::ReadFile(m).substr(10240 * 512 + 4096, 512);
+  std::vector<uint8_t> header(text.begin(), text.end());
+  EXPECT_GT(LoadLe64(header, 0x28) + LoadLe64(header, 0x30), LoadLe64(header, 0x20));  // wraps
+
+  const uint64_t pe0 = 10240 + 128, pe1 = 2048 + 128;
+  for (const auto& order : {std::vector<std::string>{m, g, n}, {n, g, m}, {g, n, m}}) {
+    DiskList list;
+    for (const std::string& path : order) ASSERT_TRUE(AddImageFile(list, path));
+    const DiskInfo* dm = FindDisk(list, "lvm_mbr.img");
+    const DiskInfo* dg = FindDisk(list, "lvm_gpt.img");
+    const DiskInfo* dn = FindDisk(list, "lvm_nomda.img");
+    ASSERT_TRUE(dm && dg && dn);
+    const VolumeInfo* root = Named(*dm, "lv_root");
+    const VolumeInfo* home = Named(*dg, "lv_home");
+    const VolumeInfo* stripe = Named(*dm, "lv_stripe");
+    const VolumeInfo* nomda = Named(*dn, "lv_nomda");
+    ASSERT_TRUE(root && home && stripe && nomda && Named(*dm, "lv_home"));
+    for (const VolumeInfo* v : {root, home, stripe, nomda, Named(*dm, "lv_home")})
+      EXPECT_EQ(v->fsType, kFsFat16) << v->name;
+    EXPECT_EQ(root->layout, VolumeLayout::Simple);
+    EXPECT_EQ(root->start, pe0);
+    EXPECT_EQ(root->label, "BRV_ROOT   ");  // the 11 bytes of the entry
+    ASSERT_EQ(home->members.size(), 2u);
+    EXPECT_EQ(home->members.at(0).devicePath, g);
+    EXPECT_EQ(home->members.at(0).start, pe1);
+    EXPECT_EQ(home->members.at(1).devicePath, m);
+    EXPECT_EQ(home->members.at(1).start, pe0 + 4 * 2048);
+    EXPECT_EQ(stripe->layout, VolumeLayout::Striped);
+    EXPECT_EQ(stripe->stripeSectors, 128u);
+    ASSERT_EQ(stripe->members.size(), 2u);
+    EXPECT_EQ(stripe->members.at(0).start, pe0 + 6 * 2048);
+    EXPECT_EQ(stripe->members.at(1).start, pe1 + 2 * 2048);
+    EXPECT_EQ(stripe->members.at(1).sectorCount, 2u * 2048);
+    EXPECT_EQ(nomda->start, 128u);
+  }
+
+  std::string out = test::ScratchDir("lvm_installer");
+  struct Save {
+    std::string source, volume, with, file;
+  };
+  for (const Save& s : {Save{m, "lv_root", "", "ROOT"}, Save{m, "lv_home", g, "HOME"},
+                        Save{g, "lv_home", m, "HOME"}, Save{g, "lv_stripe", m, "STRIPE"},
+                        Save{n, "lv_nomda", g, "NOMDA"}}) {
+    std::string to = out + "/" + s.volume + std::to_string(s.source == m);
+    std::string with = s.with.empty() ? "" : " --with " + Q(s.with);
+    test::CommandResult r =
+        test::RunCommand(Brevid("save " + Q(s.source) + " " + s.volume + with + " --to " + Q(to)));
+    ASSERT_EQ(r.status, 0) << s.volume << r.err;
+    std::string lower = s.file;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(test::ReadFile(to + "/根目录/" + s.file + ".TXT"),
+              test::ReadFile(test::FixturePath("lvm_" + lower + ".txt")))
+        << s.volume;
+  }
 }
 
 TEST(LvmVolumes, PhysicalVolumeMadeElsewhere) {

@@ -40,8 +40,8 @@ DiskInfo FullDisk() {
   v.members[1] = {1, {}, "", 0, 0, ""};
   d.volumes = {v, VolumeInfo{}};
   LvmLogicalVolume lv{"lvol0", "t1", "t2", "t3", "", 1, 4096, 3, "EXT", {}};
-  lv.segments.push_back({0, 10, "r", 1, "pv0", uint64_t{1} << 33});
-  lv.segments.push_back({10, 5, "", 2, "pv1", 0});
+  lv.segments.push_back({0, 10, "r", 1, "pv0", uint64_t{1} << 33, {}, 0});
+  lv.segments.push_back({10, 5, "", 2, "pv1", 0, {}, 0});
   d.logicalVolumes = {lv, LvmLogicalVolume{}};
   return d;
 }
