@@ -321,7 +321,8 @@ void CHdDlg::OpenImageFile(const QString& path) {
                                           "Img files(*.img);;All files(*)");
   if (chosen.isEmpty()) return;
   if (!AddImageFile(app_.disks, ToAnsi(chosen))) {
-    ShowMessageBox(LastErrorText(), "Error", kMbOk | kMbIconError);
+    ShowMessageBox(ToAnsi("无法打开 " + chosen + ": ") + Utf8ToAnsi(LastErrorText()), "Error",
+                   kMbOk | kMbIconError);
     return;
   }
   FillDiskTree();

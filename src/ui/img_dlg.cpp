@@ -278,7 +278,7 @@ void CImgDlg::Finished() {
   worker_.Join();
   switch (outcome_.result) {
     case ImagingResult::kDone:
-      ShowMessageBox(outcome_.text, "镜像", kMbOk | kMbIconInformation);
+      ShowMessageBox(outcome_.text, Ansi("镜像"), kMbOk | kMbIconInformation);
       break;
     case ImagingResult::kStopped:
       break;
