@@ -92,6 +92,7 @@ Command AddDeepScanCommand(CLI::App& app) {
               out["carvedFiles"] = counts.carvedFiles;
               out["carvedByType"] = types;
               out["stopped"] = progress.StopRequested();
+              out["unreadableSectors"] = disk->unreadableSectors;
               std::printf("%s\n", out.dump(2).c_str());
               return kExitOk;
             }
@@ -106,6 +107,9 @@ Command AddDeepScanCommand(CLI::App& app) {
                         counts.directorySectors, counts.carvedFiles);
             for (const auto& [type, count] : types)
               std::printf("  %s: %zu\n", AnsiToUtf8(type).c_str(), count);
+            if (disk->unreadableSectors != 0)
+              std::printf("读不出的扇区: %llu (已跳过, 其余照常扫描)\n",
+                          static_cast<unsigned long long>(disk->unreadableSectors));
             return kExitOk;
           }};
 }

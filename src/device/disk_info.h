@@ -39,6 +39,9 @@ struct DiskInfo {
   std::set<uint64_t> dirClusterSectors;        // recorded by the deep scan
   std::map<uint64_t, uint32_t> mftRecordRuns;  // start sector -> length, recorded by the deep scan
   CarvedFile extraFound;                       // carved files keyed by start sector
+  // Sectors the last precise search or deep scan could not read (and read
+  // around); not kept in result files.
+  uint64_t unreadableSectors = 0;
   uint32_t mapEntryCount = 0;
   uint32_t sectorSize = 512;
   uint32_t diskKind = 0;  // 2: pseudo-disk of a dynamic disk group

@@ -19,6 +19,7 @@
 #include "format/mft_record.h"
 #include "scan/found_volume.h"
 #include "scan/partition_search.h"
+#include "scan/sector_piece_read.h"
 
 namespace brevid {
 namespace {
@@ -121,6 +122,7 @@ void DeepScanner::Run(ProgressRecord& progress) {
   // The last, partial block is scanned too: a range under 10 MiB has nothing else.
   const uint64_t blocks = (held + kBlockSectors - 1) / kBlockSectors;
   progress.Send(kProgressSetRange, blocks, 1);
+  disk_.unreadableSectors = 0;
   std::vector<uint8_t> piece((kPieceSectors + 1) * kSector);
   uint64_t skip = 0;
   for (uint64_t k = 0; k < blocks; ++k) {
@@ -134,8 +136,9 @@ void DeepScanner::Run(ProgressRecord& progress) {
       // Each piece with the sector after it, so a test may look one ahead.
       const uint64_t withNext = std::min(sectors + 1, end - first);
       // What is not read reads as zeros (the reader clears it, the rest here).
-      if (reader_.ReadSectors(first, std::span<uint8_t>(piece.data(), withNext * kSector)) == 0)
-        return;
+      disk_.unreadableSectors += ReadPieceAroundErrors(
+          [&](uint64_t at, std::span<uint8_t> buffer) { return reader_.ReadSectors(at, buffer); },
+          first, std::span<uint8_t>(piece.data(), withNext * kSector), sectors);
       std::fill(piece.begin() + static_cast<long>(withNext * kSector), piece.end(), 0);
       for (uint64_t i = 0; i < sectors; ++i) {
         if (skip > 0) {
@@ -211,8 +214,7 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
     uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
     uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
     std::vector<uint8_t> fat = ReadAt(start + ParseFatBootSector(s).reservedSectors, 1);
-    if (LoadLe32(fat, 0) == fat::kFat32Start && LoadLe32(fat, 4) == 0xFFFFFFFF &&
-        !Exists([&](const VolumeInfo& v) {
+    if (fat::IsFat32TableStart(fat) && !Exists([&](const VolumeInfo& v) {
           return Listed(v) &&
                  (v.start == start || v.start + kBackupBootOffset == start ||
                   start + kBackupBootOffset == v.start) &&
