@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "device/volume_names.h"
 #include "platform/codepage.h"
+#include "scan/found_volume.h"
 #include "tasks/partition_search_task.h"
 #include "tasks/scan_results.h"
 
@@ -45,7 +46,9 @@ void PrintVolumes(const DiskInfo& disk, size_t before) {
     table.AddRow({AnsiToUtf8(items[i]), AnsiToUtf8(v.label), AnsiToUtf8(FsTypeText(v)),
                   std::to_string(SectorToByte(v.start)),
                   FormatPaneSize(SectorToByte(v.sectorCount)), OriginText(v.origin),
-                  i >= before ? "新" : ""});
+                  i < before                      ? ""
+                  : OverlapsListedVolume(disk, v) ? "与已列分区重叠"
+                                                  : "新"});
   }
   table.Print(stdout);
 }
@@ -95,9 +98,13 @@ Command AddFindPartitionsCommand(CLI::App& app) {
           nlohmann::json out = DiskJson(*disk);
           out["found"] = disk->volumes.size() - before;
           out["stopped"] = progress.StopRequested();
+          out["unreadableSectors"] = disk->unreadableSectors;
           std::printf("%s\n", out.dump(2).c_str());
         } else {
           PrintVolumes(*disk, before);
+          if (disk->unreadableSectors != 0)
+            std::printf("读不出的扇区: %llu (已跳过, 其余照常搜索)\n",
+                        static_cast<unsigned long long>(disk->unreadableSectors));
         }
         return kExitOk;
       }};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/sector_range.h"
 #include "common/text.h"
 #include "partition/volume_label.h"
 
@@ -37,5 +38,16 @@ VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCou
 }
 
 bool SameFileSystem(FsType a, FsType b) { return TypeClass(a) == TypeClass(b); }
+
+bool OverlapsListedVolume(const DiskInfo& disk, const VolumeInfo& v) {
+  if (v.origin == kOriginPartitionMap || v.members.size() > 0) return false;
+  const SectorRange extent = v.Extent();
+  return std::any_of(disk.volumes.begin(), disk.volumes.end(), [&](const VolumeInfo& listed) {
+    // A protective GPT entry listed as a partition covers the whole disk.
+    return listed.origin == kOriginPartitionMap && listed.members.empty() &&
+           listed.fsType != 0xEE && listed.sectorCount != 0 &&
+           !extent.ClampTo(listed.Extent()).Empty();
+  });
+}
 
 }  // namespace brevid

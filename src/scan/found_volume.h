@@ -19,4 +19,8 @@ VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCou
 // FAT16 0x04/0x06/0x0E; any other code stands for itself.
 bool SameFileSystem(FsType a, FsType b);
 
+// A volume a scan added that shares sectors with one the partition map lists:
+// a trace of a listed volume, or an older volume under it, not a lost one.
+bool OverlapsListedVolume(const DiskInfo& disk, const VolumeInfo& v);
+
 }  // namespace brevid

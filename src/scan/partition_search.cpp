@@ -12,6 +12,7 @@
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
 #include "scan/found_volume.h"
+#include "scan/sector_piece_read.h"
 
 namespace brevid {
 namespace {
@@ -246,16 +247,28 @@ int Search::Quick(ProgressRecord& progress) {
     std::vector<uint8_t> buffer = Read(probe, kQuickProbeSectors);
     TestProbe(probe, buffer, 0, 1, false);
   }
+  // Volumes of 1 MiB-aligned layouts are probed at every 1 MiB boundary, in
+  // sector order with the cylinder starts around them.
+  uint64_t aligned = 2 * kSecondAlignedStart;
+  auto probeAlignedBefore = [&](uint64_t end) {
+    for (; aligned < end && aligned < diskSectors_; aligned += kSecondAlignedStart) {
+      std::vector<uint8_t> buffer = Read(aligned - 1, kQuickProbeSectors);
+      TestProbe(aligned, buffer, 1, 1, true);
+    }
+  };
   for (uint64_t c = 1; c < cylinders; ++c) {
     progress.Send(kProgressStep);
     if (progress.StopRequested()) return 1;
     for (uint64_t h = 0; h < 2; ++h) {
       uint64_t probe = c * heads * perTrack + h * 63;
       if (probe >= diskSectors_) break;
+      probeAlignedBefore(probe);
+      if (aligned == probe) aligned += kSecondAlignedStart;
       std::vector<uint8_t> buffer = Read(probe - 1, kQuickProbeSectors);
       TestProbe(probe, buffer, 1, static_cast<uint8_t>(h + 1), true);
     }
   }
+  probeAlignedBefore(diskSectors_);
   return 1;
 }
 
@@ -264,6 +277,7 @@ int Search::Precise(ProgressRecord& progress) {
   // disk under 10 MiB has nothing else.
   const uint64_t chunks = (diskSectors_ + kChunkSectors - 1) / kChunkSectors;
   progress.Send(kProgressSetRange, chunks, 1);
+  disk_.unreadableSectors = 0;
   // Each chunk is read in pieces small enough to stay in the CPU's cache
   // while their sectors are tested: as fast as a plain sequential read.
   constexpr uint64_t kPieceSectors = 256;  // 128 KiB
@@ -274,12 +288,13 @@ int Search::Precise(ProgressRecord& progress) {
     const uint64_t chunkEnd = std::min(diskSectors_, (k + 1) * kChunkSectors);
     for (uint64_t first = k * kChunkSectors; first < chunkEnd; first += kPieceSectors) {
       const uint64_t sectors = std::min(kPieceSectors, chunkEnd - first);
-      size_t got = 0;
-      handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(piece.data(), sectors * kSector),
-                     &got);
-      if (got == 0) return 1;
-      std::fill(piece.begin() + static_cast<long>(std::min<size_t>(got, piece.size())), piece.end(),
-                0);
+      disk_.unreadableSectors += ReadPieceAroundErrors(
+          [&](uint64_t at, std::span<uint8_t> buffer) {
+            size_t got = 0;
+            handle_.ReadAt(SectorToByte(at), buffer, &got);
+            return got;
+          },
+          first, std::span<uint8_t>(piece.data(), sectors * kSector), sectors);
       for (uint64_t i = 0; i < sectors; ++i)
         TestSector(first + i, Bytes(piece).subspan(i * kSector, kSector));
     }
@@ -301,6 +316,15 @@ void Search::TestSector(uint64_t sector, Bytes s) {
   } else if (IsFat32Boot(s)) {
     uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
     uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
+    // Hidden sectors of 0 (a volume made without a table) name no start: a
+    // backup boot sector is known by the FAT lying its reserved sectors
+    // after the primary, not after itself.
+    if (start == sector && sector >= kBackupBootOffset) {
+      const uint64_t reserved = ParseFatBootSector(s).reservedSectors;
+      if (!fat::IsFat32TableStart(Read(sector + reserved, 1)) &&
+          fat::IsFat32TableStart(Read(sector - kBackupBootOffset + reserved, 1)))
+        start = sector - kBackupBootOffset;
+    }
     Record(start, Fat32SectorCount(s), kFsFat32Lba, 1, kOriginBootSearch,
            DuplicateRule::kSameClass);
   } else if (IsFat16Boot(s)) {

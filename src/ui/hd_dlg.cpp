@@ -10,6 +10,7 @@
 #include "platform/byte_source.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
+#include "scan/found_volume.h"
 #include "tasks/deep_scan_task.h"
 #include "tasks/disk_list.h"
 #include "ui/brevid_dlg.h"
@@ -28,9 +29,12 @@ constexpr int kVolumeRole = Qt::UserRole + 1;
 
 const char* const kColumns[] = {"磁盘", "标签", "文件类型", "起始地址", "大小"};
 
-QColor OriginColor(uint32_t origin) {
-  if (origin == kOriginRebuilt) return kRed;
-  if (origin == kOriginBootSearch) return QColor(0, 0x80, 0);
+QColor OriginColor(const DiskInfo& disk, const VolumeInfo& volume) {
+  // A find lying on a listed volume is no lost partition: drawn faded.
+  const bool overlaps = OverlapsListedVolume(disk, volume);
+  if (volume.origin == kOriginRebuilt) return overlaps ? QColor(0xE0, 0x90, 0x90) : kRed;
+  if (volume.origin == kOriginBootSearch)
+    return overlaps ? QColor(0x80, 0xB0, 0x80) : QColor(0, 0x80, 0);
   return Qt::black;
 }
 
@@ -115,7 +119,7 @@ void CHdDlg::FillDiskTree() {
       tree_->SetItemText(child, 2, FromAnsi(FsTypeText(volume)));
       tree_->SetItemText(child, 3, QString::number(volume.start * 512));
       tree_->SetItemText(child, 4, FromAnsi(FormatPaneSize(volume.sectorCount * 512)));
-      tree_->SetItemTextColor(child, OriginColor(volume.origin));
+      tree_->SetItemTextColor(child, OriginColor(disk, volume));
     }
     tree_->Expand(item);
     ++d;
