@@ -7,6 +7,17 @@
 #include "scan/fat_directory_scan.h"
 
 namespace brevid {
+namespace {
+
+// A walk that found nothing (no geometry, no $MFT) still shows its empty
+// roots; they are indexed as a walk indexes them, so that they can be saved.
+void KeepEmptyRoots(VolumeInfo& volume, bool fat) {
+  VolumeTrees& trees = TreesOf(volume);
+  if (fat && trees.fatNormalIndex.empty()) StartFatTree(trees, 0);
+  if (!fat && trees.ntfsIndex.empty()) StartNtfsTree(trees, false);
+}
+
+}  // namespace
 
 ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
                            ProgressRecord& progress, const SourceOpener& opener) {
@@ -15,20 +26,20 @@ ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
   ReleaseTrees(volume);
   VolumeReader probe(disk, volume, opener);
   if (!probe.Open()) {
-    TreesOf(volume);
+    KeepEmptyRoots(volume, fat);
     return ExpandOutcome::kSourceUnreadable;
   }
   if (!fat) {
     // NTFS volumes are always read record by record, for expand and format recovery alike.
     if (ScanMft(disk, volume, progress, opener) == 0 && !progress.StopRequested()) {
-      TreesOf(volume);
+      KeepEmptyRoots(volume, fat);
       return ExpandOutcome::kMftUnreadable;
     }
   } else {
     if (mode == ExpandMode::kFormatScan) ScanFatDirectorySectors(disk, volume, progress, opener);
     if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress, opener);
   }
-  TreesOf(volume);  // a walk that found nothing still shows its empty roots
+  KeepEmptyRoots(volume, fat);
   return progress.StopRequested() ? ExpandOutcome::kStopped : ExpandOutcome::kDone;
 }
 
