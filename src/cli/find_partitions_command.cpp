@@ -77,6 +77,12 @@ Command AddFindPartitionsCommand(CLI::App& app) {
           return kExitFailure;
         }
         const size_t before = disk->volumes.size();
+        // A precise search stopped before, kept in the result file, goes on.
+        const bool resumed = o->precise && disk->resume.kind == kResumePreciseSearch;
+        const uint64_t resumedFrom = disk->resume.nextSector;
+        if (resumed && !o->json)
+          std::printf("从第 %llu 扇区继续上次停止的精确搜索\n",
+                      static_cast<unsigned long long>(resumedFrom));
         // The progress window's message line: the volumes found so far.
         // Asked on the worker, the only thread touching the list meanwhile.
         TerminalProgress window(AnsiToUtf8(SearchProgressText(0)), [&](uint32_t message, uint64_t) {
@@ -99,6 +105,7 @@ Command AddFindPartitionsCommand(CLI::App& app) {
           out["found"] = disk->volumes.size() - before;
           out["stopped"] = progress.StopRequested();
           out["unreadableSectors"] = disk->unreadableSectors;
+          out["resumedFrom"] = resumed ? nlohmann::json(resumedFrom) : nlohmann::json();
           std::printf("%s\n", out.dump(2).c_str());
         } else {
           PrintVolumes(*disk, before);

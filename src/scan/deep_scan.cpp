@@ -123,15 +123,26 @@ void DeepScanner::Run(ProgressRecord& progress) {
   const uint64_t blocks = (held + kBlockSectors - 1) / kBlockSectors;
   progress.Send(kProgressSetRange, blocks, 1);
   disk_.unreadableSectors = 0;
+  // A scan of this range stopped before goes on at the first sector it had
+  // not tested (its evidence of FAT and $MFT positions is not kept).
+  uint64_t resumeAt = start_;
+  const ScanResume& resume = disk_.resume;
+  if (resume.kind == kResumeDeepScan && resume.rangeStart == start_ &&
+      resume.rangeCount == count_ && resume.nextSector > start_ && end > start_)
+    resumeAt = std::min(resume.nextSector, end);
   std::vector<uint8_t> piece((kPieceSectors + 1) * kSector);
   uint64_t skip = 0;
-  for (uint64_t k = 0; k < blocks; ++k) {
+  for (uint64_t k = (resumeAt - start_) / kBlockSectors; k < blocks; ++k) {
     progress.Send(kProgressSetPos, k);
     const uint64_t blockStart = start_ + k * kBlockSectors;
     const uint64_t blockEnd = std::min(end, blockStart + kBlockSectors);
     skip = 0;  // a carved file is not skipped into the next block
-    for (uint64_t first = blockStart; first < blockEnd; first += kPieceSectors) {
-      if (progress.StopRequested()) return;
+    for (uint64_t first = std::max(blockStart, resumeAt); first < blockEnd;
+         first += kPieceSectors) {
+      if (progress.StopRequested()) {
+        disk_.resume = {kResumeDeepScan, start_, count_, first};
+        return;
+      }
       const uint64_t sectors = std::min(kPieceSectors, blockEnd - first);
       // Each piece with the sector after it, so a test may look one ahead.
       const uint64_t withNext = std::min(sectors + 1, end - first);
@@ -150,6 +161,7 @@ void DeepScanner::Run(ProgressRecord& progress) {
     }
   }
   progress.Send(kProgressSetPos, blocks);
+  if (disk_.resume.kind == kResumeDeepScan) disk_.resume = {};
 }
 
 uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) {

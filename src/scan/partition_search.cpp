@@ -278,13 +278,22 @@ int Search::Precise(ProgressRecord& progress) {
   const uint64_t chunks = (diskSectors_ + kChunkSectors - 1) / kChunkSectors;
   progress.Send(kProgressSetRange, chunks, 1);
   disk_.unreadableSectors = 0;
+  // A search of this disk stopped before goes on at its chunk.
+  const ScanResume& resume = disk_.resume;
+  uint64_t firstChunk = 0;
+  if (resume.kind == kResumePreciseSearch && resume.rangeStart == 0 &&
+      resume.rangeCount == diskSectors_)
+    firstChunk = std::min(chunks, resume.nextSector / kChunkSectors);
   // Each chunk is read in pieces small enough to stay in the CPU's cache
   // while their sectors are tested: as fast as a plain sequential read.
   constexpr uint64_t kPieceSectors = 256;  // 128 KiB
   std::vector<uint8_t> piece(kPieceSectors * kSector);
-  for (uint64_t k = 0; k < chunks; ++k) {
+  for (uint64_t k = firstChunk; k < chunks; ++k) {
     progress.Send(kProgressSetPos, k);
-    if (progress.StopRequested()) return 0;
+    if (progress.StopRequested()) {
+      disk_.resume = {kResumePreciseSearch, 0, diskSectors_, k * kChunkSectors};
+      return 0;
+    }
     const uint64_t chunkEnd = std::min(diskSectors_, (k + 1) * kChunkSectors);
     for (uint64_t first = k * kChunkSectors; first < chunkEnd; first += kPieceSectors) {
       const uint64_t sectors = std::min(kPieceSectors, chunkEnd - first);
@@ -300,6 +309,7 @@ int Search::Precise(ProgressRecord& progress) {
     }
   }
   progress.Send(kProgressSetPos, chunks);
+  if (disk_.resume.kind == kResumePreciseSearch) disk_.resume = {};
   return 1;
 }
 
