@@ -59,6 +59,7 @@ nlohmann::json DiskJson(const DiskInfo& disk) {
         {"entryKind", v.entryKind},
         {"origin", v.origin},
         {"overlapsListed", OverlapsListedVolume(disk, v)},
+        {"fromBackupGpt", v.fromBackupGpt},
         {"mountPoint", AnsiToUtf8(v.driveLetter)},
     });
   }
