@@ -1052,6 +1052,21 @@ dd if=/dev/zero of="$img" bs=$SECTOR count=34 conv=notrunc status=none
 dd if=/dev/zero of="$img" bs=$SECTOR seek=$((196608 - 33)) count=33 conv=notrunc status=none
 finish lost_gpt.img
 
+# ---- lost_4k.img: a disk of 4096-byte logical sectors without a table.
+# NTFS and FAT32 made with 4096-byte sectors at 4 KiB LBAs 256 (1 MiB) and
+# 4352 (17 MiB), their hidden sectors counted in 4 KiB units.
+
+img=$OUT/lost_4k.img.tmp
+new_file "$img" $((288 << 20))
+new_file "$FS" $((4096 * 4096))
+run mkntfs -F -Q -T -s 4096 -p 256 -H 255 -S 63 -L Lost4K "$FS"
+place "$FS" "$img" 2048
+new_file "$FS" $((69120 * 4096))
+run env SOURCE_DATE_EPOCH=$EPOCH mkfs.fat --invariant --mbr=n -F 32 -S 4096 -s 1 -g 255/63 \
+  -h 4352 -i 42521601 -n LOST4KFAT "$FS"
+place "$FS" "$img" 34816
+finish lost_4k.img
+
 # ---- manifest: last, so its presence means every image is complete ----------
 
 {

@@ -60,6 +60,7 @@ nlohmann::json DiskJson(const DiskInfo& disk) {
         {"origin", v.origin},
         {"overlapsListed", OverlapsListedVolume(disk, v)},
         {"fromBackupGpt", v.fromBackupGpt},
+        {"sectorSize", v.sectorSize},
         {"mountPoint", AnsiToUtf8(v.driveLetter)},
     });
   }

@@ -100,6 +100,7 @@ class DeepScanner {
   // further sectors to skip.
   uint64_t TestSector(uint64_t sector, Bytes two, uint64_t blockEnd);
   bool BootSectorTests(uint64_t sector, Bytes s);
+  bool LargeSectorTests(uint64_t sector, Bytes s);
   void MftRecordTest(uint64_t sector, Bytes s);
   void FatTests(uint64_t sector, Bytes s);
   void RebuildFat32(uint64_t sector, Bytes s);
@@ -208,6 +209,7 @@ uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) 
 
 // Boot sectors: true when `s` passed a boot-sector test (found or not).
 bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
+  if (LargeSectorTests(sector, s)) return true;
   if (IsNtfsBoot(s)) {
     uint64_t count = NtfsSectorCount(s);
     std::optional<uint64_t> start;
@@ -243,6 +245,43 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
     return true;
   }
   return false;
+}
+
+// A volume of 4096-byte sectors starts on a 4 KiB boundary; its counts and
+// positions are scaled to 512-byte sectors. True when `s` is its boot sector.
+bool DeepScanner::LargeSectorTests(uint64_t sector, Bytes s) {
+  std::array<uint8_t, 512> boot;
+  if (sector % kLargeSectorScale != 0 || !LargeSectorBoot(s, boot)) return false;
+  constexpr uint64_t k = kLargeSectorScale;
+  std::optional<uint64_t> start;
+  uint64_t count = 0;
+  FsType type = kFsNtfs;
+  if (IsNtfsBoot(boot)) {
+    count = MulSat(NtfsSectorCount(boot), k);
+    const uint64_t mft = MulSat(NtfsMftOffset(boot), k);
+    auto recordAt = [&](uint64_t at) {
+      std::vector<uint8_t> record = ReadAt(at, 2);
+      return CheckMftRecord(record);
+    };
+    if (recordAt(AddSat(sector, mft))) {
+      start = sector;
+    } else if (sector >= count && recordAt(AddSat(sector - count, mft))) {
+      start = sector - count;
+    }
+  } else {
+    type = kFsFat32Lba;
+    count = MulSat(Fat32SectorCount(boot), k);
+    const uint64_t hidden = MulSat(LoadLe32(boot, boot::kHiddenSectors), k);
+    const uint64_t at =
+        sector == hidden || sector == AddSat(hidden, kBackupBootOffset * k) ? hidden : sector;
+    const uint64_t table = AddSat(at, ParseFatBootSector(boot).reservedSectors * k);
+    if (fat::IsFat32TableStart(ReadAt(table, 1))) start = at;
+  }
+  if (start && !Exists([&](const VolumeInfo& v) {
+        return Listed(v) && v.start == *start && SameFileSystem(v.fsType, type);
+      }))
+    Append(*start, count, type, kOriginBootSearch, true).sectorSize = kSector * k;
+  return true;
 }
 
 void DeepScanner::MftRecordTest(uint64_t sector, Bytes record) {

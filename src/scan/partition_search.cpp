@@ -59,13 +59,14 @@ class Search {
 
   // Appends the find unless the list holds the same volume; true when added.
   bool Record(uint64_t start, uint64_t sectorCount, FsType type, uint8_t entryKind, uint32_t origin,
-              DuplicateRule rule) {
+              DuplicateRule rule, uint32_t sectorSize = kSector) {
     for (const VolumeInfo& v : disk_.volumes) {
       bool sameType =
           rule == DuplicateRule::kSameType ? v.fsType == type : SameFileSystem(v.fsType, type);
       if (v.start == start && sameType) return false;
     }
-    AppendFoundVolume(disk_, start, sectorCount, type, origin, &handle_, entryKind);
+    AppendFoundVolume(disk_, start, sectorCount, type, origin, &handle_, entryKind).sectorSize =
+        sectorSize;
     return true;
   }
 
@@ -80,6 +81,7 @@ class Search {
 
   // The precise scan's tests of one sector.
   void TestSector(uint64_t sector, Bytes s);
+  bool TestLargeSector(uint64_t sector, Bytes s);
   void TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind, bool afterCylinderZero);
 
   DiskInfo& disk_;
@@ -195,6 +197,7 @@ void Search::MftLocationProbe() {
 void Search::TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind,
                        bool afterCylinderZero) {
   Bytes s = SubBytes(buffer, index * kSector, kSector);
+  if (TestLargeSector(probe, s)) return;
   Bytes backup = SubBytes(buffer, (index + kBackupBootOffset) * kSector, kSector);
   FsType type = kFsNone;
   uint64_t count = 0;
@@ -315,7 +318,7 @@ int Search::Precise(ProgressRecord& progress) {
 
 void Search::TestSector(uint64_t sector, Bytes s) {
   // Every boot sector ends in 0xAA55: most sectors fail here.
-  if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) return;
+  if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue || TestLargeSector(sector, s)) return;
   if (IsNtfsBoot(s)) {
     uint64_t count = NtfsSectorCount(s);
     if (NtfsVolumeAt(sector, s)) {
@@ -340,6 +343,32 @@ void Search::TestSector(uint64_t sector, Bytes s) {
   } else if (IsFat16Boot(s)) {
     Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
   }
+}
+
+// A volume of 4096-byte sectors starts on a 4 KiB boundary; its counts and
+// positions are scaled to 512-byte sectors. True when `s` is its boot sector.
+bool Search::TestLargeSector(uint64_t sector, Bytes s) {
+  std::array<uint8_t, 512> boot;
+  if (sector % kLargeSectorScale != 0 || !LargeSectorBoot(s, boot)) return false;
+  constexpr uint64_t k = kLargeSectorScale;
+  constexpr uint32_t kLargeSector = kSector * k;
+  if (IsNtfsBoot(boot)) {
+    const uint64_t count = MulSat(NtfsSectorCount(boot), k);
+    const uint64_t mft = MulSat(NtfsMftOffset(boot), k);
+    if (MftRecordAt(AddSat(sector, mft))) {
+      Record(sector, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass, kLargeSector);
+    } else if (sector >= count && MftRecordAt(AddSat(sector - count, mft))) {
+      Record(sector - count, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass,
+             kLargeSector);
+    }
+  } else {
+    const uint64_t hidden = MulSat(LoadLe32(boot, boot::kHiddenSectors), k);
+    const uint64_t start =
+        sector == hidden || sector == AddSat(hidden, kBackupBootOffset * k) ? hidden : sector;
+    Record(start, MulSat(Fat32SectorCount(boot), k), kFsFat32Lba, 1, kOriginBootSearch,
+           DuplicateRule::kSameClass, kLargeSector);
+  }
+  return true;
 }
 
 }  // namespace
