@@ -261,6 +261,34 @@ void CHdDlg::WorkerEnded() {
   scanRange_.reset();
   Refresh(jobDiskKey_, jobVolumeName_);
   if (job == Job::kWriteResults || job == Job::kReadResults) ShowStatus(jobStatus_);
+  if (job == Job::kReadResults) OfferToResume(jobDiskKey_);
+}
+
+// A result file written while a scan was stopped keeps where it stopped:
+// offered to go on from there.
+void CHdDlg::OfferToResume(const std::string& diskKey) {
+  DiskInfo* disk = FindDisk(app_.disks, diskKey);
+  if (!disk || disk->resume.kind == kResumeNone) return;
+  const ScanResume r = disk->resume;
+  const bool deep = r.kind == kResumeDeepScan;
+  const std::string text =
+      Format(Ansi(deep ? "扫描结果里有一次停止的深度扫描 (停在第 %llu 扇区)。\r\n从那里继续扫描吗?"
+                       : "扫描结果里有一次停止的精确扫描 (停在第 %llu 扇区)。\r\n从那里继续扫描吗?")
+                 .c_str(),
+             static_cast<unsigned long long>(r.nextSector));
+  if (ShowMessageBox(text, Ansi("打开扫描结果"), kMbYesNo | kMbIconQuestion) != kIdYes) return;
+  if (!deep) return StartSearch(disk, SearchMode::kPrecise, diskKey);
+  Selection s;
+  s.disk = disk;
+  s.diskKey = diskKey;
+  const std::vector<std::string> items = VolumeItemTexts(*disk);
+  for (size_t i = 0; i < disk->volumes.size() && !s.volume; ++i) {
+    VolumeInfo& v = disk->volumes[i];
+    if (v.start == r.rangeStart && v.sectorCount == r.rangeCount && v.members.empty())
+      s.volume = &v, s.volumeName = items[i];
+  }
+  if (!s.volume && (r.rangeStart != 0 || r.rangeCount != disk->sizeBytes / 512)) return;
+  StartDeepScan(disk, s);
 }
 
 void CHdDlg::Refresh(const std::string& diskKey, const std::string& volumeName) {
