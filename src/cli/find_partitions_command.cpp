@@ -10,7 +10,6 @@
 #include "common/text.h"
 #include "device/volume_names.h"
 #include "platform/codepage.h"
-#include "scan/found_volume.h"
 #include "tasks/partition_search_task.h"
 #include "tasks/scan_results.h"
 

@@ -11,7 +11,7 @@
 #include "common/text.h"
 #include "device/volume_names.h"
 #include "platform/codepage.h"
-#include "scan/found_volume.h"
+#include "tasks/partition_search_task.h"
 
 namespace brevid::cli {
 

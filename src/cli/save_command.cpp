@@ -122,72 +122,80 @@ Command AddSaveCommand(CLI::App& app) {
       "--results", o->results,
       "Scan-result file: when it exists, it is read into the disk first, so that a volume "
       "found by a scan can be named");
-  return {sub, [o]() {
-            DiskList list;
-            std::string error;
-            DiskInfo* disk = AddSources(list, o->source, o->with, &error);
-            if (disk && !ApplyResultsFile(list, o->results, &error)) {
-              std::fprintf(stderr, "%s\n", error.c_str());
-              return kExitFailure;
-            }
-            if (o->volume.empty() && !o->extraFound) {
-              std::fprintf(stderr, "错误: 需要 VOLUME (或 --extra-found)\n");
-              return kExitUsage;
-            }
-            if (disk && o->extraFound) return SaveCarved(*disk, *o);
-            VolumeInfo* volume =
-                disk ? LookUpVolumeInList(list, &disk, o->volume, &error) : nullptr;
-            if (volume && TargetOnVolume(*volume, o->target) && !o->force) {
-              std::fprintf(stderr, "%s\n(--force 仍然写入)\n",
-                           AnsiToUtf8(Ansi("将文件放回原分区行为危险\r\n希望重新选择")).c_str());
-              return kExitFailure;
-            }
-            if (!volume || !ExpandOnWorker(*disk, *volume, o->format, &error)) {
-              std::fprintf(stderr, "错误: %s\n", error.c_str());
-              return kExitFailure;
-            }
-            std::string target;
-            if (!TargetInCodePage(o->target, &target)) return kExitFailure;
-            std::error_code ec;
-            std::filesystem::create_directories(o->target, ec);
-            NodeTable table(*volume);
-            std::vector<SaveItem> items;
-            if (o->items.empty()) items = {SaveItemOf(table.Root()), SaveItemOf(table.Scattered())};
-            for (const std::string& path : o->items) {
-              std::optional<SaveItem> item = ItemForPath(table, path);
-              if (!item) {
-                std::fprintf(stderr, "错误: 树中没有 %s\n", path.c_str());
-                return kExitFailure;
-              }
-              items.push_back(*item);
-            }
-            SaveCommand command{
-                disk->Key(), volume->name, target, {!o->noUseFat, !o->noDeleted, !o->noNormal}};
-            std::atomic<int> busy{0};
-            SaveStats total;
-            for (const SaveItem& item : items) {
-              SavePreparation prep = PrepareSingleSave(list, command, item, busy);
-              if (!prep.save) {
-                std::string why = prep.refusal.messageBox.empty() ? prep.refusal.statusText
-                                                                  : prep.refusal.messageBox;
-                if (why.empty()) why = Ansi("找不到项目 ") + item.name;
-                std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(why).c_str());
-                return kExitFailure;
-              }
-              TerminalProgress bar("正在保存文件，请稍等...");
-              ProgressRecord progress;
-              progress.window = &bar;
-              SaveStats stats;
-              std::thread worker([&] { stats = RunSave(*prep.save, progress, busy); });
-              worker.join();
-              total.files += stats.files;
-              total.bytes += stats.bytes;
-              total.cutAtEnd += stats.cutAtEnd;
-              for (const auto& [reason, count] : stats.skipped) total.skipped[reason] += count;
-            }
-            PrintSummary(total);
-            return kExitOk;
-          }};
+  return {
+      sub, [o]() {
+        DiskList list;
+        std::string error;
+        DiskInfo* disk = AddSources(list, o->source, o->with, &error);
+        if (disk && !ApplyResultsFile(list, o->results, &error)) {
+          std::fprintf(stderr, "%s\n", error.c_str());
+          return kExitFailure;
+        }
+        if (o->volume.empty() && !o->extraFound) {
+          std::fprintf(stderr, "错误: 需要 VOLUME (或 --extra-found)\n");
+          return kExitUsage;
+        }
+        if (disk && o->extraFound) return SaveCarved(*disk, *o);
+        VolumeInfo* volume = disk ? LookUpVolumeInList(list, &disk, o->volume, &error) : nullptr;
+        if (volume && TargetOnVolume(*volume, o->target) && !o->force) {
+          std::fprintf(stderr, "%s\n(--force 仍然写入)\n",
+                       AnsiToUtf8(Ansi("将文件放回原分区行为危险\r\n希望重新选择")).c_str());
+          return kExitFailure;
+        }
+        ExpandOutcome outcome = ExpandOutcome::kDone;
+        if (!volume || !ExpandOnWorker(*disk, *volume, o->format, &error, &outcome)) {
+          std::fprintf(stderr, "错误: %s\n", error.c_str());
+          return kExitFailure;
+        }
+        // Only empty roots stand: saving them would pass nothing off as success.
+        if (outcome == ExpandOutcome::kMftUnreadable || outcome == ExpandOutcome::kNoFileSystem ||
+            outcome == ExpandOutcome::kSourceUnreadable) {
+          std::fprintf(stderr, "错误: 分区 %s 没有读得出的文件系统结构, 无可保存\n",
+                       AnsiToUtf8(volume->name).c_str());
+          return kExitFailure;
+        }
+        std::string target;
+        if (!TargetInCodePage(o->target, &target)) return kExitFailure;
+        std::error_code ec;
+        std::filesystem::create_directories(o->target, ec);
+        NodeTable table(*volume);
+        std::vector<SaveItem> items;
+        if (o->items.empty()) items = {SaveItemOf(table.Root()), SaveItemOf(table.Scattered())};
+        for (const std::string& path : o->items) {
+          std::optional<SaveItem> item = ItemForPath(table, path);
+          if (!item) {
+            std::fprintf(stderr, "错误: 树中没有 %s\n", path.c_str());
+            return kExitFailure;
+          }
+          items.push_back(*item);
+        }
+        SaveCommand command{
+            disk->Key(), volume->name, target, {!o->noUseFat, !o->noDeleted, !o->noNormal}};
+        std::atomic<int> busy{0};
+        SaveStats total;
+        for (const SaveItem& item : items) {
+          SavePreparation prep = PrepareSingleSave(list, command, item, busy);
+          if (!prep.save) {
+            std::string why =
+                prep.refusal.messageBox.empty() ? prep.refusal.statusText : prep.refusal.messageBox;
+            if (why.empty()) why = Ansi("找不到项目 ") + item.name;
+            std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(why).c_str());
+            return kExitFailure;
+          }
+          TerminalProgress bar("正在保存文件，请稍等...");
+          ProgressRecord progress;
+          progress.window = &bar;
+          SaveStats stats;
+          std::thread worker([&] { stats = RunSave(*prep.save, progress, busy); });
+          worker.join();
+          total.files += stats.files;
+          total.bytes += stats.bytes;
+          total.cutAtEnd += stats.cutAtEnd;
+          for (const auto& [reason, count] : stats.skipped) total.skipped[reason] += count;
+        }
+        PrintSummary(total);
+        return kExitOk;
+      }};
 }
 
 }  // namespace brevid::cli

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "common/sector_range.h"
 #include "common/text.h"
 #include "format/boot_probes.h"
 #include "partition/volume_label.h"
@@ -48,17 +47,6 @@ bool LargeSectorBoot(Bytes s, std::array<uint8_t, 512>& as512) {
   as512[boot::kBytesPerSector] = 0x00;  // 512, little-endian
   as512[boot::kBytesPerSector + 1] = 0x02;
   return IsNtfsBoot(as512) || IsFat32Boot(as512);
-}
-
-bool OverlapsListedVolume(const DiskInfo& disk, const VolumeInfo& v) {
-  if (v.origin == kOriginPartitionMap || v.members.size() > 0) return false;
-  const SectorRange extent = v.Extent();
-  return std::any_of(disk.volumes.begin(), disk.volumes.end(), [&](const VolumeInfo& listed) {
-    // A protective GPT entry listed as a partition covers the whole disk.
-    return listed.origin == kOriginPartitionMap && listed.members.empty() &&
-           listed.fsType != 0xEE && listed.sectorCount != 0 &&
-           !extent.ClampTo(listed.Extent()).Empty();
-  });
 }
 
 }  // namespace brevid

@@ -28,8 +28,4 @@ bool SameFileSystem(FsType a, FsType b);
 constexpr uint64_t kLargeSectorScale = 8;
 bool LargeSectorBoot(Bytes s, std::array<uint8_t, 512>& as512);
 
-// A volume a scan added that shares sectors with one the partition map lists:
-// a trace of a listed volume, or an older volume under it, not a lost one.
-bool OverlapsListedVolume(const DiskInfo& disk, const VolumeInfo& v);
-
 }  // namespace brevid

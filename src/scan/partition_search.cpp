@@ -398,4 +398,15 @@ int CountFoundVolumes(const DiskInfo& disk) {
                     [](const VolumeInfo& v) { return v.origin != kOriginPartitionMap; }));
 }
 
+bool OverlapsListedVolume(const DiskInfo& disk, const VolumeInfo& v) {
+  if (v.origin == kOriginPartitionMap || v.members.size() > 0) return false;
+  const SectorRange extent = v.Extent();
+  return std::any_of(disk.volumes.begin(), disk.volumes.end(), [&](const VolumeInfo& listed) {
+    // A protective GPT entry listed as a partition covers the whole disk.
+    return listed.origin == kOriginPartitionMap && listed.members.empty() &&
+           listed.fsType != 0xEE && listed.sectorCount != 0 &&
+           !extent.ClampTo(listed.Extent()).Empty();
+  });
+}
+
 }  // namespace brevid

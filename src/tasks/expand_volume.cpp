@@ -10,11 +10,13 @@ namespace brevid {
 namespace {
 
 // A walk that found nothing (no geometry, no $MFT) still shows its empty
-// roots; they are indexed as a walk indexes them, so that they can be saved.
-void KeepEmptyRoots(VolumeInfo& volume, bool fat) {
+// roots; they are indexed as a walk indexes them, so that they are found
+// again by their names. True when they had to be made here.
+bool KeepEmptyRoots(VolumeInfo& volume, bool fat) {
   VolumeTrees& trees = TreesOf(volume);
-  if (fat && trees.fatNormalIndex.empty()) StartFatTree(trees, 0);
-  if (!fat && trees.ntfsIndex.empty()) StartNtfsTree(trees, false);
+  if (fat && trees.fatNormalIndex.empty()) return StartFatTree(trees, 0), true;
+  if (!fat && trees.ntfsIndex.empty()) return StartNtfsTree(trees, false), true;
+  return false;
 }
 
 }  // namespace
@@ -39,8 +41,9 @@ ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
     if (mode == ExpandMode::kFormatScan) ScanFatDirectorySectors(disk, volume, progress, opener);
     if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress, opener);
   }
-  KeepEmptyRoots(volume, fat);
-  return progress.StopRequested() ? ExpandOutcome::kStopped : ExpandOutcome::kDone;
+  const bool nothingWalked = KeepEmptyRoots(volume, fat);
+  if (progress.StopRequested()) return ExpandOutcome::kStopped;
+  return nothingWalked && fat ? ExpandOutcome::kNoFileSystem : ExpandOutcome::kDone;
 }
 
 ExpandOutcome RunExpand(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
