@@ -106,6 +106,9 @@ Command AddDeepScanCommand(CLI::App& app) {
           std::printf("%s\n", out.dump(2).c_str());
           return kExitOk;
         }
+        if (progress.StopRequested() && disk->resume.kind == kResumeDeepScan && !o->results.empty())
+          std::printf("已停止; 用同一个 --results 文件再次运行, 从第 %llu 扇区继续\n",
+                      static_cast<unsigned long long>(disk->resume.nextSector));
         std::printf("新分区: %zu\n", disk->volumes.size() - before);
         for (size_t i = before; i < disk->volumes.size(); ++i) {
           const VolumeInfo& v = disk->volumes[i];

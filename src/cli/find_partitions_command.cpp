@@ -111,6 +111,10 @@ Command AddFindPartitionsCommand(CLI::App& app) {
           if (disk->unreadableSectors != 0)
             std::printf("读不出的扇区: %llu (已跳过, 其余照常搜索)\n",
                         static_cast<unsigned long long>(disk->unreadableSectors));
+          if (progress.StopRequested() && disk->resume.kind == kResumePreciseSearch &&
+              !o->results.empty())
+            std::printf("已停止; 用同一个 --results 文件再次运行, 从第 %llu 扇区继续\n",
+                        static_cast<unsigned long long>(disk->resume.nextSector));
         }
         return kExitOk;
       }};
