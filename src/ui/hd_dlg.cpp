@@ -262,6 +262,9 @@ void CHdDlg::WorkerEnded() {
   Refresh(jobDiskKey_, jobVolumeName_);
   if (job == Job::kWriteResults || job == Job::kReadResults) ShowStatus(jobStatus_);
   if (job == Job::kReadResults) OfferToResume(jobDiskKey_);
+  const DiskInfo* disk = FindDisk(app_.disks, jobDiskKey_);
+  if ((job == Job::kSearch || job == Job::kDeepScan) && disk && disk->unreadableSectors != 0)
+    SetStatus(QString("警告: %1 个扇区读不出, 已跳过, 其余照常扫描").arg(disk->unreadableSectors));
 }
 
 // A result file written while a scan was stopped keeps where it stopped:
