@@ -148,7 +148,8 @@ fi
 t_quick=$(best_of_three "$brevid" find-partitions "$lost4")
 if command -v testdisk >/dev/null; then
   rm -f "$work/testdisk.log"
-  t_testdisk=$(best_of_three testdisk /cmd "$lost4" analyze)
+  # "analyze" alone only reads the tables; "quicksearch" is the search itself.
+  t_testdisk=$(best_of_three testdisk /cmd "$lost4" analyze,quicksearch)
   echo "Quick partition search, 4 GiB: brevid ${t_quick}s, testdisk quick search ${t_testdisk}s, ratio $(ratio "$t_quick" "$t_testdisk") (target <= 2)"
 else
   echo "Quick partition search, 4 GiB: brevid ${t_quick}s (testdisk not installed)"
