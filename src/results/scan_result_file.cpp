@@ -220,11 +220,21 @@ void ReadLogicalVolume(LineReader& lines, DiskInfo& disk) {
   }
 }
 
+void ReadResume(LineReader& lines, DiskInfo& disk) {
+  ScanResume r;
+  if (ReadFields(lines, {[&](std::string& l) { r.kind = U32(l); },
+                         [&](std::string& l) { r.rangeStart = U64(l); },
+                         [&](std::string& l) { r.rangeCount = U64(l); },
+                         [&](std::string& l) { r.nextSector = U64(l); }}))
+    disk.resume = r;
+}
+
 // Everything after the key line. Counts only bound loops that also stop at
 // the end of the file, so no count sizes anything.
 void ReadBody(LineReader& lines, DiskInfo& disk) {
   disk.volumes.clear();
   disk.logicalVolumes.clear();
+  disk.resume = {};
   std::string line;
 
   if (!lines.Next(&line)) return;
@@ -273,6 +283,8 @@ void ReadBody(LineReader& lines, DiskInfo& disk) {
       ReadVolume(lines, disk);
     else if (line == kLogicalVolumesMarker)
       ReadLogicalVolume(lines, disk);
+    else if (line == kResumeMarker)
+      ReadResume(lines, disk);
   }
 }
 
@@ -307,6 +319,14 @@ std::string FormatScanResults(const DiskInfo& disk) {
   Line(out, D32(disk.reserved1));
   Line(out, D32(disk.extentSize));
   Line(out, D32(disk.reserved3));
+
+  if (disk.resume.kind != kResumeNone) {
+    Line(out, kResumeMarker);
+    Line(out, D32(disk.resume.kind));
+    Line(out, D64(disk.resume.rangeStart));
+    Line(out, D64(disk.resume.rangeCount));
+    Line(out, D64(disk.resume.nextSector));
+  }
 
   for (const VolumeInfo& v : disk.volumes) {
     Line(out, kPartitionMarker);

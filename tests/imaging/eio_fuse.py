@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Serves BACKING read-only as MOUNTPOINT/disk.img; a read touching a listed
 512-byte sector fails with EIO, as on a failing disk. Direct I/O keeps each
-read's own size. Usage: eio_fuse.py BACKING MOUNTPOINT SECTOR[,SECTOR...]|-"""
+read's own size. Usage: eio_fuse.py BACKING MOUNTPOINT SECTOR[,SECTOR...]|-
+where a SECTOR may also be a range FIRST-LAST."""
 import bisect
 import errno
 import os
@@ -40,5 +41,8 @@ class EioDisk(Operations):
 
 if __name__ == "__main__":
     backing, mountpoint, sectors = sys.argv[1:4]
-    bad = [] if sectors == "-" else [int(s) for s in sectors.split(",")]
+    bad = []
+    for part in [] if sectors == "-" else sectors.split(","):
+        first, _, last = part.partition("-")
+        bad.extend(range(int(first), int(last or first) + 1))
     FUSE(EioDisk(backing, bad), mountpoint, foreground=True, ro=True, direct_io=True)
