@@ -23,6 +23,11 @@ inline constexpr char kSegmentMarker[] = "-----Segment-----";
 // sector), written before the first volume, where readers that do not know
 // it skip it as an unknown line.
 inline constexpr char kResumeMarker[] = "-----Resume-----";
+// The geometry a scan found for its volumes (FAT length, MFT sector, index
+// record size), which the volume block has no line for: a count, then one
+// "volume index,fatSectors,mftStart,indexRecordClusters" line each; written
+// before the first volume, for the same reason.
+inline constexpr char kVolumeGeometryMarker[] = "-----VolumeGeometry-----";
 
 // A longer line is cut to this many bytes when read; the rest of it is
 // skipped, so a hostile file cannot make one line take all memory.

@@ -149,7 +149,9 @@ void DeepScanner::Run(ProgressRecord& progress) {
       const uint64_t withNext = std::min(sectors + 1, end - first);
       // What is not read reads as zeros (the reader clears it, the rest here).
       disk_.unreadableSectors += ReadPieceAroundErrors(
-          [&](uint64_t at, std::span<uint8_t> buffer) { return reader_.ReadSectors(at, buffer); },
+          [&](uint64_t at, std::span<uint8_t> buffer) {
+            return reader_.ReadSectorsOnce(at, buffer);
+          },
           first, std::span<uint8_t>(piece.data(), withNext * kSector), sectors);
       std::fill(piece.begin() + static_cast<long>(withNext * kSector), piece.end(), 0);
       for (uint64_t i = 0; i < sectors; ++i) {
