@@ -183,8 +183,15 @@ class Rescuer {
         cursor = forward ? pos + length : pos;
       } else {
         goodReads_ = 0;
-        SetRescueStatus(map_, pos + kept, length - kept, rescue::kNonTrimmed);
-        cursor = forward ? pos + length : pos;
+        // Only the small piece nearest the error is left to trimming; the
+        // rest of a large piece stays non-tried, read again in small pieces.
+        uint64_t failed = pos + kept, failedEnd = pos + length;
+        if (forward)
+          failedEnd = std::min(failedEnd, failed + kSmallPiece);
+        else
+          failed = std::max(failed, failedEnd - std::min(failedEnd, kSmallPiece));
+        SetRescueStatus(map_, failed, failedEnd - failed, rescue::kNonTrimmed);
+        cursor = forward ? failedEnd : failed;
         if (skipping) {
           // What is skipped stays non-tried for the later sweeps.
           cursor = forward ? std::min(o_.end, cursor + skip)
