@@ -189,7 +189,7 @@ class Rescuer {
         if (forward)
           failedEnd = std::min(failedEnd, failed + kSmallPiece);
         else
-          failed = std::max(failed, failedEnd - std::min(failedEnd, kSmallPiece));
+          failed = std::max(failed, AlignDown(failedEnd - 1, kSmallPiece));
         SetRescueStatus(map_, failed, failedEnd - failed, rescue::kNonTrimmed);
         cursor = forward ? failedEnd : failed;
         if (skipping) {
