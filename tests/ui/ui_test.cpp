@@ -633,9 +633,10 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   CImgDlg::FilePicker() = dialog;
   EXPECT_TRUE(test::ReadFile(out + "/rescued.img") ==
               std::string(bytes).replace(bad * 512, 512, 512, '\0'));
-  EXPECT_NE(test::ReadFile(out + "/rescued.img.map")
-                .find(Format("0x%08llX  -", static_cast<unsigned long long>(bad * 512))),
-            std::string::npos);
+  EXPECT_NE(
+      test::ReadFile(out + "/rescued.img.map")
+          .find(Format("0x%08llX  0x00000200  -", static_cast<unsigned long long>(bad * 512))),
+      std::string::npos);
   // The strip: one cell per slice, the worst status of the slice shown.
   RescueStrip strip(nullptr);
   RescueMap map;
