@@ -91,6 +91,8 @@ class BlockDeviceSource final : public ByteSource {
         DropDirect();
         continue;
       }
+      // A single block that failed would only fail again.
+      if (n < 0 && length <= block_) return false;
       if (n < 0) {
         const size_t before = *got;
         if (!RetryByBlock(first, skip, std::min<size_t>(wanted, length - skip), out, got))
