@@ -48,7 +48,8 @@ TEST(RescueCli, MatchesDdrescueAndResumesWithoutReadingFinishedAreas) {
   // Clustered bad areas, the first across a piece boundary; bad reads are slow.
   std::string bad;
   std::vector<uint64_t> badSectors;
-  for (auto [from, to] : {std::pair{2030, 2070}, {5000, 5003}, {7000, 7300}, {12287, 12289}})
+  for (auto [from, to] :
+       {std::pair<uint64_t, uint64_t>{2030, 2070}, {5000, 5003}, {7000, 7300}, {12287, 12289}})
     for (uint64_t s = from; s < to; ++s) {
       bad += (bad.empty() ? "" : ",") + std::to_string(s);
       badSectors.push_back(s);
