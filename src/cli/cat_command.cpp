@@ -24,6 +24,7 @@ struct CatOptions {
   std::string volume;
   std::string path;
   bool format = false;
+  std::string badMap;
   std::string results;
   std::vector<std::string> with;
 };
@@ -50,7 +51,8 @@ int Run(const CatOptions& o) {
   DiskList list;
   std::string error;
   DiskInfo* disk = AddSources(list, o.source, o.with, &error);
-  if (disk && !ApplyResultsFile(list, o.results, &error)) disk = nullptr;
+  if (disk && (!ApplyResultsFile(list, o.results, &error) || !ApplyBadMap(*disk, o.badMap, &error)))
+    disk = nullptr;
   VolumeInfo* volume = disk ? LookUpVolumeInList(list, &disk, o.volume, &error) : nullptr;
   if (!volume || !ExpandOnWorker(*disk, *volume, o.format, &error)) {
     std::fprintf(stderr, "错误: %s\n", error.c_str());
@@ -112,6 +114,9 @@ Command AddCatCommand(CLI::App& app) {
   sub->add_flag("--format", o->format, "Format recovery first (as `brevid tree --format`)");
   sub->add_option("--with", o->with, "A further member disk; repeatable")->allow_extra_args(false);
   sub->add_option("--results", o->results, "Scan-result file read into the disk first");
+  sub->add_option("--bad-map", o->badMap,
+                  "The rescue map the image was made with: exit 1 when the file reads any "
+                  "area the map does not call finished");
   return {sub, [o]() { return Run(*o); }};
 }
 

@@ -33,6 +33,7 @@ struct SaveOptions {
   bool extraFound = false;
   bool json = false;
   RowFilter filter;
+  std::string badMap;
   std::string results;
   std::vector<std::string> with;
 };
@@ -131,6 +132,9 @@ Command AddSaveCommand(CLI::App& app) {
   sub->add_flag("--json", o->json,
                 "Print the summary as JSON, with every file not written whole by name");
   AddFilterOptions(sub, &o->filter);
+  sub->add_option("--bad-map", o->badMap,
+                  "The rescue map (GNU ddrescue's format) the image SOURCE was made with: a file "
+                  "reading any area the map does not call finished is reported as not whole");
   sub->footer(
       "Exit status: 0 when everything chosen was written whole; 1 when anything failed, was "
       "refused or was not written whole (the summary names each such file; a file cut short "
@@ -150,7 +154,8 @@ Command AddSaveCommand(CLI::App& app) {
         DiskList list;
         std::string error;
         DiskInfo* disk = AddSources(list, o->source, o->with, &error);
-        if (disk && !ApplyResultsFile(list, o->results, &error)) {
+        if (disk && (!ApplyResultsFile(list, o->results, &error) ||
+                     !ApplyBadMap(*disk, o->badMap, &error))) {
           std::fprintf(stderr, "%s\n", error.c_str());
           return kExitFailure;
         }

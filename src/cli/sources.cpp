@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 
 #include "cli/commands.h"
 #include "device/volume_names.h"
@@ -14,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "tasks/disk_list.h"
+#include "tasks/imaging_task.h"
 #include "tasks/output_guard.h"
 #include "tasks/scan_results.h"
 
@@ -62,6 +66,23 @@ bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* 
   }
   if (outcome.read == ScanResultRead::kWrongDisk)
     std::fprintf(stderr, "%s: %s\n", AnsiToUtf8(outcome.status.text).c_str(), utf8File.c_str());
+  return true;
+}
+
+bool ApplyBadMap(DiskInfo& disk, const std::string& utf8File, std::string* error) {
+  if (utf8File.empty()) return true;
+  std::ifstream in(utf8File, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string why;
+  std::optional<RescueMap> map = in ? ParseRescueMap(text.str(), &why) : std::nullopt;
+  if (!map) {
+    *error = "无法读取映射文件 " + utf8File + (why.empty() ? "" : ": " + why);
+    return false;
+  }
+  disk.unrescued.clear();
+  for (const RescueBlock& b : map->blocks)
+    if (b.status != rescue::kFinished) disk.unrescued.emplace_back(b.pos, b.End());
   return true;
 }
 

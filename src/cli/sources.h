@@ -28,6 +28,13 @@ DiskInfo* AddSources(DiskList& list, const std::string& source,
 // nothing. False (with *error) when the file exists but cannot be read.
 bool ApplyResultsFile(DiskList& list, const std::string& utf8File, std::string* error);
 
+// `--bad-map MAPFILE` (UTF-8, GNU ddrescue's format) of an image made from a
+// failing disk: every range the map does not call finished is recorded in
+// `disk`, so that a file reading any of it is reported as not whole. Nothing
+// to do for an empty name; false (with *error) for a file that cannot be read
+// or is no map.
+bool ApplyBadMap(DiskInfo& disk, const std::string& utf8File, std::string* error);
+
 // Writes `disk`'s results to `utf8File` (nothing to do when it is empty);
 // false after saying why on standard error.
 bool WriteResults(const DiskInfo& disk, const std::string& utf8File);

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/volume_info.h"
@@ -50,7 +51,10 @@ struct DiskInfo {
   uint32_t heads = 0;
   uint32_t sectorsPerTrack = 0;
   uint32_t fixedMedia = 0;
-  std::vector<VolumeInfo> volumes;             // in discovery order
+  std::vector<VolumeInfo> volumes;  // in discovery order
+  // Byte ranges [begin, end) of an image that its rescue map says were never
+  // read from the failing disk: whatever the image holds there is not data.
+  std::vector<std::pair<uint64_t, uint64_t>> unrescued;
   std::set<uint64_t> dirClusterSectors;        // recorded by the deep scan
   std::map<uint64_t, uint32_t> mftRecordRuns;  // start sector -> length, recorded by the deep scan
   CarvedFile extraFound;                       // carved files keyed by start sector

@@ -42,7 +42,19 @@ size_t VolumeReader::ReadInto(uint64_t position, std::span<uint8_t> buffer) {
   }
   // Only what was not read is cleared: the scans read 10 MiB at a time.
   if (got < buffer.size()) std::memset(buffer.data() + got, 0, buffer.size() - got);
+  if (volume_.layout == VolumeLayout::Simple) unread_ += UnrescuedBytes(position, got);
   return got;
+}
+
+uint64_t VolumeReader::UnrescuedBytes(uint64_t position, uint64_t length) const {
+  const auto& ranges = disk_.unrescued;
+  uint64_t bytes = 0;
+  auto it = std::upper_bound(ranges.begin(), ranges.end(), std::pair{position, UINT64_MAX});
+  if (it != ranges.begin()) --it;
+  for (; it != ranges.end() && it->first < position + length; ++it)
+    if (it->second > position)
+      bytes += std::min(it->second, position + length) - std::max(it->first, position);
+  return bytes;
 }
 
 size_t VolumeReader::ReadSectors(uint64_t sector, std::span<uint8_t> buffer) {

@@ -54,8 +54,10 @@ class VolumeReader {
   // UINT64_MAX when the source's size is not known.
   uint64_t SourceEndSector() const;
 
-  // Bytes handed out as zeros because the source could not give them, over
-  // the reader's life: callers compare it before and after a file.
+  // Bytes handed out as zeros because the source could not give them (or,
+  // in an image, that its rescue map says were never read: DiskInfo::
+  // unrescued), over the reader's life: callers compare it before and after
+  // a file.
   uint64_t UnreadBytes() const { return unread_; }
 
   const DiskInfo& disk() const { return disk_; }
@@ -70,6 +72,8 @@ class VolumeReader {
   uint64_t unread_ = 0;
 
   bool ReadVolumeAt(uint64_t position, std::span<uint8_t> buffer, size_t* got);
+  // Bytes of [position, position + length) the disk's rescue map never read.
+  uint64_t UnrescuedBytes(uint64_t position, uint64_t length) const;
 };
 
 // A byte source over a multi-member volume (byte 0 is the volume's first

@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "format/rescue_map.h"
+#include "tasks/imaging_task.h"  // the rescue map, through the imaging task
 
 namespace brevid::ui {
 

@@ -34,6 +34,28 @@ std::vector<std::pair<uint64_t, uint64_t>> Reads(const std::string& log) {
   return reads;
 }
 
+// Files of an image read from areas its map never rescued are not whole.
+TEST(RescueCli, ABadMapMarksFilesReadFromUnrescuedAreas) {
+  const std::string demo = "'" + test::FixturePath("demo.img") + "' ";
+  const std::string dir = test::ScratchDir("bad_map"), map = dir + "/demo.map";
+  // Partition0 (1 MiB to 37 MiB) unrescued past its boot sector.
+  test::WriteFile(map,
+                  "# Rescue Logfile\n0x00000000 +\n0x00000000 0x00100200 +\n"
+                  "0x00100200 0x023FFE00 -\n0x02500000 0x01B00000 +\n");
+  const std::string flag = " --bad-map '" + map + "' --json --to '" + dir;
+  test::CommandResult fat =
+      test::RunCommand("'" + test::CliPath() + "' save " + demo + "Partition0" + flag + "/fat'");
+  EXPECT_EQ(fat.status, 1) << fat.err;
+  EXPECT_FALSE(nlohmann::json::parse(fat.out)["notWhole"].empty());
+  test::CommandResult ntfs =
+      test::RunCommand("'" + test::CliPath() + "' save " + demo + "Partition1" + flag + "/ntfs'");
+  EXPECT_EQ(ntfs.status, 0) << ntfs.err;
+  test::WriteFile(map, "not a map\n");
+  EXPECT_EQ(test::RunCommand("'" + test::CliPath() + "' save " + demo + "Partition1" + flag + "/x'")
+                .status,
+            1);
+}
+
 TEST(RescueCli, MatchesDdrescueAndResumesWithoutReadingFinishedAreas) {
   const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
   if (fuse >= 0) ::close(fuse);
