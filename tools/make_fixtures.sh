@@ -933,6 +933,10 @@ lvm_lv() { # NAME N SEGMENT_COUNT, segments on stdin
   printf '}\n'
 }
 
+# Volume-group names are host-wide: unique to this run, so that two runs at
+# once (or one left behind) never collide.
+vg_brv=vg_brv_$$ vg_inst=vg_inst_$$
+
 # copy_extents FS FS_EXTENT COUNT IMAGE PV_EXTENT (1 MiB extents from 1 MiB)
 copy_extents() {
   dd if="$1" of="$4" bs=1M skip="$2" count="$3" seek=$(($5 + 1)) conv=notrunc status=none
@@ -952,8 +956,8 @@ if [ "$(id -u)" = 0 ] && command -v pvcreate >/dev/null && command -v losetup >/
        --norestorefile "$loop_a" &&
      quiet pvcreate --config "$LVMC" -ff -y --uuid BrvPv1-0000-0000-0000-0000-0000-000000 \
        --norestorefile "$loop_b" &&
-     quiet vgcreate --config "$LVMC" -s 1M vg_brv "$loop_a" "$loop_b" &&
-     quiet vgcfgbackup --config "$LVMC" -f "$WORK/vg.txt" vg_brv; then
+     quiet vgcreate --config "$LVMC" -s 1M "$vg_brv" "$loop_a" "$loop_b" &&
+     quiet vgcfgbackup --config "$LVMC" -f "$WORK/vg.txt" "$vg_brv"; then
     {
       sed -e 's/^\tid = ".*"/\tid = "BrvVg0-0000-0000-0000-0000-0000-000000"/' -e '$d' "$WORK/vg.txt"
       printf 'logical_volumes {\n'
@@ -965,7 +969,7 @@ if [ "$(id -u)" = 0 ] && command -v pvcreate >/dev/null && command -v losetup >/
       { lvm_segment 1 0 2 pv0 14; lvm_segment 2 2 4 pv1 0; } | lvm_lv lv_span 4 2
       printf '}\n}\n'
     } >"$WORK/vg_lv.txt"
-    quiet vgcfgrestore --config "$LVMC" -f "$WORK/vg_lv.txt" vg_brv && lvm_ok=1
+    quiet vgcfgrestore --config "$LVMC" -f "$WORK/vg_lv.txt" "$vg_brv" && lvm_ok=1
   fi
   lvm_done
   if [ -n "${lvm_ok:-}" ]; then
@@ -1036,8 +1040,8 @@ EOF
        --uuid BrvPg1-0000-0000-0000-0000-0000-000000 "$loop_g" &&
      quiet pvcreate "${pvx[@]}" --metadatacopies 0 \
        --uuid BrvPn2-0000-0000-0000-0000-0000-000000 "$loop_n" &&
-     quiet vgcreate --config "$LVMC" -s 1M vg_inst "$loop_m" "$loop_g" "$loop_n" &&
-     quiet vgcfgbackup --config "$LVMC" -f "$WORK/vgi.txt" vg_inst; then
+     quiet vgcreate --config "$LVMC" -s 1M "$vg_inst" "$loop_m" "$loop_g" "$loop_n" &&
+     quiet vgcfgbackup --config "$LVMC" -f "$WORK/vgi.txt" "$vg_inst"; then
     {
       sed -e '$d' "$WORK/vgi.txt"
       printf 'logical_volumes {\n'
@@ -1049,7 +1053,7 @@ EOF
       lvm_segment 1 0 3 pv2 0 | lvm_lv lv_nomda 14 1
       printf '}\n}\n'
     } >"$WORK/vgi_lv.txt"
-    if quiet vgcfgrestore --config "$LVMC" -f "$WORK/vgi_lv.txt" vg_inst; then
+    if quiet vgcfgrestore --config "$LVMC" -f "$WORK/vgi_lv.txt" "$vg_inst"; then
       # The text's offset and size (u64 at 0x28, 0x30) in pv0's metadata area
       # header (4 KiB into the PV), against the area's size (u64 at 0x20).
       mda=$((pv0_at + 4096))
@@ -1058,7 +1062,7 @@ EOF
       }
       for i in $(seq 1 400); do
         wrapped && { lvm_inst_ok=1; break; }
-        quiet vgchange --config "$LVMC" --addtag "tag$i" vg_inst || break
+        quiet vgchange --config "$LVMC" --addtag "tag$i" "$vg_inst" || break
       done
     fi
   fi

@@ -62,14 +62,7 @@ Command AddFindPartitionsCommand(CLI::App& app) {
   sub->add_option("SOURCE", o->source, "Image file, device node or disk number")->required();
   sub->add_flag("--precise", o->precise,
                 "Test every sector (slow) instead of the places partitions usually start");
-  sub->add_option("--results", o->results,
-                  "Scan-result file: read into the disk first when it exists, written with the "
-                  "disk's findings at the end (a second run goes on from the first)");
-  sub->add_flag("--json", o->json, "Machine-readable output");
-  sub->footer(
-      "--results FILE is tested before the scan: another disk's result file, a file that is no "
-      "result file, a pipe or an unwritable folder is refused. Ctrl-C stops the scan and keeps "
-      "its findings. Exit status: 0 done, 1 refused or failed, 2 bad usage, 130 stopped.");
+  AddScanOutputOptions(sub, &o->results, &o->json);
   return {
       sub, [o]() {
         DiskList list;

@@ -156,6 +156,17 @@ bool OpenResultsForScan(DiskList& list, DiskInfo& disk, const std::string& utf8F
   return false;
 }
 
+void AddScanOutputOptions(CLI::App* sub, std::string* results, bool* json) {
+  sub->add_option("--results", *results,
+                  "Scan-result file: read into the disk first when it exists, written with the "
+                  "disk's findings at the end (a second run goes on from the first)");
+  sub->add_flag("--json", *json, "Machine-readable output");
+  sub->footer(
+      "--results FILE is tested before the scan: another disk's result file, a file that is no "
+      "result file, a pipe or an unwritable folder is refused. Ctrl-C stops the scan and keeps "
+      "its findings. Exit status: 0 done, 1 refused or failed, 2 bad usage, 130 stopped.");
+}
+
 int ScanExit(const DiskInfo& disk, const std::string& utf8File, const ProgressRecord& progress) {
   const bool written = WriteResults(disk, utf8File);
   if (progress.StopRequested()) {

@@ -2,6 +2,7 @@
 // disks of a DiskList.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ bool WriteResults(const DiskInfo& disk, const std::string& utf8File);
 // findings in, or would have to overwrite, stops it before it starts.
 bool OpenResultsForScan(DiskList& list, DiskInfo& disk, const std::string& utf8File,
                         std::string* error);
+
+// The scans' shared options: --results FILE and --json, with the help
+// footer that says how the file is checked and what the exit codes mean.
+void AddScanOutputOptions(CLI::App* sub, std::string* results, bool* json);
 
 // The end of a scan whose findings were printed: writes the result file and
 // says "已停止" when the user stopped it. The exit status.

@@ -17,6 +17,22 @@
 namespace brevid {
 namespace {
 
+// Reads from *got on until `buffer` is full or the file ends (true), or a
+// read fails (false); *got counts what arrived.
+bool PreadFrom(int fd, uint64_t offset, std::span<uint8_t> buffer, size_t* got) {
+  while (*got < buffer.size()) {
+    ssize_t n =
+        ::pread(fd, buffer.data() + *got, buffer.size() - *got, static_cast<off_t>(offset + *got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 class FileSource final : public ByteSource {
  public:
   FileSource(int fd, uint64_t size, const std::string& ansiPath)
@@ -27,17 +43,7 @@ class FileSource final : public ByteSource {
 
   bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) override {
     *got = 0;
-    while (*got < buffer.size()) {
-      ssize_t n = ::pread(fd_, buffer.data() + *got, buffer.size() - *got,
-                          static_cast<off_t>(offset + *got));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) break;
-      *got += static_cast<size_t>(n);
-    }
-    return true;
+    return PreadFrom(fd_, offset, buffer, got);
   }
   uint64_t Size() const override { return size_; }
 
@@ -157,17 +163,7 @@ class BlockDeviceSource final : public ByteSource {
   }
 
   bool Buffered(uint64_t offset, std::span<uint8_t> buffer, size_t* got) {
-    while (*got < buffer.size()) {
-      ssize_t n = ::pread(fd_, buffer.data() + *got, buffer.size() - *got,
-                          static_cast<off_t>(offset + *got));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) break;
-      *got += static_cast<size_t>(n);
-    }
-    return true;
+    return PreadFrom(fd_, offset, buffer, got);
   }
 
   int fd_;
