@@ -10,6 +10,7 @@ namespace {
 constexpr size_t kOleFatSectors = 0x2C;  // u32
 constexpr uint64_t kOleBytesPerFatSector = 65536;
 constexpr size_t kRiffSize = 0x04;  // u32
+constexpr size_t kRiffForm = 0x08;
 constexpr size_t kZipFirstName = 30;
 
 // The first stored name of a ZIP local header, its first 19 characters.
@@ -26,6 +27,7 @@ bool MatchesSignature(Bytes c, const std::string& ext, uint32_t size, bool multi
     return n >= 1 && (n - 1) * kOleBytesPerFatSector < size && size <= n * kOleBytesPerFatSector;
   }
   if (ext == "avi") {
+    if (!BytesEqual(c, kRiffForm, "AVI ")) return false;
     int64_t r = LoadLe32(c, kRiffSize);
     return std::llabs(r - static_cast<int64_t>(size) + 12) < 512;
   }

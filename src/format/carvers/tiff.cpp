@@ -120,9 +120,10 @@ bool Starts(Bytes head) {
 }
 
 const char* Extension(Bytes head, const Walk& w) {
-  const uint16_t magic = LoadLe16(head, kMagic);
+  const uint16_t magic =
+      BytesEqual(head, 0, "MM") ? LoadBe16(head, kMagic) : LoadLe16(head, kMagic);
   if (magic == 0x55) return ".rw2";
-  if (magic == 0x4F52 || magic == 0x5352 || BytesEqual(head, 2, "\0OR")) return ".orf";
+  if (magic == 0x4F52 || magic == 0x5352) return ".orf";
   if (BytesEqual(head, 8, "CR")) return ".cr2";
   if (w.dng) return ".dng";
   if (w.make.starts_with("NIKON")) return ".nef";
