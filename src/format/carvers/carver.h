@@ -71,7 +71,9 @@ struct Context {
 template <class Test>
 std::optional<uint64_t> Search(Context& c, uint64_t from, uint64_t to, uint8_t first, size_t ahead,
                                SearchSlot slot, Test test) {
-  constexpr size_t kPiece = 256 * 1024;
+  // Pieces grow from a few sectors, so that a find near the start, the
+  // usual case, costs one small read.
+  constexpr size_t kFirstPiece = 8 * kSector, kLargestPiece = 256 * 1024;
   to = std::min(to, c.limit);
   SearchMemo* memo = c.memory ? &c.memory->searches[static_cast<size_t>(slot)] : nullptr;
   const uint64_t origin = c.Origin();
@@ -81,12 +83,13 @@ std::optional<uint64_t> Search(Context& c, uint64_t from, uint64_t to, uint8_t f
   }
   const uint64_t searchStart = from;
   std::vector<uint8_t> buffer;
-  for (uint64_t offset = from; offset < to; offset += kPiece) {
-    if (buffer.empty()) buffer.resize(kPiece + ahead);
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kPiece + ahead, c.limit - offset));
+  for (uint64_t offset = from, piece = kFirstPiece; offset < to;
+       offset += piece, piece = std::min<uint64_t>(2 * piece, kLargestPiece)) {
+    buffer.resize(piece + ahead);
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(piece + ahead, c.limit - offset));
     const size_t got = std::min(c.read(offset, std::span<uint8_t>(buffer.data(), want)), want);
     Bytes bytes(buffer.data(), got);
-    const size_t limit = static_cast<size_t>(std::min<uint64_t>({kPiece, got, to - offset}));
+    const size_t limit = static_cast<size_t>(std::min<uint64_t>({piece, got, to - offset}));
     for (size_t i = 0; i < limit; ++i) {
       const void* hit = std::memchr(bytes.data() + i, first, limit - i);
       if (hit == nullptr) break;
