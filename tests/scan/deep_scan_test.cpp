@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "platform/codepage.h"
 #include "support/file_bytes.h"
 #include "support/image_under_test.h"
+#include "support/run_command.h"
 #include "support/test_paths.h"
 #include "tasks/disk_list.h"
 #include "tasks/expand_volume.h"
@@ -102,6 +104,35 @@ TEST(DeepScan, DeletedPartitionsAndSmallRanges) {
   DiskInfo small = Scanned(test::FixturePath("lost_small.img"));
   ASSERT_EQ(small.volumes.size(), 1u);
   EXPECT_EQ(small.volumes[0].start, 5000u);
+}
+
+// Files planted in noise, across the scan's 10 MiB blocks: each is carved
+// once, at its own size. Nothing starts inside an MP3 that crosses blocks,
+// and a document sized by its allocation table hides no file behind it.
+TEST(DeepScan, CarvedFilesAreFoundOnceAndWhole) {
+  BREVID_REQUIRE_CORPUS();
+  const std::string dir = test::ScratchDir("deep_scan_carved");
+  ASSERT_EQ(test::RunCommand("ffmpeg -nostdin -loglevel error -f lavfi -i sine=d=300 -b:a 320k "
+                             "-c:a libmp3lame " +
+                             dir + "/long.mp3")
+                .status,
+            0);
+  const std::string samples = test::CorpusDir() + "/samples/";
+  const std::pair<uint64_t, std::string> planted[] = {
+      {2048, test::ReadFile(dir + "/long.mp3")},
+      {40000, test::ReadFile(samples + "ole/msoff_plain.doc")},
+      {40048, test::ReadFile(samples + "jpeg/fs_IMG_1054.JPG")},
+  };
+  std::string noise(48 << 20, '\0');
+  uint32_t x = 7;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  for (const auto& [sector, bytes] : planted) noise.replace(sector * 512, bytes.size(), bytes);
+  test::WriteFile(dir + "/disk.img", noise);
+  DiskInfo disk = Scanned(dir + "/disk.img");
+  std::map<uint64_t, uint32_t> sizes, want;
+  for (const auto& [sector, file] : disk.extraFound.children) sizes[sector] = file.size;
+  for (const auto& [sector, bytes] : planted) want[sector] = static_cast<uint32_t>(bytes.size());
+  EXPECT_EQ(sizes, want);
 }
 
 }  // namespace
