@@ -1,5 +1,5 @@
 // 7z: the start header names where the archive's header lies at its end;
-// it is believed when its checksum holds.
+// both are believed when their checksums hold.
 #include "format/carvers/carver.h"
 
 namespace brevid::carve {
@@ -9,7 +9,9 @@ constexpr std::string_view kSignature = "7z\xBC\xAF\x27\x1C";
 constexpr size_t kStartHeaderCrc = 0x08;    // LE u32 over the 20 bytes at 0x0C
 constexpr size_t kNextHeaderOffset = 0x0C;  // LE u64, from the end of the start header
 constexpr size_t kNextHeaderSize = 0x14;    // LE u64
+constexpr size_t kNextHeaderCrc = 0x1C;     // LE u32 over the next header
 constexpr uint64_t kStartHeader = 32;
+constexpr uint64_t kMaxNextHeader = 16 * kMiB;  // what is read to check it
 
 uint32_t Crc32(Bytes bytes) {
   uint32_t crc = 0xFFFFFFFF;
@@ -28,8 +30,16 @@ bool Starts(Bytes head) {
 CarveResult Carve(Context& c) {
   const uint64_t offset = LoadLe64(c.head, kNextHeaderOffset);
   const uint64_t size = LoadLe64(c.head, kNextHeaderSize);
-  if (size == 0 || offset > kLargestFile || size > kLargestFile) return {};
-  return RecordNumbered(c, kStartHeader + offset + size, ".7z");
+  if (size == 0 || size > kMaxNextHeader || offset > kLargestFile) return {};
+  // The header at the end must be there and whole: a start header alone
+  // would make the scan pass over up to 4 GiB it never verified.
+  const uint64_t end = kStartHeader + offset + size;
+  if (end > c.limit) return {};
+  std::vector<uint8_t> next(static_cast<size_t>(size));
+  if (c.read(kStartHeader + offset, next) < next.size() ||
+      Crc32(next) != LoadLe32(c.head, kNextHeaderCrc))
+    return {};
+  return RecordNumbered(c, end, ".7z");
 }
 
 }  // namespace
