@@ -40,29 +40,30 @@ PY
 fi
 
 seconds() { local t0; t0=$(date +%s.%N); "$@" > /dev/null 2>&1 || true; awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }'; }
-dd if="$card" of=/dev/null bs=10M status=none  # page cache warm for every tool
-t_dd=$(seconds dd if="$card" of=/dev/null bs=10M)
-rm -rf "$work/brevid" "$work/card.qel_scn"
-t_ours=$(seconds "$brevid" deep-scan "$card" --results "$work/card.qel_scn")
-"$brevid" save "$card" --extra-found --results "$work/card.qel_scn" --to "$work/brevid" > /dev/null
+measure() {  # IMAGE TAG PLANTED_LIST
+dd if="$1" of=/dev/null bs=10M status=none  # page cache warm for every tool
+t_dd=$(seconds dd if="$1" of=/dev/null bs=10M)
+rm -rf "$work/$2-brevid" "$work/$2.qel_scn"
+t_ours=$(seconds "$brevid" deep-scan "$1" --results "$work/$2.qel_scn")
+"$brevid" save "$1" --extra-found --results "$work/$2.qel_scn" --to "$work/$2-brevid" > /dev/null
 t_pr=n/a
 if command -v photorec > /dev/null; then
-  rm -rf "$work"/photorec*
-  t_pr=$(cd "$work" && seconds photorec /log /d "$work/photorec" /cmd "$card" partition_none,fileopt,everything,enable,search)
+  rm -rf "$work"/$2-photorec*
+  t_pr=$(cd "$work" && seconds photorec /log /d "$work/$2-photorec" /cmd "$1" partition_none,fileopt,everything,enable,search)
 fi
 t_fm=n/a
 if command -v foremost > /dev/null; then
-  rm -rf "$work/foremost"
-  t_fm=$(seconds foremost -q -i "$card" -o "$work/foremost")
+  rm -rf "$work/$2-foremost"
+  t_fm=$(seconds foremost -q -i "$1" -o "$work/$2-foremost")
 fi
 
-python3 - "$samples" "$work" <<PY
+python3 - "$samples" "$work" "$2" "$3" <<'PY'
 import collections, hashlib, os, sys
-samples, work = sys.argv[1], sys.argv[2]
+samples, work, tag, planted_list = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
 h = lambda p: hashlib.sha256(open(p, "rb").read()).hexdigest()
 planted = collections.Counter()
 fmt = {}
-for line in open(work + "/planted.txt"):
+for line in open(planted_list):
     name, ext = line.split()
     d = h(samples + "/" + name)
     planted[d] += 1
@@ -74,9 +75,9 @@ def found(top):
             p = os.path.join(root, n)
             if os.path.getsize(p) < (1 << 31): c[h(p)] += 1
     return c
-tools = [("brevid", [work + "/brevid"]),
-         ("photorec", [os.path.join(work, d) for d in os.listdir(work) if d.startswith("photorec")]),
-         ("foremost", [work + "/foremost"])]
+tools = [("brevid", [work + "/" + tag + "-brevid"]),
+         ("photorec", [os.path.join(work, d) for d in os.listdir(work) if d.startswith(tag + "-photorec")]),
+         ("foremost", [work + "/" + tag + "-foremost"])]
 got = {t: sum((found(d) for d in dirs if os.path.isdir(d)), collections.Counter()) for t, dirs in tools}
 exts = sorted(set(fmt.values()))
 print("| format | planted | " + " | ".join(t for t, _ in tools) + " |")
@@ -93,4 +94,27 @@ for e in exts:
 print("| all (byte-exact) | %d | %s |" % (sum(planted.values()), " | ".join(str(total[t]) for t, _ in tools)))
 PY
 awk -v o="$t_ours" -v d="$t_dd" -v p="$t_pr" -v f="$t_fm" 'BEGIN {
-  printf "| time, 1 GiB | dd bs=10M %ss | brevid deep-scan %ss (%.2fx dd) | photorec %ss | foremost %ss |\n", d, o, o / d, p, f }'
+  printf "| time | dd bs=10M %ss | brevid deep-scan %ss (%.2fx dd) | photorec %ss | foremost %ss |\n", d, o, o / d, p, f }'
+}
+
+echo "Used card, 1 GiB of noise, files at cluster starts:"
+measure "$card" card "$work/planted.txt"
+
+# A FAT32 card of 512 MiB pre-filled with noise, the samples copied on with
+# mtools, then formatted again with mkfs.fat: the file system is gone.
+fat=$work/fat32.img
+if [ ! -f "$fat" ] && command -v mcopy > /dev/null; then
+  head -c 512M /dev/urandom > "$fat.tmp"
+  mkfs.fat -F 32 -s 8 -n CARD "$fat.tmp" > /dev/null
+  : > "$work/fat-planted.txt"
+  while read -r name ext; do
+    MTOOLS_SKIP_CHECK=1 mcopy -i "$fat.tmp" "$samples/$name" "::/$name" && echo "$name $ext" >> "$work/fat-planted.txt"
+  done < "$samples/list.txt"
+  mkfs.fat -F 32 -s 8 -n CARD "$fat.tmp" > /dev/null
+  mv "$fat.tmp" "$fat"
+fi
+if [ -f "$fat" ]; then
+  echo
+  echo "FAT32 card of 512 MiB over noise, formatted again after the files were copied:"
+  measure "$fat" fat "$work/fat-planted.txt"
+fi
