@@ -200,7 +200,14 @@ void SaveExtraFound(const SaveRequest& request, const CarvedFile& found, uint64_
   // The record of all carved files is a folder, not a file of its own; no
   // carved file is empty.
   if (found.size == 0) return;
-  std::string path = JoinPath(request.folder, SafeComponent(found.name));
+  // A name from a directory entry keeps its folders.
+  std::string path = request.folder;
+  for (size_t at = 0; at <= found.name.size();) {
+    size_t slash = std::min(found.name.find('/', at), found.name.size());
+    if (at > 0 && IsSymbolicLink(path)) return request.Skip(kLinkInTarget);
+    path = JoinPath(path, SafeComponent(found.name.substr(at, slash - at)));
+    at = slash + 1;
+  }
   TargetHandle out;
   if (!OpenOutputFile(&out, &path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;

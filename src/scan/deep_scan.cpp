@@ -17,6 +17,7 @@
 #include "format/fat_directory_sector.h"
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
+#include "scan/carved_names.h"
 #include "scan/found_volume.h"
 #include "scan/partition_search.h"
 
@@ -407,6 +408,7 @@ int DeepScan(DiskInfo& disk, ProgressRecord& progress, uint64_t start, uint64_t 
   scanner.Run(progress);
   scanner.RebuildFromSubdirectoryPairs();
   scanner.RebuildNtfs();
+  NameCarvedFiles(disk, reader);
   return 1;
 }
 

@@ -135,5 +135,30 @@ TEST(DeepScan, CarvedFilesAreFoundOnceAndWhole) {
   EXPECT_EQ(sizes, want);
 }
 
+// A card formatted again over its folders: carved files take the names their
+// folder's entries (a deleted one too) still give, below the folders whose
+// own entries survive; the root, written over, names nothing.
+TEST(DeepScan, CarvedFilesOnAReformattedCardGetTheirOldNames) {
+  BREVID_REQUIRE_CORPUS();
+  const std::string dir = test::ScratchDir("deep_scan_names"), image = dir + "/card.img";
+  const std::string jpeg = test::CorpusDir() + "/samples/jpeg/fs_IMG_1054.JPG";
+  const std::string pdf = test::CorpusDir() + "/samples/pdf/fs_a-text.pdf";
+  const std::string m = "MTOOLS_SKIP_CHECK=1 ", i = " -i '" + image + "' ";
+  ASSERT_EQ(test::RunCommand(
+                "head -c 300M /dev/urandom > '" + image + "' && mkfs.fat -F 32 -s 8 '" + image +
+                "' && " + m + "mmd" + i + "::/DCIM && " + m + "mmd" + i + "::/DCIM/100CANON && " +
+                m + "mcopy" + i + "'" + jpeg + "' ::/DCIM/100CANON/IMG_0412.JPG && " + m + "mcopy" +
+                i + "'" + pdf + "' '::/DCIM/100CANON/a long name.pdf' && " + m + "mdel" + i +
+                "'::/DCIM/100CANON/a long name.pdf' && mkfs.fat -F 32 -s 8 '" + image + "'")
+                .status,
+            0);
+  DiskInfo disk = Scanned(image);
+  std::set<std::string> names, carved;
+  for (const auto& [sector, file] : disk.extraFound.children)
+    names.insert(file.name), carved.insert(file.carvedName);
+  EXPECT_EQ(names, (std::set<std::string>{"100CANON/IMG_0412.JPG", "100CANON/a long name.pdf"}));
+  EXPECT_EQ(carved.size(), 2u);
+}
+
 }  // namespace
 }  // namespace brevid

@@ -1,0 +1,176 @@
+#include "scan/carved_names.h"
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "format/boot_probes.h"
+#include "format/fat_boot_sector.h"
+#include "format/fat_directory_sector.h"
+#include "format/fat_layout.h"
+#include "format/fat_names.h"
+
+namespace brevid {
+namespace {
+
+constexpr uint64_t kSector = 512;
+constexpr uint8_t kDirectory = 0x10, kVolumeLabel = 0x08;
+constexpr size_t kMaxDepth = 32;
+constexpr char kSeparator = '/';
+
+// Where a FAT volume's clusters lie: cluster c at base + c x perCluster.
+struct Geometry {
+  uint64_t base = 0, perCluster = 0, first = 0, end = 0;
+  uint32_t rootCluster = 0;  // FAT32; 0 for FAT16's fixed root
+};
+
+std::optional<Geometry> GeometryOf(const VolumeInfo& v, VolumeReader& reader) {
+  Geometry g{0, 0, v.start, v.start + v.sectorCount, 0};
+  std::vector<uint8_t> boot(kSector);
+  reader.ReadSectors(v.start, boot);
+  const bool fat32 = IsFat32Boot(boot), fat16 = IsFat16Boot(boot);
+  if (fat32 || fat16) {
+    FatBootSector b = ParseFatBootSector(boot);
+    if (b.sectorsPerCluster == 0) return std::nullopt;
+    const uint64_t rootSectors =
+        (uint64_t{b.rootEntries} * fat::kEntrySize + kSector - 1) / kSector;
+    const uint64_t data = v.start + b.reservedSectors +
+                          uint64_t{b.fatCount} * (fat32 ? b.fat32Sectors : b.fat16Sectors) +
+                          (fat32 ? 0 : rootSectors);
+    g.perCluster = b.sectorsPerCluster;
+    if (data < 2 * g.perCluster) return std::nullopt;
+    g.base = data - 2 * g.perCluster;
+    g.rootCluster = fat32 ? b.rootCluster : 0;
+    return g;
+  }
+  if (v.origin != kOriginRebuilt || v.sectorsPerCluster == 0) return std::nullopt;
+  g.base = v.clusterBase, g.perCluster = v.sectorsPerCluster;
+  return g;
+}
+
+uint32_t FirstCluster(Bytes entry, bool high) {
+  return (high ? uint32_t{LoadLe16(entry, fat::kClusterHigh)} << 16 : 0) |
+         LoadLe16(entry, fat::kClusterLow);
+}
+
+// An entry's name: its long name when long-name entries lead to it, else the
+// short name with a deleted entry's mark replaced.
+std::string EntryName(Bytes entry, const std::vector<std::string>& longParts, bool folder) {
+  std::string name;
+  for (auto part = longParts.rbegin(); part != longParts.rend(); ++part) name += *part;
+  if (name.empty()) name = folder ? FatShortFolderName(entry) : FatShortFileName(entry);
+  if (!name.empty() && static_cast<uint8_t>(name[0]) == fat::kDeletedMark) name[0] = '_';
+  for (char& c : name)
+    if (c == kSeparator || c == '*' || static_cast<uint8_t>(c) < 0x20) c = '_';
+  return name;
+}
+
+class Namer {
+ public:
+  Namer(DiskInfo& disk, VolumeReader& reader, const Geometry& g, bool fat32)
+      : disk_(disk), reader_(reader), g_(g), fat32_(fat32) {}
+
+  void Run() {
+    auto& sectors = disk_.dirClusterSectors;
+    for (auto s = sectors.lower_bound(g_.first); s != sectors.end() && *s < g_.end; ++s)
+      ReadDirectorySector(*s);
+    for (const auto& [sector, found] : found_) {
+      CarvedFile& file = disk_.extraFound.children[sector];
+      std::string path = found.name;
+      uint32_t folder = found.folder;
+      for (size_t depth = 0; depth < kMaxDepth && folder != 0 && folder != g_.rootCluster;
+           ++depth) {
+        auto f = folders_.find(folder);
+        // A folder whose own entry is gone (a root written over) ends the path.
+        if (f == folders_.end() || f->second.name.empty()) break;
+        path = f->second.name + kSeparator + path;
+        folder = f->second.parent;
+      }
+      if (file.carvedName.empty()) file.carvedName = file.name;
+      file.name = path;
+    }
+  }
+
+ private:
+  struct Named {
+    std::string name;
+    uint32_t folder = 0;  // the folder holding it, 0 when unknown or the root
+  };
+  struct Folder {
+    std::string name;
+    uint32_t parent = 0;
+  };
+
+  std::vector<uint8_t> Read(uint64_t sector) {
+    std::vector<uint8_t> bytes(kSector);
+    reader_.ReadSectors(sector, bytes);
+    return bytes;
+  }
+
+  // The folder whose cluster holds `sector`, by the "." entry of the
+  // cluster's first sector; the parent from its "..". 0 when unknown.
+  uint32_t FolderOf(uint64_t sector) {
+    if (sector < g_.base) return 0;
+    const uint64_t cluster = (sector - g_.base) / g_.perCluster;
+    if (cluster > UINT32_MAX) return 0;
+    std::vector<uint8_t> first = Read(g_.base + cluster * g_.perCluster);
+    if (!IsSubdirectoryStart(first) || FirstCluster(first, fat32_) != cluster) return 0;
+    Folder& f = folders_[static_cast<uint32_t>(cluster)];
+    f.parent = FirstCluster(Bytes(first).subspan(fat::kDotDot), fat32_);
+    return static_cast<uint32_t>(cluster);
+  }
+
+  void ReadDirectorySector(uint64_t sector) {
+    std::vector<uint8_t> bytes = Read(sector);
+    const uint32_t folder = FolderOf(sector);
+    std::vector<std::string> longParts;
+    for (size_t at = 0; at + fat::kEntrySize <= kSector; at += fat::kEntrySize) {
+      Bytes e = Bytes(bytes).subspan(at, fat::kEntrySize);
+      const uint8_t attributes = e[fat::kAttributes];
+      if (e[0] == 0) break;
+      if (attributes == fat::kLongNameAttribute) {
+        bool defaulted = false;
+        longParts.push_back(FatLongNamePart(e, &defaulted));
+        continue;
+      }
+      const bool isFolder = attributes & kDirectory;
+      if (e[0] == '.' || (attributes & kVolumeLabel)) {
+        longParts.clear();
+        continue;
+      }
+      const std::string name = EntryName(e, longParts, isFolder);
+      longParts.clear();
+      const uint32_t cluster = FirstCluster(e, fat32_);
+      if (cluster < 2) continue;
+      if (isFolder) {
+        folders_[cluster].name = name;
+        continue;
+      }
+      const uint64_t start = g_.base + uint64_t{cluster} * g_.perCluster;
+      auto carved = disk_.extraFound.children.find(start);
+      if (carved != disk_.extraFound.children.end() &&
+          carved->second.size == LoadLe32(e, fat::kSize))
+        found_[start] = {name, folder};
+    }
+  }
+
+  DiskInfo& disk_;
+  VolumeReader& reader_;
+  Geometry g_;
+  bool fat32_;
+  std::map<uint32_t, Folder> folders_;
+  std::map<uint64_t, Named> found_;
+};
+
+}  // namespace
+
+void NameCarvedFiles(DiskInfo& disk, VolumeReader& reader) {
+  if (disk.extraFound.children.empty()) return;
+  for (const VolumeInfo& v : disk.volumes) {
+    const bool fat32 = IsFat32Type(v.fsType);
+    if (!fat32 && !IsFat16Type(v.fsType)) continue;
+    if (std::optional<Geometry> g = GeometryOf(v, reader)) Namer(disk, reader, *g, fat32).Run();
+  }
+}
+
+}  // namespace brevid
