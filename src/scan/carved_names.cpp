@@ -9,6 +9,7 @@
 #include "format/fat_directory_sector.h"
 #include "format/fat_layout.h"
 #include "format/fat_names.h"
+#include "format/mft_record.h"
 
 namespace brevid {
 namespace {
@@ -162,11 +163,103 @@ class Namer {
   std::map<uint64_t, Named> found_;
 };
 
+// The same from the MFT records the deep scan found on an NTFS volume: a
+// file record whose data's first run starts at a carved file of the data's
+// size names it; its parent records name the folders above.
+class MftNamer {
+ public:
+  MftNamer(DiskInfo& disk, VolumeReader& reader, uint64_t start, uint64_t end, uint64_t perCluster)
+      : disk_(disk), reader_(reader), start_(start), end_(end), perCluster_(perCluster) {}
+
+  void Run() {
+    auto& runs = disk_.mftRecordRuns;
+    for (auto r = runs.lower_bound(start_); r != runs.end() && r->first < end_; ++r)
+      ReadRun(r->first, std::min<uint64_t>(r->second, end_ - r->first));
+    for (const auto& [sector, record] : files_) {
+      CarvedFile& file = disk_.extraFound.children[sector];
+      std::string path = record.name;
+      uint64_t parent = record.parent;
+      for (size_t depth = 0; depth < kMaxDepth && parent != kRootRecord; ++depth) {
+        auto f = folders_.find(parent);
+        if (f == folders_.end()) break;
+        path = f->second.name + kSeparator + path;
+        parent = f->second.parent;
+      }
+      if (file.carvedName.empty()) file.carvedName = file.name;
+      file.name = path;
+    }
+  }
+
+ private:
+  static constexpr uint64_t kRootRecord = 5;
+  static constexpr uint64_t kRecordNumberBits = 0xFFFFFFFFFFFF;
+  static constexpr uint64_t kRecordSectors = kMftRecordSize / kSector;
+  static constexpr uint64_t kPieceSectors = 2048;
+  struct Named {
+    std::string name;
+    uint64_t parent = 0;
+  };
+
+  void ReadRun(uint64_t first, uint64_t sectors) {
+    std::vector<uint8_t> piece;
+    for (uint64_t at = 0; at + kRecordSectors <= sectors; at += kPieceSectors) {
+      const uint64_t n = std::min(kPieceSectors, sectors - at) / kRecordSectors * kRecordSectors;
+      piece.assign(n * kSector, 0);
+      reader_.ReadSectors(first + at, piece);
+      for (size_t r = 0; r + kMftRecordSize <= piece.size(); r += kMftRecordSize)
+        Record(std::span<uint8_t>(piece).subspan(r, kMftRecordSize));
+    }
+  }
+
+  void Record(std::span<uint8_t> bytes) {
+    const uint32_t number = StoredRecordNumber(bytes);
+    MftRecordInfo info;
+    if (!ParseMftRecord(bytes, number, info, kNestedRead) || info.name.empty()) return;
+    std::string name = info.name;
+    for (char& c : name)
+      if (c == kSeparator || c == '*' || static_cast<uint8_t>(c) < 0x20) c = '_';
+    const uint64_t parent = ParentReference(info) & kRecordNumberBits;
+    if (IsFolderKind(info.kind)) {
+      folders_[number] = {name, parent};
+      return;
+    }
+    if (!IsFileKind(info.kind) || info.runs.empty()) return;
+    const uint32_t cluster = info.runs.begin()->second.startCluster;
+    const uint64_t size = info.dataSize.value_or(info.size);
+    if (cluster == 0) return;
+    const uint64_t sector = start_ + cluster * perCluster_;
+    auto carved = disk_.extraFound.children.find(sector);
+    if (carved != disk_.extraFound.children.end() && carved->second.size == size)
+      files_[sector] = {name, parent};
+  }
+
+  DiskInfo& disk_;
+  VolumeReader& reader_;
+  uint64_t start_, end_, perCluster_;
+  std::map<uint64_t, Named> folders_;
+  std::map<uint64_t, Named> files_;
+};
+
+constexpr size_t kNtfsSectorsPerCluster = 0x0D;  // u8; above 0x80 a negative power of two
+
+uint64_t NtfsSectorsPerCluster(const VolumeInfo& v, VolumeReader& reader) {
+  std::vector<uint8_t> boot(kSector);
+  reader.ReadSectors(v.start, boot);
+  if (!IsNtfsBoot(boot)) return v.origin == kOriginRebuilt ? v.sectorsPerCluster : 0;
+  const uint8_t raw = boot[kNtfsSectorsPerCluster];
+  return raw <= 0x80 ? raw : 0;
+}
+
 }  // namespace
 
 void NameCarvedFiles(DiskInfo& disk, VolumeReader& reader) {
   if (disk.extraFound.children.empty()) return;
   for (const VolumeInfo& v : disk.volumes) {
+    if (IsNtfsType(v.fsType)) {
+      if (uint64_t perCluster = NtfsSectorsPerCluster(v, reader))
+        MftNamer(disk, reader, v.start, v.start + v.sectorCount, perCluster).Run();
+      continue;
+    }
     const bool fat32 = IsFat32Type(v.fsType);
     if (!fat32 && !IsFat16Type(v.fsType)) continue;
     if (std::optional<Geometry> g = GeometryOf(v, reader)) Namer(disk, reader, *g, fat32).Run();

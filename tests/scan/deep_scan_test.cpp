@@ -160,5 +160,29 @@ TEST(DeepScan, CarvedFilesOnAReformattedCardGetTheirOldNames) {
   EXPECT_EQ(carved.size(), 2u);
 }
 
+// The same on NTFS formatted again with mkntfs -Q: the old MFT records name
+// the files, a deleted one too, and their folders.
+TEST(DeepScan, CarvedFilesOnAReformattedNtfsGetTheirOldPaths) {
+  BREVID_REQUIRE_CORPUS();
+  const std::string dir = test::ScratchDir("deep_scan_ntfs_names"), image = dir + "/disk.img";
+  const std::string samples = test::CorpusDir() + "/samples/", mnt = dir + "/mnt";
+  const std::string format = "mkntfs -F -Q -q '" + image + "' >/dev/null 2>&1";
+  if (test::RunCommand("head -c 200M /dev/urandom > '" + image + "' && " + format + " && mkdir '" +
+                       mnt + "' && ntfs-3g '" + image + "' '" + mnt + "'")
+          .status != 0)
+    GTEST_SKIP() << "no ntfs-3g mount";
+  ASSERT_EQ(
+      test::RunCommand("mkdir -p '" + mnt + "/DCIM/100CANON' && cp '" + samples +
+                       "jpeg/fs_IMG_1054.JPG' '" + mnt + "/DCIM/100CANON/IMG_0412.JPG' && cp '" +
+                       samples + "pdf/fs_a-text.pdf' '" + mnt + "/gone.pdf' && rm '" + mnt +
+                       "/gone.pdf'; umount '" + mnt + "' && " + format)
+          .status,
+      0);
+  DiskInfo disk = Scanned(image);
+  std::set<std::string> names;
+  for (const auto& [sector, file] : disk.extraFound.children) names.insert(file.name);
+  EXPECT_EQ(names, (std::set<std::string>{"DCIM/100CANON/IMG_0412.JPG", "gone.pdf"}));
+}
+
 }  // namespace
 }  // namespace brevid
