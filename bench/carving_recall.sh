@@ -92,6 +92,9 @@ for e in exts:
         row.append(str(k))
     print("| %s | %d | %s |" % (e, n, " | ".join(row)))
 print("| all (byte-exact) | %d | %s |" % (sum(planted.values()), " | ".join(str(total[t]) for t, _ in tools)))
+names = {l.split()[0] for l in open(planted_list)}
+named = sum(1 for _, _, files in os.walk(work + "/" + tag + "-brevid") for n in files if n in names)
+print("| saved by brevid under their old name | %d | %d | | |" % (sum(planted.values()), named))
 PY
 awk -v o="$t_ours" -v d="$t_dd" -v p="$t_pr" -v f="$t_fm" 'BEGIN {
   printf "| time | dd bs=10M %ss | brevid deep-scan %ss (%.2fx dd) | photorec %ss | foremost %ss |\n", d, o, o / d, p, f }'
@@ -100,15 +103,18 @@ awk -v o="$t_ours" -v d="$t_dd" -v p="$t_pr" -v f="$t_fm" 'BEGIN {
 echo "Used card, 1 GiB of noise, files at cluster starts:"
 measure "$card" card "$work/planted.txt"
 
-# A FAT32 card of 512 MiB pre-filled with noise, the samples copied on with
-# mtools, then formatted again with mkfs.fat: the file system is gone.
+# A FAT32 card of 512 MiB pre-filled with noise, the samples copied into a
+# camera's folders with mtools, then formatted again with mkfs.fat: the file
+# system is gone, the folders' own clusters are not.
 fat=$work/fat32.img
 if [ ! -f "$fat" ] && command -v mcopy > /dev/null; then
   head -c 512M /dev/urandom > "$fat.tmp"
   mkfs.fat -F 32 -s 8 -n CARD "$fat.tmp" > /dev/null
   : > "$work/fat-planted.txt"
+  export MTOOLS_SKIP_CHECK=1
+  mmd -i "$fat.tmp" ::/DCIM && mmd -i "$fat.tmp" ::/DCIM/100TEST
   while read -r name ext; do
-    MTOOLS_SKIP_CHECK=1 mcopy -i "$fat.tmp" "$samples/$name" "::/$name" && echo "$name $ext" >> "$work/fat-planted.txt"
+    mcopy -i "$fat.tmp" "$samples/$name" "::/DCIM/100TEST/$name" && echo "$name $ext" >> "$work/fat-planted.txt"
   done < "$samples/list.txt"
   mkfs.fat -F 32 -s 8 -n CARD "$fat.tmp" > /dev/null
   mv "$fat.tmp" "$fat"

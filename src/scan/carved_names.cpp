@@ -1,7 +1,9 @@
 #include "scan/carved_names.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "format/boot_probes.h"
@@ -18,6 +20,8 @@ constexpr uint64_t kSector = 512;
 constexpr uint8_t kDirectory = 0x10, kVolumeLabel = 0x08;
 constexpr size_t kMaxDepth = 32;
 constexpr char kSeparator = '/';
+constexpr size_t kCaseFlags = 0x0C;  // u8 of a short entry
+constexpr uint8_t kLowerBase = 0x08, kLowerExtension = 0x10;
 
 // Where a FAT volume's clusters lie: cluster c at base + c x perCluster.
 struct Geometry {
@@ -59,7 +63,18 @@ uint32_t FirstCluster(Bytes entry, bool high) {
 std::string EntryName(Bytes entry, const std::vector<std::string>& longParts, bool folder) {
   std::string name;
   for (auto part = longParts.rbegin(); part != longParts.rend(); ++part) name += *part;
-  if (name.empty()) name = folder ? FatShortFolderName(entry) : FatShortFileName(entry);
+  if (name.empty()) {
+    name = folder ? FatShortFolderName(entry) : FatShortFileName(entry);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    // Lower-case flags that systems set instead of writing a long name.
+    // (Only on names of ASCII alone, where no trail byte can be hit.)
+    const bool ascii = std::ranges::none_of(name, [](char c) { return c & 0x80; });
+    const uint8_t flags = ascii ? Load8(entry, kCaseFlags) : 0;
+    const size_t dot = folder ? std::string::npos : name.rfind('.');
+    for (size_t i = 0; i < name.size(); ++i)
+      if ((flags & (i < dot ? kLowerBase : kLowerExtension)) && name[i] >= 'A' && name[i] <= 'Z')
+        name[i] = static_cast<char>(name[i] - 'A' + 'a');
+  }
   if (!name.empty() && static_cast<uint8_t>(name[0]) == fat::kDeletedMark) name[0] = '_';
   for (char& c : name)
     if (c == kSeparator || c == '*' || static_cast<uint8_t>(c) < 0x20) c = '_';
@@ -102,30 +117,22 @@ class Namer {
     uint32_t parent = 0;
   };
 
-  std::vector<uint8_t> Read(uint64_t sector) {
-    std::vector<uint8_t> bytes(kSector);
-    reader_.ReadSectors(sector, bytes);
-    return bytes;
-  }
-
-  // The folder whose cluster holds `sector`, by the "." entry of the
-  // cluster's first sector; the parent from its "..". 0 when unknown.
-  uint32_t FolderOf(uint64_t sector) {
-    if (sector < g_.base) return 0;
-    const uint64_t cluster = (sector - g_.base) / g_.perCluster;
-    if (cluster > UINT32_MAX) return 0;
-    std::vector<uint8_t> first = Read(g_.base + cluster * g_.perCluster);
-    if (!IsSubdirectoryStart(first) || FirstCluster(first, fat32_) != cluster) return 0;
-    Folder& f = folders_[static_cast<uint32_t>(cluster)];
-    f.parent = FirstCluster(Bytes(first).subspan(fat::kDotDot), fat32_);
-    return static_cast<uint32_t>(cluster);
-  }
-
+  // Every entry of the cluster that holds `sector`, once per cluster: a
+  // folder's sectors that fail the directory-sector test (a last one half
+  // used) and long names across sector ends are read too.
   void ReadDirectorySector(uint64_t sector) {
-    std::vector<uint8_t> bytes = Read(sector);
-    const uint32_t folder = FolderOf(sector);
+    if (sector < g_.base) return;
+    const uint64_t cluster = (sector - g_.base) / g_.perCluster;
+    if (cluster < 2 || cluster > UINT32_MAX || !clustersRead_.insert(cluster).second) return;
+    std::vector<uint8_t> bytes(g_.perCluster * kSector);
+    reader_.ReadSectors(g_.base + cluster * g_.perCluster, bytes);
+    uint32_t folder = 0;
+    if (IsSubdirectoryStart(bytes) && FirstCluster(bytes, fat32_) == cluster) {
+      folder = static_cast<uint32_t>(cluster);
+      folders_[folder].parent = FirstCluster(Bytes(bytes).subspan(fat::kDotDot), fat32_);
+    }
     std::vector<std::string> longParts;
-    for (size_t at = 0; at + fat::kEntrySize <= kSector; at += fat::kEntrySize) {
+    for (size_t at = 0; at + fat::kEntrySize <= bytes.size(); at += fat::kEntrySize) {
       Bytes e = Bytes(bytes).subspan(at, fat::kEntrySize);
       const uint8_t attributes = e[fat::kAttributes];
       if (e[0] == 0) break;
@@ -141,13 +148,13 @@ class Namer {
       }
       const std::string name = EntryName(e, longParts, isFolder);
       longParts.clear();
-      const uint32_t cluster = FirstCluster(e, fat32_);
-      if (cluster < 2) continue;
+      const uint32_t first = FirstCluster(e, fat32_);
+      if (first < 2) continue;
       if (isFolder) {
-        folders_[cluster].name = name;
+        folders_[first].name = name;
         continue;
       }
-      const uint64_t start = g_.base + uint64_t{cluster} * g_.perCluster;
+      const uint64_t start = g_.base + uint64_t{first} * g_.perCluster;
       auto carved = disk_.extraFound.children.find(start);
       if (carved != disk_.extraFound.children.end() &&
           carved->second.size == LoadLe32(e, fat::kSize))
@@ -161,6 +168,7 @@ class Namer {
   bool fat32_;
   std::map<uint32_t, Folder> folders_;
   std::map<uint64_t, Named> found_;
+  std::set<uint64_t> clustersRead_;
 };
 
 // The same from the MFT records the deep scan found on an NTFS volume: a
