@@ -10,7 +10,7 @@ build_packages+=(qt6-base-dev qt6-qpa-plugins fonts-noto-cjk)
 # fixtures, made only when run as root with loop devices).
 image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils attr faketime xz-utils gzip unzip lvm2)
 # python3-fusepy and fuse3 serve the imaging test's failing disk.
-test_packages=(libgtest-dev libgmock-dev sleuthkit clang-format clang python3-fusepy fuse3)
+test_packages=(libgtest-dev libgmock-dev sleuthkit clang-format clang python3-fusepy fuse3 gddrescue)
 
 wanted=("${build_packages[@]}" "${image_packages[@]}")
 if [ "${1:-run}" = test ]; then

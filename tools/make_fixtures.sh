@@ -1128,6 +1128,56 @@ run mkntfs -F -Q -T -s 4096 -p 256 -H 255 -S 63 -L Ntfs4K "$FS"
 place "$FS" "$img" 2048
 finish ntfs_4k.img
 
+# ---- lost_gpt.img: a Windows-style GPT disk whose tables are gone.
+# EFI (FAT16), MSR, C: NTFS, D: FAT32 as mkfs.fat makes it with hidden
+# sectors 0 (so its backup boot sector at +6 names no start), E: NTFS with its
+# primary boot sector zeroed; all 1 MiB-aligned, none on a cylinder start.
+# gpt_backup_only.img: the same disk before the wipe, with only the primary
+# GPT header (sector 1) zeroed.
+
+img=$OUT/lost_gpt.img.tmp
+new_file "$img" $((196608 * SECTOR))
+run sgdisk -o -U "$(uuid_n 0x1500)" \
+  -n 1:2048:18431 -t 1:EF00 -c "1:EFI system partition" -u "1:$(uuid_n 0x1501)" \
+  -n 2:18432:51199 -t 2:0C01 -c "2:Microsoft reserved partition" -u "2:$(uuid_n 0x1502)" \
+  -n 3:51200:83967 -t 3:0700 -c "3:Basic data partition" -u "3:$(uuid_n 0x1503)" \
+  -n 4:83968:153599 -t 4:0700 -c "4:Basic data partition" -u "4:$(uuid_n 0x1504)" \
+  -n 5:153600:186367 -t 5:0700 -c "5:Basic data partition" -u "5:$(uuid_n 0x1505)" "$img"
+mk_fat 16 EFI 42521501 2048 16384 "$FS"; place "$FS" "$img" 2048
+mk_ntfs WinC 51200 32768 "$FS"; place "$FS" "$img" 51200
+mk_fat 32 WIND 42521504 0 69632 "$FS"
+gen_text d_notes.txt 200 >"$WORK/d_notes.txt"
+run env MTOOLS_SKIP_CHECK=1 "${FT[@]}" mcopy -i "$FS" "$WORK/d_notes.txt" ::/D_NOTES.TXT
+place "$FS" "$img" 83968
+expect_le32 "$img" $(((83968 + 32) * SECTOR + 4)) 268435455
+mk_ntfs WinE 153600 32768 "$FS"
+gen_text e_notes.txt 200 >"$WORK/e_notes.txt"
+run ntfscp "$FS" "$WORK/e_notes.txt" e_notes.txt
+place "$FS" "$img" 153600
+dd if=/dev/zero of="$img" bs=$SECTOR seek=153600 count=1 conv=notrunc status=none
+cp --sparse=always "$img" "$OUT/gpt_backup_only.img.tmp"
+dd if=/dev/zero of="$OUT/gpt_backup_only.img.tmp" bs=$SECTOR seek=1 count=1 conv=notrunc \
+  status=none
+finish gpt_backup_only.img
+dd if=/dev/zero of="$img" bs=$SECTOR count=34 conv=notrunc status=none
+dd if=/dev/zero of="$img" bs=$SECTOR seek=$((196608 - 33)) count=33 conv=notrunc status=none
+finish lost_gpt.img
+
+# ---- lost_4k.img: a disk of 4096-byte logical sectors without a table.
+# NTFS and FAT32 made with 4096-byte sectors at 4 KiB LBAs 256 (1 MiB) and
+# 4352 (17 MiB), their hidden sectors counted in 4 KiB units.
+
+img=$OUT/lost_4k.img.tmp
+new_file "$img" $((288 << 20))
+new_file "$FS" $((4096 * 4096))
+run mkntfs -F -Q -T -s 4096 -p 256 -H 255 -S 63 -L Lost4K "$FS"
+place "$FS" "$img" 2048
+new_file "$FS" $((69120 * 4096))
+run env SOURCE_DATE_EPOCH=$EPOCH mkfs.fat --invariant --mbr=n -F 32 -S 4096 -s 1 -g 255/63 \
+  -h 4352 -i 42521601 -n LOST4KFAT "$FS"
+place "$FS" "$img" 34816
+finish lost_4k.img
+
 # ---- manifest: last, so its presence means every image is complete ----------
 
 {

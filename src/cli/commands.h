@@ -25,5 +25,6 @@ Command AddFindPartitionsCommand(CLI::App& app);
 Command AddDeepScanCommand(CLI::App& app);
 Command AddResultsCommand(CLI::App& app);
 Command AddImageCommand(CLI::App& app);
+Command AddCatCommand(CLI::App& app);
 
 }  // namespace brevid::cli

@@ -28,7 +28,8 @@ void RunOnWorker(ProgressRecord& progress, const std::function<void()>& work) {
   g_running = nullptr;
 }
 
-bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error) {
+bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error,
+                    ExpandOutcome* result) {
   if (!IsFat16Type(volume.fsType) && !IsFat32Type(volume.fsType) && !IsNtfsType(volume.fsType)) {
     error->assign("不能展开分区 ")
         .append(AnsiToUtf8(volume.name))
@@ -49,6 +50,10 @@ bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::st
   if (outcome == ExpandOutcome::kMftUnreadable)
     std::fprintf(stderr, "警告: 分区 %s 的 MFT 读不出来 (记录 0 和 $MFTMirr 都已损坏)\n",
                  AnsiToUtf8(volume.name).c_str());
+  if (outcome == ExpandOutcome::kNoFileSystem)
+    std::fprintf(stderr, "警告: 分区 %s 找不到 FAT 引导扇区或分配表\n",
+                 AnsiToUtf8(volume.name).c_str());
+  if (result) *result = outcome;
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "device/disk_info.h"
 #include "platform/progress.h"
+#include "tasks/expand_volume.h"
 
 namespace brevid::cli {
 
@@ -18,6 +19,8 @@ namespace brevid::cli {
 // the stop flag of `progress` instead of ending the process.
 void RunOnWorker(ProgressRecord& progress, const std::function<void()>& work);
 
-bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error);
+// *outcome, when given, tells how the walk went.
+bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error,
+                    ExpandOutcome* outcome = nullptr);
 
 }  // namespace brevid::cli

@@ -45,7 +45,9 @@ void PrintVolumes(const DiskInfo& disk, size_t before) {
     table.AddRow({AnsiToUtf8(items[i]), AnsiToUtf8(v.label), AnsiToUtf8(FsTypeText(v)),
                   std::to_string(SectorToByte(v.start)),
                   FormatPaneSize(SectorToByte(v.sectorCount)), OriginText(v.origin),
-                  i >= before ? "新" : ""});
+                  i < before                      ? ""
+                  : OverlapsListedVolume(disk, v) ? "与已列分区重叠"
+                                                  : "新"});
   }
   table.Print(stdout);
 }
@@ -78,6 +80,12 @@ Command AddFindPartitionsCommand(CLI::App& app) {
           return kExitFailure;
         }
         const size_t before = disk->volumes.size();
+        // A precise search stopped before, kept in the result file, goes on.
+        const bool resumed = o->precise && disk->resume.kind == kResumePreciseSearch;
+        const uint64_t resumedFrom = disk->resume.nextSector;
+        if (resumed && !o->json)
+          std::printf("从第 %llu 扇区继续上次停止的精确搜索\n",
+                      static_cast<unsigned long long>(resumedFrom));
         // The progress window's message line: the volumes found so far.
         // Asked on the worker, the only thread touching the list meanwhile.
         TerminalProgress window(AnsiToUtf8(SearchProgressText(0)), [&](uint32_t message, uint64_t) {
@@ -98,9 +106,18 @@ Command AddFindPartitionsCommand(CLI::App& app) {
           nlohmann::json out = DiskJson(*disk);
           out["found"] = disk->volumes.size() - before;
           out["stopped"] = progress.StopRequested();
+          out["unreadableSectors"] = disk->unreadableSectors;
+          out["resumedFrom"] = resumed ? nlohmann::json(resumedFrom) : nlohmann::json();
           std::printf("%s\n", out.dump(2).c_str());
         } else {
           PrintVolumes(*disk, before);
+          if (disk->unreadableSectors != 0)
+            std::printf("读不出的扇区: %llu (已跳过, 其余照常搜索)\n",
+                        static_cast<unsigned long long>(disk->unreadableSectors));
+          if (progress.StopRequested() && disk->resume.kind == kResumePreciseSearch &&
+              !o->results.empty())
+            std::printf("已停止; 用同一个 --results 文件再次运行, 从第 %llu 扇区继续\n",
+                        static_cast<unsigned long long>(disk->resume.nextSector));
         }
         return ScanExit(*disk, o->results, progress);
       }};

@@ -1,5 +1,6 @@
 // brevid image SOURCE[,VOLUME] --to-file PATH | --to-disk TARGET[,VOLUME]:
-// the imaging window, with its bad-sector list.
+// the imaging window, with its bad-sector list; with --map, the rescue
+// passes over a ddrescue map and their resume.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "common/text.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/source_opener.h"
 #include "platform/target_handle.h"
 #include "platform/write_guard.h"
 #include "tasks/imaging_task.h"
@@ -29,6 +31,11 @@ struct ImageOptions {
   std::string badList;
   bool json = false;
   std::vector<std::string> with;
+  std::string map;
+  uint32_t retries = 0;
+  bool reverse = false;
+  bool direct = false;
+  bool sparse = false;
 };
 
 // The endpoint text of "PATH[,VOLUME]" (UTF-8) after adding its disk, and
@@ -88,6 +95,38 @@ TerminalProgress::Recaption ImagingCaption(const ImagingCounters& counters) {
                   done / 1048576, total / 1048576, rate / 1048576,
                   rate > 0 ? Duration((total - done) / rate).c_str() : "?",
                   static_cast<unsigned long long>(counters.badSectors.load()));
+    return std::string(caption);
+  };
+}
+
+// With a map, as ddrescue shows a rescue: rescued bytes, bad areas, the
+// read rate, the time since the last good read and the time left.
+TerminalProgress::Recaption RescueCaption(const ImagingCounters& counters) {
+  const auto begun = std::chrono::steady_clock::now();
+  auto shown = begun - std::chrono::seconds(1);
+  uint64_t first = UINT64_MAX;
+  return [&counters, begun, shown, first](uint32_t message, uint64_t) mutable {
+    const auto now = std::chrono::steady_clock::now();
+    if (message != kProgressSetPos || now - shown <= std::chrono::milliseconds(250))
+      return std::string();
+    shown = now;
+    const uint64_t rescued = counters.rescuedBytes;
+    if (first == UINT64_MAX) first = rescued;  // what a resumed map already had
+    const double seconds = std::chrono::duration<double>(now - begun).count();
+    const double rate = seconds > 0 ? static_cast<double>(rescued - first) / seconds : 0;
+    const int64_t nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    const int64_t lastGood = counters.lastGoodReadMs;
+    const double sinceGood = lastGood > 0 ? static_cast<double>(nowMs - lastGood) / 1000 : seconds;
+    const double left = static_cast<double>(counters.totalBytes - rescued - counters.badBytes);
+    char caption[200];
+    std::snprintf(
+        caption, sizeof caption,
+        "救出 %.1f MiB 坏区 %llu 个 %.0f KiB 读速 %.1f MiB/s 上次成功读 %.0f 秒前 剩余 %s",
+        static_cast<double>(rescued) / 1048576,
+        static_cast<unsigned long long>(counters.badAreas.load()),
+        static_cast<double>(counters.badBytes) / 1024, rate / 1048576, sinceGood,
+        rate > 0 ? Duration(left / rate).c_str() : "?");
     return std::string(caption);
   };
 }
@@ -153,6 +192,14 @@ int Run(const ImageOptions& o) {
     request.targetFile = PathToAnsi(o.toFile);
   }
 
+  request.mapFile = o.map.empty() ? std::string() : PathToAnsi(o.map);
+  request.retries = o.retries;
+  request.reverse = o.reverse;
+  request.sparse = o.sparse;
+  if (!o.map.empty() && !o.badList.empty() && SameFile(o.map, o.badList)) {
+    std::fprintf(stderr, "错误: 映射文件不能同时是坏扇区列表: %s\n", o.map.c_str());
+    return kExitFailure;
+  }
   if (!o.badList.empty()) {
     std::string refusal = OutputRefusal(PathToAnsi(o.badList));
     const std::string target = request.toDisk
@@ -167,12 +214,16 @@ int Run(const ImageOptions& o) {
   }
 
   ImagingCounters counters;
-  TerminalProgress window("镜像", ImagingCaption(counters));
+  TerminalProgress window("镜像",
+                          o.map.empty() ? ImagingCaption(counters) : RescueCaption(counters));
   ProgressRecord progress;
   progress.window = &window;
   BusyFlag busy{0};
   ImagingOutcome outcome;
-  RunOnWorker(progress, [&] { outcome = RunImaging(list, request, progress, busy, &counters); });
+  // Block devices are read directly whatever is asked.
+  const SourceOpener& opener = o.direct ? DirectFileSourceOpener() : FileSourceOpener();
+  RunOnWorker(progress,
+              [&] { outcome = RunImaging(list, request, progress, busy, &counters, opener); });
 
   const std::string text = AnsiToUtf8(outcome.text);
   bool listWritten = true;
@@ -190,12 +241,32 @@ int Run(const ImageOptions& o) {
     nlohmann::json bad = nlohmann::json::array();
     for (const BadSector& b : outcome.badSectors) bad.push_back(b.sector);
     out["badSectors"] = bad;
+    if (outcome.rescue) {
+      out["map"] = o.map;
+      out["resumed"] = outcome.resumed;
+      out["rescuedBytes"] = outcome.bytesDone;
+      out["badBytes"] = outcome.badBytes;
+      out["badAreas"] = outcome.badAreas;
+      out["nonTriedBytes"] = outcome.nonTried;
+      out["nonTrimmedBytes"] = outcome.nonTrimmed;
+      out["nonScrapedBytes"] = outcome.nonScraped;
+    }
     std::printf("%s\n", out.dump(2).c_str());
   } else if (outcome.result != ImagingResult::kRefused) {
     if (outcome.result == ImagingResult::kDone) std::printf("%s\n", text.c_str());
-    std::printf("已写入 %llu / %llu 字节，坏扇区 %zu 个\n",
-                static_cast<unsigned long long>(outcome.bytesDone),
-                static_cast<unsigned long long>(outcome.totalBytes), outcome.badSectors.size());
+    if (outcome.rescue)
+      std::printf("已救出 %llu / %llu 字节，坏区 %llu 个共 %llu 字节，未尝试 %llu 字节%s\n",
+                  static_cast<unsigned long long>(outcome.bytesDone),
+                  static_cast<unsigned long long>(outcome.totalBytes),
+                  static_cast<unsigned long long>(outcome.badAreas),
+                  static_cast<unsigned long long>(outcome.badBytes),
+                  static_cast<unsigned long long>(outcome.nonTried + outcome.nonTrimmed +
+                                                  outcome.nonScraped),
+                  outcome.resumed ? "（接续映射文件）" : "");
+    else
+      std::printf("已写入 %llu / %llu 字节，坏扇区 %zu 个\n",
+                  static_cast<unsigned long long>(outcome.bytesDone),
+                  static_cast<unsigned long long>(outcome.totalBytes), outcome.badSectors.size());
     if (!outcome.badSectors.empty()) {
       TextTable table;
       table.AddRow({"坏扇区数目", "坏扇区扇区号"});
@@ -242,6 +313,24 @@ Command AddImageCommand(CLI::App& app) {
                   "or LVM2 volume group, so that VOLUME may be a volume spread over several "
                   "disks; repeatable. Such a volume is read through its members, a missing "
                   "RAID-5 member rebuilt from parity");
+  CLI::Option* map = sub->add_option(
+      "--map", o->map,
+      "Rescue a failing disk over this map file (GNU ddrescue's mapfile format): copy in "
+      "large pieces skipping past errors, then trim, scrape and retry the failed areas. An "
+      "existing map is resumed (finished areas are never read again, the image is kept); "
+      "the map is rewritten every few seconds and at the end. Unreadable areas are left "
+      "unwritten instead of filled with 0x20");
+  sub->add_option("--retries", o->retries, "With --map: passes over the bad sectors at the end")
+      ->needs(map);
+  sub->add_flag("--reverse", o->reverse, "With --map: run the copy pass from the end backwards")
+      ->needs(map);
+  sub->add_flag("--sparse", o->sparse,
+                "With --map and --to-file: leave holes where the source reads zeros")
+      ->needs(map)
+      ->needs(toFile);
+  sub->add_flag("--direct", o->direct,
+                "Read image files past the page cache too (block devices always are), so each "
+                "unreadable sector costs only itself");
   sub->add_flag("--json", o->json, "Machine-readable outcome with every unreadable sector number");
   sub->footer(
       "Exactly one of --to-file and --to-disk is needed. Ctrl-C stops after the current piece. "

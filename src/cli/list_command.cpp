@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "device/volume_names.h"
 #include "platform/codepage.h"
+#include "tasks/partition_search_task.h"
 
 namespace brevid::cli {
 
@@ -57,6 +58,9 @@ nlohmann::json DiskJson(const DiskInfo& disk) {
         {"size", FormatPaneSize(SectorToByte(v.sectorCount))},
         {"entryKind", v.entryKind},
         {"origin", v.origin},
+        {"overlapsListed", OverlapsListedVolume(disk, v)},
+        {"fromBackupGpt", v.fromBackupGpt},
+        {"sectorSize", v.sectorSize},
         {"mountPoint", AnsiToUtf8(v.driveLetter)},
     });
   }

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
       brevid::cli::AddListCommand(app),     brevid::cli::AddTreeCommand(app),
       brevid::cli::AddSaveCommand(app),     brevid::cli::AddFindPartitionsCommand(app),
       brevid::cli::AddDeepScanCommand(app), brevid::cli::AddResultsCommand(app),
-      brevid::cli::AddImageCommand(app)};
+      brevid::cli::AddImageCommand(app),    brevid::cli::AddCatCommand(app)};
 
   try {
     app.parse(argc, argv);

@@ -5,12 +5,15 @@
 
 #include "cli/commands.h"
 #include "cli/expand.h"
+#include "cli/filter_options.h"
 #include "cli/sources.h"
 #include "cli/terminal.h"
 #include "common/text.h"
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "tasks/output_guard.h"
 #include "tasks/save_run.h"
+#include "view/file_rows.h"
 #include "view/node_handle.h"
 #include "view/tree_paths.h"
 
@@ -29,6 +32,7 @@ struct SaveOptions {
   bool format = false;
   bool extraFound = false;
   bool json = false;
+  RowFilter filter;
   std::string results;
   std::vector<std::string> with;
 };
@@ -126,6 +130,7 @@ Command AddSaveCommand(CLI::App& app) {
                 "recovered, a file system mounted from the source disk) is always refused");
   sub->add_flag("--json", o->json,
                 "Print the summary as JSON, with every file not written whole by name");
+  AddFilterOptions(sub, &o->filter);
   sub->footer(
       "Exit status: 0 when everything chosen was written whole; 1 when anything failed, was "
       "refused or was not written whole (the summary names each such file; a file cut short "
@@ -140,71 +145,92 @@ Command AddSaveCommand(CLI::App& app) {
       "--results", o->results,
       "Scan-result file: when it exists, it is read into the disk first, so that a volume "
       "found by a scan can be named");
-  return {sub, [o]() {
-            DiskList list;
-            std::string error;
-            DiskInfo* disk = AddSources(list, o->source, o->with, &error);
-            if (disk && !ApplyResultsFile(list, o->results, &error)) {
-              std::fprintf(stderr, "%s\n", error.c_str());
-              return kExitFailure;
-            }
-            if (o->volume.empty() && !o->extraFound) {
-              std::fprintf(stderr, "错误: 需要 VOLUME (或 --extra-found)\n");
-              return kExitUsage;
-            }
-            if (disk && o->extraFound) return SaveCarved(list, *disk, *o);
-            VolumeInfo* volume =
-                disk ? LookUpVolumeInList(list, &disk, o->volume, &error) : nullptr;
-            if (!volume) {
-              std::fprintf(stderr, "错误: %s\n", error.c_str());
-              return kExitFailure;
-            }
-            std::string target;
-            if (!TargetInCodePage(o->target, &target) || !TargetAllowed(list, target))
-              return kExitFailure;
-            if (!ExpandOnWorker(*disk, *volume, o->format, &error)) {
-              std::fprintf(stderr, "错误: %s\n", error.c_str());
-              return kExitFailure;
-            }
-            std::error_code ec;
-            std::filesystem::create_directories(o->target, ec);
-            NodeTable table(*volume);
-            std::vector<SaveItem> items;
-            if (o->items.empty()) items = {SaveItemOf(table.Root()), SaveItemOf(table.Scattered())};
-            for (const std::string& path : o->items) {
-              std::optional<SaveItem> item = ItemForPath(table, path);
-              if (!item) {
-                std::fprintf(stderr, "错误: 树中没有 %s\n", path.c_str());
-                return kExitFailure;
-              }
-              items.push_back(*item);
-            }
-            SaveCommand command{
-                disk->Key(), volume->name, target, {!o->noUseFat, !o->noDeleted, !o->noNormal}};
-            std::atomic<int> busy{0};
-            SaveStats total;
-            for (const SaveItem& item : items) {
-              SavePreparation prep = PrepareSingleSave(list, command, item, busy);
-              if (!prep.save) {
-                std::string why = prep.refusal.messageBox.empty() ? prep.refusal.statusText
-                                                                  : prep.refusal.messageBox;
-                if (why.empty()) why = Ansi("找不到项目 ") + item.name;
-                std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(why).c_str());
-                // What earlier items wrote is still summed up.
-                if (&item == &items.front()) return kExitFailure;
-                total.skipped[AnsiToUtf8(why)]++;
-                continue;
-              }
-              TerminalProgress bar("正在保存文件，请稍等...");
-              ProgressRecord progress;
-              progress.window = &bar;
-              SaveStats stats;
-              RunOnWorker(progress, [&] { stats = RunSave(*prep.save, progress, busy); });
-              total.Add(stats);
-              if (stats.stopped) break;
-            }
-            return Summarize(total, o->json);
-          }};
+  return {
+      sub, [o]() {
+        DiskList list;
+        std::string error;
+        DiskInfo* disk = AddSources(list, o->source, o->with, &error);
+        if (disk && !ApplyResultsFile(list, o->results, &error)) {
+          std::fprintf(stderr, "%s\n", error.c_str());
+          return kExitFailure;
+        }
+        if (o->volume.empty() && !o->extraFound) {
+          std::fprintf(stderr, "错误: 需要 VOLUME (或 --extra-found)\n");
+          return kExitUsage;
+        }
+        if (disk && o->extraFound) return SaveCarved(list, *disk, *o);
+        VolumeInfo* volume = disk ? LookUpVolumeInList(list, &disk, o->volume, &error) : nullptr;
+        if (!volume) {
+          std::fprintf(stderr, "错误: %s\n", error.c_str());
+          return kExitFailure;
+        }
+        std::string target;
+        if (!TargetInCodePage(o->target, &target) || !TargetAllowed(list, target))
+          return kExitFailure;
+        ExpandOutcome outcome = ExpandOutcome::kDone;
+        if (!ExpandOnWorker(*disk, *volume, o->format, &error, &outcome)) {
+          std::fprintf(stderr, "错误: %s\n", error.c_str());
+          return kExitFailure;
+        }
+        // Only empty roots stand: saving them would pass nothing off as success.
+        if (outcome == ExpandOutcome::kMftUnreadable || outcome == ExpandOutcome::kNoFileSystem ||
+            outcome == ExpandOutcome::kSourceUnreadable) {
+          std::fprintf(stderr, "错误: 分区 %s 没有读得出的文件系统结构, 无可保存\n",
+                       AnsiToUtf8(volume->name).c_str());
+          return kExitFailure;
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(o->target, ec);
+        NodeTable table(*volume);
+        // Each item with the folder it is saved into.
+        std::vector<std::pair<SaveItem, std::string>> items;
+        if (o->items.empty() && o->filter.NarrowsFiles()) {
+          // The matching files, each in its tree folder under the target.
+          ForEachListingRow(table, [&](const ListingRow& l) {
+            if (!o->filter.Matches(l.row)) return;
+            std::optional<SaveItem> item = ItemForPath(table, l.path);
+            const std::string folder = std::filesystem::path(l.path).parent_path().string();
+            std::filesystem::create_directories(o->target + "/" + folder, ec);
+            if (item) items.emplace_back(*item, JoinPath(target, PathToAnsi(folder)));
+          });
+        } else if (o->items.empty()) {
+          items = {{SaveItemOf(table.Root()), target}, {SaveItemOf(table.Scattered()), target}};
+        }
+        for (const std::string& path : o->items) {
+          std::optional<SaveItem> item = ItemForPath(table, path);
+          if (!item) {
+            std::fprintf(stderr, "错误: 树中没有 %s\n", path.c_str());
+            return kExitFailure;
+          }
+          items.emplace_back(*item, target);
+        }
+        SaveCommand command{
+            disk->Key(), volume->name, target, {!o->noUseFat, !o->noDeleted, !o->noNormal}};
+        std::atomic<int> busy{0};
+        SaveStats total;
+        for (const auto& [item, folder] : items) {
+          command.target = folder;
+          SavePreparation prep = PrepareSingleSave(list, command, item, busy);
+          if (!prep.save) {
+            std::string why =
+                prep.refusal.messageBox.empty() ? prep.refusal.statusText : prep.refusal.messageBox;
+            if (why.empty()) why = Ansi("找不到项目 ") + item.name;
+            std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(why).c_str());
+            // What earlier items wrote is still summed up.
+            if (&item == &items.front().first) return kExitFailure;
+            total.skipped[AnsiToUtf8(why)]++;
+            continue;
+          }
+          TerminalProgress bar("正在保存文件，请稍等...");
+          ProgressRecord progress;
+          progress.window = &bar;
+          SaveStats stats;
+          RunOnWorker(progress, [&] { stats = RunSave(*prep.save, progress, busy); });
+          total.Add(stats);
+          if (stats.stopped) break;
+        }
+        return Summarize(total, o->json);
+      }};
 }
 
 }  // namespace brevid::cli

@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/expand.h"
+#include "cli/filter_options.h"
 #include "cli/sources.h"
 #include "cli/terminal.h"
 #include "common/text.h"
@@ -17,7 +18,7 @@ struct TreeOptions {
   std::string source;
   std::string volume;
   bool json = false;
-  bool deletedOnly = false;
+  RowFilter filter;
   bool format = false;
   std::string results;
   std::vector<std::string> with;
@@ -29,11 +30,11 @@ std::string ShownName(const ListingRow& r, bool withPath) {
   return withPath ? r.path : std::string(2 * r.depth, ' ') + AnsiToUtf8(r.row.name);
 }
 
-// The tree's rows, then the carved files', each shown row in turn.
+// The tree's rows, then the carved files', each row the filter lets through.
 void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
-                     bool deletedOnly, const std::function<void(const ListingRow&)>& f) {
+                     const RowFilter& filter, const std::function<void(const ListingRow&)>& f) {
   auto shown = [&](const ListingRow& r) {
-    if (!deletedOnly || r.row.deleted) f(r);
+    if (filter.Matches(r.row)) f(r);
   };
   ForEachListingRow(table, shown);
   for (const ListingRow& r : ExtraFoundListing(disk, volume)) shown(r);
@@ -48,25 +49,27 @@ std::vector<std::string> TextCells(const ListingRow& l, bool withPath) {
 
 // Two walks of the tree, one to size the columns and one to print.
 void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
-               bool withPath) {
+               const RowFilter& filter) {
+  const bool withPath = filter.deletedOnly || filter.NarrowsFiles();
   const std::vector<std::string> heading = {"名称",     "状态",         "大小",   "创建时间",
                                             "修改时间", "文件读取时间", "文件号", "文件父号"};
   StreamedTable text;
   text.Measure(heading);
-  ForEachShownRow(table, disk, volume, withPath,
+  ForEachShownRow(table, disk, volume, filter,
                   [&](const ListingRow& l) { text.Measure(TextCells(l, withPath)); });
   text.PrintRow(stdout, heading);
-  ForEachShownRow(table, disk, volume, withPath,
+  ForEachShownRow(table, disk, volume, filter,
                   [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath)); });
 }
 
 // What `{"disk", "entries", "volume"}.dump(2)` prints, one entry at a time.
 void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
-               bool withPath) {
+               const RowFilter& filter) {
+  const bool withPath = filter.deletedOnly || filter.NarrowsFiles();
   std::printf("{\n  \"disk\": %s,\n  \"entries\": [",
               nlohmann::json(AnsiToUtf8(disk.Key())).dump().c_str());
   bool any = false;
-  ForEachShownRow(table, disk, volume, withPath, [&](const ListingRow& l) {
+  ForEachShownRow(table, disk, volume, filter, [&](const ListingRow& l) {
     const FileRow& r = l.row;
     nlohmann::json entry = {
         {"path", l.path},
@@ -106,8 +109,9 @@ Command AddTreeCommand(CLI::App& app) {
   sub->add_flag(
       "--format", options->format,
       "Format recovery: collect the volume's directory sectors first, then rebuild from them");
-  sub->add_flag("--deleted", options->deletedOnly,
+  sub->add_flag("--deleted", options->filter.deletedOnly,
                 "Only deleted files and folders, with their paths");
+  AddFilterOptions(sub, &options->filter);
   sub->add_option("--with", options->with,
                   "A further member disk (image file or device node) of a dynamic-disk group "
                   "or LVM2 volume group; repeatable. VOLUME is then looked for on every disk, "
@@ -133,9 +137,9 @@ Command AddTreeCommand(CLI::App& app) {
             }
             NodeTable table(*volume);
             if (options->json)
-              PrintJson(table, *disk, *volume, options->deletedOnly);
+              PrintJson(table, *disk, *volume, options->filter);
             else
-              PrintText(table, *disk, *volume, options->deletedOnly);
+              PrintText(table, *disk, *volume, options->filter);
             return kExitOk;
           }};
 }

@@ -24,6 +24,20 @@ struct CarvedFile {
   std::map<uint64_t, CarvedFile> children;
 };
 
+// Where a stopped precise search or deep scan goes on. One per disk: the
+// scan stopped last sets it, and a scan of its kind that runs to the end
+// clears it.
+constexpr uint32_t kResumeNone = 0;
+constexpr uint32_t kResumePreciseSearch = 2;
+constexpr uint32_t kResumeDeepScan = 3;
+struct ScanResume {
+  uint32_t kind = kResumeNone;
+  uint64_t rangeStart = 0;  // the range the scan covers, in sectors
+  uint64_t rangeCount = 0;
+  uint64_t nextSector = 0;  // absolute: the first sector it has not tested
+  bool operator==(const ScanResume&) const = default;
+};
+
 struct DiskInfo {
   std::string serial;
   std::string path;    // device node or the image file's full path
@@ -41,6 +55,10 @@ struct DiskInfo {
   std::set<uint64_t> dirClusterSectors;        // recorded by the deep scan
   std::map<uint64_t, uint32_t> mftRecordRuns;  // start sector -> length, recorded by the deep scan
   CarvedFile extraFound;                       // carved files keyed by start sector
+  // Sectors the last precise search or deep scan could not read (and read
+  // around); not kept in result files.
+  uint64_t unreadableSectors = 0;
+  ScanResume resume;  // kept in result files
   uint32_t mapEntryCount = 0;
   uint32_t sectorSize = 512;
   uint32_t diskKind = 0;  // 2: pseudo-disk of a dynamic disk group

@@ -65,8 +65,9 @@ struct VolumeInfo {
   FsType fsType = kFsNone;
   uint32_t sectorSize = 512;
   uint32_t origin = kOriginPartitionMap;
-  uint32_t fatSectors = 0;  // one FAT's length in sectors
-  uint64_t mftStart = 0;    // sector of the MFT
+  bool fromBackupGpt = false;  // listed from the backup GPT: the primary header was damaged
+  uint32_t fatSectors = 0;     // one FAT's length in sectors
+  uint64_t mftStart = 0;       // sector of the MFT
   uint32_t indexRecordClusters = 0;
   VolumeLayout layout = VolumeLayout::Simple;
   uint16_t stripeSectors = 128;

@@ -49,6 +49,13 @@ size_t VolumeReader::ReadSectors(uint64_t sector, std::span<uint8_t> buffer) {
   return ReadInto(SectorToByte(sector), buffer);
 }
 
+size_t VolumeReader::ReadSectorsOnce(uint64_t sector, std::span<uint8_t> buffer) {
+  size_t got = 0;
+  ReadVolumeAt(SectorToByte(sector), buffer, &got);
+  if (got < buffer.size()) std::memset(buffer.data() + got, 0, buffer.size() - got);
+  return got;
+}
+
 std::vector<uint8_t> VolumeReader::Read(uint64_t position, size_t length) {
   std::vector<uint8_t> bytes(length, 0);
   ReadInto(position, bytes);

@@ -41,6 +41,10 @@ class VolumeReader {
   // As ReadInto, at absolute 512-byte sector `sector`.
   size_t ReadSectors(uint64_t sector, std::span<uint8_t> buffer);
 
+  // As ReadSectors without the retry: the bytes read before the first
+  // failure (the rest cleared), for callers that retry and count on their own.
+  size_t ReadSectorsOnce(uint64_t sector, std::span<uint8_t> buffer);
+
   // Bytes the source can hold at most: the disk or image size for a Simple
   // volume, the members' total otherwise. Bounds what a reader allocates.
   uint64_t SourceBytes() const;

@@ -78,7 +78,7 @@ FileEntry* FatDirectoryWalk::AddNode(FileEntry& parent, FileEntry node) {
 
 void FatDirectoryWalk::EraseCarvedFile(uint32_t firstCluster) {
   uint64_t sector = uint64_t{firstCluster} * geo_.sectorsPerCluster + volume_.clusterBase;
-  disk_.extraFound.children.erase(sector);
+  trees_.carvedInTree.insert(sector);
 }
 
 void FatDirectoryWalk::WalkLevel(Bytes dir, FileEntry& parent, int depth) {

@@ -257,7 +257,7 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
         uint64_t first =
             uint64_t{info.runs.begin()->second.startCluster} * volume.sectorsPerCluster +
             volume.start;
-        disk.extraFound.children.erase(first);
+        trees.carvedInTree.insert(first);
       }
       NtfsEntry node = NtfsEntryFromRecord(info);
       uint32_t parent = node.parentNumber;

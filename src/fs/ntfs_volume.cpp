@@ -39,9 +39,13 @@ uint64_t LocateMft(VolumeReader& reader, VolumeInfo& volume) {
   uint64_t mirror = 0;
   std::vector<uint8_t> first = reader.Read(SectorToByte(volume.start), 512);
   if (TakeBootSector(first, volume, 512, &mirror)) return mirror;
-  if (volume.sectorCount > 0) {
+  // The backup ends a partition, one sector after what the boot sector
+  // counts: a table's count puts it last, a count a scan took from a boot
+  // sector puts it one further.
+  for (uint64_t back : {uint64_t{1}, uint64_t{0}}) {
+    if (volume.sectorCount < back) continue;
     std::vector<uint8_t> last =
-        reader.Read(SectorToByte(volume.start + volume.sectorCount - 1), 512);
+        reader.Read(SectorToByte(volume.start + volume.sectorCount - back), 512);
     if (TakeBootSector(last, volume, LoadLe16(last, boot::kBytesPerSector), &mirror)) return mirror;
   }
   volume.sectorSize = 512;

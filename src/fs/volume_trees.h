@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -45,6 +46,10 @@ struct VolumeTrees {
   DataRunMap mftRuns;
   std::map<uint32_t, uint64_t> recordFirstSector;
   std::multimap<uint32_t, uint64_t> recordSectors;
+
+  // Start sectors of carved files that this tree shows as its own files: the
+  // file pane lists them once, here. The disk's findings keep them.
+  std::set<uint64_t> carvedInTree;
 };
 
 // The volume's trees, made (empty, with the pseudo folders named) on first use.

@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "common/sector_range.h"
 #include "device/disk_enumeration.h"
 #include "device/volume_reader.h"
 #include "imaging/imaging_endpoint.h"
+#include "imaging/rescue_map_file.h"
+#include "imaging/rescue_passes.h"
 #include "platform/byte_source.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
@@ -134,6 +138,97 @@ class Copier {
   ImagingOutcome& outcome_;
 };
 
+// Source and target name the same bytes (links resolved).
+bool SameStorage(const std::string& a, const std::string& b) {
+  const StoragePlace x = LocateStorage(a), y = LocateStorage(b);
+  return x.known && y.known && x.blockDevice == y.blockDevice && x.device == y.device &&
+         x.inode == y.inode && x.baseOffset == y.baseOffset;
+}
+
+// The rows the bad-sector list shows for the map's bad areas; a disk that
+// is bad throughout is summed up by the map, not by millions of rows.
+constexpr size_t kMostListedSectors = 1u << 20;
+
+ImagingOutcome Rescue(SourceHandle& source, TargetHandle& target, const ImagingRequest& request,
+                      uint64_t s, uint64_t d, uint64_t total, RescueMap map, bool resumed,
+                      ProgressRecord& progress, ImagingCounters* counters) {
+  ImagingOutcome outcome;
+  outcome.rescue = true;
+  outcome.resumed = resumed;
+  outcome.totalBytes = total;
+  // Unread areas of a new image read as zeros, as ddrescue leaves them.
+  if (!request.toDisk && !target.SetLength(d + total))
+    return Ended(ImagingResult::kFailed, Ansi("目标空间不足，请重新选择目标文件"));
+  RescueOptions options;
+  options.begin = s;
+  options.end = s + total;
+  options.targetStart = d;
+  options.retries = request.retries;
+  options.reverse = request.reverse;
+  options.sparse = request.sparse && !request.toDisk;
+  progress.Send(kProgressSetRange, (total + kImagingPieceBytes - 1) / kImagingPieceBytes, 1);
+  auto shown = std::chrono::steady_clock::now();
+  const std::function<bool()> stop = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (counters && now - shown >= std::chrono::milliseconds(200)) {
+      shown = now;
+      progress.Send(kProgressSetPos, counters->rescuedBytes / kImagingPieceBytes);
+    }
+    return progress.StopRequested();
+  };
+  const std::function<bool(const RescueMap&)> save = [&](const RescueMap& m) {
+    return SaveRescueMapFile(request.mapFile, m);
+  };
+  const RescueEnd end = RunRescuePasses(source, target, options, map, stop, save, counters);
+  const int writeError = errno;
+  const RescueTotals t = CountRescueMap(map, options.begin, options.end);
+  outcome.bytesDone = t.finished;
+  outcome.badBytes = t.bad;
+  outcome.badAreas = t.badAreas;
+  outcome.nonTried = t.nonTried;
+  outcome.nonTrimmed = t.nonTrimmed;
+  outcome.nonScraped = t.nonScraped;
+  for (const RescueBlock& b : map.blocks) {
+    if (b.status != rescue::kBadSector) continue;
+    const uint64_t lo = std::max(b.pos, options.begin), hi = std::min(b.End(), options.end);
+    for (uint64_t at = lo; at < hi && outcome.badSectors.size() < kMostListedSectors;
+         at = (at / kSectorBytes + 1) * kSectorBytes) {
+      outcome.badSectors.push_back(
+          {static_cast<uint32_t>(outcome.badSectors.size() + 1), at / kSectorBytes});
+      if (counters && counters->onBadSector) counters->onBadSector(outcome.badSectors.back());
+    }
+  }
+  if (counters) counters->badSectors = outcome.badSectors.size();
+  switch (end) {
+    case RescueEnd::kComplete:
+      if (request.toDisk && !target.Flush()) {
+        outcome.result = ImagingResult::kFailed;
+        outcome.text = Ansi("磁盘有坏道，请重新选择目标文件");
+      } else {
+        progress.Send(kProgressSetPos, (total + kImagingPieceBytes - 1) / kImagingPieceBytes);
+        outcome.result = ImagingResult::kDone;
+        outcome.text = Ansi("镜像完毕");
+      }
+      break;
+    case RescueEnd::kStopped:
+      progress.Send(kProgressSetPos, 0);
+      outcome.result = ImagingResult::kStopped;
+      outcome.text = Ansi("已停止");
+      break;
+    case RescueEnd::kWriteFailed:
+      outcome.result = ImagingResult::kFailed;
+      outcome.text = writeError == ENOSPC || writeError == EFBIG
+                         ? Ansi("目标空间不足，请重新选择目标文件")
+                         : Ansi("磁盘有坏道，请重新选择目标文件");
+      break;
+    case RescueEnd::kMapFailed:
+      outcome.result = ImagingResult::kFailed;
+      outcome.text = Ansi("无法写入映射文件: ") + request.mapFile;
+      break;
+  }
+  return outcome;
+}
+
 }  // namespace
 
 std::string BadSectorRowText(uint32_t row) {
@@ -187,15 +282,35 @@ ImagingOutcome CopyImage(const DiskList& list, const ImagingRequest& request,
       SectorToByte(request.targetStartSector) + total > to.Length())
     return Ended(ImagingResult::kRefused, Ansi("目标磁盘或分区放不下要镜像的数据"));
 
+  RescueMap map;
+  bool resumed = false;
+  if (!request.mapFile.empty()) {
+    std::string refusal = OutputRefusal(request.mapFile, sourcePaths);
+    if (refusal.empty() && SameStorage(request.mapFile, targetPath))
+      refusal = Ansi("映射文件不能是镜像目标: ") + request.mapFile;
+    if (!refusal.empty()) return Ended(ImagingResult::kRefused, refusal);
+    std::string error;
+    const MapLoad load = LoadRescueMapFile(request.mapFile, &map, &error);
+    if (load == MapLoad::kDamaged)
+      return Ended(ImagingResult::kRefused,
+                   Ansi("映射文件无法读取: ") + request.mapFile + " (" + Utf8ToAnsi(error) + ")");
+    resumed = load == MapLoad::kLoaded;
+  }
+
   if (counters) counters->totalBytes = total;
-  TargetHandle target =
-      TargetHandle::Open(targetPath, request.toDisk ? TargetHandle::Mode::kExisting
-                                                    : TargetHandle::Mode::kCreateAlways);
+  // A resumed image keeps what earlier runs wrote into it.
+  const TargetHandle::Mode mode = request.toDisk ? TargetHandle::Mode::kExisting
+                                  : resumed      ? TargetHandle::Mode::kOpenAlways
+                                                 : TargetHandle::Mode::kCreateAlways;
+  TargetHandle target = TargetHandle::Open(targetPath, mode);
   if (!target.IsOpen()) {
     ImagingOutcome failed = Ended(ImagingResult::kFailed, Ansi("无法打开目标: "));
     failed.text += Utf8ToAnsi(LastErrorText());
     return failed;
   }
+  if (!request.mapFile.empty())
+    return Rescue(source, target, request, s, d, total, std::move(map), resumed, progress,
+                  counters);
 
   ImagingOutcome outcome;
   outcome.totalBytes = total;

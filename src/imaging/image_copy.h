@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "device/disk_info.h"
+#include "format/rescue_map.h"
 #include "platform/progress.h"
 #include "platform/source_opener.h"
 
@@ -32,6 +33,13 @@ struct ImagingRequest {
   std::string targetText;  // endpoint text, CP936
   uint64_t targetStartSector = 0;
   std::string targetFile;  // CP936 path of the image file to create
+  // With a map file (CP936; GNU ddrescue's format) the copy is a rescue:
+  // passes over the map, resumed from it when it exists, unreadable areas
+  // left unwritten instead of filled.
+  std::string mapFile;
+  uint32_t retries = 0;
+  bool reverse = false;
+  bool sparse = false;  // image files only: zeros become holes
 };
 
 // One row of the bad-sector list.
@@ -52,6 +60,17 @@ struct ImagingCounters {
   std::atomic<uint64_t> badSectors{0};
   // Called on the worker as each unreadable sector is listed; may be empty.
   std::function<void(const BadSector&)> onBadSector;
+  // With a map: what the map says so far, in bytes of the copy, the pass
+  // (its current_status letter) and when a read last succeeded
+  // (steady_clock, milliseconds).
+  std::atomic<uint64_t> rescuedBytes{0};
+  std::atomic<uint64_t> badBytes{0};
+  std::atomic<uint64_t> badAreas{0};
+  std::atomic<uint64_t> pendingBytes{0};  // failed but not yet trimmed or scraped
+  std::atomic<char> pass{0};
+  std::atomic<int64_t> lastGoodReadMs{0};
+  // Called on the worker with the map a few times a second; may be empty.
+  std::function<void(const RescueMap&)> onMap;
 };
 
 enum class ImagingResult {
@@ -67,6 +86,11 @@ struct ImagingOutcome {
   std::vector<BadSector> badSectors;
   uint64_t totalBytes = 0;
   uint64_t bytesDone = 0;
+  // With a map: its totals over the copy at the end, and whether the run
+  // resumed an existing map.
+  bool rescue = false;
+  bool resumed = false;
+  uint64_t badBytes = 0, badAreas = 0, nonTried = 0, nonTrimmed = 0, nonScraped = 0;
 };
 
 // Copies what `request` names from the disks of `list`. Sources are opened

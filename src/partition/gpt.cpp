@@ -1,5 +1,6 @@
 #include "partition/gpt.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -101,7 +102,36 @@ void IdentifyGptVolume(DiskInfo& disk, SourceHandle& handle, VolumeInfo& v, int 
   }
 }
 
+uint32_t Crc32(Bytes bytes) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (uint8_t b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+bool IsSoundHeader(SourceHandle& handle, uint64_t lba) {
+  std::vector<uint8_t> header = ReadBytes(handle, SectorToByte(lba), 512);
+  const uint32_t size = LoadLe32(header, gpt::kHeaderSize);
+  if (!BytesEqual(header, gpt::kSignature, "EFI PART") || size < gpt::kHeaderCrc + 4 ||
+      size > header.size() || LoadLe64(header, gpt::kMyLba) != lba)
+    return false;
+  const uint32_t stored = LoadLe32(header, gpt::kHeaderCrc);
+  std::fill_n(header.begin() + gpt::kHeaderCrc, 4, 0);
+  return Crc32(Bytes(header).first(size)) == stored;
+}
+
 }  // namespace
+
+uint64_t ChooseGptHeader(SourceHandle& handle, uint64_t primaryLba, uint64_t diskSectors,
+                         bool* backup) {
+  *backup = false;
+  if (IsSoundHeader(handle, primaryLba) || diskSectors < 2) return primaryLba;
+  if (!IsSoundHeader(handle, diskSectors - 1)) return primaryLba;
+  *backup = true;
+  return diskSectors - 1;
+}
 
 bool HasGptHeader(SourceHandle& handle, uint64_t headerLba) {
   std::vector<uint8_t> header = ReadBytes(handle, SectorToByte(headerLba), 512);
@@ -109,7 +139,7 @@ bool HasGptHeader(SourceHandle& handle, uint64_t headerLba) {
 }
 
 bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& counter,
-             uint64_t* ldmHeaderSector) {
+             uint64_t* ldmHeaderSector, bool fromBackup) {
   std::vector<uint8_t> header = ReadBytes(handle, SectorToByte(headerLba), 512);
   uint64_t arrayLba = LoadLe64(header, gpt::kEntryArrayLba);
   uint32_t count = LoadLe32(header, gpt::kEntryCount);
@@ -128,6 +158,7 @@ bool WalkGpt(DiskInfo& disk, SourceHandle& handle, uint64_t headerLba, int& coun
     v.sectorCount = LoadLe64(entry, gpt::kLastLba) - first + 1;
     v.name = EntryName(entry);
     v.entryKind = 1;
+    v.fromBackupGpt = fromBackup;
     if (GuidIs(entry, kBasicData) || GuidIs(entry, kAppleHfsPlus) || GuidIs(entry, kEfiSystem))
       IdentifyGptVolume(disk, handle, v, counter);
     else if (GuidIs(entry, kLdmMetadata) && ldmHeaderSector && v.sectorCount > 0)

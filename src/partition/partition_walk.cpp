@@ -1,5 +1,6 @@
 #include "partition/partition_walk.h"
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -204,10 +205,17 @@ void WalkPartitionsInList(DiskList& list, DiskInfo& disk, SourceHandle& handle,
   for (int i = 0; i < mbr::kEntryCount; ++i) {
     MbrEntry e = ParseEntry(s, i);
     if (!e.Used() || mbr::IsExtendedType(e.type)) continue;
-    if (e.type == mbr::kTypeGptProtective &&
-        (e.sectorCount >= mbr::kProtectiveMinCount || HasGptHeader(handle, e.firstSector))) {
+    // A damaged primary GPT header leaves the backup at the disk's end.
+    bool backup = false;
+    const uint64_t diskSectors =
+        (handle.Size() != 0 ? std::min(disk.sizeBytes, handle.Size()) : disk.sizeBytes) / 512;
+    const uint64_t headerLba = e.type == mbr::kTypeGptProtective
+                                   ? ChooseGptHeader(handle, e.firstSector, diskSectors, &backup)
+                                   : e.firstSector;
+    if (e.type == mbr::kTypeGptProtective && (e.sectorCount >= mbr::kProtectiveMinCount || backup ||
+                                              HasGptHeader(handle, e.firstSector))) {
       uint64_t ldmHeader = 0;
-      if (!WalkGpt(disk, handle, e.firstSector, counter, &ldmHeader)) {
+      if (!WalkGpt(disk, handle, headerLba, counter, &ldmHeader, backup)) {
         ResolveLvmMemberPaths(list, disk);
         return;
       }

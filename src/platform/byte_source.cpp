@@ -91,6 +91,8 @@ class BlockDeviceSource final : public ByteSource {
         DropDirect();
         continue;
       }
+      // A single block that failed would only fail again.
+      if (n < 0 && length <= block_) return false;
       if (n < 0) {
         const size_t before = *got;
         if (!RetryByBlock(first, skip, std::min<size_t>(wanted, length - skip), out, got))
@@ -238,7 +240,7 @@ class CountingSource final : public ByteSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
+std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath, bool direct) {
   std::string path = AnsiToUtf8(ansiPath);
   // A pipe or character device would block the open or never end.
   struct stat kind {};
@@ -273,6 +275,11 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
     return nullptr;
   }
+  // A file read directly behaves as a disk of 512-byte blocks; a file
+  // system that refuses direct reads keeps buffered ones.
+  int flags = ::fcntl(fd, F_GETFL);
+  if (direct && size > 0 && flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0)
+    return std::make_unique<BlockDeviceSource>(fd, size, 512, ansiPath);
   return std::make_unique<FileSource>(fd, size, ansiPath);
 }
 

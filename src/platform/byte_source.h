@@ -26,7 +26,9 @@ class ByteSource {
 // Opens a file or block device read-only. `ansiPath` is in the ANSI code page;
 // it is converted to the file system's UTF-8 here. nullptr when it cannot be
 // opened; LastErrorText() then says why.
-std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath);
+// `direct` reads regular files past the page cache too (block devices always
+// are), so that one bad sector costs only itself, not its whole page.
+std::unique_ptr<ByteSource> OpenFileSource(const std::string& ansiPath, bool direct = false);
 
 // A source over bytes held in memory (tests, fuzzers).
 std::unique_ptr<ByteSource> MakeMemorySource(std::vector<uint8_t> bytes);

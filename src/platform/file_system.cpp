@@ -36,6 +36,19 @@ bool PathExists(const std::string& ansiPath) {
   return ::stat(AnsiToUtf8(ansiPath).c_str(), &st) == 0;
 }
 
+std::optional<std::string> ReadSmallFile(const std::string& ansiPath, uint64_t maxBytes) {
+  std::ifstream in(AnsiToUtf8(ansiPath), std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    text.append(chunk, static_cast<size_t>(in.gcount()));
+    if (text.size() > maxBytes) return std::nullopt;
+  }
+  if (in.bad()) return std::nullopt;
+  return text;
+}
+
 bool RenameFile(const std::string& ansiFrom, const std::string& ansiTo) {
   if (!OutputRefusal(ansiTo).empty()) return false;
   return ::rename(AnsiToUtf8(ansiFrom).c_str(), AnsiToUtf8(ansiTo).c_str()) == 0;

@@ -16,6 +16,9 @@ std::optional<uint64_t> FreeSpace(const std::string& ansiPath);
 bool CreateFolder(const std::string& ansiPath);
 
 bool PathExists(const std::string& ansiPath);
+// The whole of a small file; nullopt when it cannot be read or holds more
+// than `maxBytes`.
+std::optional<std::string> ReadSmallFile(const std::string& ansiPath, uint64_t maxBytes);
 // Renames a file (in one folder); false when it could not.
 bool RenameFile(const std::string& ansiFrom, const std::string& ansiTo);
 // Removes a file; false when it could not.

@@ -12,10 +12,22 @@ class FileOpener final : public SourceOpener {
   }
 };
 
+class DirectFileOpener final : public SourceOpener {
+ public:
+  SourceHandle Open(const std::string& ansiPath) const override {
+    return SourceHandle(OpenFileSource(ansiPath, true));
+  }
+};
+
 }  // namespace
 
 const SourceOpener& FileSourceOpener() {
   static const FileOpener opener;
+  return opener;
+}
+
+const SourceOpener& DirectFileSourceOpener() {
+  static const DirectFileOpener opener;
   return opener;
 }
 

@@ -26,6 +26,8 @@ class SourceOpener {
 
 // Files and block devices, through OpenFileSource.
 const SourceOpener& FileSourceOpener();
+// The same, regular files read past the page cache as well.
+const SourceOpener& DirectFileSourceOpener();
 
 // Sources held in memory, found by the path they were added under; a path
 // not added is not there. Every Open reads the same bytes; reads that touch

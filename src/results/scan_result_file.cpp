@@ -224,11 +224,44 @@ void ReadLogicalVolume(LineReader& lines, DiskInfo& disk) {
   }
 }
 
+void ReadResume(LineReader& lines, DiskInfo& disk) {
+  ScanResume r;
+  if (ReadFields(lines, {[&](std::string& l) { r.kind = U32(l); },
+                         [&](std::string& l) { r.rangeStart = U64(l); },
+                         [&](std::string& l) { r.rangeCount = U64(l); },
+                         [&](std::string& l) { r.nextSector = U64(l); }}))
+    disk.resume = r;
+}
+
+struct VolumeGeometry {
+  uint64_t index = 0;
+  uint32_t fatSectors = 0;
+  uint64_t mftStart = 0;
+  uint32_t indexRecordClusters = 0;
+};
+
+void ReadVolumeGeometry(LineReader& lines, std::vector<VolumeGeometry>& out) {
+  std::string line;
+  if (!lines.Next(&line)) return;
+  for (int32_t i = 0, n = ParseI32(line); i < n && lines.Next(&line); ++i) {
+    VolumeGeometry g;
+    std::string_view rest = SplitAtComma(line, &g.index);
+    uint64_t fat = 0, mft = 0;
+    rest = SplitAtComma(rest, &fat);
+    g.fatSectors = static_cast<uint32_t>(std::min<uint64_t>(fat, UINT32_MAX));
+    rest = SplitAtComma(rest, &mft);
+    g.mftStart = mft;
+    g.indexRecordClusters = U32(rest);
+    out.push_back(g);
+  }
+}
+
 // Everything after the key line. Counts only bound loops that also stop at
 // the end of the file, so no count sizes anything.
 void ReadBody(LineReader& lines, DiskInfo& disk) {
   disk.volumes.clear();
   disk.logicalVolumes.clear();
+  disk.resume = {};
   std::string line;
 
   if (!lines.Next(&line)) return;
@@ -277,11 +310,23 @@ void ReadBody(LineReader& lines, DiskInfo& disk) {
                           [&](std::string& l) { disk.reserved3 = U32(l); }}))
     return;
 
+  std::vector<VolumeGeometry> geometry;
   while (lines.Next(&line)) {
     if (line == kPartitionMarker)
       ReadVolume(lines, disk);
     else if (line == kLogicalVolumesMarker)
       ReadLogicalVolume(lines, disk);
+    else if (line == kResumeMarker)
+      ReadResume(lines, disk);
+    else if (line == kVolumeGeometryMarker)
+      ReadVolumeGeometry(lines, geometry);
+  }
+  for (const VolumeGeometry& g : geometry) {
+    if (g.index >= disk.volumes.size()) continue;
+    VolumeInfo& v = disk.volumes[g.index];
+    v.fatSectors = g.fatSectors;
+    v.mftStart = g.mftStart;
+    v.indexRecordClusters = g.indexRecordClusters;
   }
 }
 
@@ -317,6 +362,27 @@ std::string FormatScanResults(const DiskInfo& disk) {
   Line(out, D32(disk.reserved1));
   Line(out, D32(disk.extentSize));
   Line(out, D32(disk.reserved3));
+
+  if (disk.resume.kind != kResumeNone) {
+    Line(out, kResumeMarker);
+    Line(out, D32(disk.resume.kind));
+    Line(out, D64(disk.resume.rangeStart));
+    Line(out, D64(disk.resume.rangeCount));
+    Line(out, D64(disk.resume.nextSector));
+  }
+
+  std::vector<std::string> geometry;
+  for (size_t i = 0; i < disk.volumes.size(); ++i) {
+    const VolumeInfo& v = disk.volumes[i];
+    if (v.fatSectors != 0 || v.mftStart != 0 || v.indexRecordClusters != 0)
+      geometry.push_back(std::to_string(i) + "," + std::to_string(v.fatSectors) + "," +
+                         std::to_string(v.mftStart) + "," + std::to_string(v.indexRecordClusters));
+  }
+  if (!geometry.empty()) {
+    Line(out, kVolumeGeometryMarker);
+    Line(out, D32(static_cast<uint32_t>(geometry.size())));
+    for (const std::string& g : geometry) Line(out, g);
+  }
 
   for (const VolumeInfo& v : disk.volumes) {
     Line(out, kPartitionMarker);

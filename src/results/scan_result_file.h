@@ -19,6 +19,15 @@ namespace brevid {
 inline constexpr char kPartitionMarker[] = "-----partition-----";
 inline constexpr char kLogicalVolumesMarker[] = "-----Logical_Volumes-----";
 inline constexpr char kSegmentMarker[] = "-----Segment-----";
+// Where a stopped scan goes on (kind, range start, range count, next
+// sector), written before the first volume, where readers that do not know
+// it skip it as an unknown line.
+inline constexpr char kResumeMarker[] = "-----Resume-----";
+// The geometry a scan found for its volumes (FAT length, MFT sector, index
+// record size), which the volume block has no line for: a count, then one
+// "volume index,fatSectors,mftStart,indexRecordClusters" line each; written
+// before the first volume, for the same reason.
+inline constexpr char kVolumeGeometryMarker[] = "-----VolumeGeometry-----";
 
 // A longer line is cut to this many bytes when read; the rest of it is
 // skipped, so a hostile file cannot make one line take all memory.
@@ -39,7 +48,7 @@ enum class ScanResultRead {
 };
 
 // Reads the file into `disk` when its first line equals disk.Key(): the
-// volume and logical-volume lists are replaced, the directory-cluster
+// volume and logical-volume lists and the resume position are replaced, the directory-cluster
 // sectors, MFT-record runs and carved files are merged (an entry already
 // present keeps its value). Unknown lines are skipped; a number line that
 // is no number reads as 0; a file that ends early keeps what was read.

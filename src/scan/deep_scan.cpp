@@ -20,6 +20,7 @@
 #include "scan/carved_names.h"
 #include "scan/found_volume.h"
 #include "scan/partition_search.h"
+#include "scan/sector_piece_read.h"
 
 namespace brevid {
 namespace {
@@ -100,6 +101,7 @@ class DeepScanner {
   // further sectors to skip.
   uint64_t TestSector(uint64_t sector, Bytes two, uint64_t blockEnd);
   bool BootSectorTests(uint64_t sector, Bytes s);
+  bool LargeSectorTests(uint64_t sector, Bytes s);
   void MftRecordTest(uint64_t sector, Bytes s);
   void FatTests(uint64_t sector, Bytes s);
   void RebuildFat32(uint64_t sector, Bytes s);
@@ -124,21 +126,36 @@ void DeepScanner::Run(ProgressRecord& progress) {
   // The last, partial block is scanned too: a range under 10 MiB has nothing else.
   const uint64_t blocks = (held + kBlockSectors - 1) / kBlockSectors;
   progress.Send(kProgressSetRange, blocks, 1);
+  disk_.unreadableSectors = 0;
+  // A scan of this range stopped before goes on at the first sector it had
+  // not tested (its evidence of FAT and $MFT positions is not kept).
+  uint64_t resumeAt = start_;
+  const ScanResume& resume = disk_.resume;
+  if (resume.kind == kResumeDeepScan && resume.rangeStart == start_ &&
+      resume.rangeCount == count_ && resume.nextSector > start_ && end > start_)
+    resumeAt = std::min(resume.nextSector, end);
   std::vector<uint8_t> piece((kPieceSectors + 1) * kSector);
   uint64_t skip = 0;
-  for (uint64_t k = 0; k < blocks; ++k) {
+  for (uint64_t k = (resumeAt - start_) / kBlockSectors; k < blocks; ++k) {
     progress.Send(kProgressSetPos, k);
     const uint64_t blockStart = start_ + k * kBlockSectors;
     const uint64_t blockEnd = std::min(end, blockStart + kBlockSectors);
     skip = 0;  // a carved file is not skipped into the next block
-    for (uint64_t first = blockStart; first < blockEnd; first += kPieceSectors) {
-      if (progress.StopRequested()) return;
+    for (uint64_t first = std::max(blockStart, resumeAt); first < blockEnd;
+         first += kPieceSectors) {
+      if (progress.StopRequested()) {
+        disk_.resume = {kResumeDeepScan, start_, count_, first};
+        return;
+      }
       const uint64_t sectors = std::min(kPieceSectors, blockEnd - first);
       // Each piece with the sector after it, so a test may look one ahead.
       const uint64_t withNext = std::min(sectors + 1, end - first);
       // What is not read reads as zeros (the reader clears it, the rest here).
-      if (reader_.ReadSectors(first, std::span<uint8_t>(piece.data(), withNext * kSector)) == 0)
-        return;
+      disk_.unreadableSectors += ReadPieceAroundErrors(
+          [&](uint64_t at, std::span<uint8_t> buffer) {
+            return reader_.ReadSectorsOnce(at, buffer);
+          },
+          first, std::span<uint8_t>(piece.data(), withNext * kSector), sectors);
       std::fill(piece.begin() + static_cast<long>(withNext * kSector), piece.end(), 0);
       for (uint64_t i = 0; i < sectors; ++i) {
         if (skip > 0) {
@@ -150,6 +167,7 @@ void DeepScanner::Run(ProgressRecord& progress) {
     }
   }
   progress.Send(kProgressSetPos, blocks);
+  if (disk_.resume.kind == kResumeDeepScan) disk_.resume = {};
 }
 
 uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) {
@@ -203,6 +221,7 @@ uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) 
 
 // Boot sectors: true when `s` passed a boot-sector test (found or not).
 bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
+  if (LargeSectorTests(sector, s)) return true;
   if (IsNtfsBoot(s)) {
     uint64_t count = NtfsSectorCount(s);
     std::optional<uint64_t> start;
@@ -221,8 +240,7 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
     uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
     uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
     std::vector<uint8_t> fat = ReadAt(start + ParseFatBootSector(s).reservedSectors, 1);
-    if (LoadLe32(fat, 0) == fat::kFat32Start && LoadLe32(fat, 4) == 0xFFFFFFFF &&
-        !Exists([&](const VolumeInfo& v) {
+    if (fat::IsFat32TableStart(fat) && !Exists([&](const VolumeInfo& v) {
           return Listed(v) &&
                  (v.start == start || v.start + kBackupBootOffset == start ||
                   start + kBackupBootOffset == v.start) &&
@@ -239,6 +257,43 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
     return true;
   }
   return false;
+}
+
+// A volume of 4096-byte sectors starts on a 4 KiB boundary; its counts and
+// positions are scaled to 512-byte sectors. True when `s` is its boot sector.
+bool DeepScanner::LargeSectorTests(uint64_t sector, Bytes s) {
+  std::array<uint8_t, 512> boot;
+  if (sector % kLargeSectorScale != 0 || !LargeSectorBoot(s, boot)) return false;
+  constexpr uint64_t k = kLargeSectorScale;
+  std::optional<uint64_t> start;
+  uint64_t count = 0;
+  FsType type = kFsNtfs;
+  if (IsNtfsBoot(boot)) {
+    count = MulSat(NtfsSectorCount(boot), k);
+    const uint64_t mft = MulSat(NtfsMftOffset(boot), k);
+    auto recordAt = [&](uint64_t at) {
+      std::vector<uint8_t> record = ReadAt(at, 2);
+      return CheckMftRecord(record);
+    };
+    if (recordAt(AddSat(sector, mft))) {
+      start = sector;
+    } else if (sector >= count && recordAt(AddSat(sector - count, mft))) {
+      start = sector - count;
+    }
+  } else {
+    type = kFsFat32Lba;
+    count = MulSat(Fat32SectorCount(boot), k);
+    const uint64_t hidden = MulSat(LoadLe32(boot, boot::kHiddenSectors), k);
+    const uint64_t at =
+        sector == hidden || sector == AddSat(hidden, kBackupBootOffset * k) ? hidden : sector;
+    const uint64_t table = AddSat(at, ParseFatBootSector(boot).reservedSectors * k);
+    if (fat::IsFat32TableStart(ReadAt(table, 1))) start = at;
+  }
+  if (start && !Exists([&](const VolumeInfo& v) {
+        return Listed(v) && v.start == *start && SameFileSystem(v.fsType, type);
+      }))
+    Append(*start, count, type, kOriginBootSearch, true).sectorSize = kSector * k;
+  return true;
 }
 
 void DeepScanner::MftRecordTest(uint64_t sector, Bytes record) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/text.h"
+#include "format/boot_probes.h"
 #include "partition/volume_label.h"
 
 namespace brevid {
@@ -37,5 +38,15 @@ VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCou
 }
 
 bool SameFileSystem(FsType a, FsType b) { return TypeClass(a) == TypeClass(b); }
+
+bool LargeSectorBoot(Bytes s, std::array<uint8_t, 512>& as512) {
+  constexpr uint16_t kLargeSectorBytes = 4096;
+  if (s.size() < as512.size() || LoadLe16(s, boot::kBytesPerSector) != kLargeSectorBytes)
+    return false;
+  std::copy_n(s.begin(), as512.size(), as512.begin());
+  as512[boot::kBytesPerSector] = 0x00;  // 512, little-endian
+  as512[boot::kBytesPerSector + 1] = 0x02;
+  return IsNtfsBoot(as512) || IsFat32Boot(as512);
+}
 
 }  // namespace brevid

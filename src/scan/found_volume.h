@@ -1,8 +1,10 @@
 // Recording a volume that a scan found on a disk.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
+#include "common/endian.h"
 #include "device/disk_info.h"
 #include "platform/source_handle.h"
 
@@ -18,5 +20,12 @@ VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCou
 // The same file system for duplicate tests: NTFS 0x07/0x0D, FAT32 0x0B/0x0C,
 // FAT16 0x04/0x06/0x0E; any other code stands for itself.
 bool SameFileSystem(FsType a, FsType b);
+
+// A boot sector written by an NTFS or FAT32 of 4096-byte sectors: `as512`
+// gets a copy whose bytes-per-sector field reads 512, so that the tests made
+// for 512-byte sectors apply to it; its sector counts and positions are then
+// in units of kLargeSectorScale 512-byte sectors. False for any other sector.
+constexpr uint64_t kLargeSectorScale = 8;
+bool LargeSectorBoot(Bytes s, std::array<uint8_t, 512>& as512);
 
 }  // namespace brevid

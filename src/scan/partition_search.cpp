@@ -12,6 +12,7 @@
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
 #include "scan/found_volume.h"
+#include "scan/sector_piece_read.h"
 
 namespace brevid {
 namespace {
@@ -58,13 +59,14 @@ class Search {
 
   // Appends the find unless the list holds the same volume; true when added.
   bool Record(uint64_t start, uint64_t sectorCount, FsType type, uint8_t entryKind, uint32_t origin,
-              DuplicateRule rule) {
+              DuplicateRule rule, uint32_t sectorSize = kSector) {
     for (const VolumeInfo& v : disk_.volumes) {
       bool sameType =
           rule == DuplicateRule::kSameType ? v.fsType == type : SameFileSystem(v.fsType, type);
       if (v.start == start && sameType) return false;
     }
-    AppendFoundVolume(disk_, start, sectorCount, type, origin, &handle_, entryKind);
+    AppendFoundVolume(disk_, start, sectorCount, type, origin, &handle_, entryKind).sectorSize =
+        sectorSize;
     return true;
   }
 
@@ -79,6 +81,7 @@ class Search {
 
   // The precise scan's tests of one sector.
   void TestSector(uint64_t sector, Bytes s);
+  bool TestLargeSector(uint64_t sector, Bytes s);
   void TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind, bool afterCylinderZero);
 
   DiskInfo& disk_;
@@ -194,6 +197,7 @@ void Search::MftLocationProbe() {
 void Search::TestProbe(uint64_t probe, Bytes buffer, size_t index, uint8_t kind,
                        bool afterCylinderZero) {
   Bytes s = SubBytes(buffer, index * kSector, kSector);
+  if (TestLargeSector(probe, s)) return;
   Bytes backup = SubBytes(buffer, (index + kBackupBootOffset) * kSector, kSector);
   FsType type = kFsNone;
   uint64_t count = 0;
@@ -246,16 +250,28 @@ int Search::Quick(ProgressRecord& progress) {
     std::vector<uint8_t> buffer = Read(probe, kQuickProbeSectors);
     TestProbe(probe, buffer, 0, 1, false);
   }
+  // Volumes of 1 MiB-aligned layouts are probed at every 1 MiB boundary, in
+  // sector order with the cylinder starts around them.
+  uint64_t aligned = 2 * kSecondAlignedStart;
+  auto probeAlignedBefore = [&](uint64_t end) {
+    for (; aligned < end && aligned < diskSectors_; aligned += kSecondAlignedStart) {
+      std::vector<uint8_t> buffer = Read(aligned - 1, kQuickProbeSectors);
+      TestProbe(aligned, buffer, 1, 1, true);
+    }
+  };
   for (uint64_t c = 1; c < cylinders; ++c) {
     progress.Send(kProgressStep);
     if (progress.StopRequested()) return 1;
     for (uint64_t h = 0; h < 2; ++h) {
       uint64_t probe = c * heads * perTrack + h * 63;
       if (probe >= diskSectors_) break;
+      probeAlignedBefore(probe);
+      if (aligned == probe) aligned += kSecondAlignedStart;
       std::vector<uint8_t> buffer = Read(probe - 1, kQuickProbeSectors);
       TestProbe(probe, buffer, 1, static_cast<uint8_t>(h + 1), true);
     }
   }
+  probeAlignedBefore(diskSectors_);
   return 1;
 }
 
@@ -264,33 +280,45 @@ int Search::Precise(ProgressRecord& progress) {
   // disk under 10 MiB has nothing else.
   const uint64_t chunks = (diskSectors_ + kChunkSectors - 1) / kChunkSectors;
   progress.Send(kProgressSetRange, chunks, 1);
+  disk_.unreadableSectors = 0;
+  // A search of this disk stopped before goes on at its chunk.
+  const ScanResume& resume = disk_.resume;
+  uint64_t firstChunk = 0;
+  if (resume.kind == kResumePreciseSearch && resume.rangeStart == 0 &&
+      resume.rangeCount == diskSectors_)
+    firstChunk = std::min(chunks, resume.nextSector / kChunkSectors);
   // Each chunk is read in pieces small enough to stay in the CPU's cache
   // while their sectors are tested: as fast as a plain sequential read.
   constexpr uint64_t kPieceSectors = 256;  // 128 KiB
   std::vector<uint8_t> piece(kPieceSectors * kSector);
-  for (uint64_t k = 0; k < chunks; ++k) {
+  for (uint64_t k = firstChunk; k < chunks; ++k) {
     progress.Send(kProgressSetPos, k);
-    if (progress.StopRequested()) return 0;
+    if (progress.StopRequested()) {
+      disk_.resume = {kResumePreciseSearch, 0, diskSectors_, k * kChunkSectors};
+      return 0;
+    }
     const uint64_t chunkEnd = std::min(diskSectors_, (k + 1) * kChunkSectors);
     for (uint64_t first = k * kChunkSectors; first < chunkEnd; first += kPieceSectors) {
       const uint64_t sectors = std::min(kPieceSectors, chunkEnd - first);
-      size_t got = 0;
-      handle_.ReadAt(SectorToByte(first), std::span<uint8_t>(piece.data(), sectors * kSector),
-                     &got);
-      if (got == 0) return 1;
-      std::fill(piece.begin() + static_cast<long>(std::min<size_t>(got, piece.size())), piece.end(),
-                0);
+      disk_.unreadableSectors += ReadPieceAroundErrors(
+          [&](uint64_t at, std::span<uint8_t> buffer) {
+            size_t got = 0;
+            handle_.ReadAt(SectorToByte(at), buffer, &got);
+            return got;
+          },
+          first, std::span<uint8_t>(piece.data(), sectors * kSector), sectors);
       for (uint64_t i = 0; i < sectors; ++i)
         TestSector(first + i, Bytes(piece).subspan(i * kSector, kSector));
     }
   }
   progress.Send(kProgressSetPos, chunks);
+  if (disk_.resume.kind == kResumePreciseSearch) disk_.resume = {};
   return 1;
 }
 
 void Search::TestSector(uint64_t sector, Bytes s) {
   // Every boot sector ends in 0xAA55: most sectors fail here.
-  if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue) return;
+  if (LoadLe16(s, boot::kSignature) != boot::kSignatureValue || TestLargeSector(sector, s)) return;
   if (IsNtfsBoot(s)) {
     uint64_t count = NtfsSectorCount(s);
     if (NtfsVolumeAt(sector, s)) {
@@ -301,11 +329,46 @@ void Search::TestSector(uint64_t sector, Bytes s) {
   } else if (IsFat32Boot(s)) {
     uint64_t hidden = LoadLe32(s, boot::kHiddenSectors);
     uint64_t start = sector == hidden || sector == hidden + kBackupBootOffset ? hidden : sector;
+    // Hidden sectors of 0 (a volume made without a table) name no start: a
+    // backup boot sector is known by the FAT lying its reserved sectors
+    // after the primary, not after itself.
+    if (start == sector && sector >= kBackupBootOffset) {
+      const uint64_t reserved = ParseFatBootSector(s).reservedSectors;
+      if (!fat::IsFat32TableStart(Read(sector + reserved, 1)) &&
+          fat::IsFat32TableStart(Read(sector - kBackupBootOffset + reserved, 1)))
+        start = sector - kBackupBootOffset;
+    }
     Record(start, Fat32SectorCount(s), kFsFat32Lba, 1, kOriginBootSearch,
            DuplicateRule::kSameClass);
   } else if (IsFat16Boot(s)) {
     Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
   }
+}
+
+// A volume of 4096-byte sectors starts on a 4 KiB boundary; its counts and
+// positions are scaled to 512-byte sectors. True when `s` is its boot sector.
+bool Search::TestLargeSector(uint64_t sector, Bytes s) {
+  std::array<uint8_t, 512> boot;
+  if (sector % kLargeSectorScale != 0 || !LargeSectorBoot(s, boot)) return false;
+  constexpr uint64_t k = kLargeSectorScale;
+  constexpr uint32_t kLargeSector = kSector * k;
+  if (IsNtfsBoot(boot)) {
+    const uint64_t count = MulSat(NtfsSectorCount(boot), k);
+    const uint64_t mft = MulSat(NtfsMftOffset(boot), k);
+    if (MftRecordAt(AddSat(sector, mft))) {
+      Record(sector, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass, kLargeSector);
+    } else if (sector >= count && MftRecordAt(AddSat(sector - count, mft))) {
+      Record(sector - count, count, kFsNtfs, 1, kOriginBootSearch, DuplicateRule::kSameClass,
+             kLargeSector);
+    }
+  } else {
+    const uint64_t hidden = MulSat(LoadLe32(boot, boot::kHiddenSectors), k);
+    const uint64_t start =
+        sector == hidden || sector == AddSat(hidden, kBackupBootOffset * k) ? hidden : sector;
+    Record(start, MulSat(Fat32SectorCount(boot), k), kFsFat32Lba, 1, kOriginBootSearch,
+           DuplicateRule::kSameClass, kLargeSector);
+  }
+  return true;
 }
 
 }  // namespace
@@ -333,6 +396,17 @@ int CountFoundVolumes(const DiskInfo& disk) {
   return static_cast<int>(
       std::count_if(disk.volumes.begin(), disk.volumes.end(),
                     [](const VolumeInfo& v) { return v.origin != kOriginPartitionMap; }));
+}
+
+bool OverlapsListedVolume(const DiskInfo& disk, const VolumeInfo& v) {
+  if (v.origin == kOriginPartitionMap || v.members.size() > 0) return false;
+  const SectorRange extent = v.Extent();
+  return std::any_of(disk.volumes.begin(), disk.volumes.end(), [&](const VolumeInfo& listed) {
+    // A protective GPT entry listed as a partition covers the whole disk.
+    return listed.origin == kOriginPartitionMap && listed.members.empty() &&
+           listed.fsType != 0xEE && listed.sectorCount != 0 &&
+           !extent.ClampTo(listed.Extent()).Empty();
+  });
 }
 
 }  // namespace brevid

@@ -36,4 +36,8 @@ int SearchLostPartitions(DiskInfo& disk, SearchMode mode, ProgressRecord& progre
 // Volumes of `disk` that a search or scan added (origin not 0).
 int CountFoundVolumes(const DiskInfo& disk);
 
+// A volume a scan added that shares sectors with one the partition map lists:
+// a trace of a listed volume, or an older volume under it, not a lost one.
+bool OverlapsListedVolume(const DiskInfo& disk, const VolumeInfo& v);
+
 }  // namespace brevid

@@ -7,6 +7,19 @@
 #include "scan/fat_directory_scan.h"
 
 namespace brevid {
+namespace {
+
+// A walk that found nothing (no geometry, no $MFT) still shows its empty
+// roots; they are indexed as a walk indexes them, so that they are found
+// again by their names. True when they had to be made here.
+bool KeepEmptyRoots(VolumeInfo& volume, bool fat) {
+  VolumeTrees& trees = TreesOf(volume);
+  if (fat && trees.fatNormalIndex.empty()) return StartFatTree(trees, 0), true;
+  if (!fat && trees.ntfsIndex.empty()) return StartNtfsTree(trees, false), true;
+  return false;
+}
+
+}  // namespace
 
 ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
                            ProgressRecord& progress, const SourceOpener& opener) {
@@ -15,21 +28,22 @@ ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
   ReleaseTrees(volume);
   VolumeReader probe(disk, volume, opener);
   if (!probe.Open()) {
-    TreesOf(volume);
+    KeepEmptyRoots(volume, fat);
     return ExpandOutcome::kSourceUnreadable;
   }
   if (!fat) {
     // NTFS volumes are always read record by record, for expand and format recovery alike.
     if (ScanMft(disk, volume, progress, opener) == 0 && !progress.StopRequested()) {
-      TreesOf(volume);
+      KeepEmptyRoots(volume, fat);
       return ExpandOutcome::kMftUnreadable;
     }
   } else {
     if (mode == ExpandMode::kFormatScan) ScanFatDirectorySectors(disk, volume, progress, opener);
     if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress, opener);
   }
-  TreesOf(volume);  // a walk that found nothing still shows its empty roots
-  return progress.StopRequested() ? ExpandOutcome::kStopped : ExpandOutcome::kDone;
+  const bool nothingWalked = KeepEmptyRoots(volume, fat);
+  if (progress.StopRequested()) return ExpandOutcome::kStopped;
+  return nothingWalked && fat ? ExpandOutcome::kNoFileSystem : ExpandOutcome::kDone;
 }
 
 ExpandOutcome RunExpand(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,

@@ -20,6 +20,7 @@ enum class ExpandOutcome {
   kUnsupportedType,   // neither FAT16, FAT32 nor NTFS: nothing was done
   kSourceUnreadable,  // the disk or image could not be opened
   kMftUnreadable,     // NTFS: neither $MFT's record 0 nor its mirror gave its runs
+  kNoFileSystem,      // FAT: neither a boot sector nor tables to walk were found
 };
 
 // Releases the volume's old tree and builds a new one with the reader its

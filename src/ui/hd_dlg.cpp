@@ -12,6 +12,7 @@
 #include "platform/message_box.h"
 #include "tasks/deep_scan_task.h"
 #include "tasks/disk_list.h"
+#include "tasks/partition_search_task.h"
 #include "ui/brevid_dlg.h"
 #include "ui/file_dlg.h"
 #include "ui/image_list.h"
@@ -28,9 +29,12 @@ constexpr int kVolumeRole = Qt::UserRole + 1;
 
 const char* const kColumns[] = {"磁盘", "标签", "文件类型", "起始地址", "大小"};
 
-QColor OriginColor(uint32_t origin) {
-  if (origin == kOriginRebuilt) return kRed;
-  if (origin == kOriginBootSearch) return QColor(0, 0x80, 0);
+QColor OriginColor(const DiskInfo& disk, const VolumeInfo& volume) {
+  // A find lying on a listed volume is no lost partition: drawn faded.
+  const bool overlaps = OverlapsListedVolume(disk, volume);
+  if (volume.origin == kOriginRebuilt) return overlaps ? QColor(0xE0, 0x90, 0x90) : kRed;
+  if (volume.origin == kOriginBootSearch)
+    return overlaps ? QColor(0x80, 0xB0, 0x80) : QColor(0, 0x80, 0);
   return Qt::black;
 }
 
@@ -116,7 +120,7 @@ void CHdDlg::FillDiskTree() {
       tree_->SetItemText(child, 2, FromAnsi(FsTypeText(volume)));
       tree_->SetItemText(child, 3, QString::number(volume.start * 512));
       tree_->SetItemText(child, 4, FromAnsi(FormatPaneSize(volume.sectorCount * 512)));
-      tree_->SetItemTextColor(child, OriginColor(volume.origin));
+      tree_->SetItemTextColor(child, OriginColor(disk, volume));
     }
     tree_->Expand(item);
     ++d;
@@ -258,6 +262,37 @@ void CHdDlg::WorkerEnded() {
   scanRange_.reset();
   Refresh(jobDiskKey_, jobVolumeName_);
   if (job == Job::kWriteResults || job == Job::kReadResults) ShowStatus(jobStatus_);
+  if (job == Job::kReadResults) OfferToResume(jobDiskKey_);
+  const DiskInfo* disk = FindDisk(app_.disks, jobDiskKey_);
+  if ((job == Job::kSearch || job == Job::kDeepScan) && disk && disk->unreadableSectors != 0)
+    SetStatus(QString("警告: %1 个扇区读不出, 已跳过, 其余照常扫描").arg(disk->unreadableSectors));
+}
+
+// A result file written while a scan was stopped keeps where it stopped:
+// offered to go on from there.
+void CHdDlg::OfferToResume(const std::string& diskKey) {
+  DiskInfo* disk = FindDisk(app_.disks, diskKey);
+  if (!disk || disk->resume.kind == kResumeNone) return;
+  const ScanResume r = disk->resume;
+  const bool deep = r.kind == kResumeDeepScan;
+  const std::string text =
+      Format(Ansi(deep ? "扫描结果里有一次停止的深度扫描 (停在第 %llu 扇区)。\r\n从那里继续扫描吗?"
+                       : "扫描结果里有一次停止的精确扫描 (停在第 %llu 扇区)。\r\n从那里继续扫描吗?")
+                 .c_str(),
+             static_cast<unsigned long long>(r.nextSector));
+  if (ShowMessageBox(text, Ansi("打开扫描结果"), kMbYesNo | kMbIconQuestion) != kIdYes) return;
+  if (!deep) return StartSearch(disk, SearchMode::kPrecise, diskKey);
+  Selection s;
+  s.disk = disk;
+  s.diskKey = diskKey;
+  const std::vector<std::string> items = VolumeItemTexts(*disk);
+  for (size_t i = 0; i < disk->volumes.size() && !s.volume; ++i) {
+    VolumeInfo& v = disk->volumes[i];
+    if (v.start == r.rangeStart && v.sectorCount == r.rangeCount && v.members.empty())
+      s.volume = &v, s.volumeName = items[i];
+  }
+  if (!s.volume && (r.rangeStart != 0 || r.rangeCount != disk->sizeBytes / 512)) return;
+  StartDeepScan(disk, s);
 }
 
 void CHdDlg::Refresh(const std::string& diskKey, const std::string& volumeName) {
@@ -321,7 +356,8 @@ void CHdDlg::OpenImageFile(const QString& path) {
                                           "Img files(*.img);;All files(*)");
   if (chosen.isEmpty()) return;
   if (!AddImageFile(app_.disks, ToAnsi(chosen))) {
-    ShowMessageBox(LastErrorText(), "Error", kMbOk | kMbIconError);
+    ShowMessageBox(ToAnsi("无法打开 " + chosen + ": ") + Utf8ToAnsi(LastErrorText()), "Error",
+                   kMbOk | kMbIconError);
     return;
   }
   FillDiskTree();

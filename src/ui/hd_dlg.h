@@ -78,6 +78,7 @@ class CHdDlg : public QWidget {
   void StartWorker(Job job, const std::string& diskKey, const std::string& volumeName,
                    std::function<void()> body);
   void WorkerEnded();
+  void OfferToResume(const std::string& diskKey);
   // Rebuilds the list and selects the item of `diskKey` (and of its volume
   // `volumeName`, when not empty) again.
   void Refresh(const std::string& diskKey, const std::string& volumeName);

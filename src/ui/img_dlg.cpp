@@ -10,6 +10,7 @@
 
 #include "device/volume_names.h"
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "ui/ui_text.h"
 
@@ -21,7 +22,7 @@ constexpr int kLabelWidth = 80;
 constexpr int kFieldX = kMargin + kLabelWidth;
 constexpr int kFieldWidth = CImgDlg::kNarrowWidth - kFieldX - kMargin;
 constexpr int kRowHeight = 24;
-constexpr int kHeight = 342;
+constexpr int kHeight = 406;
 constexpr int kEndpointRole = Qt::UserRole;  // the item's endpoint text, CP936
 
 }  // namespace
@@ -80,22 +81,35 @@ CImgDlg::CImgDlg(AppState& app, const std::string& source, QWidget* parent,
   browse_->setObjectName("browse");
   browse_->setGeometry(kFieldX + kFieldWidth - 34, 206, 34, kRowHeight);
 
+  useMap_ = new QCheckBox("映射文件：", this);
+  useMap_->setObjectName("useMap");
+  useMap_->setGeometry(kMargin - 4, 238, kLabelWidth + 4, kRowHeight);
+  map_ = new QLineEdit(this);
+  map_->setObjectName("map");
+  map_->setGeometry(kFieldX, 238, kFieldWidth, kRowHeight);
+  mapState_ = new QLabel(this);
+  mapState_->setObjectName("mapState");
+  mapState_->setGeometry(kFieldX, 264, kFieldWidth, 18);
+  strip_ = new RescueStrip(this);
+  strip_->setObjectName("strip");
+  strip_->setGeometry(kMargin, 284, kNarrowWidth - 2 * kMargin, 14);
+
   bar_ = new CTextProgressCtrl(this);
   bar_->setObjectName("bar");
-  bar_->setGeometry(kMargin, 244, kNarrowWidth - 2 * kMargin, 22);
+  bar_->setGeometry(kMargin, 308, kNarrowWidth - 2 * kMargin, 22);
   done_ = new QLabel(this);
   done_->setObjectName("done");
-  done_->setGeometry(kMargin, 272, 150, kRowHeight);
+  done_->setGeometry(kMargin, 336, 150, kRowHeight);
   done_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   doneLabel_ = new QLabel("扇区完成镜像", this);
   doneLabel_->setObjectName("doneLabel");
-  doneLabel_->setGeometry(kMargin + 156, 272, 120, kRowHeight);
+  doneLabel_->setGeometry(kMargin + 156, 336, 120, kRowHeight);
   start_ = new QPushButton("开始", this);
   start_->setObjectName("start");
-  start_->setGeometry(kNarrowWidth - 2 * 90 - kMargin, 304, 84, 28);
+  start_->setGeometry(kNarrowWidth - 2 * 90 - kMargin, 368, 84, 28);
   stop_ = new QPushButton("停止", this);
   stop_->setObjectName("stop");
-  stop_->setGeometry(kNarrowWidth - 90 - kMargin, 304, 84, 28);
+  stop_->setGeometry(kNarrowWidth - 90 - kMargin, 368, 84, 28);
 
   // Everything right of the line is shown only once a sector is unreadable.
   auto* separator = new QFrame(this);
@@ -137,6 +151,19 @@ CImgDlg::CImgDlg(AppState& app, const std::string& source, QWidget* parent,
   connect(browse_, &QPushButton::clicked, this, &CImgDlg::Browse);
   connect(start_, &QPushButton::clicked, this, &CImgDlg::Start);
   connect(stop_, &QPushButton::clicked, this, &CImgDlg::Stop);
+  connect(useMap_, &QCheckBox::toggled, this, &CImgDlg::UseMapChanged);
+  connect(map_, &QLineEdit::textChanged, this, &CImgDlg::MapChanged);
+  UseMapChanged();
+  counters_.onMap = [this](const RescueMap& map) {
+    {
+      std::lock_guard lock(mapLock_);
+      latestMap_ = map;
+      if (mapPending_) return;
+      mapPending_ = true;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { ShowMap(); }, Qt::QueuedConnection);
+  };
   chooser_->OnLButtonDblClk = [this](CTreeListItem* item) { Choose(item); };
   counters_.onBadSector = [this](const BadSector& bad) {
     QMetaObject::invokeMethod(
@@ -203,13 +230,45 @@ void CImgDlg::ModeChanged() {
 
 void CImgDlg::Browse() {
   const QString path = FilePicker()(this);
-  if (!path.isEmpty()) path_->setText(path);
+  if (path.isEmpty()) return;
+  path_->setText(path);
+  if (useMap_->isChecked() && map_->text().isEmpty()) map_->setText(DefaultMapPath(path));
+}
+
+void CImgDlg::UseMapChanged() {
+  const bool on = useMap_->isChecked();
+  if (on && map_->text().isEmpty() && !path_->text().isEmpty() && toFile_->isChecked())
+    map_->setText(DefaultMapPath(path_->text()));
+  map_->setEnabled(on && useMap_->isEnabled());
+  MapChanged();
+}
+
+// Says whether "开始" will go on from the map or begin one.
+void CImgDlg::MapChanged() {
+  const QString path = map_->text();
+  if (!useMap_->isChecked() || path.isEmpty()) return mapState_->clear();
+  mapState_->setText(PathExists(ToAnsi(QFileInfo(path).absoluteFilePath()))
+                         ? "映射文件已存在：接续上次的镜像"
+                         : "新的映射文件");
+}
+
+void CImgDlg::ShowMap() {
+  RescueMap map;
+  {
+    std::lock_guard lock(mapLock_);
+    map = latestMap_;
+    mapPending_ = false;
+  }
+  const uint64_t total = counters_.totalBytes;
+  strip_->SetMap(map, copyBegin_, total ? copyBegin_ + total : copyEnd_);
+  done_->setText(QString::number(counters_.rescuedBytes / 512));
 }
 
 void CImgDlg::SetEditable(bool editable) {
   for (QWidget* w :
-       std::initializer_list<QWidget*>{source_, sourceStart_, toDisk_, toFile_, start_})
+       std::initializer_list<QWidget*>{source_, sourceStart_, toDisk_, toFile_, start_, useMap_})
     w->setEnabled(editable);
+  map_->setEnabled(editable && useMap_->isChecked());
   if (editable) {
     ModeChanged();
     return;
@@ -243,6 +302,13 @@ void CImgDlg::Start() {
     if (path_->text().isEmpty()) return Refuse(Ansi("请选择目标文件路径"));
     request.targetFile = ToAnsi(QFileInfo(path_->text()).absoluteFilePath());
   }
+  if (useMap_->isChecked()) {
+    if (map_->text().isEmpty()) return Refuse(Ansi("请选择映射文件路径"));
+    request.mapFile = ToAnsi(QFileInfo(map_->text()).absoluteFilePath());
+  }
+  const ImagingEndpoint from = ResolveImagingEndpoint(app_.disks, sourceText_);
+  copyBegin_ = from.byteOffset + request.sourceStartSector * 512;
+  copyEnd_ = from.byteOffset + from.Length();
   // Another pane may have started a long operation since this window opened.
   if (app_.Busy()) return Refuse(Ansi("请等待当前操作完成"));
 
@@ -278,7 +344,7 @@ void CImgDlg::Finished() {
   worker_.Join();
   switch (outcome_.result) {
     case ImagingResult::kDone:
-      ShowMessageBox(outcome_.text, "镜像", kMbOk | kMbIconInformation);
+      ShowMessageBox(outcome_.text, Ansi("镜像"), kMbOk | kMbIconInformation);
       break;
     case ImagingResult::kStopped:
       break;

@@ -5,6 +5,7 @@
 // the window closes once the worker has ended.
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QTableWidget>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/source_opener.h"
@@ -20,6 +22,7 @@
 #include "ui/app_state.h"
 #include "ui/progress_dlg.h"
 #include "ui/queued_target.h"
+#include "ui/rescue_strip.h"
 #include "ui/tree_list_ctrl.h"
 
 namespace brevid::ui {
@@ -46,6 +49,8 @@ class CImgDlg : public QDialog {
   // Width with the bad-sector list hidden, and with it shown.
   static constexpr int kNarrowWidth = 400;
   static constexpr int kFullWidth = 616;
+  // A rescue over a map appends ".map" to the image file's path by default.
+  static QString DefaultMapPath(const QString& imagePath) { return imagePath + ".map"; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -62,6 +67,9 @@ class CImgDlg : public QDialog {
   void Refuse(const std::string& ansiText);
   void Handle(uint32_t message, uint64_t wParam, uint64_t lParam);
   void AddBadRow(const BadSector& bad);
+  void MapChanged();
+  void UseMapChanged();
+  void ShowMap();
   void Finished();
 
   AppState& app_;
@@ -85,6 +93,10 @@ class CImgDlg : public QDialog {
   CTextProgressCtrl* bar_;
   QLabel* done_;
   QLabel* doneLabel_;
+  QCheckBox* useMap_;  // "映射文件：": rescue over a map, resumed when it exists
+  QLineEdit* map_;
+  QLabel* mapState_;
+  RescueStrip* strip_;
   QTableWidget* badList_;
   CTreeListCtrl* chooser_;
   QLineEdit* chooserField_ = nullptr;
@@ -93,6 +105,10 @@ class CImgDlg : public QDialog {
   std::unique_ptr<QueuedProgressTarget> queue_;
   ImagingCounters counters_;
   ImagingOutcome outcome_;  // written by the worker, read once it is joined
+  std::mutex mapLock_;      // the worker's latest map, handed to the strip
+  RescueMap latestMap_;
+  bool mapPending_ = false;
+  uint64_t copyBegin_ = 0, copyEnd_ = 0;  // source bytes of the copy, for the strip
   Worker worker_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/sector_range.h"
+#include "fs/volume_trees.h"
 #include "platform/codepage.h"
 
 namespace brevid {
@@ -48,9 +50,17 @@ const std::string& ExtraFoundText() {
   return text;
 }
 
+// A carved file that the volume's tree shows as its own file is listed there only.
+bool ShownInTree(const VolumeInfo& volume, uint64_t start) {
+  return volume.trees && volume.trees->carvedInTree.count(start) != 0;
+}
+
 bool HasExtraFoundItem(const DiskInfo& disk, const VolumeInfo& volume) {
-  auto it = disk.extraFound.children.lower_bound(volume.start);
-  return it != disk.extraFound.children.end() && it->first - volume.start < volume.sectorCount;
+  const SectorRange extent = volume.Extent();
+  for (auto it = disk.extraFound.children.lower_bound(volume.start);
+       it != disk.extraFound.children.end() && extent.Contains(it->first); ++it)
+    if (!ShownInTree(volume, it->first)) return true;
+  return false;
 }
 
 FolderItemWalk::FolderItemWalk(const NodeTable& table, const DiskInfo& disk,
@@ -127,6 +137,7 @@ std::vector<ListingRow> ExtraFoundListing(const DiskInfo& disk, const VolumeInfo
   const SectorRange extent = volume.Extent();
   for (auto it = disk.extraFound.children.lower_bound(volume.start);
        it != disk.extraFound.children.end() && extent.Contains(it->first); ++it) {
+    if (ShownInTree(volume, it->first)) continue;
     FileRow r;
     r.name = it->second.name;
     r.kind = kDeletedFile;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "support/file_bytes.h"
 #include "support/image_under_test.h"
@@ -82,6 +83,39 @@ TEST(TreeCli, HostileImagesExpandWithoutHarm) {
           test::RunCommand(Brevid("tree '" + test::FixturePath(name) + "' '" + item + "'")).status;
       EXPECT_TRUE(status == 0 || status == 1) << name << " " << item;
     }
+  }
+}
+
+TEST(TreeCli, FiltersNarrowTreeAndSaveAndCatWritesWhatASaveWrites) {
+  const std::string demo = "'" + test::FixturePath("demo.img") + "' Partition1";
+  test::UnchangedImage unchanged(test::FixturePath("demo.img"));
+  test::CommandResult r =
+      test::RunCommand(Brevid("tree --json " + demo + " --name '*.TXT' --min-size 3000"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::set<std::string> paths;
+  const nlohmann::json listed = nlohmann::json::parse(r.out);
+  for (const auto& e : listed["entries"]) paths.insert(e["path"]);
+  const std::set<std::string> big = {"根目录/Documents/Letter to Bob.txt", "根目录/年度报告.txt",
+                                     "根目录/Old notes.txt", "根目录/删除的文件.txt"};
+  if (DemoNtfsFilled()) {
+    EXPECT_EQ(paths, big);
+  }
+  r = test::RunCommand(Brevid("tree --json " + demo + " --modified-after 2030-01-01"));
+  EXPECT_TRUE(nlohmann::json::parse(r.out)["entries"].empty());
+  EXPECT_EQ(test::RunCommand(Brevid("tree " + demo + " --modified-before 2020-13-01")).status, 2);
+
+  // Saved into their folders under the target; cat gives a save's bytes.
+  const std::string dir = test::ScratchDir("tree_filters");
+  r = test::RunCommand(
+      Brevid("save " + demo + " --to '" + dir + "' --name '*.txt' --min-size 3000"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::set<std::string> saved;
+  for (const auto& [path, bytes] : test::FilesUnder(dir)) saved.insert(path);
+  EXPECT_EQ(saved, paths);
+  r = test::RunCommand(Brevid("cat " + demo + " '根目录/年度报告.txt'"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  if (DemoNtfsFilled()) {
+    EXPECT_TRUE(r.out == test::ReadFile(dir + "/根目录/年度报告.txt"));
   }
 }
 

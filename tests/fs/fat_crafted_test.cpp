@@ -582,7 +582,8 @@ TEST_F(FatCrafted, RecordedClustersBecomeNumberedFolders) {
   disk->dirClusterSectors = {img.ClusterSector(2), img.ClusterSector(3), img.ClusterSector(3) + 1,
                              img.ClusterSector(4), img.ClusterSector(6), img.ClusterSector(150)};
   // Carved files at the first sectors of A.TXT and GONE.TXT: the FAT32
-  // recovery walker takes back only the deleted file's.
+  // recovery walker shows only the deleted file's as its own; the disk's
+  // findings keep both.
   disk->extraFound.children[img.ClusterSector(21)] = CarvedFile{};
   disk->extraFound.children[img.ClusterSector(24)] = CarvedFile{};
   VolumeTrees& trees = Expand(*disk);
@@ -601,8 +602,8 @@ TEST_F(FatCrafted, RecordedClustersBecomeNumberedFolders) {
   EXPECT_EQ(FindFatEntry(trees, 3, "3", "1980-00-00 00:00:00"), three);
   EXPECT_EQ(trees.fatDeletedIndex.count(6), 1u);
   EXPECT_EQ(trees.fatNormalIndex.count(6), 0u);
-  EXPECT_EQ(disk->extraFound.children.count(img.ClusterSector(21)), 1u);
-  EXPECT_EQ(disk->extraFound.children.count(img.ClusterSector(24)), 0u);
+  EXPECT_EQ(disk->extraFound.children.size(), 2u);
+  EXPECT_EQ(trees.carvedInTree, std::set<uint64_t>{img.ClusterSector(24)});
 }
 
 TEST_F(FatCrafted, Fat16RecoveryTakesBackCarvedFilesNormalAndDeleted) {
@@ -616,9 +617,9 @@ TEST_F(FatCrafted, Fat16RecoveryTakesBackCarvedFilesNormalAndDeleted) {
   disk->extraFound.children[img.ClusterSector(21)] = CarvedFile{};
   disk->extraFound.children[img.ClusterSector(24)] = CarvedFile{};
   disk->extraFound.children[img.ClusterSector(30)] = CarvedFile{};
-  Expand(*disk);
-  EXPECT_EQ(disk->extraFound.children.size(), 1u);
-  EXPECT_EQ(disk->extraFound.children.count(img.ClusterSector(30)), 1u);
+  VolumeTrees& trees = Expand(*disk);
+  EXPECT_EQ(disk->extraFound.children.size(), 3u);
+  EXPECT_EQ(trees.carvedInTree, (std::set<uint64_t>{img.ClusterSector(21), img.ClusterSector(24)}));
 }
 
 // A scanned volume (origin 1) whose recorded sectors lie outside it: every

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Serves BACKING read-only as MOUNTPOINT/disk.img; a read touching a listed
-512-byte sector fails with EIO, as on a failing disk. Direct I/O keeps each
-read's own size. Usage: eio_fuse.py BACKING MOUNTPOINT SECTOR[,SECTOR...]|-"""
+512-byte sector fails with EIO, as on a failing disk, after DELAY seconds
+(default 0). Direct I/O keeps each read's own size. With LOG, each read is
+appended there as "OFFSET SIZE". Usage:
+eio_fuse.py BACKING MOUNTPOINT SECTOR[,SECTOR...]|- [DELAY [LOG]]
+where a SECTOR may also be a range FIRST-LAST."""
 import bisect
 import errno
 import os
 import stat
 import sys
+import time
 
 try:  # Debian's python3-fusepy names the module fusepy
     from fusepy import FUSE, FuseOSError, Operations
@@ -15,10 +19,12 @@ except ImportError:
 
 
 class EioDisk(Operations):
-    def __init__(self, backing, bad):
+    def __init__(self, backing, bad, delay=0.0, log=None):
         self.fd = os.open(backing, os.O_RDONLY)
         self.size = os.fstat(self.fd).st_size
         self.bad = sorted(bad)
+        self.delay = delay
+        self.log = open(log, "a", buffering=1) if log else None
 
     def getattr(self, path, fh=None):
         if path == "/":
@@ -31,14 +37,23 @@ class EioDisk(Operations):
         return [".", "..", "disk.img"]
 
     def read(self, path, size, offset, fh):
+        if self.log:
+            self.log.write("%d %d\n" % (offset, size))
         if size > 0:
             i = bisect.bisect_left(self.bad, offset // 512)
             if i < len(self.bad) and self.bad[i] <= (offset + size - 1) // 512:
+                time.sleep(self.delay)
                 raise FuseOSError(errno.EIO)
         return os.pread(self.fd, size, offset)
 
 
 if __name__ == "__main__":
     backing, mountpoint, sectors = sys.argv[1:4]
-    bad = [] if sectors == "-" else [int(s) for s in sectors.split(",")]
-    FUSE(EioDisk(backing, bad), mountpoint, foreground=True, ro=True, direct_io=True)
+    bad = []
+    for part in [] if sectors == "-" else sectors.split(","):
+        first, _, last = part.partition("-")
+        bad.extend(range(int(first), int(last or first) + 1))
+    delay = float(sys.argv[4]) if len(sys.argv) > 4 else 0.0
+    log = sys.argv[5] if len(sys.argv) > 5 else None
+    FUSE(EioDisk(backing, bad, delay, log), mountpoint, foreground=True, ro=True,
+         direct_io=True)

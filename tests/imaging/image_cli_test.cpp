@@ -89,12 +89,14 @@ TEST(ImageCli, ABlockDeviceLosesOnlyItsBadSectors) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   test::CommandResult loop = test::RunCommand("losetup -f --show -r '" + mnt + "/disk.img'");
   std::string device = loop.out.substr(0, loop.out.find('\n'));
-  test::CommandResult json;
+  test::CommandResult json, rescue;
   size_t got = 0, gotAcross = 0;
   bool okAcross = true;
   std::vector<uint8_t> part(3000), across(2000);
   if (loop.status == 0 && !device.empty()) {
     json = test::RunCommand(Brevid("'" + device + "' --to-file '" + dir + "/out.img' --json"));
+    rescue = test::RunCommand(Brevid("'" + device + "' --to-file '" + dir +
+                                     "/rescued.img' --map '" + dir + "/rescued.map'"));
     // Unaligned reads: a good span whole; one across the bad sector gives
     // the bytes before it and fails.
     SourceHandle handle = SourceHandle::Open(device);
@@ -109,6 +111,15 @@ TEST(ImageCli, ABlockDeviceLosesOnlyItsBadSectors) {
   ASSERT_EQ(json.status, 0) << json.err;
   nlohmann::json j = nlohmann::json::parse(json.out);
   EXPECT_EQ(j["badSectors"], nlohmann::json({2049}));
+  // Over a map, only the bad sector is left out, as zeros.
+  EXPECT_EQ(rescue.status, 0) << rescue.err;
+  const std::string map = test::ReadFile(dir + "/rescued.map");
+  EXPECT_NE(
+      map.find("0x00000000  0x00100200  +\n0x00100200  0x00000200  -\n0x00100400  0x000FFC00  +"),
+      std::string::npos)
+      << map;
+  EXPECT_TRUE(test::ReadFile(dir + "/rescued.img") ==
+              std::string(bytes).replace(2049 * 512, 512, 512, '\0'));
   bytes.replace(2049 * 512, 512, 512, ' ');
   EXPECT_TRUE(test::ReadFile(dir + "/out.img") == bytes);
   EXPECT_EQ(got, part.size());

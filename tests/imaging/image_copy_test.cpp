@@ -201,5 +201,41 @@ TEST(ImageCopy, RefusesTargetsThatShareTheSourceAndReportsFailedWrites) {
   }
 }
 
+// Over a map: either direction finds exactly the bad areas, leaves them
+// unwritten, and a finished map given again reads nothing more.
+TEST(ImageCopy, RescueOverAMapFindsExactlyTheBadAreasInEitherDirection) {
+  const std::string bytes = RandomBytes(5 * 1048576 + 1000), dir = test::ScratchDir("rescue");
+  std::set<uint64_t> bad = {0, 1, 2047, 2048, 6000, 10239};
+  for (uint64_t s = 4000; s < 4300; ++s) bad.insert(s);
+  MemorySourceOpener faulty;
+  faulty.Add("bad.img", std::vector<uint8_t>(bytes.begin(), bytes.end()), bad);
+  DiskList list;
+  ASSERT_TRUE(AddImageFile(list, "bad.img", faulty));
+  std::string image = bytes;
+  std::vector<BadSector> rows;
+  for (uint64_t s : bad) {
+    image.replace(s * 512, 512, 512, '\0');
+    rows.push_back({static_cast<uint32_t>(rows.size() + 1), s});
+  }
+  std::string firstMap;
+  for (bool reverse : {false, true}) {
+    ImagingRequest request = Request("bad.img", dir + "/out.img");
+    request.mapFile = dir + (reverse ? "/reverse.map" : "/forward.map");
+    request.reverse = reverse;
+    request.retries = 1;
+    ImagingOutcome outcome = Copy(list, request, faulty);
+    EXPECT_EQ(outcome.result, ImagingResult::kDone);
+    EXPECT_EQ(outcome.badSectors, rows);
+    EXPECT_EQ(outcome.bytesDone, bytes.size() - bad.size() * 512);
+    EXPECT_TRUE(test::ReadFile(dir + "/out.img") == image);
+    const std::string map = test::ReadFile(request.mapFile);
+    if (firstMap.empty()) firstMap = map;
+    // The same areas; only the final position tells the directions apart.
+    EXPECT_EQ(map.substr(map.find("#      pos")), firstMap.substr(firstMap.find("#      pos")));
+    EXPECT_TRUE(Copy(list, request, faulty).resumed);
+    EXPECT_TRUE(test::ReadFile(dir + "/out.img") == image);
+  }
+}
+
 }  // namespace
 }  // namespace brevid

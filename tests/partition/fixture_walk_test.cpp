@@ -93,6 +93,14 @@ TEST(FixtureWalk, GptHeadersWithBadCountsOrSizes) {
   EXPECT_TRUE(WalkFixture("gpt_129.img").volumes.empty());
   EXPECT_TRUE(WalkFixture("gpt_entry0.img").volumes.empty());
   EXPECT_TRUE(WalkFixture("gpt_entryhuge.img").volumes.empty());
+  EXPECT_FALSE(plain.volumes[0].fromBackupGpt);
+
+  // The primary header zeroed: the backup at the disk's end lists all five.
+  DiskInfo backup = WalkFixture("gpt_backup_only.img");
+  ASSERT_EQ(backup.volumes.size(), 5u);
+  EXPECT_EQ(backup.volumes[3].start, 83968u);
+  EXPECT_TRUE(IsFat32Type(backup.volumes[3].fsType));
+  for (const VolumeInfo& v : backup.volumes) EXPECT_TRUE(v.fromBackupGpt) << v.name;
 }
 
 // Sizes come from the boot sector or superblock, not from the file.

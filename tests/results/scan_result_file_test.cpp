@@ -35,6 +35,7 @@ DiskInfo FullDisk() {
   v.driveLetter = "/mnt/a", v.name = "Partition3", v.extText = "EXT4", v.sectorCount = 1 << 20;
   v.start = 63, v.entryKind = 2, v.sectorsPerCluster = 64, v.clusterBase = 1000, v.fsType = 0x0B;
   v.sectorSize = 4096, v.origin = 2, v.layout = VolumeLayout::Raid5, v.stripeSectors = 65535;
+  v.fatSectors = 1234, v.mftStart = uint64_t{1} << 35, v.indexRecordClusters = 1;
   v.members[0] = {0, {255, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 200}, "/dev/y", 34, 99,
                   ""};
   v.members[1] = {1, {}, "", 0, 0, ""};
@@ -64,6 +65,7 @@ TEST(ScanResultFile, EveryFieldReadsBackAndWritesTheSameBytes) {
   EXPECT_EQ(back.extraFound.children[100].name, Ansi("照片,第一张,.jpg"));
   EXPECT_EQ(back.volumes[0].members[0].diskId[15], 200);
   EXPECT_EQ(back.logicalVolumes[0].segments[0].stripeStart, uint64_t{1} << 33);
+  EXPECT_EQ(back.volumes[0].fatSectors, 1234u);  // what a rebuilt volume is read by
 
   // A label or carved name holding CR LF cannot end its line early.
   DiskInfo broken = FullDisk();

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <tuple>
 
+#include "scan/deep_scan.h"
 #include "support/file_bytes.h"
 #include "support/image_under_test.h"
 #include "support/test_paths.h"
@@ -140,6 +141,23 @@ TEST(PartitionSearch, HostileDisksEndAndFindNothing) {
   EXPECT_EQ(SearchLostPartitions(disk, SearchMode::kPrecise, stopped, memory), 0);
   disk.path = "absent";
   EXPECT_EQ(SearchLostPartitions(disk, SearchMode::kQuick, stopped, memory), 0);
+}
+
+// NTFS and FAT32 of 4096-byte sectors on a disk without a table: every mode
+// finds them at their 4 KiB boundaries, counted and recorded in their size.
+TEST(PartitionSearch, VolumesOfFourKiBSectors) {
+  const std::string path = test::FixturePath("lost_4k.img");
+  const std::vector<Find> expected = {{2048, kFsNtfs, 4095 * 8, 1},
+                                      {34816, kFsFat32Lba, 69111 * 8, 1}};
+  DiskInfo deep = Searched(path, SearchMode::kQuick);
+  deep.volumes.clear();
+  ProgressRecord progress;
+  DeepScan(deep, progress, 0, deep.sizeBytes / 512);
+  for (const DiskInfo& disk :
+       {Searched(path, SearchMode::kQuick), Searched(path, SearchMode::kPrecise), deep}) {
+    EXPECT_EQ(Finds(disk), expected);
+    for (const VolumeInfo& v : disk.volumes) EXPECT_EQ(v.sectorSize, 4096u) << v.name;
+  }
 }
 
 }  // namespace

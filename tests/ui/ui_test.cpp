@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/text.h"
 #include "platform/message_box.h"
 #include "platform/source_opener.h"
 #include "support/file_bytes.h"
@@ -32,6 +34,7 @@
 #include "ui/hd_dlg.h"
 #include "ui/image_list.h"
 #include "ui/img_dlg.h"
+#include "ui/rescue_strip.h"
 #include "ui/save_file_dlg.h"
 #include "ui/scan_file_dialog.h"
 #include "ui/search_disk_part.h"
@@ -607,11 +610,40 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   EXPECT_EQ(dlg->width(), CImgDlg::kFullWidth);
   for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
   WaitIdle();
-  CImgDlg::FilePicker() = dialog;
   std::string expected = bytes.substr(volume.start * 512, volume.sectorCount * 512);
   expected.replace((bad - volume.start) * 512, 512, std::string(512, '\x20'));
   EXPECT_TRUE(test::ReadFile(out + "/volume.img") == expected);
   EXPECT_EQ(boxes.texts.back(), "镜像完毕");
+
+  // Over a map, named beside the image by default: the bad sector is left as
+  // zeros and listed; a second start goes on from the finished map.
+  for (const char* state : {"新的映射文件", "映射文件已存在：接续上次的镜像"}) {
+    dlg = new CImgDlg(app_, app_.disks[0].Key(), Hd(), faulty);
+    dlg->show();
+    QTest::mouseClick(dlg->findChild<QRadioButton*>("toFile"), Qt::LeftButton);
+    dlg->findChild<QCheckBox*>("useMap")->setChecked(true);
+    picked = QString::fromStdString(out + "/rescued.img");
+    QTest::mouseClick(dlg->findChild<QPushButton*>("browse"), Qt::LeftButton);
+    EXPECT_EQ(field("map")->text(), picked + ".map");
+    EXPECT_EQ(dlg->findChild<QLabel*>("mapState")->text(), state);
+    QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
+    for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+    WaitIdle();
+  }
+  CImgDlg::FilePicker() = dialog;
+  EXPECT_TRUE(test::ReadFile(out + "/rescued.img") ==
+              std::string(bytes).replace(bad * 512, 512, 512, '\0'));
+  EXPECT_NE(
+      test::ReadFile(out + "/rescued.img.map")
+          .find(Format("0x%08llX  0x00000200  -", static_cast<unsigned long long>(bad * 512))),
+      std::string::npos);
+  // The strip: one cell per slice, the worst status of the slice shown.
+  RescueStrip strip(nullptr);
+  RescueMap map;
+  SetRescueStatus(map, 0, 960, '+');
+  SetRescueStatus(map, 10, 1, '-');
+  strip.SetMap(map, 0, 960);
+  EXPECT_EQ(std::string(strip.Cells().begin(), strip.Cells().begin() + 3), "+-+");
 }
 
 TEST_F(Gui, StopDuringAnExpandLeavesTheWindowUsable) {

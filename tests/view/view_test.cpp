@@ -94,6 +94,11 @@ TEST(ViewTicks, SpreadDownAndMarkAncestorsPartlyAndListTheJobs) {
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].number, 0u);
   EXPECT_EQ(jobs[0].timeText, "Extra Found Files");
+
+  // A carved file the tree shows as its own is listed there only, and kept.
+  volume.trees->carvedInTree.insert(inside);
+  EXPECT_FALSE(HasExtraFoundItem(disk, volume));
+  EXPECT_EQ(disk.extraFound.children.count(inside), 1u);
 }
 
 TEST(ViewNodeTable, NtfsParentsRowsAndPathsRoundTrip) {

@@ -1,0 +1,21 @@
+#include "cli/filter_options.h"
+
+namespace brevid::cli {
+
+void AddFilterOptions(CLI::App* sub, RowFilter* filter) {
+  auto day = [](const std::string& text) {
+    return IsDayText(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
+  };
+  sub->add_option("--name", filter->nameGlob,
+                  "Only files whose name matches this pattern (* and ?, case-insensitive)");
+  sub->add_option("--min-size", filter->minSize, "Only files of at least this many bytes");
+  sub->add_option("--max-size", filter->maxSize, "Only files of at most this many bytes");
+  sub->add_option("--modified-after", filter->modifiedAfter,
+                  "Only files modified on or after this day (YYYY-MM-DD)")
+      ->check(day);
+  sub->add_option("--modified-before", filter->modifiedBefore,
+                  "Only files modified on or before this day (YYYY-MM-DD)")
+      ->check(day);
+}
+
+}  // namespace brevid::cli
