@@ -185,64 +185,65 @@ TEST(DeepScan, CarvedFilesOnAReformattedNtfsGetTheirOldPaths) {
   std::set<std::string> names;
   for (const auto& [sector, file] : disk.extraFound.children) names.insert(file.name);
   EXPECT_EQ(names, (std::set<std::string>{"DCIM/100CANON/IMG_0412.JPG", "gone.pdf"}));
+}
 
-  // Stops a scan when it reaches unit `stopAt` of its progress range, and notes
-  // the unit it started at.
-  class StopAtUnit final : public ProgressTarget {
-   public:
-    StopAtUnit(ProgressRecord& progress, uint64_t stopAt) : progress_(progress), stopAt_(stopAt) {
-      progress.window = this;
-    }
-    void Send(uint32_t message, uint64_t unit, uint64_t) override {
-      if (message != kProgressSetPos) return;
-      if (firstUnit == UINT64_MAX) firstUnit = unit;
-      if (unit == stopAt_) progress_.stop = 1;
-    }
-    void Post(uint32_t, uint64_t, uint64_t) override {}
-    uint64_t firstUnit = UINT64_MAX;
-
-   private:
-    ProgressRecord& progress_;
-    uint64_t stopAt_;
-  };
-
-  // A precise search and a deep scan stopped at their fifth 10 MiB unit keep
-  // the position in the result file (ahead of the volumes, where older readers
-  // skip it); run again on the disk read back from it, they go on there.
-  TEST(ScanResume, StoppedScansGoOnFromTheResultFile) {
-    const std::string path = test::FixturePath("lost_gpt.img");
-    test::UnchangedImage unchanged(path);
-    DiskList list;
-    ASSERT_TRUE(AddImageFile(list, path));
-    auto run = [](DiskInfo& disk, bool deep, ProgressRecord& progress) {
-      if (deep) return DeepScan(disk, progress, 0, disk.sizeBytes / 512);
-      return SearchLostPartitions(disk, SearchMode::kPrecise, progress);
-    };
-    for (bool deep : {false, true}) {
-      DiskInfo stopped = list.back();
-      ProgressRecord progress;
-      StopAtUnit stop(progress, 4);
-      run(stopped, deep, progress);
-      const ScanResume kept{deep ? kResumeDeepScan : kResumePreciseSearch, 0, 196608, 4 * 20480};
-      EXPECT_EQ(stopped.resume, kept);
-      const std::string text = FormatScanResults(stopped);
-      EXPECT_LT(text.find(kResumeMarker), text.find(kPartitionMarker));
-
-      DiskInfo again = list.back();
-      std::unique_ptr<ByteSource> file = MakeMemorySource({text.begin(), text.end()});
-      const std::string key = again.Key();
-      ASSERT_EQ(ReadScanResults(*file, again, &key, nullptr), ScanResultRead::kRead);
-      EXPECT_EQ(again.resume, kept);
-      ProgressRecord second;
-      StopAtUnit watch(second, UINT64_MAX);
-      EXPECT_EQ(run(again, deep, second), 1);
-      EXPECT_EQ(watch.firstUnit, 4u);
-      std::vector<uint64_t> starts;
-      for (const VolumeInfo& v : again.volumes) starts.push_back(v.start);
-      EXPECT_EQ(starts, (std::vector<uint64_t>{2048, 51200, 83968, 153600})) << deep;
-      EXPECT_EQ(again.resume.kind, kResumeNone);
-    }
+// Stops a scan when it reaches unit `stopAt` of its progress range, and notes
+// the unit it started at.
+class StopAtUnit final : public ProgressTarget {
+ public:
+  StopAtUnit(ProgressRecord& progress, uint64_t stopAt) : progress_(progress), stopAt_(stopAt) {
+    progress.window = this;
   }
+  void Send(uint32_t message, uint64_t unit, uint64_t) override {
+    if (message != kProgressSetPos) return;
+    if (firstUnit == UINT64_MAX) firstUnit = unit;
+    if (unit == stopAt_) progress_.stop = 1;
+  }
+  void Post(uint32_t, uint64_t, uint64_t) override {}
+  uint64_t firstUnit = UINT64_MAX;
+
+ private:
+  ProgressRecord& progress_;
+  uint64_t stopAt_;
+};
+
+// A precise search and a deep scan stopped at their fifth 10 MiB unit keep
+// the position in the result file (ahead of the volumes, where older readers
+// skip it); run again on the disk read back from it, they go on there.
+TEST(ScanResume, StoppedScansGoOnFromTheResultFile) {
+  const std::string path = test::FixturePath("lost_gpt.img");
+  test::UnchangedImage unchanged(path);
+  DiskList list;
+  ASSERT_TRUE(AddImageFile(list, path));
+  auto run = [](DiskInfo& disk, bool deep, ProgressRecord& progress) {
+    if (deep) return DeepScan(disk, progress, 0, disk.sizeBytes / 512);
+    return SearchLostPartitions(disk, SearchMode::kPrecise, progress);
+  };
+  for (bool deep : {false, true}) {
+    DiskInfo stopped = list.back();
+    ProgressRecord progress;
+    StopAtUnit stop(progress, 4);
+    run(stopped, deep, progress);
+    const ScanResume kept{deep ? kResumeDeepScan : kResumePreciseSearch, 0, 196608, 4 * 20480};
+    EXPECT_EQ(stopped.resume, kept);
+    const std::string text = FormatScanResults(stopped);
+    EXPECT_LT(text.find(kResumeMarker), text.find(kPartitionMarker));
+
+    DiskInfo again = list.back();
+    std::unique_ptr<ByteSource> file = MakeMemorySource({text.begin(), text.end()});
+    const std::string key = again.Key();
+    ASSERT_EQ(ReadScanResults(*file, again, &key, nullptr), ScanResultRead::kRead);
+    EXPECT_EQ(again.resume, kept);
+    ProgressRecord second;
+    StopAtUnit watch(second, UINT64_MAX);
+    EXPECT_EQ(run(again, deep, second), 1);
+    EXPECT_EQ(watch.firstUnit, 4u);
+    std::vector<uint64_t> starts;
+    for (const VolumeInfo& v : again.volumes) starts.push_back(v.start);
+    EXPECT_EQ(starts, (std::vector<uint64_t>{2048, 51200, 83968, 153600})) << deep;
+    EXPECT_EQ(again.resume.kind, kResumeNone);
+  }
+}
 
 }  // namespace
 }  // namespace brevid
