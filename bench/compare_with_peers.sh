@@ -188,7 +188,8 @@ for l in lines[i + 1:i + 1 + int(lines[i])]:
     start, size, _ = l.split(",", 2)
     carved[int(start)] = int(size)
 hit = sum(1 for s in planted if s in carved)
-print("%d/%d" % (hit, len(planted)))
+exact = sum(1 for s in planted if carved.get(s) == planted[s])
+print("%d/%d (%d at their exact size)" % (hit, len(planted), exact))
 PY
 )
   echo "Deep scan, 2 GiB with 300 planted files: brevid ${t_deep}s, dd bs=10M ${t_dd10}s, ratio $(ratio "$t_deep" "$t_dd10") (target <= 2), recall $recall"

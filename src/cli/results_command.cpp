@@ -30,7 +30,10 @@ nlohmann::json ShowJson(const DiskInfo& disk) {
   nlohmann::json carved = nlohmann::json::array();
   for (const auto& [start, file] : disk.extraFound.children)
     carved.push_back(
-        {{"startSector", start}, {"size", file.size}, {"name", AnsiToUtf8(file.name)}});
+        {{"startSector", start},
+         {"size", file.size},
+         {"name", AnsiToUtf8(file.name)},
+         {"carvedName", AnsiToUtf8(file.carvedName.empty() ? file.name : file.carvedName)}});
   return {{"key", AnsiToUtf8(disk.Key())},
           {"volumes", volumes},
           {"directorySectors", disk.dirClusterSectors.size()},

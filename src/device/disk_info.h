@@ -20,7 +20,8 @@ namespace brevid {
 struct CarvedFile {
   uint8_t tickState = 0;
   uint32_t size = 0;
-  std::string name;
+  std::string name;  // shown and saved under; a path ("DCIM/IMG_1.JPG") when a directory named it
+  std::string carvedName;  // the name carving gave, when a directory entry's replaced it
   std::map<uint64_t, CarvedFile> children;
 };
 

@@ -5,6 +5,7 @@
 #include "common/saturating.h"
 #include "common/sector_range.h"
 #include "export/compressed_copy.h"
+#include "export/fat_saver.h"
 #include "export/output_files.h"
 #include "fs/mft_record_reader.h"
 #include "fs/volume_trees.h"
@@ -13,9 +14,8 @@
 namespace brevid {
 namespace {
 
-constexpr uint64_t kPiece = 0xA00000;          // 10 MiB
-constexpr uint64_t kDirectPiece = 0x200000;    // 2 MiB
-constexpr uint64_t kCarvedPiece = 0x19000000;  // 400 MiB
+constexpr uint64_t kPiece = 0xA00000;        // 10 MiB
+constexpr uint64_t kDirectPiece = 0x200000;  // 2 MiB
 constexpr uint16_t kCompressedFlag = 0x0001;
 
 uint32_t SectorSizeOf(const VolumeInfo& v) { return v.sectorSize ? v.sectorSize : 512; }
@@ -197,21 +197,33 @@ void SaveExtraFound(const SaveRequest& request, const CarvedFile& found, uint64_
       if (request.Stopped()) return;
     }
   }
-  // The record of all carved files is a folder, not a file of its own.
-  if (!found.children.empty() && found.size == 0) return;
-  std::string path = JoinPath(request.folder, SafeComponent(found.name));
+  // The record of all carved files is a folder, not a file of its own; no
+  // carved file is empty.
+  if (found.size == 0) return;
+  // A name from a directory entry keeps its folders.
+  std::string path = request.folder;
+  for (size_t at = 0; at <= found.name.size();) {
+    size_t slash = std::min(found.name.find('/', at), found.name.size());
+    if (at > 0 && IsSymbolicLink(path)) return request.Skip(kLinkInTarget);
+    path = JoinPath(path, SafeComponent(found.name.substr(at, slash - at)));
+    at = slash + 1;
+  }
   TargetHandle out;
   if (!OpenOutputFile(&out, &path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;
-  uint64_t ss = SectorSizeOf(v);
-  uint64_t rounded = (uint64_t{found.size} + ss - 1) / ss * ss;
-  OutputSeal seal(request, out, path, rounded);
-  uint64_t position = SectorToByte(startSector, static_cast<uint32_t>(ss));
-  for (uint64_t done = 0; done < rounded && !request.Stopped() && !out.WriteFailed();) {
-    uint64_t n = std::min(rounded - done, kCarvedPiece);
-    std::vector<uint8_t> data = request.reader->Read(position + done, n);
-    WriteCounted(request, out, data);
-    done += n;
+  const uint64_t position = SectorToByte(startSector, SectorSizeOf(v));
+  // Exactly the carved size, never past the volume's or the source's end.
+  const uint64_t volumeEnd = SectorToByte(end, SectorSizeOf(v));
+  uint64_t size = std::min<uint64_t>(found.size, BytesToSourceEnd(request, position));
+  size = std::min(size, volumeEnd > position ? volumeEnd - position : 0);
+  OutputSeal seal(request, out, path, found.size);
+  if (size < found.size) request.CutAtEnd();
+  std::vector<uint8_t> piece;
+  for (uint64_t done = 0; done < size && !request.Stopped() && !out.WriteFailed();) {
+    piece.resize(static_cast<size_t>(std::min(size - done, kPiece)));
+    request.reader->ReadInto(position + done, piece);
+    WriteCounted(request, out, piece);
+    done += piece.size();
   }
 }
 

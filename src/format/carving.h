@@ -1,13 +1,13 @@
-// File-signature carving: recognises the start of a PDF, MPEG program
-// stream, AVI, MP4, ZIP / Office Open XML, RAR, OLE compound document, JPEG
-// or MP3 file in a sector and walks the file's own structure to its end.
+// File-signature carving: recognises the start of a file of a listed format
+// (format/carvers/, one file each) in a sector and walks the file's own
+// structure to its exact end.
 //
 // No I/O of its own: further bytes come through the caller's CarveReader.
 // Nothing here throws, and damaged or hostile input only makes a walk find
-// nothing: every walk is bounded (10 MiB windows, 20 MiB JPEG headers,
-// 1 GiB ZIP / RAR, 2 GiB MPEG / MP4, OLE property-set limits), never reads
-// past what the reader returns and allocates at most one 10 MiB window per
-// call. Calls share no state; any thread may call at any time.
+// nothing: every walk is bounded by the source and by its format's bound,
+// never reads past what the reader returns and allocates at most one search
+// window per call. Calls share no state but the optional CarveMemory, which
+// belongs to one scan; any thread may call at any time.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/endian.h"
 
@@ -33,12 +34,48 @@ struct CarveResult {
   std::string name;  // CP936, e.g. "12345.jpg"; empty without a record
 };
 
+// Searches and header walks whose failures a scan remembers.
+enum class SearchSlot : uint8_t {
+  kPdfEnd,
+  kJpegMarker,
+  kZipEnd,
+  kZip,
+  kRar,
+  kMpeg,
+  kIsoMedia,
+  kPng,
+  kGif,
+  kCount
+};
+
+// Absolute byte positions [from, to) a search looked through without a find.
+struct SearchMemo {
+  uint64_t from = 0, to = 0;
+};
+// The absolute positions a failed header walk stepped on, ascending.
+struct ChainMemo {
+  std::vector<uint64_t> steps;
+};
+
+// What failed searches and walks of one scan already looked at, so that a
+// disk where every sector starts a file that never ends is still carved in
+// time linear in its size. Starts must be offered in ascending order.
+struct CarveMemory {
+  SearchMemo searches[static_cast<size_t>(SearchSlot::kCount)];
+  ChainMemo chains[static_cast<size_t>(SearchSlot::kCount)];
+};
+
 // Tests `head` (the candidate sector and the one after it, 1024 bytes, fewer
-// at the source's end) as the start of a PDF, MPEG program stream, AVI, MP4,
-// ZIP / Office Open XML, RAR, OLE compound document, JPEG or MP3 file, in
-// that order: the first format whose start test passes decides; if its walk
-// fails no other format is tried. `sector` is the absolute start sector
-// (names carry it). `read` is called only during the call.
-CarveResult CarveFile(Bytes head, uint64_t sector, const CarveReader& read);
+// at the source's end) as the start of each listed format in table order:
+// the first format whose start test passes decides; if its walk fails no
+// other format is tried. `sector` is the absolute start sector (names carry
+// it). `read` is called only during the call. `limit` is the number of bytes
+// the source holds from the sector on: no recorded size passes it.
+CarveResult CarveFile(Bytes head, uint64_t sector, const CarveReader& read,
+                      uint64_t limit = UINT64_MAX, CarveMemory* memory = nullptr);
+
+// True when a listed format's start test passes on `head` and `extension`
+// (lower case, no dot) is one a file of that format may carry.
+bool StartsFileOfExtension(Bytes head, const std::string& extension);
 
 }  // namespace brevid

@@ -1,5 +1,6 @@
-// The signature table of the start-cluster search: which first bytes start
-// a file of a typed extension. Pure tests over bytes.
+// The start-cluster search's test: whether a cluster starts a file of a
+// typed extension, by the carvers' own start tests and a few conditions on
+// the entry's size. Pure tests over bytes.
 #pragma once
 
 #include <cstdint>

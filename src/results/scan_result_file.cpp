@@ -23,6 +23,10 @@ namespace {
 
 // "%d" of a 32-bit field: values above 2^31 - 1 show as negative numbers and
 // read back to the same bits.
+// Between a carved file's name from a directory entry and its carved name:
+// no file system's names hold it, and it is no CP936 trail byte.
+constexpr char kCarvedNameMark = '*';
+
 std::string D32(uint32_t v) { return std::to_string(static_cast<int32_t>(v)); }
 std::string D64(uint64_t v) { return std::to_string(static_cast<int64_t>(v)); }
 
@@ -285,6 +289,11 @@ void ReadBody(LineReader& lines, DiskInfo& disk) {
     CarvedFile file;
     file.size = U32(rest.substr(0, comma));
     if (comma != std::string_view::npos) file.name = std::string(rest.substr(comma + 1));
+    // A name a directory entry gave, then the carved one; neither holds the mark.
+    if (size_t mark = file.name.rfind(kCarvedNameMark); mark != std::string::npos) {
+      file.carvedName = file.name.substr(mark + 1);
+      file.name.resize(mark);
+    }
     disk.extraFound.children.emplace(start, std::move(file));
   }
 
@@ -339,7 +348,8 @@ std::string FormatScanResults(const DiskInfo& disk) {
 
   Line(out, D32(static_cast<uint32_t>(disk.extraFound.children.size())));
   for (const auto& [start, file] : disk.extraFound.children)
-    Line(out, D64(start) + "," + D32(file.size) + "," + file.name);
+    Line(out, D64(start) + "," + D32(file.size) + "," + file.name +
+                  (file.carvedName.empty() ? "" : kCarvedNameMark + file.carvedName));
 
   Line(out, D32(disk.mapEntryCount));
   Line(out, D32(disk.diskKind));

@@ -17,6 +17,7 @@
 #include "format/fat_directory_sector.h"
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
+#include "scan/carved_names.h"
 #include "scan/found_volume.h"
 #include "scan/partition_search.h"
 #include "scan/sector_piece_read.h"
@@ -113,6 +114,8 @@ class DeepScanner {
   TableEvidence fat32_, fat16_;
   std::vector<MftFinding> withRecordFive_, withoutRecordFive_;
   std::map<uint64_t, uint32_t> subdirectoryStarts_;
+  CarveMemory carveMemory_;
+  uint64_t carvedUntil_ = 0;
 };
 
 void DeepScanner::Run(ProgressRecord& progress) {
@@ -186,21 +189,28 @@ uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) 
       if (fat32_.size > kFat32TableLimit) fat32_.second = 0, fat32_.size = 0;
       fat16_.Clear();
     }
-  } else {
-    CarveResult carved = CarveFile(two, sector, [&](uint64_t offset, std::span<uint8_t> buffer) {
-      std::fill(buffer.begin(), buffer.end(), 0);
-      // The source ends where the scanned range ends.
-      uint64_t at = sector + offset / kSector;
-      if (at >= start_ + count_) return size_t{0};
-      uint64_t room = (start_ + count_ - sector) * kSector - offset;
-      size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), room));
-      size_t got = reader_.ReadInto(SectorToByte(sector) + offset, buffer.first(want));
-      return std::min(got, want);
-    });
+  } else if (sector >= carvedUntil_) {
+    const uint64_t sourceEnd = std::min(start_ + count_, reader_.SourceEndSector());
+    const uint64_t limit = sourceEnd > sector ? (sourceEnd - sector) * kSector : 0;
+    CarveResult carved = CarveFile(
+        two, sector,
+        [&](uint64_t offset, std::span<uint8_t> buffer) {
+          std::fill(buffer.begin(), buffer.end(), 0);
+          // The source ends where the scanned range ends.
+          uint64_t at = sector + offset / kSector;
+          if (at >= start_ + count_) return size_t{0};
+          uint64_t room = (start_ + count_ - sector) * kSector - offset;
+          size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), room));
+          size_t got = reader_.ReadInto(SectorToByte(sector) + offset, buffer.first(want));
+          return std::min(got, want);
+        },
+        limit, &carveMemory_);
     if (carved.recorded)
       disk_.extraFound.children.emplace(
           sector, CarvedFile{0, static_cast<uint32_t>(carved.size), carved.name, {}});
     if (carved.size > 0) {
+      // No file starts again inside one already recorded, in this block or a later one.
+      carvedUntil_ = sector + (carved.size + kSector - 1) / kSector;
       uint64_t covered = (carved.size + kSector - 1) / kSector;
       return std::min(covered - 1, blockEnd - sector - 1);
     }
@@ -453,6 +463,7 @@ int DeepScan(DiskInfo& disk, ProgressRecord& progress, uint64_t start, uint64_t 
   scanner.Run(progress);
   scanner.RebuildFromSubdirectoryPairs();
   scanner.RebuildNtfs();
+  NameCarvedFiles(disk, reader);
   return 1;
 }
 

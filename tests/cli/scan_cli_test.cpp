@@ -55,10 +55,15 @@ TEST(ScanCli, FoundVolumesAndCarvedFilesTravelInTheResultFile) {
   test::CommandResult save = test::RunCommand(
       Brevid("save '" + image + "' --extra-found --results '" + carved + "' --to '" + out + "'"));
   ASSERT_EQ(save.status, 0) << save.err;
-  // Whole sectors are written: the file, then what followed it on the disk.
-  const std::string saved = test::ReadFile(out + "/Extra Found Files/1000.pdf");
-  EXPECT_EQ(saved.substr(0, pdf.size()), pdf);
-  EXPECT_EQ(saved.size(), (pdf.size() + 511) / 512 * 512);
+  EXPECT_EQ(test::ReadFile(out + "/Extra Found Files/1000.pdf"), pdf);
+
+  // Nothing carved: nothing written, nothing reported saved.
+  const std::string empty = dir + "/noise.img";
+  test::WriteFile(empty, noise);
+  test::RunCommand(Brevid("deep-scan '" + empty + "' --results '" + dir + "/none.qel_scn'"));
+  save = test::RunCommand(Brevid("save '" + empty + "' --extra-found --results '" + dir +
+                                 "/none.qel_scn' --to '" + dir + "/none'"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/none/Extra Found Files")) << save.out;
 }
 
 // A Windows-style GPT disk (EFI, MSR, C:, D:, E:) with both tables wiped, D:

@@ -83,7 +83,7 @@ bool Match(const std::vector<uint8_t>& c, const char* ext, uint32_t size = 1000,
   return MatchesSignature(c, ext, size, multi);
 }
 
-TEST(MatchesSignature, JpegNeedsJfifOrExifAfterItsMarker) {
+TEST(MatchesSignature, JpegNeedsASegmentAfterItsStart) {
   for (const std::string& head : {kJfif, kExif}) {
     std::vector<uint8_t> c = Cluster({{0, head}});
     EXPECT_TRUE(Match(c, "jpg"));
@@ -92,7 +92,8 @@ TEST(MatchesSignature, JpegNeedsJfifOrExifAfterItsMarker) {
     for (const char* other : {"doc", "pdf", "zip", "rar", "mp4"})
       EXPECT_FALSE(Match(c, other)) << other;
   }
-  EXPECT_FALSE(Match(Cluster({{0, "\xFF\xD8\xFF\xE0\x00\x10JFXX"}}), "jpg"));
+  EXPECT_TRUE(Match(Cluster({{0, "\xFF\xD8\xFF\xDB\x00\x43"}}), "jpg"));  // tables first
+  EXPECT_FALSE(Match(Cluster({{0, "\xFF\xD8\xFF\x01\x00\x10JFIF"}}), "jpg"));
   EXPECT_FALSE(Match(Cluster({{0, "\xFF\xD8\x00\xE0\x00\x10JFIF"}}), "jpg"));
   EXPECT_FALSE(Match(Cluster({{6, "JFIF"}}), "jpg"));
 }
@@ -147,7 +148,7 @@ TEST(MatchesSignature, AviRiffSizeMustBeCloseToTheFileSize) {
   EXPECT_TRUE(Match(Avi(size - 12 - 511), "avi", size));
   EXPECT_FALSE(Match(Avi(size - 12 - 512), "avi", size));
   EXPECT_FALSE(Match(Avi(0xFFFFFFFF), "avi", 10));
-  EXPECT_FALSE(Match(Cluster({{0, "RIFF"}, {4, Le32Bytes(size - 12)}, {8, "AVI "}}), "avi", size));
+  EXPECT_TRUE(Match(Cluster({{0, "RIFF"}, {4, Le32Bytes(size - 12)}, {8, "AVI "}}), "avi", size));
   EXPECT_FALSE(Match(Cluster({{0, "RIFF"}, {4, Le32Bytes(size - 12)}, {8, "WAVE"}, {12, "LIST"}}),
                      "avi", size));
 }

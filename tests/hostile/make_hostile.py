@@ -7,6 +7,7 @@ and images cut short at the boundary of each structure.
 Usage: make_hostile.py OUTDIR
 """
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -279,6 +280,31 @@ def ntfs_images(out, work):
         save("cut-%d" % cut, image[:cut])
 
 
+def carving_images(out):
+    """16 MiB where every sector starts a file that never ends: a carver that
+    searched again from every start would take hours."""
+    rng = random.Random(21)
+    noise = bytes(rng.randrange(256) for _ in range(SECTOR)).replace(b"\xff", b"\xfe")
+    noise = noise.replace(b"%", b"$").replace(b"PK", b"QK")
+    zip_local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 8, 8, 0, 0, 0, 0, 0, 1, 0) + b"a"
+    zip_chain = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0, 0, SECTOR - 31, 0, 1, 0) + b"a"
+    rar_chain = b"Rar!\x1a\x07\x00" + struct.pack("<HBHHI", 0, 0x74, 0x8000, 11, SECTOR - 18)
+    bombs = {
+        "pdf": b"%PDF-1.4\n",
+        "jpeg": b"\xff\xd8\xff\xdb\x00\x04\x00\x00\xff\xda\x00\x02",
+        "zip-descriptor": zip_local,
+        "zip-chain": zip_chain,
+        "rar": rar_chain,
+        "mp4": struct.pack(">I", 16) + b"ftypisom\x00\x00\x00\x00" + struct.pack(">I", SECTOR - 16) + b"free",
+        "png": b"\x89PNG\r\n\x1a\n" + struct.pack(">I", 13) + b"IHDR" + bytes(17) +
+               struct.pack(">I", SECTOR - 45) + b"tEXt",
+    }
+    for name, head in bombs.items():
+        sector = head + noise[len(head):]
+        with open(os.path.join(out, "carve-" + name + ".img"), "wb") as f:
+            f.write(sector * (16 * MIB // SECTOR))
+
+
 def main():
     out = sys.argv[1]
     work = os.path.join(out, ".work")
@@ -287,6 +313,7 @@ def main():
     fat_images(out, work)
     partition_images(out)
     ntfs_images(out, work)
+    carving_images(out)
     shutil.rmtree(work)
 
 

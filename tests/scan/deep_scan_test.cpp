@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "platform/byte_source.h"
@@ -14,6 +15,7 @@
 #include "scan/partition_search.h"
 #include "support/file_bytes.h"
 #include "support/image_under_test.h"
+#include "support/run_command.h"
 #include "support/test_paths.h"
 #include "tasks/disk_list.h"
 #include "tasks/expand_volume.h"
@@ -105,6 +107,84 @@ TEST(DeepScan, DeletedPartitionsAndSmallRanges) {
   DiskInfo small = Scanned(test::FixturePath("lost_small.img"));
   ASSERT_EQ(small.volumes.size(), 1u);
   EXPECT_EQ(small.volumes[0].start, 5000u);
+}
+
+// Files planted in noise, across the scan's 10 MiB blocks: each is carved
+// once, at its own size. Nothing starts inside an MP3 that crosses blocks,
+// and a document sized by its allocation table hides no file behind it.
+TEST(DeepScan, CarvedFilesAreFoundOnceAndWhole) {
+  BREVID_REQUIRE_CORPUS();
+  const std::string dir = test::ScratchDir("deep_scan_carved");
+  ASSERT_EQ(test::RunCommand("ffmpeg -nostdin -loglevel error -f lavfi -i sine=d=300 -b:a 320k "
+                             "-c:a libmp3lame " +
+                             dir + "/long.mp3")
+                .status,
+            0);
+  const std::string samples = test::CorpusDir() + "/samples/";
+  const std::pair<uint64_t, std::string> planted[] = {
+      {2048, test::ReadFile(dir + "/long.mp3")},
+      {40000, test::ReadFile(samples + "ole/msoff_plain.doc")},
+      {40048, test::ReadFile(samples + "jpeg/fs_IMG_1054.JPG")},
+  };
+  std::string noise(48 << 20, '\0');
+  uint32_t x = 7;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  for (const auto& [sector, bytes] : planted) noise.replace(sector * 512, bytes.size(), bytes);
+  test::WriteFile(dir + "/disk.img", noise);
+  DiskInfo disk = Scanned(dir + "/disk.img");
+  std::map<uint64_t, uint32_t> sizes, want;
+  for (const auto& [sector, file] : disk.extraFound.children) sizes[sector] = file.size;
+  for (const auto& [sector, bytes] : planted) want[sector] = static_cast<uint32_t>(bytes.size());
+  EXPECT_EQ(sizes, want);
+}
+
+// A card formatted again over its folders: carved files take the names their
+// folder's entries (a deleted one too) still give, below the folders whose
+// own entries survive; the root, written over, names nothing.
+TEST(DeepScan, CarvedFilesOnAReformattedCardGetTheirOldNames) {
+  BREVID_REQUIRE_CORPUS();
+  const std::string dir = test::ScratchDir("deep_scan_names"), image = dir + "/card.img";
+  const std::string jpeg = test::CorpusDir() + "/samples/jpeg/fs_IMG_1054.JPG";
+  const std::string pdf = test::CorpusDir() + "/samples/pdf/fs_a-text.pdf";
+  const std::string m = "MTOOLS_SKIP_CHECK=1 ", i = " -i '" + image + "' ";
+  ASSERT_EQ(test::RunCommand(
+                "head -c 300M /dev/urandom > '" + image + "' && mkfs.fat -F 32 -s 8 '" + image +
+                "' && " + m + "mmd" + i + "::/DCIM && " + m + "mmd" + i + "::/DCIM/100CANON && " +
+                m + "mcopy" + i + "'" + jpeg + "' ::/DCIM/100CANON/IMG_0412.JPG && " + m + "mcopy" +
+                i + "'" + pdf + "' '::/DCIM/100CANON/a long name.pdf' && " + m + "mdel" + i +
+                "'::/DCIM/100CANON/a long name.pdf' && mkfs.fat -F 32 -s 8 '" + image + "'")
+                .status,
+            0);
+  DiskInfo disk = Scanned(image);
+  std::set<std::string> names, carved;
+  for (const auto& [sector, file] : disk.extraFound.children)
+    names.insert(file.name), carved.insert(file.carvedName);
+  EXPECT_EQ(names, (std::set<std::string>{"100CANON/IMG_0412.JPG", "100CANON/a long name.pdf"}));
+  EXPECT_EQ(carved.size(), 2u);
+}
+
+// The same on NTFS formatted again with mkntfs -Q: the old MFT records name
+// the files, a deleted one too, and their folders.
+TEST(DeepScan, CarvedFilesOnAReformattedNtfsGetTheirOldPaths) {
+  BREVID_REQUIRE_CORPUS();
+  const std::string dir = test::ScratchDir("deep_scan_ntfs_names"), image = dir + "/disk.img";
+  const std::string samples = test::CorpusDir() + "/samples/", mnt = dir + "/mnt";
+  const std::string format = "mkntfs -F -Q -q '" + image + "' >/dev/null 2>&1";
+  if (test::RunCommand("head -c 200M /dev/urandom > '" + image + "' && " + format + " && mkdir '" +
+                       mnt + "' && ntfs-3g '" + image + "' '" + mnt + "'")
+          .status != 0)
+    GTEST_SKIP() << "no ntfs-3g mount";
+  ASSERT_EQ(
+      test::RunCommand("mkdir -p '" + mnt + "/DCIM/100CANON' && cp '" + samples +
+                       "jpeg/fs_IMG_1054.JPG' '" + mnt + "/DCIM/100CANON/IMG_0412.JPG' && cp '" +
+                       samples + "pdf/fs_a-text.pdf' '" + mnt + "/gone.pdf' && rm '" + mnt +
+                       "/gone.pdf'; umount '" + mnt + "' && " + format)
+          .status,
+      0);
+  DiskInfo disk = Scanned(image);
+  std::set<std::string> names;
+  for (const auto& [sector, file] : disk.extraFound.children) names.insert(file.name);
+  EXPECT_EQ(names, (std::set<std::string>{"DCIM/100CANON/IMG_0412.JPG", "gone.pdf"}));
 }
 
 // Stops a scan when it reaches unit `stopAt` of its progress range, and notes
