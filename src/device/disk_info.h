@@ -21,8 +21,9 @@ struct CarvedFile {
   uint8_t tickState = 0;
   uint32_t size = 0;
   std::string name;  // shown and saved under; a path ("DCIM/IMG_1.JPG") when a directory named it
-  std::string carvedName;  // the name carving gave, when a directory entry's replaced it
   std::map<uint64_t, CarvedFile> children;
+  // The name carving gave, when a directory entry's replaced it.
+  std::string carvedName = std::string();
 };
 
 // Where a stopped precise search or deep scan goes on. One per disk: the
