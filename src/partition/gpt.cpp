@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "common/crc32.h"
 #include "common/sector_range.h"
 #include "common/text.h"
 #include "format/boot_probes.h"
@@ -100,15 +101,6 @@ void IdentifyGptVolume(DiskInfo& disk, SourceHandle& handle, VolumeInfo& v, int 
       v.diskPath = disk.path;
     }
   }
-}
-
-uint32_t Crc32(Bytes bytes) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (uint8_t b : bytes) {
-    crc ^= b;
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
 }
 
 bool IsSoundHeader(SourceHandle& handle, uint64_t lba) {

@@ -1,5 +1,6 @@
 // 7z: the start header names where the archive's header lies at its end;
 // both are believed when their checksums hold.
+#include "common/crc32.h"
 #include "format/carvers/carver.h"
 
 namespace brevid::carve {
@@ -12,15 +13,6 @@ constexpr size_t kNextHeaderSize = 0x14;    // LE u64
 constexpr size_t kNextHeaderCrc = 0x1C;     // LE u32 over the next header
 constexpr uint64_t kStartHeader = 32;
 constexpr uint64_t kMaxNextHeader = 16 * kMiB;  // what is read to check it
-
-uint32_t Crc32(Bytes bytes) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (uint8_t b : bytes) {
-    crc ^= b;
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
 
 bool Starts(Bytes head) {
   return BytesEqual(head, 0, kSignature) &&
