@@ -39,11 +39,10 @@ FileEntry FatNodeFromEntry(Bytes entry, uint8_t kind) {
   return node;
 }
 
-FatDirectoryWalk::FatDirectoryWalk(VolumeReader& reader, DiskInfo& disk, VolumeInfo& volume,
-                                   VolumeTrees& trees, ProgressRecord& progress,
-                                   const FatGeometry& geometry, bool recovery)
+FatDirectoryWalk::FatDirectoryWalk(VolumeReader& reader, VolumeInfo& volume, VolumeTrees& trees,
+                                   ProgressRecord& progress, const FatGeometry& geometry,
+                                   bool recovery)
     : reader_(reader),
-      disk_(disk),
       volume_(volume),
       trees_(trees),
       progress_(progress),

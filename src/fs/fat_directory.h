@@ -34,7 +34,7 @@ struct FatGeometry {
 // One walk of one volume: the walkers' shared state. Lives for one driver call.
 class FatDirectoryWalk {
  public:
-  FatDirectoryWalk(VolumeReader& reader, DiskInfo& disk, VolumeInfo& volume, VolumeTrees& trees,
+  FatDirectoryWalk(VolumeReader& reader, VolumeInfo& volume, VolumeTrees& trees,
                    ProgressRecord& progress, const FatGeometry& geometry, bool recovery);
 
   // Walks the entries of `dir` into `parent` and descends into its folders.
@@ -75,7 +75,6 @@ class FatDirectoryWalk {
   void EraseCarvedFile(uint32_t firstCluster);
 
   VolumeReader& reader_;
-  DiskInfo& disk_;
   VolumeInfo& volume_;
   VolumeTrees& trees_;
   ProgressRecord& progress_;

@@ -302,7 +302,7 @@ void ExpandFat(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progress, boo
   if (geo.sectorsPerCluster == 0) recorded = recovery = false;
   uint32_t rootCluster = fat32 ? geo.rootCluster : (recorded ? 1 : 0);
   StartFatTree(trees, rootCluster);
-  FatDirectoryWalk walk(reader, disk, volume, trees, progress, geo, recovery);
+  FatDirectoryWalk walk(reader, volume, trees, progress, geo, recovery);
   if (recorded) {
     RecordedFolderWalk(walk, reader, disk, volume, trees, geo, progress);
   } else if (recovery) {
