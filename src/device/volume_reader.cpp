@@ -26,14 +26,15 @@ size_t VolumeReader::ReadInto(uint64_t position, std::span<uint8_t> buffer) {
   size_t got = 0;
   if (!ReadVolumeAt(position, buffer, &got) && got < buffer.size()) {
     // Sector by sector from the first byte not read, up to the source's end.
+    // The read just failed at that first sector: it is not read again.
     const uint64_t bytes = SourceBytes();
     const uint64_t end = bytes == 0 ? position + buffer.size() : bytes;
-    while (got < buffer.size() && position + got < end) {
+    for (bool failedHere = true; got < buffer.size() && position + got < end; failedHere = false) {
       const uint64_t at = position + got;
       const size_t n = static_cast<size_t>(
           std::min<uint64_t>({kSectorBytes - at % kSectorBytes, buffer.size() - got, end - at}));
       size_t one = 0;
-      if (!ReadVolumeAt(at, buffer.subspan(got, n), &one) || one < n) {
+      if (failedHere || !ReadVolumeAt(at, buffer.subspan(got, n), &one) || one < n) {
         std::memset(buffer.data() + got + one, 0, n - one);
         unread_ += n - one;
       }

@@ -175,7 +175,9 @@ Atoms CachedFileSystemAtoms(uint64_t device) {
 // storage of the file system it is made on. A path that does not exist yet
 // is made in its nearest existing folder.
 Atoms OutputAtoms(const std::string& utf8Path) {
-  std::filesystem::path path = std::filesystem::absolute(utf8Path);
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(utf8Path, ec);
+  if (ec) path = utf8Path;
   struct stat st {};
   while (::stat(path.c_str(), &st) != 0) {
     if (!path.has_relative_path()) return {};
