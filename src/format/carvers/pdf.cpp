@@ -31,11 +31,16 @@ CarveResult Carve(Context& c) {
                                         [](Bytes w, size_t i) { return BytesEqual(w, i, kEnd); });
     if (!at) break;
     from = *at + kEnd.size();
-    // The end marker's own line end belongs to the file.
+    // The end marker's own line end (CR, LF or CR LF) belongs to the file;
+    // a next revision may follow after more of them.
     Bytes after = c.at.At(from, kAhead);
     size_t n = 0;
-    while (n < 2 && n < after.size() && IsLineEnd(after[n])) ++n;
+    if (BytesEqual(after, 0, "\r\n"))
+      n = 2;
+    else if (!after.empty() && IsLineEnd(after[0]))
+      n = 1;
     end = from + n;
+    while (n < after.size() && IsLineEnd(after[n])) ++n;
     if (!Continues(after.subspan(n))) break;
   }
   return RecordNumbered(c, end, ".pdf");
