@@ -291,7 +291,10 @@ RescueEnd RunRescuePasses(SourceHandle& source, TargetHandle& target, const Resc
                           const std::function<bool(const RescueMap&)>& save,
                           ImagingCounters* counters) {
   if (options.end <= options.begin) return save(map) ? RescueEnd::kComplete : RescueEnd::kMapFailed;
-  return Rescuer(source, target, options, map, stop, save, counters).Run();
+  source.SetRetryByBlock(false);
+  const RescueEnd end = Rescuer(source, target, options, map, stop, save, counters).Run();
+  source.SetRetryByBlock(true);
+  return end;
 }
 
 RescueTotals CountRescueMap(const RescueMap& map, uint64_t begin, uint64_t end) {

@@ -98,7 +98,7 @@ class BlockDeviceSource final : public ByteSource {
         continue;
       }
       // A single block that failed would only fail again.
-      if (n < 0 && length <= block_) return false;
+      if (n < 0 && (length <= block_ || !retryByBlock_)) return false;
       if (n < 0) {
         const size_t before = *got;
         if (!RetryByBlock(first, skip, std::min<size_t>(wanted, length - skip), out, got))
@@ -118,6 +118,7 @@ class BlockDeviceSource final : public ByteSource {
     return true;
   }
   uint64_t Size() const override { return size_; }
+  void SetRetryByBlock(bool on) override { retryByBlock_ = on; }
 
  private:
   static constexpr size_t kAlign = 4096;
@@ -170,6 +171,7 @@ class BlockDeviceSource final : public ByteSource {
   uint64_t size_;
   uint32_t block_;
   bool direct_ = true;
+  bool retryByBlock_ = true;
   uint8_t* bounce_ = nullptr;
   size_t bounceBytes_ = 0;
   SourcesInPlay inPlay_;  // no output may reach these bytes while they are read
@@ -228,6 +230,7 @@ class CountingSource final : public ByteSource {
     return ok;
   }
   uint64_t Size() const override { return inner_->Size(); }
+  void SetRetryByBlock(bool on) override { inner_->SetRetryByBlock(on); }
 
  private:
   std::unique_ptr<ByteSource> inner_;

@@ -21,6 +21,10 @@ class ByteSource {
   virtual bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t* got) = 0;
   // Size in bytes (files: their length; block devices: the device size).
   virtual uint64_t Size() const = 0;
+  // Whether a failed read of many blocks is taken again block by block to
+  // deliver the blocks before the bad one (the default). The rescue passes
+  // turn it off: they trim failed areas themselves, after the healthy rest.
+  virtual void SetRetryByBlock(bool /*on*/) {}
 };
 
 // Opens a file or block device read-only. `ansiPath` is in the ANSI code page;

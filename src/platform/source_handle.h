@@ -40,6 +40,10 @@ class SourceHandle {
 
   uint64_t Size() const { return source_ ? source_->Size() : 0; }
 
+  void SetRetryByBlock(bool on) {
+    if (source_) source_->SetRetryByBlock(on);
+  }
+
  private:
   std::unique_ptr<ByteSource> source_;
   uint64_t position_ = 0;
