@@ -189,12 +189,15 @@ void CHdDlg::OnImage() {
   if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
   Selection s = Selected();
   if (!s.item) return SetStatus("警告: 没有选择的项目");
+  const std::string endpoint = s.volume ? s.diskKey + "," + s.volumeName : s.diskKey;
   if (img_) {
     img_->raise();
-    return SetStatus("警告: 等待当前操作完成");
+    if (img_->Copying()) return SetStatus("警告: 等待当前操作完成");
+    img_->SetSource(endpoint);
+    return SetStatus("镜像操作");
   }
   SetStatus("镜像操作");
-  img_ = new CImgDlg(app_, s.volume ? s.diskKey + "," + s.volumeName : s.diskKey, this);
+  img_ = new CImgDlg(app_, endpoint, this);
   img_->show();
 }
 

@@ -209,13 +209,19 @@ void CImgDlg::Choose(CTreeListItem* item) {
   const std::string text = item->data(0, kEndpointRole).toByteArray().toStdString();
   chooserField_->setText(FromAnsi(text));
   if (chooserField_ == source_) {
-    sourceText_ = text;
-    count_->setText(QString::number(CountEndpointSectors(app_.disks, text)));
+    SetSource(text);
   } else {
     targetText_ = text;
   }
   chooser_->hide();
   chooserField_ = nullptr;
+}
+
+void CImgDlg::SetSource(const std::string& ansiEndpoint) {
+  if (Copying()) return;
+  sourceText_ = ansiEndpoint;
+  source_->setText(FromAnsi(ansiEndpoint));
+  count_->setText(QString::number(CountEndpointSectors(app_.disks, ansiEndpoint)));
 }
 
 void CImgDlg::ModeChanged() {
@@ -313,6 +319,8 @@ void CImgDlg::Start() {
   if (app_.Busy()) return Refuse(Ansi("请等待当前操作完成"));
 
   SetEditable(false);
+  badList_->setRowCount(0);
+  setFixedSize(kNarrowWidth, kHeight);
   record_.stop.store(0);
   bar_->SetRange(0, 1);
   done_->setText("0");
@@ -360,7 +368,9 @@ void CImgDlg::Finished() {
       Refuse(outcome_.text);
       break;
   }
-  close();
+  // The list of bad sectors is what the operator needs next; it stays.
+  if (badList_->rowCount() == 0) return (void)close();
+  SetEditable(true);
 }
 
 void CImgDlg::closeEvent(QCloseEvent* event) {

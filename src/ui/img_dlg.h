@@ -2,7 +2,8 @@
 // onto another disk or into a new image file, with the list of sectors that
 // could not be read. Modeless; user-interface thread only. It deletes itself
 // when closed; a close asked for while a copy runs only stops the copy, and
-// the window closes once the worker has ended.
+// the window closes once the worker has ended, unless it lists bad sectors:
+// then it stays open with the list until the operator closes it.
 #pragma once
 
 #include <QCheckBox>
@@ -45,6 +46,8 @@ class CImgDlg : public QDialog {
   // "停止".
   void Stop();
   bool Copying() const { return worker_.Running(); }
+  // Another disk or volume chosen while the window waits idle.
+  void SetSource(const std::string& ansiEndpoint);
 
   // Width with the bad-sector list hidden, and with it shown.
   static constexpr int kNarrowWidth = 400;

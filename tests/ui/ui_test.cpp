@@ -519,8 +519,14 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   EXPECT_EQ(dlg->width(), CImgDlg::kNarrowWidth);
   EXPECT_TRUE(dlg->findChild<QLabel*>("doneLabel")->isHidden());
   EXPECT_FALSE(field("path")->isEnabled());
+  // The idle window takes the next disk or volume chosen; back to the disk.
+  Click(tree, tree->GetRootItem()->child(0));
   QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
-  EXPECT_EQ(Hd()->Status()->text(), "警告: 等待当前操作完成");
+  EXPECT_EQ(field("source")->text(), disk + ",Partition0");
+  Click(tree, tree->GetRootItem());
+  QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
+  EXPECT_EQ(field("source")->text(), disk);
+  EXPECT_EQ(Hd()->ImgDlg(), dlg.data());
 
   Boxes boxes;
   auto start = [&] {
@@ -608,7 +614,13 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   EXPECT_EQ(list->item(0, 0)->text(), "第1个坏扇区");
   EXPECT_EQ(list->item(0, 1)->text(), QString::number(bad));
   EXPECT_EQ(dlg->width(), CImgDlg::kFullWidth);
-  for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+  // The copy's end leaves the window open with its list.
+  for (int i = 0; i < 24000 && dlg->Copying(); ++i) QTest::qWait(5);
+  QTest::qWait(20);
+  ASSERT_TRUE(dlg && dlg->isVisible());
+  EXPECT_EQ(list->rowCount(), 1);
+  EXPECT_TRUE(dlg->findChild<QPushButton*>("start")->isEnabled());
+  dlg->close();
   WaitIdle();
   std::string expected = bytes.substr(volume.start * 512, volume.sectorCount * 512);
   expected.replace((bad - volume.start) * 512, 512, std::string(512, '\x20'));
@@ -627,7 +639,9 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
     EXPECT_EQ(field("map")->text(), picked + ".map");
     EXPECT_EQ(dlg->findChild<QLabel*>("mapState")->text(), state);
     QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
-    for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+    for (int i = 0; i < 24000 && dlg->Copying(); ++i) QTest::qWait(5);
+    QTest::qWait(20);
+    dlg->close();
     WaitIdle();
   }
   CImgDlg::FilePicker() = dialog;
