@@ -29,6 +29,7 @@ constexpr uint8_t kLfnFirstOnDisk = 0x40;
 constexpr uint8_t kLongNameAttribute = 0x0F;
 
 constexpr uint8_t kDeletedMark = 0xE5;
+constexpr uint8_t kLeadE5Stored = 0x05;  // byte 0 of a live name whose first byte is 0xE5
 
 // The ".." entry of a folder's first cluster, as the second entry.
 constexpr size_t kDotDot = 32;

@@ -26,10 +26,22 @@ std::string Piece(Bytes entry, size_t at, size_t count, bool* defaulted) {
   return WideToAnsi(wide, defaulted);
 }
 
+// Byte 0 of a short name: a deletion mark would fuse with the next byte into
+// one CP936 character and lose a letter, so it shows as "_"; 0x05 stands for
+// a real 0xE5 lead byte.
+void MendFirstByte(std::string& name) {
+  if (name.empty()) return;
+  if (static_cast<uint8_t>(name[0]) == fat::kDeletedMark)
+    name[0] = '_';
+  else if (static_cast<uint8_t>(name[0]) == fat::kLeadE5Stored)
+    name[0] = static_cast<char>(fat::kDeletedMark);
+}
+
 }  // namespace
 
 std::string FatShortFileName(Bytes entry) {
   std::string name = RawBytes(entry, fat::kName, 8);
+  MendFirstByte(name);
   if (Load8(entry, 7) == ' ') CutTrailingSpaces(name);
   std::string ext = RawBytes(entry, fat::kExtension, 3);
   if (ext.find_first_not_of(' ') != std::string::npos) name += "." + ext;
@@ -42,6 +54,7 @@ std::string FatShortFolderName(Bytes entry) {
   if (name.size() == 11 && static_cast<uint8_t>(name[0]) == fat::kDeletedMark &&
       name.find_first_not_of(' ', 1) == std::string::npos)
     name[0] = '?';
+  MendFirstByte(name);
   CutTrailingSpaces(name);
   return name;
 }

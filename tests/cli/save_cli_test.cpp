@@ -28,7 +28,6 @@ using test::WriteFile;
 namespace fs = std::filesystem;
 
 const std::string kRoot = "根目录/";
-const std::string kDel = "\xE5";
 
 std::string Brevid(const std::string& args) { return "'" + test::CliPath() + "' " + args; }
 
@@ -49,14 +48,14 @@ bool NtfsHasDeletions() {
 // The deleted files of demo.img's FAT volume, where the save puts them.
 std::map<std::string, std::string> DeletedFat() {
   return {
-      {kRoot + AnsiToUtf8(kDel + "LDLOG.TXT"), Lines("fat:/OLDLOG.TXT", 80)},
+      {kRoot + "_LDLOG.TXT", Lines("fat:/OLDLOG.TXT", 80)},
       {kRoot + "Deleted long name document.txt", Lines("fat:/Deleted long name document.txt", 120)},
       {kRoot + "已删除的报告.txt", Lines("fat:/已删除的报告.txt", 50)},
       {kRoot + "Projects/Alpha/old plan.txt", Lines("fat:/Projects/Alpha/old plan.txt", 45)},
       {kRoot + "Archive/summary 2019.txt", Lines("fat:/Archive/summary 2019.txt", 70)},
-      {kRoot + "Archive/" + AnsiToUtf8(kDel + "ATA.CSV"), Lines("fat:/Archive/DATA.CSV", 30)},
-      {kRoot + "Archive/$018/Q4 report.txt", Lines("fat:/Archive/2018/Q4 report.txt", 55)},
-      {kRoot + "Archive/$018/" + AnsiToUtf8(kDel + "MPTY.TXT"), ""},
+      {kRoot + "Archive/" + "_ATA.CSV", Lines("fat:/Archive/DATA.CSV", 30)},
+      {kRoot + "Archive/_018/Q4 report.txt", Lines("fat:/Archive/2018/Q4 report.txt", 55)},
+      {kRoot + "Archive/_018/_MPTY.TXT", ""},
   };
 }
 
@@ -152,9 +151,8 @@ TEST_F(SaveCli, NoDeletedAndNoUseFatGiveTheNormalFiles) {
 
 TEST_F(SaveCli, ItemsAreSavedStraightIntoTheTargetUnderFreeNames) {
   std::string out = dir_ + "/out";
-  // The deleted "2018" as `brevid tree` prints it: its E5 with the "0"
-  // after it is no CP936 character and shows as "?".
-  std::string items = "'根目录/Projects/Alpha/old plan.txt' '根目录/Archive/?018'";
+  // The deleted "2018" as `brevid tree` prints it, its mark as "_".
+  std::string items = "'根目录/Projects/Alpha/old plan.txt' '根目录/Archive/_018'";
   test::CommandResult r = Save("Partition0 --to '" + out + "' " + items);
   ASSERT_EQ(r.status, 0) << r.err;
   r = Save("Partition0 --to '" + out + "' " + items);
@@ -164,10 +162,10 @@ TEST_F(SaveCli, ItemsAreSavedStraightIntoTheTargetUnderFreeNames) {
   ExpectFiles(FilesUnder(out), {
                                    {"old plan.txt", plan},
                                    {"old plan.txt0.txt", plan},
-                                   {"$018/Q4 report.txt", report},
-                                   {"$018/Q4 report.txt0.txt", report},
-                                   {"$018/" + AnsiToUtf8(kDel + "MPTY.TXT"), ""},
-                                   {"$018/" + AnsiToUtf8(kDel + "MPTY.TXT") + "0.TXT", ""},
+                                   {"_018/Q4 report.txt", report},
+                                   {"_018/Q4 report.txt0.txt", report},
+                                   {"_018/_MPTY.TXT", ""},
+                                   {"_018/_MPTY.TXT0.TXT", ""},
                                });
 }
 

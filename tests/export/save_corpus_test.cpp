@@ -229,7 +229,7 @@ TEST_F(SaveCorpus, Dftt6FatUndeleteMatchesItsAnswerKey) {
     consecutive[(*it)[1].str()] = (*it)[2].str();
   ASSERT_EQ(consecutive.size(), 3u);
 
-  const std::string del = "\xE5";
+  const std::string del = "_";
   const std::string dir1 = AnsiToUtf8(del + "IR1");
   const std::map<std::string, std::string> ours = {
       {"sing.dat", AnsiToUtf8(del + "ING.DAT")},

@@ -381,17 +381,15 @@ TEST_F(SaveTest, DemoFatVolumeComesBackByteForByte) {
       {kRoot + "Projects/Alpha/Notes/Meeting notes 2020.txt",
        Lines("fat:/Projects/Alpha/Notes/Meeting notes 2020.txt", 30)},
       {kRoot + "Photos/list of photos.txt", Lines("fat:/Photos/list of photos.txt", 25)},
-      // A deleted short name keeps its E5, which CP936 reads together with
-      // the next byte as one character.
-      {kRoot + U(kDel + "LDLOG.TXT"), Lines("fat:/OLDLOG.TXT", 80)},
+      // A deleted short name shows its mark as "_".
+      {kRoot + "_LDLOG.TXT", Lines("fat:/OLDLOG.TXT", 80)},
       {kRoot + "Deleted long name document.txt", Lines("fat:/Deleted long name document.txt", 120)},
       {kRoot + "已删除的报告.txt", Lines("fat:/已删除的报告.txt", 50)},
       {kRoot + "Projects/Alpha/old plan.txt", Lines("fat:/Projects/Alpha/old plan.txt", 45)},
       {kRoot + "Archive/summary 2019.txt", Lines("fat:/Archive/summary 2019.txt", 70)},
-      {kRoot + "Archive/" + U(kDel + "ATA.CSV"), Lines("fat:/Archive/DATA.CSV", 30)},
-      // E5 before "0" is no CP936 character: "?" after the round trip, "$" on the target.
-      {kRoot + "Archive/$018/Q4 report.txt", Lines("fat:/Archive/2018/Q4 report.txt", 55)},
-      {kRoot + "Archive/$018/" + U(kDel + "MPTY.TXT"), ""},
+      {kRoot + "Archive/_ATA.CSV", Lines("fat:/Archive/DATA.CSV", 30)},
+      {kRoot + "Archive/_018/Q4 report.txt", Lines("fat:/Archive/2018/Q4 report.txt", 55)},
+      {kRoot + "Archive/_018/_MPTY.TXT", ""},
   };
   std::map<std::string, std::string> got = FilesUnder(out);
   EXPECT_EQ(Keys(got), Keys(want));
@@ -407,7 +405,7 @@ TEST_F(SaveTest, DemoFatVolumeComesBackByteForByte) {
   EXPECT_TRUE(stats.skipped.empty());
   // The scattered folder is empty and is not made; every folder holds a file.
   EXPECT_EQ(FoldersUnder(out),
-            (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/$018",
+            (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/_018",
                                    "根目录/Photos", "根目录/Projects", "根目录/Projects/Alpha",
                                    "根目录/Projects/Alpha/Notes"}));
 }
@@ -613,7 +611,7 @@ TEST_F(SaveTest, FoldersAreMadeOnlyWhereAFileIsWritten) {
   SaveStats stats = SaveItemNow(*o, ItemOf(trees.fatRoot), deleted, {true, true, false});
   EXPECT_EQ(FilesUnder(deleted).size(), 8u);
   EXPECT_EQ(FoldersUnder(deleted),
-            (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/$018",
+            (std::set<std::string>{"根目录", "根目录/Archive", "根目录/Archive/_018",
                                    "根目录/Projects", "根目录/Projects/Alpha"}));
   EXPECT_EQ(stats.skipped, (std::map<std::string, uint64_t>{{"未选择恢复正常文件", 6}}));
 }
@@ -749,7 +747,7 @@ TEST_F(SaveTest, TenMiBPlusOneConsecutiveFileIsWrittenExactly) {
   img.Delete("BIG.BIN");
   Source(img.path());
   auto o = img.Open();
-  const FileEntry* big = Child(TreesOf(*o->volume).fatRoot, kDel + "IG.BIN");
+  const FileEntry* big = Child(TreesOf(*o->volume).fatRoot, "_IG.BIN");
   ASSERT_TRUE(big);
   ASSERT_EQ(big->Kind(), kDeletedFile);
 

@@ -207,31 +207,17 @@ TEST(FatCorpus, DfttUndeleteAnswerKey) {
     uint64_t sector;
   };
   const FileEntry& root = walked.root();
-  const FileEntry* dir1 = Child(root,
-                                "\xE5"
-                                "IR1");
+  const FileEntry* dir1 = Child(root, "_IR1");
   ASSERT_NE(dir1, nullptr);
   EXPECT_EQ(dir1->Kind(), kDeletedFolder);
   EXPECT_EQ(firstSector(*dir1), 110u);
   const FileEntry* dir2 = Child(*dir1, "DIR2");
   ASSERT_NE(dir2, nullptr);
   EXPECT_EQ(firstSector(*dir2), 116u);
-  for (const Key& k : {Key{&root,
-                           "\xE5"
-                           "RAG1.DAT",
-                           kDeletedFile, 1584, 88},
-                       Key{&root,
-                           "\xE5"
-                           "RAG2.DAT",
-                           kDeletedFile, 3873, 90},
-                       Key{&root,
-                           "\xE5"
-                           "ING.DAT",
-                           kDeletedFile, 780, 98},
-                       Key{&root,
-                           "\xE5"
-                           "ULT1.DAT",
-                           kDeletedFile, 3801, 100},
+  for (const Key& k : {Key{&root, "_RAG1.DAT", kDeletedFile, 1584, 88},
+                       Key{&root, "_RAG2.DAT", kDeletedFile, 3873, 90},
+                       Key{&root, "_ING.DAT", kDeletedFile, 780, 98},
+                       Key{&root, "_ULT1.DAT", kDeletedFile, 3801, 100},
                        Key{dir1, "MULT2.DAT", kNormalFile, 1715, 120},
                        Key{dir2, "FRAG3.DAT", kNormalFile, 2027, 118}}) {
     SCOPED_TRACE(k.name);

@@ -405,20 +405,13 @@ TEST_F(FatCrafted, Fat32DeletedFolderWithHighWordIsReadAtItsStoredCluster) {
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   VolumeTrees& trees = Expand(*disk);
 
-  EXPECT_EQ(Names(trees.fatRoot), (NameList{"\xE5"
-                                            "ECOY",
-                                            "\xE5"
-                                            "EAL"}));
-  const FileEntry* real = Child(trees.fatRoot,
-                                "\xE5"
-                                "EAL");
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"_ECOY", "_EAL"}));
+  const FileEntry* real = Child(trees.fatRoot, "_EAL");
   ASSERT_NE(real, nullptr);
   EXPECT_EQ(real->Kind(), kDeletedFolder);
   EXPECT_EQ(real->firstCluster, 0x10005u);
   EXPECT_EQ(Names(*real), NameList{"REAL.TXT"});
-  const FileEntry* decoy = Child(trees.fatRoot,
-                                 "\xE5"
-                                 "ECOY");
+  const FileEntry* decoy = Child(trees.fatRoot, "_ECOY");
   ASSERT_NE(decoy, nullptr);
   EXPECT_EQ(decoy->firstCluster, 5u);
   EXPECT_EQ(Names(*decoy), NameList{"DECOY.TXT"});
@@ -439,9 +432,7 @@ TEST_F(FatCrafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
     std::string path = Write(img, "high_words" + std::to_string(fatLength) + ".img");
     std::unique_ptr<DiskInfo> disk = Disk(path, l);
     VolumeTrees& trees = Expand(*disk);
-    const FileEntry* hidden = Child(trees.fatRoot,
-                                    "\xE5"
-                                    "IDDEN");
+    const FileEntry* hidden = Child(trees.fatRoot, "_IDDEN");
     if (fatLength == 255) {
       EXPECT_TRUE(trees.fatRoot.children.empty());
       continue;
@@ -450,10 +441,7 @@ TEST_F(FatCrafted, Fat16DeletedFolderIsFoundByTryingHighWords) {
     EXPECT_EQ(hidden->Kind(), kDeletedFolder);
     EXPECT_EQ(hidden->firstCluster, 0x10005u);
     EXPECT_EQ(Names(*hidden), NameList{"HIDDEN.TXT"});
-    EXPECT_EQ(Child(trees.fatRoot,
-                    "\xE5"
-                    "OWHERE"),
-              nullptr);
+    EXPECT_EQ(Child(trees.fatRoot, "_OWHERE"), nullptr);
   }
 }
 
@@ -475,10 +463,7 @@ TEST_F(FatCrafted, DeletedFolderMustNameItsParent) {
   VolumeTrees& trees = Expand(*disk);
   const FileEntry* top = Child(trees.fatRoot, "TOP");
   ASSERT_NE(top, nullptr);
-  EXPECT_EQ(Names(*top), (NameList{"\xE5"
-                                   "RPHAN",
-                                   "\xE5"
-                                   "INE"}));
+  EXPECT_EQ(Names(*top), (NameList{"_RPHAN", "_INE"}));
 }
 
 // A deleted folder with a long name takes its times and size from the ".."
@@ -498,9 +483,7 @@ TEST_F(FatCrafted, DeletedLongNamedFolderTakesDotDotTimes) {
   ASSERT_NE(longOne, nullptr);
   EXPECT_EQ(FatTimeText(longOne->createDate, longOne->createTime), "2020-01-01 12:00:00");
   EXPECT_EQ(longOne->size, 77u);
-  const FileEntry* shortOne = Child(trees.fatRoot,
-                                    "\xE5"
-                                    "HORTDIR");
+  const FileEntry* shortOne = Child(trees.fatRoot, "_HORTDIR");
   ASSERT_NE(shortOne, nullptr);
   EXPECT_EQ(FatTimeText(shortOne->createDate, shortOne->createTime), "2019-05-05 08:30:10");
   EXPECT_EQ(shortOne->size, 0u);
@@ -593,9 +576,7 @@ TEST_F(FatCrafted, RecordedClustersBecomeNumberedFolders) {
   ASSERT_NE(three, nullptr);
   EXPECT_EQ(three->Kind(), kNormalFolder);
   EXPECT_EQ(three->firstCluster, 3u);
-  EXPECT_EQ(Names(*three), (NameList{"A.TXT",
-                                     "\xE5"
-                                     "ONE.TXT"}));
+  EXPECT_EQ(Names(*three), (NameList{"A.TXT", "_ONE.TXT"}));
   EXPECT_EQ(Names(*Child(trees.fatRoot, "4")), NameList{"B.TXT"});
   ASSERT_EQ(Names(trees.fatScattered), NameList{"6"});
   EXPECT_EQ(Names(trees.fatScattered.children.front()), NameList{"C.TXT"});
@@ -703,8 +684,7 @@ TEST_F(FatCrafted, RecoveryWalkerRules) {
     EXPECT_EQ(Names(*eight), NameList{"E.TXT"});
     const FileEntry* nine = Child(trees.fatRoot, "9");
     ASSERT_NE(nine, nullptr);
-    EXPECT_EQ(Names(*nine), NameList{"\xE5"
-                                     "G.TXT"});
+    EXPECT_EQ(Names(*nine), NameList{"_G.TXT"});
   }
 }
 
@@ -721,19 +701,12 @@ TEST_F(FatCrafted, LongNameOutsideCp936KeepsTheShortName) {
   std::string path = Write(img, "thai.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   VolumeTrees& trees = Expand(*disk);
-  EXPECT_EQ(Names(trees.fatRoot), (NameList{"FOLDER~1",
-                                            "\xE5"
-                                            "HAI~1.TXT",
-                                            "FILE~1.TXT"}));
+  EXPECT_EQ(Names(trees.fatRoot), (NameList{"FOLDER~1", "_HAI~1.TXT", "FILE~1.TXT"}));
   const FileEntry* folder = Child(trees.fatRoot, "FOLDER~1");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->Kind(), kNormalFolder);
   EXPECT_EQ(Names(*folder), NameList{"INSIDE.TXT"});
-  EXPECT_EQ(Child(trees.fatRoot,
-                  "\xE5"
-                  "HAI~1.TXT")
-                ->Kind(),
-            kDeletedFile);
+  EXPECT_EQ(Child(trees.fatRoot, "_HAI~1.TXT")->Kind(), kDeletedFile);
 }
 
 // A volume that the deep scan rebuilt (origin 1) has no boot sector; the
@@ -844,10 +817,7 @@ TEST_F(FatCrafted, SameFirstClusterToldApartByNameAndTime) {
   ASSERT_NE(deleted, nullptr);
   EXPECT_EQ(deleted->Kind(), kDeletedFile);
   EXPECT_EQ(deleted->size, 200u);
-  const FileEntry* shortOnly = FindFatEntry(trees, 5,
-                                            "\xE5"
-                                            "EPORT~1.TXT",
-                                            "2019-05-05 08:30:10");
+  const FileEntry* shortOnly = FindFatEntry(trees, 5, "_EPORT~1.TXT", "2019-05-05 08:30:10");
   ASSERT_NE(shortOnly, nullptr);
   EXPECT_NE(shortOnly, deleted);
   EXPECT_EQ(FindFatEntry(trees, 5, "report.txt", "2019-05-05 08:30:12"), nullptr);

@@ -93,7 +93,7 @@ struct Put {
   uint8_t kind;
 };
 
-std::string Del(const std::string& rest) { return "\xE5" + rest; }
+std::string Del(const std::string& rest) { return "_" + rest; }
 
 std::vector<Put> FilesPut() {
   std::vector<Put> puts = {
@@ -244,9 +244,7 @@ TEST_P(FatFixtureWalk, ZeroLengthFiles) {
   const FileEntry* longEmpty = Child(trees().fatRoot, "empty long name.txt");
   ASSERT_NE(longEmpty, nullptr);
   EXPECT_EQ(longEmpty->Kind(), kNormalFile);
-  for (const char* name : {"\xE5"
-                           "ERO.DEL",
-                           "zero long deleted.txt"}) {
+  for (const char* name : {"_ERO.DEL", "zero long deleted.txt"}) {
     const FileEntry* e = Child(trees().fatRoot, name);
     ASSERT_NE(e, nullptr) << name;
     EXPECT_EQ(e->Kind(), kDeletedFile);
@@ -255,12 +253,11 @@ TEST_P(FatFixtureWalk, ZeroLengthFiles) {
   }
 }
 
-TEST_P(FatFixtureWalk, DeletedShortNamesKeepTheDeletionByte) {
-  const FileEntry* mainC = Child(trees().fatRoot, std::string("\xE5"
-                                                              "AIN.C  "));
+TEST_P(FatFixtureWalk, DeletedShortNamesShowTheirMarkAsAnUnderscore) {
+  const FileEntry* mainC = Child(trees().fatRoot, std::string("_AIN.C  "));
   ASSERT_NE(mainC, nullptr);
   EXPECT_EQ(mainC->name.size(), 8u);
-  EXPECT_EQ(static_cast<uint8_t>(mainC->name[0]), 0xE5);
+  EXPECT_EQ(mainC->name[0], '_');
   ForEachNode(trees().fatRoot, "", [&](const FileEntry& e, const std::string& p) {
     if (!IsDeletedKind(e.Kind())) {
       EXPECT_NE(static_cast<uint8_t>(e.name[0]), 0xE5) << p;
@@ -449,11 +446,9 @@ std::set<std::string> FlsPaths(const std::string& image, const char* which) {
   return paths;
 }
 
-// Our name as TSK would print it. TSK puts "_" where a deleted short name
-// lost its first character, where we keep the 0xE5 byte; and it trims the
-// extension, whose bytes (spaces too) we keep as stored.
+// Our name as TSK would print it: TSK trims the extension, whose bytes
+// (spaces too) we keep as stored.
 std::string AsFlsName(std::string ansi) {
-  if (!ansi.empty() && static_cast<uint8_t>(ansi[0]) == fat::kDeletedMark) ansi[0] = '_';
   while (!ansi.empty() && ansi.back() == ' ') ansi.pop_back();
   return AnsiToUtf8(ansi);
 }

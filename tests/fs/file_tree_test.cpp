@@ -115,20 +115,13 @@ TEST(FileTreeFatInsert, FoldersAtTheFrontFilesAtTheEndNumberedAppended) {
   FileEntry& root = trees.fatRoot;
   InsertFatChild(trees, root, Node(kNormalFile, "a.txt", 10));
   InsertFatChild(trees, root, Node(kNormalFolder, "X", 11));
-  InsertFatChild(trees, root,
-                 Node(kDeletedFile,
-                      "\xE5"
-                      "B.TXT",
-                      12));
+  InsertFatChild(trees, root, Node(kDeletedFile, "_B.TXT", 12));
   InsertFatChild(trees, root, Node(kDeletedFolder, "Y", 13));
   InsertFatChild(trees, root, Node(kNormalFolder, "30", 30), FatPlacement::kAppendNormal);
   InsertFatChild(trees, root, Node(kNormalFile, "c.txt", 14));
   InsertFatChild(trees, trees.fatScattered, Node(kNormalFolder, "31", 31),
                  FatPlacement::kAppendDeleted);
-  EXPECT_EQ(Names(root), (std::vector<std::string>{"Y", "X", "a.txt",
-                                                   "\xE5"
-                                                   "B.TXT",
-                                                   "30", "c.txt"}));
+  EXPECT_EQ(Names(root), (std::vector<std::string>{"Y", "X", "a.txt", "_B.TXT", "30", "c.txt"}));
   EXPECT_EQ(Names(trees.fatScattered), std::vector<std::string>{"31"});
 }
 

@@ -51,7 +51,7 @@ TEST(ViewTicks, SpreadDownAndMarkAncestorsPartlyAndListTheJobs) {
 
   NodeHandle level2 = At(table, "根目录/Docs/Level2");
   NodeHandle docs = level2.Parent();
-  NodeHandle oldTxt = At(table, "根目录/Docs/Level2/" + AnsiToUtf8("\xE5LD.TXT"));
+  NodeHandle oldTxt = At(table, "根目录/Docs/Level2/_LD.TXT");
   SetTick(level2, kTicked);
   for (NodeHandle n : Subtree(level2)) EXPECT_EQ(n.Tick(), kTicked) << PathOf(n);
   EXPECT_EQ(oldTxt.Kind(), kDeletedFile);
