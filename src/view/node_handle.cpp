@@ -25,6 +25,19 @@ const std::string& NodeHandle::Name() const {
   return IsNull() ? none : Visit(node_, [](auto& e) -> const std::string& { return e.name; });
 }
 
+std::string NodeHandle::ShownName() const {
+  std::string name = Name();
+  // Only a short name carries the mark; a long name is at most 8.3 long
+  // after it only by chance, and then keeps its first character.
+  const size_t dot = name.find('.');
+  const bool shortForm =
+      name.size() <= 12 && (dot == std::string::npos ? name.size() <= 8 : dot <= 8);
+  if (Fat() && IsDeletedKind(Kind()) && shortForm && !name.empty() &&
+      static_cast<uint8_t>(name[0]) == 0xE5)
+    name[0] = '_';
+  return name;
+}
+
 uint8_t NodeHandle::Tick() const {
   return IsNull() ? uint8_t{kTickClear} : Visit(node_, [](auto& e) { return e.Tick(); });
 }

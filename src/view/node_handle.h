@@ -39,6 +39,10 @@ class NodeHandle {
   uint8_t Kind() const;
   bool IsFolder() const { return IsFolderKind(Kind()); }
   const std::string& Name() const;  // CP936
+  // The name as the lists show it (CP936): a deleted FAT short name has "_"
+  // where the deletion mark 0xE5 stands, which would otherwise fuse with
+  // the next byte into one CP936 character. Name() keeps the stored bytes.
+  std::string ShownName() const;
   // The node's own tick bits; setting them leaves the kind and every other
   // node alone (SetTick in view/ticks.h spreads).
   uint8_t Tick() const;
@@ -60,9 +64,10 @@ class NodeHandle {
 
   bool operator==(const NodeHandle& other) const { return node_ == other.node_; }
 
- private:
+  // The node's address: a key that names it while its table lives.
   const void* Address() const;
 
+ private:
   NodeRef node_{static_cast<FileEntry*>(nullptr)};
   const NodeTable* table_ = nullptr;
 };
@@ -87,6 +92,8 @@ class NodeTable {
   // Every pseudo folder, the pane's two first.
   size_t TopCount() const { return tops_.size(); }
   NodeHandle Top(size_t i) const { return i < tops_.size() ? Handle(tops_[i]) : NodeHandle(); }
+  // The node whose Address() is `address`; a null handle for null.
+  NodeHandle HandleAt(const void* address) const { return Handle(const_cast<void*>(address)); }
 
  private:
   friend class NodeHandle;

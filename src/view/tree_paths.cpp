@@ -28,7 +28,7 @@ bool NameMatches(const std::string& ansiName, const std::string& utf8Part,
 
 std::string PathOf(NodeHandle node) {
   std::vector<std::string> names;
-  for (; !node.IsNull(); node = node.Parent()) names.push_back(AnsiToUtf8(node.Name()));
+  for (; !node.IsNull(); node = node.Parent()) names.push_back(AnsiToUtf8(node.ShownName()));
   std::string path;
   for (auto it = names.rbegin(); it != names.rend(); ++it) path += (path.empty() ? "" : "/") + *it;
   return path;
@@ -39,15 +39,19 @@ NodeHandle NodeAtPath(const NodeTable& table, const std::string& utf8Path) {
   if (parts.empty()) return {};
   NodeHandle node;
   for (NodeHandle top : {table.Root(), table.Scattered()})
-    if (NameMatches(top.Name(), parts[0], Utf8ToAnsi(parts[0]))) {
+    if (NameMatches(top.ShownName(), parts[0], Utf8ToAnsi(parts[0]))) {
       node = top;
       break;
     }
   for (size_t i = 1; i < parts.size() && !node.IsNull(); ++i) {
     std::string ansi = Utf8ToAnsi(parts[i]);
     NodeHandle next;
-    for (size_t c = 0; c < node.ChildCount() && next.IsNull(); ++c)
-      if (NameMatches(node.Child(c).Name(), parts[i], ansi)) next = node.Child(c);
+    for (size_t c = 0; c < node.ChildCount() && next.IsNull(); ++c) {
+      NodeHandle child = node.Child(c);
+      if (NameMatches(child.Name(), parts[i], ansi) ||
+          NameMatches(child.ShownName(), parts[i], ansi))
+        next = child;
+    }
     node = next;
   }
   return node;
