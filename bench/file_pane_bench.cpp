@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   const qint64 total = clock.elapsed();
   heartbeat.stop();
   int folders = 0;
-  for (CTreeListItem* i = pane->Left()->GetRootItem(); i; i = pane->Left()->GetNextItem(i))
+  for (QModelIndex i = pane->Left()->GetRootItem(); i.isValid(); i = pane->Left()->GetNextItem(i))
     ++folders;
   std::printf("expand+fill %.3f s, longest stall %lld ms, left items %d, right rows %d\n",
               total / 1000.0, static_cast<long long>(longest), folders,

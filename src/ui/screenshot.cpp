@@ -47,10 +47,9 @@ bool Files(CBrevidDlg& window, AppState& app) {
   window.HdDlg()->Action();
   if (!RunUntil([&] { return !app.Busy(); })) return false;
   CMyLeftTreelistCtrl* left = window.FileDlg()->Left();
-  for (CTreeListItem* item = left->GetRootItem(); item; item = left->GetNextItem(item))
+  for (QModelIndex item = left->GetRootItem(); item.isValid(); item = left->GetNextItem(item))
     if (left->GetItemText(item) == "根目录") {
       left->SelectItem(item);
-      window.FileDlg()->SelectFolder(item);
       break;
     }
   return true;

@@ -183,6 +183,34 @@ class Gui : public ::testing::Test {
   // What a click on the item's tick box does.
   static void Tick(CTreeListItem* item, Qt::CheckState state) { item->setCheckState(0, state); }
 
+  // The same over the file pane's lists, whose items are model indexes.
+  static QModelIndex Find(CPaneList* list, const QString& text, const QModelIndex& from = {}) {
+    QAbstractItemModel* model = list->model();
+    std::vector<QModelIndex> pending;
+    if (from.isValid())
+      for (int r = model->rowCount(from); r-- > 0;) pending.push_back(model->index(r, 0, from));
+    else
+      for (int r = model->rowCount(); r-- > 0;) pending.push_back(model->index(r, 0));
+    while (!pending.empty()) {
+      QModelIndex i = pending.back();
+      pending.pop_back();
+      if (list->GetItemText(i) == text) return i;
+      for (int r = model->rowCount(i); r-- > 0;) pending.push_back(model->index(r, 0, i));
+    }
+    return {};
+  }
+  static QPoint Centre(CPaneList* list, const QModelIndex& item) {
+    list->scrollTo(item);
+    return list->visualRect(item).center();
+  }
+  static void Click(CPaneList* list, const QModelIndex& item,
+                    Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(list->viewport(), button, {}, Centre(list, item));
+  }
+  static void Tick(const QModelIndex& item, Qt::CheckState state) {
+    const_cast<QAbstractItemModel*>(item.model())->setData(item, state, Qt::CheckStateRole);
+  }
+
   // Expands the volume item `volume` of the disk `disk` with tile `tile`.
   void ExpandVolume(const QString& disk, const QString& volume, int tile = 0) {
     QTest::mouseClick(window_->TileButton(tile), Qt::LeftButton);
@@ -207,7 +235,7 @@ class Gui : public ::testing::Test {
   }
 
   // "多选保存" from a list into `target`.
-  void TickedSave(CTreeListCtrl* list, CTreeListItem* over, const QString& target) {
+  void TickedSave(CPaneList* list, const QModelIndex& over, const QString& target) {
     pilot_.Menu("多选保存");
     pilot_.SaveDialog(target);
     pilot_.Start();
@@ -315,28 +343,32 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   CMyLeftTreelistCtrl* left = File()->Left();
   CMyRightTreelistCtrl* right = File()->Right();
   ASSERT_TRUE(File()->isVisible());
-  CTreeListItem* root = Find(left, "根目录");
-  ASSERT_NE(root, nullptr);
-  CTreeListItem* archive = Find(left, "Archive", root);
-  ASSERT_NE(archive, nullptr);
+  QModelIndex root = Find(left, "根目录");
+  ASSERT_TRUE(root.isValid());
+  QModelIndex archive = Find(left, "Archive", root);
+  ASSERT_TRUE(archive.isValid());
   EXPECT_EQ(left->GetItemImage(archive), kImageDeletedFolder);
   EXPECT_EQ(left->GetItemTextColor(archive), kRed);
   EXPECT_EQ(left->GetItemImage(Find(left, "Projects", root)), kImageFolder);
   Click(left, root);
-  CTreeListItem* readme = Find(right, "README.TXT");
-  ASSERT_NE(readme, nullptr);
-  EXPECT_EQ(readme->text(1), "正常文件");
-  EXPECT_EQ(readme->text(2), QString::number(Lines("fat:/README.TXT", 20).size()));
-  CTreeListItem* report = Find(right, "已删除的报告.txt");
-  ASSERT_NE(report, nullptr);
-  EXPECT_EQ(report->text(1), "已删除文件");
+  QModelIndex readme = Find(right, "README.TXT");
+  ASSERT_TRUE(readme.isValid());
+  EXPECT_EQ(right->GetItemText(readme, 1), "正常文件");
+  // Sizes read as sizes, the exact bytes kept for the tool tip.
+  const QString readmeBytes = QString::number(Lines("fat:/README.TXT", 20).size());
+  EXPECT_EQ(readme.siblingAtColumn(2).data(FileListModel::kExactRole).toString(), readmeBytes);
+  EXPECT_TRUE(right->GetItemText(readme, 2).endsWith(" B") ||
+              right->GetItemText(readme, 2).endsWith(" KB"));
+  QModelIndex report = Find(right, "已删除的报告.txt");
+  ASSERT_TRUE(report.isValid());
+  EXPECT_EQ(right->GetItemText(report, 1), "已删除文件");
   EXPECT_EQ(right->GetItemTextColor(report), kRed);
-  EXPECT_EQ(Find(right, "Archive")->text(1), "已删除文件夹");
+  EXPECT_EQ(right->GetItemText(Find(right, "Archive"), 1), "已删除文件夹");
 
   // Ticking a folder ticks its children; a child cleared makes it partly
   // ticked, and each child keeps its own state.
-  CTreeListItem* alpha = Find(left, "Alpha", root);
-  ASSERT_NE(alpha, nullptr);
+  QModelIndex alpha = Find(left, "Alpha", root);
+  ASSERT_TRUE(alpha.isValid());
   Tick(alpha, Qt::Checked);
   Click(left, alpha);
   ASSERT_EQ(right->topLevelItemCount(), 3);
@@ -367,20 +399,68 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   };
   EXPECT_EQ(test::FilesUnder(fatOut), fatExpected);
 
+  // A filter narrows both lists; a tick under it reaches only the files shown,
+  // and "多选保存" (here from the menu key) saves exactly those.
+  Tick(left->GetRootItem(), Qt::Unchecked);
+  File()->Filters()->findChild<QLineEdit*>("nameFilter")->setText("*PLAN*");
+  QTest::qWait(300);
+  root = Find(left, "根目录");
+  alpha = Find(left, "Alpha", root);
+  ASSERT_TRUE(alpha.isValid());
+  EXPECT_FALSE(Find(left, "Archive", root).isValid());
+  EXPECT_FALSE(Find(left, "Notes", root).isValid());
+  Click(left, alpha);
+  ASSERT_EQ(right->topLevelItemCount(), 2);
+  Tick(root, Qt::Checked);
+  EXPECT_EQ(left->GetCheck(alpha), 2);
+  const std::string filteredOut = test::ScratchDir("gui_filtered_save");
+  pilot_.Menu("多选保存");
+  pilot_.SaveDialog(QString::fromStdString(filteredOut));
+  pilot_.Start();
+  left->setFocus();
+  QTest::keyClick(left, Qt::Key_F10, Qt::ShiftModifier);
+  WaitIdle();
+  std::map<std::string, std::string> filtered = test::FilesUnder(filteredOut);
+  ASSERT_EQ(filtered.size(), 2u);
+  EXPECT_EQ(filtered["old plan.txt"], fatExpected["old plan.txt"]);
+  EXPECT_EQ(filtered["PLAN.TXT"].size(), 1880u);
+  // Sorted by size as numbers, largest first.
+  right->sortByColumn(FileListModel::kSize, Qt::DescendingOrder);
+  EXPECT_EQ(right->GetItemText(right->topLevelItem(0)), "old plan.txt");
+
+  // Keyboard: Up and Down walk the folder list and the entries follow; Enter
+  // folds a volume; a double-click on a folder entry opens it.
+  File()->Filters()->Clear();
+  File()->Filters()->OnChanged();
+  left->SelectItem(Find(left, "Projects", root));
+  QTest::keyClick(left, Qt::Key_Down);
+  EXPECT_EQ(left->GetItemText(left->GetSelectedItem()), "Alpha");
+  EXPECT_EQ(right->topLevelItemCount(), 3);
+  QTest::keyClick(left, Qt::Key_Up);
+  EXPECT_EQ(right->GetItemText(right->topLevelItem(0)), "Alpha");
+  QTest::mouseDClick(right->viewport(), Qt::LeftButton, {},
+                     right->visualRect(right->topLevelItem(0)).center());
+  EXPECT_EQ(left->GetItemText(left->GetSelectedItem()), "Alpha");
+  left->SelectItem(left->GetRootItem());
+  QTest::keyClick(left, Qt::Key_Return);
+  EXPECT_FALSE(left->isExpanded(left->GetRootItem()));
+  QTest::keyClick(left, Qt::Key_Return);
+  EXPECT_TRUE(left->isExpanded(left->GetRootItem()));
+
   // NTFS: the same from the right list, a folder ticked there with its subtree.
   QTest::mouseClick(File()->BackButton(), Qt::LeftButton);
   EXPECT_TRUE(Hd()->isVisible());
   ExpandVolume(disk, "Partition1");
   root = Find(left, "根目录");
-  ASSERT_NE(root, nullptr);
-  CTreeListItem* temp = Find(left, "Temp", root);
-  ASSERT_NE(temp, nullptr);
+  ASSERT_TRUE(root.isValid());
+  QModelIndex temp = Find(left, "Temp", root);
+  ASSERT_TRUE(temp.isValid());
   EXPECT_EQ(left->GetItemImage(temp), kImageDeletedFolder);
   EXPECT_EQ(left->GetItemTextColor(temp), kRed);
   Click(left, root);
-  CTreeListItem* old = Find(right, "Old notes.txt");
-  ASSERT_NE(old, nullptr);
-  EXPECT_EQ(old->text(1), "已删除文件");
+  QModelIndex old = Find(right, "Old notes.txt");
+  ASSERT_TRUE(old.isValid());
+  EXPECT_EQ(right->GetItemText(old, 1), "已删除文件");
   EXPECT_EQ(right->GetItemTextColor(old), kRed);
   Tick(old, Qt::Checked);
   Tick(Find(right, "Temp"), Qt::Checked);
@@ -418,8 +498,8 @@ TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
   Hd()->FillDiskTree();
   ExpandVolume(tree->GetRootItem()->text(0), QString::fromStdString(mount));
   CMyLeftTreelistCtrl* left = File()->Left();
-  CTreeListItem* root = Find(left, "根目录");
-  ASSERT_NE(root, nullptr);
+  QModelIndex root = Find(left, "根目录");
+  ASSERT_TRUE(root.isValid());
   Tick(Find(left, "Docs", root), Qt::Checked);
   Boxes boxes;
   boxes.answers = {kIdOk, kIdCancel};  // choose again once, then keep it
@@ -661,15 +741,15 @@ TEST_F(Gui, StopDuringAnExpandLeavesTheWindowUsable) {
   EXPECT_TRUE(File()->Progress()->Record().StopRequested());
   WaitIdle();
   EXPECT_FALSE(File()->Progress()->isVisible());
-  EXPECT_NE(File()->Left()->GetRootItem(), nullptr);
+  EXPECT_TRUE(File()->Left()->GetRootItem().isValid());
 
   // The window goes on: back, and a full expand of the same volume.
   QTest::mouseClick(File()->BackButton(), Qt::LeftButton);
   ExpandVolume(tree->GetRootItem()->text(0), "Partition0");
-  CTreeListItem* root = Find(File()->Left(), "根目录");
-  ASSERT_NE(root, nullptr);
-  EXPECT_NE(Find(File()->Left(), "Gone", root), nullptr);
-  EXPECT_NE(Find(File()->Left(), "Many", root), nullptr);
+  QModelIndex root = Find(File()->Left(), "根目录");
+  ASSERT_TRUE(root.isValid());
+  EXPECT_TRUE(Find(File()->Left(), "Gone", root).isValid());
+  EXPECT_TRUE(Find(File()->Left(), "Many", root).isValid());
 }
 
 // Tile 2 on a disk without its partition table: a precise search, the
@@ -743,7 +823,7 @@ TEST_F(Gui, LostPartitionsFoundInTheWindowTravelInAResultFile) {
   EXPECT_EQ(Hd()->Status()->text(), "打开扫描信息结束");
   EXPECT_EQ(volumes(), found);
   ExpandVolume(key, "Partition2");
-  EXPECT_NE(Find(File()->Left(), "根目录"), nullptr);
+  EXPECT_TRUE(Find(File()->Left(), "根目录").isValid());
 }
 
 // Tile 3 on a volume with files planted in its free space: they show under
@@ -765,8 +845,8 @@ TEST_F(Gui, DeepScanOfAVolumeListsAndSavesItsCarvedFiles) {
   WaitIdle();
 
   ExpandVolume(Hd()->Tree()->GetRootItem()->text(0), "Partition0");
-  CTreeListItem* extra = Find(File()->Left(), "Extra Found Files");
-  ASSERT_NE(extra, nullptr);
+  QModelIndex extra = Find(File()->Left(), "Extra Found Files");
+  ASSERT_TRUE(extra.isValid());
   Tick(extra, Qt::Checked);
   const std::string out = test::ScratchDir("gui_deep_out");
   TickedSave(File()->Left(), extra, QString::fromStdString(out));
@@ -780,8 +860,8 @@ TEST_F(Gui, DeepScanOfAVolumeListsAndSavesItsCarvedFiles) {
   // A carved file ticked on its own is saved on its own, into the target.
   Tick(extra, Qt::Unchecked);
   Click(File()->Left(), extra);
-  CTreeListItem* picture = Find(File()->Right(), "43008.jpg");
-  ASSERT_NE(picture, nullptr);
+  QModelIndex picture = Find(File()->Right(), "43008.jpg");
+  ASSERT_TRUE(picture.isValid());
   Tick(picture, Qt::Checked);
   const std::string one = test::ScratchDir("gui_deep_one");
   TickedSave(File()->Right(), picture, QString::fromStdString(one));
