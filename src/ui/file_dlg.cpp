@@ -8,6 +8,7 @@
 
 #include "device/volume_names.h"
 #include "platform/message_box.h"
+#include "tasks/content_read.h"
 #include "ui/brevid_dlg.h"
 #include "ui/image_list.h"
 #include "ui/save_file_dlg.h"
@@ -54,6 +55,9 @@ CFileDlg::CFileDlg(AppState& app, CBrevidDlg* main)
   right_->setSortingEnabled(true);
   filterBar_ = new CFilterBar(this);
   filterBar_->OnChanged = [this] { ApplyFilter(); };
+  preview_ = new CPreviewPane(this);
+  connect(right_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { PreviewRow(current); });
   status_ = new QLabel(this);
   status_->setObjectName("status");
   back_ = new QPushButton("上一步", this);
@@ -99,13 +103,16 @@ CFileDlg::~CFileDlg() {
 }
 
 void CFileDlg::resizeEvent(QResizeEvent*) {
-  const int w = width(), h = height() - kBottomStrip;
+  const int w = width(), all = height() - kBottomStrip;
+  // The lists keep the upper part, the preview the rest.
+  const int h = all * 3 / 5;
   left_->setGeometry(0, 0, w / 3, h);
   left_->setColumnWidth(0, w / 3);
   filterBar_->setGeometry(w / 3 + 2, 0, (2 * w - 4) / 3, kFilterBarHeight);
   right_->setGeometry(w / 3 + 2, kFilterBarHeight + 2, (2 * w - 4) / 3, h - kFilterBarHeight - 2);
-  back_->setGeometry(w - 100, h + 6, 90, 28);
-  status_->setGeometry(8, h + 6, w - 120, 28);
+  preview_->setGeometry(0, h + 2, w, all - h - 2);
+  back_->setGeometry(w - 100, all + 6, 90, 28);
+  status_->setGeometry(8, all + 6, w - 120, 28);
 }
 
 DiskInfo* CFileDlg::Disk() { return FindDisk(app_.disks, diskKey_); }
@@ -121,6 +128,7 @@ void CFileDlg::SetStatus(const QString& text, bool red) {
 }
 
 void CFileDlg::ClearLists() {
+  preview_->Clear();
   files_->Clear();
   content_.chances.reset();
   content_.table.reset();
@@ -234,6 +242,7 @@ QIcon CFileDlg::IconFor(const QString& name, bool folder) {
 }
 
 void CFileDlg::SelectFolder(const QModelIndex& item) {
+  preview_->Clear();
   if (!content_.table) return files_->Clear();
   files_->ShowFolder(item.siblingAtColumn(0));
 }
@@ -251,6 +260,8 @@ int CFileDlg::VolumeRootTick() const {
 }
 
 void CFileDlg::RefreshTicks() {
+  // A tick that took clears the refusal of one that did not.
+  if (!worker_.Running() && IsWarning(status_->text())) status_->clear();
   left_->viewport()->update();
   files_->TicksChanged();
   right_->viewport()->update();
@@ -259,8 +270,8 @@ void CFileDlg::RefreshTicks() {
 bool CFileDlg::TicksLocked() {
   // A save worker may be reading the ticks, and an expand rebuilding the tree.
   if (!worker_.Running() && content_.table && Disk() && Volume()) return false;
-  SetStatus("警告: 请等待当前操作完成!");
   RefreshTicks();
+  SetStatus("警告: 请等待当前操作完成!");
   return true;
 }
 
@@ -305,6 +316,31 @@ void CFileDlg::RightChecked(const FileListModel::Row& row, int state) {
   else
     TickNode(content_.table->HandleAt(row.node), state);
   RefreshTicks();
+}
+
+void CFileDlg::PreviewRow(const QModelIndex& item) {
+  const FileListModel::Row* row = files_->RowAt(item.row());
+  const FileRow f = files_->FileRowAt(item.row());
+  std::optional<SaveItem> saveItem = row ? RightItem(item.row()) : std::nullopt;
+  if (!row || f.folder || !saveItem) return preview_->Clear();
+  // A worker may hold the disk or the ticks; the preview waits for it.
+  if (app_.Busy()) return preview_->ShowMessage("正在进行其他操作, 结束后再预览");
+  // Held whole in memory, and read while the window waits.
+  constexpr uint64_t kPreviewLimit = 32u << 20;
+  if (f.size > kPreviewLimit)
+    return preview_->ShowMessage(
+        QString("文件太大 (%1), 不预览").arg(QString::fromStdString(ReadableSize(f.size))));
+  ProgressRecord record;
+  QByteArray bytes;
+  const ContentRead read =
+      ReadRecoveredContent(app_.disks, diskKey_, volumeName_, *saveItem, kPreviewLimit, record,
+                           [&bytes](std::span<const char> piece) {
+                             bytes.append(piece.data(), static_cast<qsizetype>(piece.size()));
+                           });
+  if (!read.ok)
+    return preview_->ShowMessage(read.notOneFile ? QString("没有可预览的内容")
+                                                 : FromAnsi(read.error));
+  preview_->ShowContent(bytes, read.size);
 }
 
 void CFileDlg::OpenRow(const QModelIndex& item) {

@@ -19,6 +19,7 @@
 #include "ui/file_models.h"
 #include "ui/filter_bar.h"
 #include "ui/pane_list.h"
+#include "ui/preview_pane.h"
 #include "ui/progress_dlg.h"
 #include "view/file_rows.h"
 #include "view/node_handle.h"
@@ -61,6 +62,7 @@ class CFileDlg : public QWidget {
   CMyLeftTreelistCtrl* Left() { return left_; }
   CMyRightTreelistCtrl* Right() { return right_; }
   CFilterBar* Filters() { return filterBar_; }
+  CPreviewPane* Preview() { return preview_; }
   QLabel* Status() { return status_; }
   CProgressDlg* Progress() { return progress_; }
   QPushButton* BackButton() { return back_; }
@@ -88,6 +90,8 @@ class CFileDlg : public QWidget {
   int VolumeRootTick() const;
   void RefreshTicks();
   void SaveMenu(bool fromLeft, const QModelIndex& item, const QPoint& at);
+  // Shows the content of a right row below the lists, read as a save writes it.
+  void PreviewRow(const QModelIndex& item);
   // A double-click or Enter on a right row: a folder opens in the left list.
   void OpenRow(const QModelIndex& item);
   // Runs the save dialog; false when cancelled.
@@ -107,6 +111,7 @@ class CFileDlg : public QWidget {
   CMyLeftTreelistCtrl* left_;
   CMyRightTreelistCtrl* right_;
   CFilterBar* filterBar_;
+  CPreviewPane* preview_;
   QLabel* status_;
   QPushButton* back_;
   CProgressDlg* progress_;

@@ -218,6 +218,13 @@ void CImgDlg::Choose(CTreeListItem* item) {
   chooserField_ = nullptr;
 }
 
+void CImgDlg::SetSource(const std::string& source) {
+  if (Copying()) return;
+  sourceText_ = source;
+  source_->setText(FromAnsi(source));
+  count_->setText(QString::number(CountEndpointSectors(app_.disks, source)));
+}
+
 void CImgDlg::ModeChanged() {
   const bool disk = toDisk_->isChecked();
   for (QWidget* w :
@@ -360,6 +367,8 @@ void CImgDlg::Finished() {
       Refuse(outcome_.text);
       break;
   }
+  // The list of unreadable sectors stays until the operator has read it.
+  if (badList_->rowCount() > 0) return;
   close();
 }
 

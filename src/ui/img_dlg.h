@@ -45,6 +45,8 @@ class CImgDlg : public QDialog {
   // "停止".
   void Stop();
   bool Copying() const { return worker_.Running(); }
+  // Another source chosen in the disk pane while the window waits idle.
+  void SetSource(const std::string& source);
 
   // Width with the bad-sector list hidden, and with it shown.
   static constexpr int kNarrowWidth = 400;

@@ -1,6 +1,7 @@
 #include "ui/screenshot.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QThread>
@@ -55,6 +56,27 @@ bool Files(CBrevidDlg& window, AppState& app) {
   return true;
 }
 
+// The file pane narrowed to pictures, the first one chosen and shown below.
+bool Preview(CBrevidDlg& window, AppState& app) {
+  if (!Files(window, app)) return false;
+  CFileDlg* pane = window.FileDlg();
+  pane->Filters()->findChild<QLineEdit*>("nameFilter")->setText("*.jp*g");
+  pane->Filters()->OnChanged();
+  CMyLeftTreelistCtrl* left = pane->Left();
+  for (QModelIndex item = left->GetRootItem(); item.isValid(); item = left->GetNextItem(item)) {
+    left->SelectItem(item);
+    CMyRightTreelistCtrl* right = pane->Right();
+    for (int r = 0; r < right->topLevelItemCount(); ++r) {
+      const QString name = right->GetItemText(right->topLevelItem(r)).toLower();
+      if (name.endsWith(".jpg") || name.endsWith(".jpeg")) {
+        right->SelectItem(right->topLevelItem(r));
+        return pane->Preview()->What() == CPreviewPane::Shown::kImage;
+      }
+    }
+  }
+  return false;
+}
+
 // The picture needs a copy under way, not a whole disk copied: the first
 // image file is the source, and at most its last 64 MiB are copied.
 constexpr uint64_t kShotSectors = 131072;
@@ -105,7 +127,8 @@ bool SaveScreenshot(CBrevidDlg& window, AppState& app, const QString& state, con
     return saved;
   }
   if (state == "files" && !Files(window, app)) return false;
-  if (state != "files" && state != "disks") return false;
+  if (state == "preview" && !Preview(window, app)) return false;
+  if (state != "files" && state != "disks" && state != "preview") return false;
   return window.grab().save(path, "PNG");
 }
 

@@ -3,6 +3,8 @@
 #include <fnmatch.h>
 
 #include <cctype>
+#include <list>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "view/recovery_chances.h"
@@ -34,12 +36,39 @@ std::string ModifiedDay(NodeHandle node) {
   return FatTimeText(f->writeDate, f->writeTime).substr(0, 10);
 }
 
+// "*" and "?" over bytes, ASCII letters in either case: fnmatch's answer in
+// the C locale, several times faster, which a million names need.
+bool GlobMatches(const char* p, const char* s) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*s) {
+    if (*p == '*') {
+      star = p++;
+      resume = s;
+    } else if (*p == '?' || (*p && std::tolower(static_cast<unsigned char>(*p)) ==
+                                       std::tolower(static_cast<unsigned char>(*s)))) {
+      ++p;
+      ++s;
+    } else if (star) {
+      p = star + 1;
+      s = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*') ++p;
+  return *p == 0;
+}
+
 bool NameMatches(const std::string& glob, const std::string& ansi) {
   // Plain ASCII names need no conversion; most names of a large volume are.
   bool ascii = true;
   for (unsigned char c : ansi) ascii &= c < 0x80;
-  const std::string name = ascii ? ansi : AnsiToUtf8(ansi);
-  return ::fnmatch(glob.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+  const std::string converted = ascii ? std::string() : AnsiToUtf8(ansi);
+  const std::string& name = ascii ? ansi : converted;
+  if (glob.find_first_of("[\\") != std::string::npos)
+    return ::fnmatch(glob.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+  return GlobMatches(glob.c_str(), name.c_str());
 }
 
 }  // namespace
@@ -79,29 +108,39 @@ bool RowFilter::MatchesNode(NodeHandle node, RecoveryChances* chances) const {
   return !recovery || (chances && chances->Of(node) == *recovery);
 }
 
+namespace {
+
+// Depth first over the entries' own child lists, with the path of folders
+// down to the entry in hand: no handle table is needed to find children.
+template <class Entry>
+void MarkFolders(const NodeTable& table, Entry& top, const RowFilter& filter,
+                 RecoveryChances* chances, std::unordered_set<const void*>& folders) {
+  using Iter = typename std::list<Entry>::iterator;
+  std::vector<std::pair<Entry*, Iter>> path{{&top, top.children.begin()}};
+  while (!path.empty()) {
+    auto& [folder, next] = path.back();
+    if (next == folder->children.end()) {
+      path.pop_back();
+      continue;
+    }
+    Entry& child = *next++;
+    if (filter.MatchesNode(NodeHandle(&child, &table), chances))
+      for (size_t i = path.size(); i-- > 0 && folders.insert(path[i].first).second;) {
+      }
+    if (child.IsFolder()) path.push_back({&child, child.children.begin()});
+  }
+}
+
+}  // namespace
+
 std::unordered_set<const void*> FoldersWithMatches(const NodeTable& table, const RowFilter& filter,
                                                    RecoveryChances* chances) {
   std::unordered_set<const void*> folders;
-  auto key = [](NodeHandle n) -> const void* {
-    return n.Ntfs() ? static_cast<const void*>(n.Ntfs()) : static_cast<const void*>(n.Fat());
-  };
   for (NodeHandle top : {table.Root(), table.Scattered()}) {
-    // Depth first with the path of folders down to the node in hand.
-    std::vector<std::pair<NodeHandle, size_t>> path{{top, 0}};
-    while (!path.empty()) {
-      auto& [folder, next] = path.back();
-      if (next == folder.ChildCount()) {
-        path.pop_back();
-        continue;
-      }
-      NodeHandle child = folder.Child(next++);
-      if (filter.MatchesNode(child, chances)) {
-        // Mark the folders above until one already holds a match.
-        for (size_t i = path.size(); i-- > 0 && folders.insert(key(path[i].first)).second;) {
-        }
-      }
-      if (child.IsFolder()) path.push_back({child, 0});
-    }
+    if (NtfsEntry* e = top.Ntfs())
+      MarkFolders(table, *e, filter, chances, folders);
+    else if (FileEntry* f = top.Fat())
+      MarkFolders(table, *f, filter, chances, folders);
   }
   return folders;
 }
@@ -118,8 +157,7 @@ bool RowFilter::Matches(const FileRow& row) const {
   const std::string day = row.modified.substr(0, 10);
   if (!modifiedAfter.empty() && day < modifiedAfter) return false;
   if (!modifiedBefore.empty() && day > modifiedBefore) return false;
-  return nameGlob.empty() ||
-         ::fnmatch(nameGlob.c_str(), AnsiToUtf8(row.name).c_str(), FNM_CASEFOLD) == 0;
+  return nameGlob.empty() || NameMatches(nameGlob, row.name);
 }
 
 bool IsDayText(const std::string& text) {

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -28,6 +30,7 @@
 #include "support/image_under_test.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
+#include "support/tool_fat.h"
 #include "ui/brevid_app.h"
 #include "ui/brevid_dlg.h"
 #include "ui/file_dlg.h"
@@ -119,10 +122,12 @@ class Autopilot {
 // Message boxes, recorded and answered in turn (then OK).
 struct Boxes {
   std::vector<std::string> texts;
+  std::vector<std::string> captions;
   std::deque<int> answers;
   Boxes() {
-    SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
+    SetMessageBoxHandler([this](const std::string& text, const std::string& caption, unsigned) {
       texts.push_back(AnsiToUtf8(text));
+      captions.push_back(AnsiToUtf8(caption));
       if (answers.empty()) return static_cast<int>(kIdOk);
       int a = answers.front();
       answers.pop_front();
@@ -263,6 +268,15 @@ TEST_F(Gui, StartUpListsTheImagesWithTheirTextsAndColours) {
   EXPECT_EQ(disk->text(3), "0");
   EXPECT_EQ(disk->text(4), "64.0 MB");
   EXPECT_EQ(tree->GetItemImage(disk), kImageDisk);
+  // Qt's own buttons speak Chinese; a tile switch keeps the chosen item.
+  QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), "取消");
+  Click(tree, disk->child(0));
+  QTest::mouseClick(window_->TileButton(3), Qt::LeftButton);
+  ASSERT_NE(tree->GetSelectedItem(), nullptr);
+  EXPECT_EQ(tree->GetSelectedItem()->text(0), "Partition0");
+  QTest::mouseClick(window_->TileButton(0), Qt::LeftButton);
+  disk = tree->GetRootItem();
   EXPECT_TRUE(disk->isExpanded());
   ASSERT_EQ(disk->childCount(), 2);
   const QStringList p0 = {"Partition0", "DEMO_FAT32", "FAT32", "1048576", "36.0 MB"};
@@ -292,6 +306,7 @@ TEST_F(Gui, StartUpListsTheImagesWithTheirTextsAndColours) {
   EXPECT_TRUE(Hd()->Status()->styleSheet().contains(kGreen.name()));
   EXPECT_EQ(Hd()->ActionButton()->text(), "展开");
   EXPECT_TRUE(Hd()->findChild<QPushButton*>("scan")->isHidden());
+  EXPECT_TRUE(Hd()->findChild<QPushButton*>("openImage")->isVisible());
   QTest::mouseClick(window_->TileButton(2), Qt::LeftButton);
   EXPECT_EQ(window_->LeftDescription()->text(), TileTexts(2).description);
   EXPECT_FALSE(Hd()->findChild<QPushButton*>("scan")->isHidden());
@@ -476,6 +491,45 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   EXPECT_EQ(test::FilesUnder(ntfsOut), ntfsExpected);
 }
 
+// A deleted JPEG, previewed and then saved: the preview shows what the save wrote.
+TEST_F(Gui, PreviewShowsADeletedPictureAsASaveWritesIt) {
+  test::ToolFat img(test::ScratchDir("gui_preview") + "/pictures.img", 16, 8192);
+  ASSERT_TRUE(img.ok());
+  QImage picture(120, 80, QImage::Format_RGB32);
+  picture.fill(QColor(30, 120, 200));
+  QByteArray jpeg;
+  QBuffer buffer(&jpeg);
+  buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(picture.save(&buffer, "JPG"));
+  img.Put("NOTES.TXT", "\xD6\xD0\xCE\xC4 notes\r\n");  // CP936
+  img.Put("PHOTO.JPG", jpeg.toStdString());
+  img.Delete("PHOTO.JPG");
+  Open({QString::fromStdString(img.path())});
+  ExpandVolume(Hd()->Tree()->GetRootItem()->text(0), "Partition0");
+  CMyRightTreelistCtrl* right = File()->Right();
+  Click(File()->Left(), Find(File()->Left(), "根目录"));
+  QModelIndex photo = Find(right, "_HOTO.JPG");
+  ASSERT_TRUE(photo.isValid());
+  Click(right, photo);
+  CPreviewPane* preview = File()->Preview();
+  ASSERT_EQ(preview->What(), CPreviewPane::Shown::kImage);
+  EXPECT_EQ(preview->Image().size(), QSize(120, 80));
+  Boxes boxes;
+  const std::string out = test::ScratchDir("gui_preview_out");
+  pilot_.Menu("单选保存");
+  pilot_.SaveDialog(QString::fromStdString(out));
+  pilot_.Start();
+  Click(right, photo, Qt::RightButton);
+  WaitIdle();
+  const std::map<std::string, std::string> saved = test::FilesUnder(out);
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved.begin()->second, preview->Bytes().toStdString());
+  EXPECT_EQ(saved.begin()->second, jpeg.toStdString());
+  Click(right, Find(right, "NOTES.TXT"));
+  EXPECT_EQ(preview->What(), CPreviewPane::Shown::kText);
+  EXPECT_TRUE(preview->Text().startsWith("中文 notes"));
+}
+
 TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
   Open({Fixture("fat32_files.img")});
   CHDTreeListCtrl* tree = Hd()->Tree();
@@ -497,6 +551,7 @@ TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
   app_.disks[0].volumes[0].driveLetter = Utf8ToAnsi(mount);
   Hd()->FillDiskTree();
   ExpandVolume(tree->GetRootItem()->text(0), QString::fromStdString(mount));
+  EXPECT_EQ(Hd()->Status()->text(), "状态提示...");
   CMyLeftTreelistCtrl* left = File()->Left();
   QModelIndex root = Find(left, "根目录");
   ASSERT_TRUE(root.isValid());
@@ -599,8 +654,15 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   EXPECT_EQ(dlg->width(), CImgDlg::kNarrowWidth);
   EXPECT_TRUE(dlg->findChild<QLabel*>("doneLabel")->isHidden());
   EXPECT_FALSE(field("path")->isEnabled());
+  // Idle, the open window takes the source chosen again; only a copy under
+  // way keeps its own.
+  Click(tree, tree->GetRootItem()->child(0));
   QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
-  EXPECT_EQ(Hd()->Status()->text(), "警告: 等待当前操作完成");
+  EXPECT_EQ(Hd()->Status()->text(), "镜像操作");
+  EXPECT_EQ(field("source")->text(), disk + "," + tree->GetRootItem()->child(0)->text(0));
+  Click(tree, tree->GetRootItem());
+  QTest::mouseClick(Hd()->ActionButton(), Qt::LeftButton);
+  EXPECT_EQ(field("source")->text(), disk);
 
   Boxes boxes;
   auto start = [&] {
@@ -641,6 +703,7 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   start();
   EXPECT_FALSE(dlg);  // it closes itself
   EXPECT_EQ(boxes.texts.back(), "镜像完毕");
+  EXPECT_EQ(boxes.captions.back(), "镜像");
   const std::string bytes = test::ReadFile(demo);
   EXPECT_TRUE(test::ReadFile(out + "/disk.img") == bytes);
 
@@ -688,8 +751,13 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   EXPECT_EQ(list->item(0, 0)->text(), "第1个坏扇区");
   EXPECT_EQ(list->item(0, 1)->text(), QString::number(bad));
   EXPECT_EQ(dlg->width(), CImgDlg::kFullWidth);
-  for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+  for (int i = 0; i < 24000 && dlg->Copying(); ++i) QTest::qWait(5);
   WaitIdle();
+  // The window stays with its list until closed.
+  ASSERT_TRUE(dlg);
+  EXPECT_EQ(list->rowCount(), 1);
+  dlg->close();
+  QTest::qWait(5);
   std::string expected = bytes.substr(volume.start * 512, volume.sectorCount * 512);
   expected.replace((bad - volume.start) * 512, 512, std::string(512, '\x20'));
   EXPECT_TRUE(test::ReadFile(out + "/volume.img") == expected);
@@ -707,8 +775,9 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
     EXPECT_EQ(field("map")->text(), picked + ".map");
     EXPECT_EQ(dlg->findChild<QLabel*>("mapState")->text(), state);
     QTest::mouseClick(dlg->findChild<QPushButton*>("start"), Qt::LeftButton);
-    for (int i = 0; i < 24000 && dlg; ++i) QTest::qWait(5);
+    for (int i = 0; i < 24000 && dlg->Copying(); ++i) QTest::qWait(5);
     WaitIdle();
+    dlg->close();
   }
   CImgDlg::FilePicker() = dialog;
   EXPECT_TRUE(test::ReadFile(out + "/rescued.img") ==
@@ -876,6 +945,7 @@ TEST_F(Gui, DeepScanOfAVolumeListsAndSavesItsCarvedFiles) {
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+  brevid::ui::InstallQtTranslations();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
