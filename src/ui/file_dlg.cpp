@@ -20,7 +20,7 @@ namespace brevid::ui {
 namespace {
 
 constexpr int kBottomStrip = 40;
-constexpr int kFilterBarHeight = 28;
+constexpr int kFilterBarHeight = 56;
 
 // The design's widths, the size column wide enough for "1023.9 MB".
 const int kRightWidths[] = {200, 100, 80, 150, 150, 150, 60, 60, 60};

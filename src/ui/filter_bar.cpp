@@ -1,6 +1,6 @@
 #include "ui/filter_bar.h"
 
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <cmath>
 
 namespace brevid::ui {
@@ -21,37 +21,44 @@ std::optional<uint64_t> ParseSizeText(const QString& text) {
 
 CFilterBar::CFilterBar(QWidget* parent) : QWidget(parent) {
   setObjectName("filterBar");
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(4);
-  auto edit = [&](const char* name, const QString& hint, int width) {
+  // Two rows: what to look for, then the ranges.
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(0, 0, 0, 0);
+  grid->setSpacing(3);
+  int row = 0, column = 0;
+  auto place = [&](QWidget* w, int span = 1) {
+    grid->addWidget(w, row, column, 1, span);
+    column += span;
+  };
+  auto edit = [&](const char* name, const QString& hint, int span) {
     auto* e = new QLineEdit(this);
     e->setObjectName(name);
     e->setPlaceholderText(hint);
     e->setToolTip(hint);
-    if (width) e->setFixedWidth(width);
-    row->addWidget(e);
+    place(e, span);
     connect(e, &QLineEdit::textChanged, this, [this] {
       if (!quiet_) settle_.start();
     });
     return e;
   };
-  name_ = edit("nameFilter", "名称 (如 *.jpg)", 0);
+  name_ = edit("nameFilter", "名称 (如 *.jpg)", 2);
   type_ = new QComboBox(this);
   type_->setObjectName("typeFilter");
   type_->addItems({"全部类型", "图片", "文档", "视频", "音频", "压缩包", "其他"});
-  row->addWidget(type_);
-  minSize_ = edit("minSize", "最小 (如 10K)", 80);
-  maxSize_ = edit("maxSize", "最大 (如 5M)", 80);
-  after_ = edit("modifiedAfter", "修改于 起 YYYY-MM-DD", 130);
-  before_ = edit("modifiedBefore", "修改于 止 YYYY-MM-DD", 130);
-  deleted_ = new QCheckBox("仅显示已删除", this);
-  deleted_->setObjectName("deletedOnly");
-  row->addWidget(deleted_);
+  place(type_);
   recovery_ = new QComboBox(this);
   recovery_->setObjectName("recoveryFilter");
   recovery_->addItems({"全部可恢复性", "好", "部分", "已覆盖"});
-  row->addWidget(recovery_);
+  place(recovery_);
+  deleted_ = new QCheckBox("仅显示已删除", this);
+  deleted_->setObjectName("deletedOnly");
+  place(deleted_);
+  row = 1;
+  column = 0;
+  minSize_ = edit("minSize", "最小 (如 10K)", 1);
+  maxSize_ = edit("maxSize", "最大 (如 5M)", 1);
+  after_ = edit("modifiedAfter", "修改于 起 YYYY-MM-DD", 1);
+  before_ = edit("modifiedBefore", "修改于 止 YYYY-MM-DD", 2);
   // Typing settles before a million-entry tree is walked again.
   settle_.setSingleShot(true);
   settle_.setInterval(150);

@@ -13,6 +13,7 @@
 #include "ui/file_dlg.h"
 #include "ui/hd_dlg.h"
 #include "ui/img_dlg.h"
+#include "ui/ui_text.h"
 
 namespace brevid::ui {
 namespace {
@@ -63,17 +64,21 @@ bool Preview(CBrevidDlg& window, AppState& app) {
   pane->Filters()->findChild<QLineEdit*>("nameFilter")->setText("*.jp*g");
   pane->Filters()->OnChanged();
   CMyLeftTreelistCtrl* left = pane->Left();
-  for (QModelIndex item = left->GetRootItem(); item.isValid(); item = left->GetNextItem(item)) {
-    left->SelectItem(item);
-    CMyRightTreelistCtrl* right = pane->Right();
-    for (int r = 0; r < right->topLevelItemCount(); ++r) {
-      const QString name = right->GetItemText(right->topLevelItem(r)).toLower();
-      if (name.endsWith(".jpg") || name.endsWith(".jpeg")) {
-        right->SelectItem(right->topLevelItem(r));
-        return pane->Preview()->What() == CPreviewPane::Shown::kImage;
+  CMyRightTreelistCtrl* right = pane->Right();
+  // A deleted picture when there is one: it shows what the pane is for.
+  for (const bool deletedOnly : {true, false})
+    for (QModelIndex item = left->GetRootItem(); item.isValid(); item = left->GetNextItem(item)) {
+      left->SelectItem(item);
+      for (int r = 0; r < right->topLevelItemCount(); ++r) {
+        const QModelIndex row = right->topLevelItem(r);
+        const QString name = right->GetItemText(row).toLower();
+        if (deletedOnly && right->GetItemTextColor(row) != kRed) continue;
+        if (name.endsWith(".jpg") || name.endsWith(".jpeg")) {
+          right->SelectItem(row);
+          return pane->Preview()->What() == CPreviewPane::Shown::kImage;
+        }
       }
     }
-  }
   return false;
 }
 
