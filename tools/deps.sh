@@ -5,7 +5,8 @@ set -euo pipefail
 
 build_packages=(g++ cmake make pkg-config libcli11-dev nlohmann-json3-dev dpkg-dev python3)
 # brevid-gui: Qt 6 Widgets (with QTest and the platform plugins) and a CJK font.
-build_packages+=(qt6-base-dev qt6-qpa-plugins fonts-noto-cjk)
+# qt6-translations-l10n: Qt's own dialogs and buttons in Chinese.
+build_packages+=(qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-noto-cjk)
 # Fixture images and the demo disk are made by these tools (lvm2: the LVM
 # fixtures, made only when run as root with loop devices).
 image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils attr faketime xz-utils gzip unzip lvm2)

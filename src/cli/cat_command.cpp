@@ -1,18 +1,14 @@
 // brevid cat SOURCE VOLUME PATH: one file's recovered content on standard
-// output, exactly what a save would write: it is saved into a private
-// folder, copied out and removed.
+// output, exactly what a save would write (tasks/content_read).
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "cli/commands.h"
 #include "cli/expand.h"
 #include "cli/sources.h"
 #include "cli/terminal.h"
 #include "platform/codepage.h"
-#include "tasks/output_guard.h"
-#include "tasks/save_run.h"
+#include "tasks/content_read.h"
 #include "view/node_handle.h"
 #include "view/tree_paths.h"
 
@@ -27,24 +23,6 @@ struct CatOptions {
   std::string badMap;
   std::string results;
   std::vector<std::string> with;
-};
-
-// A folder of its own under $TMPDIR (or /tmp), removed with the object.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/brevid-cat-XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 int Run(const CatOptions& o) {
@@ -64,37 +42,21 @@ int Run(const CatOptions& o) {
     std::fprintf(stderr, "错误: 树中没有 %s\n", o.path.c_str());
     return kExitFailure;
   }
-  ScratchFolder scratch;
-  if (scratch.path().empty()) {
-    std::fprintf(stderr, "错误: 无法建立临时文件夹\n");
-    return kExitFailure;
-  }
-  std::atomic<int> busy{0};
-  SavePreparation prep = PrepareSingleSave(
-      list, {disk->Key(), volume->name, PathToAnsi(scratch.path()), {}}, *item, busy);
-  if (!prep.save) {
-    const std::string why =
-        prep.refusal.messageBox.empty() ? prep.refusal.statusText : prep.refusal.messageBox;
-    std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(why).c_str());
-    return kExitFailure;
-  }
   ProgressRecord progress;
-  SaveStats stats;
-  RunOnWorker(progress, [&] { stats = RunSave(*prep.save, progress, busy); });
-  int files = 0;
-  std::error_code ec;
-  for (const auto& f : std::filesystem::recursive_directory_iterator(scratch.path(), ec)) {
-    if (!f.is_regular_file()) continue;
-    if (++files > 1) break;
-    std::ifstream in(f.path(), std::ios::binary);
-    std::vector<char> piece(1 << 20);
-    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
-      std::fwrite(piece.data(), 1, static_cast<size_t>(in.gcount()), stdout);
-  }
-  if (files != 1) {
-    std::fprintf(stderr, "错误: %s 不是一个文件\n", o.path.c_str());
+  ContentRead read;
+  RunOnWorker(progress, [&] {
+    read = ReadRecoveredContent(
+        list, disk->Key(), volume->name, *item, UINT64_MAX, progress,
+        [](std::span<const char> bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); });
+  });
+  if (!read.ok) {
+    if (read.notOneFile)
+      std::fprintf(stderr, "错误: %s 不是一个文件\n", o.path.c_str());
+    else
+      std::fprintf(stderr, "错误: %s\n", AnsiToUtf8(read.error).c_str());
     return kExitFailure;
   }
+  const SaveStats& stats = read.stats;
   for (const NotWhole& lost : stats.notWhole)
     std::fprintf(stderr, "未完整写入: %s\n", lost.why.c_str());
   if (stats.stopped) return kExitStopped;

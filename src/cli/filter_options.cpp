@@ -1,5 +1,7 @@
 #include "cli/filter_options.h"
 
+#include "view/recovery_chances.h"
+
 namespace brevid::cli {
 
 void AddFilterOptions(CLI::App* sub, RowFilter* filter) {
@@ -16,6 +18,12 @@ void AddFilterOptions(CLI::App* sub, RowFilter* filter) {
   sub->add_option("--modified-before", filter->modifiedBefore,
                   "Only files modified on or before this day (YYYY-MM-DD)")
       ->check(day);
+  sub->add_option_function<std::string>(
+         "--recovery",
+         [filter](const std::string& word) { filter->recovery = RecoveryFromWord(word); },
+         "Only deleted files whose clusters are this free of live files: good, partial or "
+         "overwritten")
+      ->check(CLI::IsMember({"good", "partial", "overwritten"}));
 }
 
 }  // namespace brevid::cli

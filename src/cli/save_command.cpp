@@ -15,6 +15,7 @@
 #include "tasks/save_run.h"
 #include "view/file_rows.h"
 #include "view/node_handle.h"
+#include "view/recovery_chances.h"
 #include "view/tree_paths.h"
 
 namespace brevid::cli {
@@ -191,13 +192,17 @@ Command AddSaveCommand(CLI::App& app) {
         std::vector<std::pair<SaveItem, std::string>> items;
         if (o->items.empty() && o->filter.NarrowsFiles()) {
           // The matching files, each in its tree folder under the target.
-          ForEachListingRow(table, [&](const ListingRow& l) {
-            if (!o->filter.Matches(l.row)) return;
-            std::optional<SaveItem> item = ItemForPath(table, l.path);
-            const std::string folder = std::filesystem::path(l.path).parent_path().string();
-            std::filesystem::create_directories(o->target + "/" + folder, ec);
-            if (item) items.emplace_back(*item, JoinPath(target, PathToAnsi(folder)));
-          });
+          RecoveryChances chances(*disk, *volume);
+          ForEachListingRow(
+              table,
+              [&](const ListingRow& l) {
+                if (!o->filter.Matches(l.row)) return;
+                std::optional<SaveItem> item = ItemForPath(table, l.path);
+                const std::string folder = std::filesystem::path(l.path).parent_path().string();
+                std::filesystem::create_directories(o->target + "/" + folder, ec);
+                if (item) items.emplace_back(*item, JoinPath(target, PathToAnsi(folder)));
+              },
+              o->filter.recovery ? &chances : nullptr);
         } else if (o->items.empty()) {
           items = {{SaveItemOf(table.Root()), target}, {SaveItemOf(table.Scattered()), target}};
         }

@@ -1,4 +1,5 @@
 // brevid tree SOURCE VOLUME: the file pane's view of a volume's tree.
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
@@ -10,6 +11,7 @@
 #include "platform/codepage.h"
 #include "view/file_rows.h"
 #include "view/node_handle.h"
+#include "view/recovery_chances.h"
 
 namespace brevid::cli {
 namespace {
@@ -32,11 +34,12 @@ std::string ShownName(const ListingRow& r, bool withPath) {
 
 // The tree's rows, then the carved files', each row the filter lets through.
 void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
-                     const RowFilter& filter, const std::function<void(const ListingRow&)>& f) {
+                     const RowFilter& filter, const std::function<void(const ListingRow&)>& f,
+                     RecoveryChances* chances = nullptr) {
   auto shown = [&](const ListingRow& r) {
     if (filter.Matches(r.row)) f(r);
   };
-  ForEachListingRow(table, shown);
+  ForEachListingRow(table, shown, chances);
   for (const ListingRow& r : ExtraFoundListing(disk, volume)) shown(r);
 }
 
@@ -55,11 +58,16 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
                                             "修改时间", "文件读取时间", "文件号", "文件父号"};
   StreamedTable text;
   text.Measure(heading);
-  ForEachShownRow(table, disk, volume, filter,
-                  [&](const ListingRow& l) { text.Measure(TextCells(l, withPath)); });
+  // Only a filter by chance needs the chances (an NTFS one reads records).
+  std::unique_ptr<RecoveryChances> chances;
+  if (filter.recovery) chances = std::make_unique<RecoveryChances>(disk, volume);
+  ForEachShownRow(
+      table, disk, volume, filter,
+      [&](const ListingRow& l) { text.Measure(TextCells(l, withPath)); }, chances.get());
   text.PrintRow(stdout, heading);
-  ForEachShownRow(table, disk, volume, filter,
-                  [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath)); });
+  ForEachShownRow(
+      table, disk, volume, filter,
+      [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath)); }, chances.get());
 }
 
 // What `{"disk", "entries", "volume"}.dump(2)` prints, one entry at a time.
@@ -69,28 +77,35 @@ void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
   std::printf("{\n  \"disk\": %s,\n  \"entries\": [",
               nlohmann::json(AnsiToUtf8(disk.Key())).dump().c_str());
   bool any = false;
-  ForEachShownRow(table, disk, volume, filter, [&](const ListingRow& l) {
-    const FileRow& r = l.row;
-    nlohmann::json entry = {
-        {"path", l.path},
-        {"name", withPath ? l.path : AnsiToUtf8(r.name)},
-        {"kind", r.kind},
-        {"status", AnsiToUtf8(r.status)},
-        {"size", r.size},
-        {"created", r.created},
-        {"modified", r.modified},
-        {"accessed", r.accessed},
-        {"number", r.number},
-        {"parentNumber", r.parentNumber ? nlohmann::json(*r.parentNumber) : nlohmann::json()}};
-    std::string text = entry.dump(2);
-    std::string indented = "    ";
-    for (char c : text) {
-      indented += c;
-      if (c == '\n') indented += "    ";
-    }
-    std::printf("%s\n%s", any ? "," : "", indented.c_str());
-    any = true;
-  });
+  RecoveryChances chances(disk, volume);
+  ForEachShownRow(
+      table, disk, volume, filter,
+      [&](const ListingRow& l) {
+        const FileRow& r = l.row;
+        nlohmann::json entry = {
+            {"path", l.path},
+            {"name", withPath ? l.path : AnsiToUtf8(r.name)},
+            {"kind", r.kind},
+            {"status", AnsiToUtf8(r.status)},
+            {"size", r.size},
+            {"created", r.created},
+            {"modified", r.modified},
+            {"accessed", r.accessed},
+            {"number", r.number},
+            {"parentNumber", r.parentNumber ? nlohmann::json(*r.parentNumber) : nlohmann::json()},
+            {"recovery", r.recovery == RecoveryChance::kUnknown
+                             ? nlohmann::json()
+                             : nlohmann::json(RecoveryWord(r.recovery))}};
+        std::string text = entry.dump(2);
+        std::string indented = "    ";
+        for (char c : text) {
+          indented += c;
+          if (c == '\n') indented += "    ";
+        }
+        std::printf("%s\n%s", any ? "," : "", indented.c_str());
+        any = true;
+      },
+      &chances);
   std::printf("%s],\n  \"volume\": %s\n}\n", any ? "\n  " : "",
               nlohmann::json(AnsiToUtf8(volume.name)).dump().c_str());
 }

@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSplashScreen>
 #include <QThread>
+#include <QTranslator>
 #include <cstdio>
 
 #include "platform/byte_source.h"
@@ -113,15 +116,26 @@ bool StartUp(AppState& app, const QStringList& images, bool physical, bool boxes
   return all;
 }
 
+bool InstallQtTranslations() {
+  // Qt's own texts (file dialogs, standard buttons) from Debian's translations.
+  static QTranslator qtbase;
+  if (!qtbase.load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  return QCoreApplication::installTranslator(&qtbase);
+}
+
 int CBrevidApp::Run(const QStringList& arguments) {
+  InstallQtTranslations();
   QCommandLineParser parser;
   parser.setApplicationDescription("Brevid: 恢复磁盘和镜像文件中删除的文件、文件夹和分区");
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption shotOption("screenshot", "把窗口画到 PNG 文件 PATH 后退出 (无需显示器)",
                                       "PATH");
-  const QCommandLineOption stateOption(
-      "screenshot-state", "截图的状态: disks, files, progress 或 imaging", "NAME", "disks");
+  const QCommandLineOption stateOption("screenshot-state",
+                                       "截图的状态: disks, files, preview, progress 或 imaging",
+                                       "NAME", "disks");
   const QCommandLineOption imagesOnlyOption("images-only", "只列出给定的镜像文件, 不列物理磁盘");
   parser.addOptions({shotOption, stateOption, imagesOnlyOption});
   parser.addPositionalArgument("IMG", "以磁盘方式打开的镜像文件", "[IMG...]");

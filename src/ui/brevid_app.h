@@ -11,6 +11,11 @@ namespace brevid::ui {
 // Routes the engine's message boxes to Qt dialogs, from any thread.
 void InstallQtMessageBoxes();
 
+// Loads Qt's Simplified Chinese translations (qtbase_zh_CN, from the
+// translations package) so Qt's own dialogs and buttons speak Chinese too.
+// False when they are not installed; the window then works in Qt's English.
+bool InstallQtTranslations();
+
 // Fills the disk list: the physical disks (unless `physical` is false), then
 // each image (UTF-8 paths); an image that cannot be opened is reported, by
 // name, in a message box captioned "Error" (on standard error without

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "ui/file_dlg.h"
 #include "ui/hd_dlg.h"
@@ -47,6 +48,7 @@ CBrevidDlg::CBrevidDlg(AppState& app) : app_(app) {
   setObjectName("CBrevidDlg");
   setWindowTitle("Brevid");
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+  setMouseTracking(true);
   resize(1100, 700);
 
   auto* titleBar = new QWidget(this);
@@ -152,13 +154,42 @@ void CBrevidDlg::ShowDiskPane() {
   hd_->FillDiskTree();
 }
 
+Qt::Edges CBrevidDlg::EdgesAt(const QPoint& at) const {
+  // The window has no frame: its outer few pixels serve as one.
+  constexpr int kGrip = 6;
+  Qt::Edges edges;
+  if (at.x() < kGrip) edges |= Qt::LeftEdge;
+  if (at.x() >= width() - kGrip) edges |= Qt::RightEdge;
+  if (at.y() < kGrip) edges |= Qt::TopEdge;
+  if (at.y() >= height() - kGrip) edges |= Qt::BottomEdge;
+  return edges;
+}
+
 void CBrevidDlg::mousePressEvent(QMouseEvent* event) {
+  const Qt::Edges edges = EdgesAt(event->position().toPoint());
+  if (edges && event->button() == Qt::LeftButton && !isMaximized() && windowHandle() &&
+      windowHandle()->startSystemResize(edges))
+    return;
   dragFrom_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
 }
 
 void CBrevidDlg::mouseMoveEvent(QMouseEvent* event) {
-  if (event->buttons() & Qt::LeftButton && !isMaximized())
+  if (event->buttons() & Qt::LeftButton && !isMaximized()) {
     move(event->globalPosition().toPoint() - dragFrom_);
+    return;
+  }
+  // The pointer tells where an edge can be pulled.
+  const Qt::Edges edges = EdgesAt(event->position().toPoint());
+  const bool diagonal =
+      (edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge));
+  const bool falling =
+      edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
+  if (!edges || isMaximized())
+    unsetCursor();
+  else if (diagonal)
+    setCursor(falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor);
+  else
+    setCursor(edges & (Qt::LeftEdge | Qt::RightEdge) ? Qt::SizeHorCursor : Qt::SizeVerCursor);
 }
 
 }  // namespace brevid::ui

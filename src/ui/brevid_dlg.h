@@ -45,6 +45,10 @@ class CBrevidDlg : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
 
  private:
+  // The window's edges within reach of `at` (window coordinates).
+  Qt::Edges EdgesAt(const QPoint& at) const;
+
+ private:
   AppState& app_;
   int tile_ = 0;
   std::string diskKey_;

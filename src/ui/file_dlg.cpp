@@ -1,13 +1,14 @@
 #include "ui/file_dlg.h"
 
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QTimer>
-#include <chrono>
 
 #include "device/volume_names.h"
 #include "platform/message_box.h"
+#include "tasks/content_read.h"
 #include "ui/brevid_dlg.h"
 #include "ui/image_list.h"
 #include "ui/save_file_dlg.h"
@@ -18,66 +19,76 @@
 namespace brevid::ui {
 namespace {
 
-// Left items: the index into leftNodes_, or one of these.
-constexpr int kIndexRole = Qt::UserRole;
-constexpr int kVolumeRootIndex = -1;
-constexpr int kExtraFoundIndex = -2;
-// Right items: the index into rightRows_.
-constexpr int kRowRole = Qt::UserRole;
-
 constexpr int kBottomStrip = 40;
+constexpr int kFilterBarHeight = 56;
 
-struct Column {
-  const char* heading;
-  int width;
-};
-const Column kRightColumns[] = {{"名称", 200},     {"状态", 100},     {"大小", 50},
-                                {"创建时间", 150}, {"修改时间", 150}, {"文件读取时间", 150},
-                                {"文件号", 50},    {"文件父号", 50}};
-
-int IndexOf(CTreeListItem* item) {
-  return item ? item->data(0, kIndexRole).toInt() : kVolumeRootIndex;
-}
+// The design's widths, the size column wide enough for "1023.9 MB".
+const int kRightWidths[] = {200, 100, 80, 150, 150, 150, 60, 60, 60};
 
 }  // namespace
 
-CMyLeftTreelistCtrl::CMyLeftTreelistCtrl(QWidget* parent) : CTreeListCtrl(parent) {
+CMyLeftTreelistCtrl::CMyLeftTreelistCtrl(QWidget* parent) : CPaneList(parent) {
   setObjectName("CMyLeftTreelistCtrl");
-  SetStyle(kCheckBoxes);
-  InsertColumn(0, "磁盘分区", 100);
-  InsertColumn(1, "File Id", 60);
-  InsertColumn(2, "Create Time", 120);
-  // They carry what the right list and the saves read, not for the eye.
-  setColumnHidden(1, true);
-  setColumnHidden(2, true);
 }
 
-CMyRightTreelistCtrl::CMyRightTreelistCtrl(QWidget* parent) : CTreeListCtrl(parent) {
+CMyRightTreelistCtrl::CMyRightTreelistCtrl(QWidget* parent) : CPaneList(parent) {
   setObjectName("CMyRightTreelistCtrl");
-  SetStyle(kCheckBoxes);
   setRootIsDecorated(false);
-  int c = 0;
-  for (const Column& column : kRightColumns) InsertColumn(c++, column.heading, column.width);
 }
 
 CFileDlg::CFileDlg(AppState& app, CBrevidDlg* main)
     : QWidget(main), app_(app), main_(main), progress_(new CProgressDlg(this)) {
   setObjectName("CFileDlg");
+  folders_ = new FolderModel(content_, this);
+  files_ = new FileListModel(content_, *folders_, this);
   left_ = new CMyLeftTreelistCtrl(this);
   right_ = new CMyRightTreelistCtrl(this);
+  left_->setModel(folders_);
+  right_->setModel(files_);
+  left_->setColumnWidth(0, 100);
+  // "File Id" and "Create Time" carry what the saves read, not for the eye.
+  left_->setColumnHidden(1, true);
+  left_->setColumnHidden(2, true);
+  for (int c = 0; c < FileListModel::kColumnCount; ++c) right_->setColumnWidth(c, kRightWidths[c]);
+  // List order until the operator sorts by a column.
+  right_->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  right_->setSortingEnabled(true);
+  filterBar_ = new CFilterBar(this);
+  filterBar_->OnChanged = [this] { ApplyFilter(); };
+  preview_ = new CPreviewPane(this);
+  connect(right_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { PreviewRow(current); });
   status_ = new QLabel(this);
   status_->setObjectName("status");
   back_ = new QPushButton("上一步", this);
   back_->setObjectName("back");
-  left_->OnLButtonUp = [this](CTreeListItem* item) {
-    if (item) SelectFolder(item);
+
+  files_->iconFor = [this](const QString& name, bool folder) { return IconFor(name, folder); };
+  folders_->onTick = [this](const QModelIndex& item, int state) { LeftChecked(item, state); };
+  folders_->tickOf = [this](FolderModel::ItemKind kind) {
+    if (kind == FolderModel::ItemKind::kExtraFound)
+      return Disk() ? int{Disk()->extraFound.tickState} : 0;
+    return VolumeRootTick();
   };
-  left_->OnRButtonUp = [this](CTreeListItem* item, const QPoint& at) { SaveMenu(true, item, at); };
-  right_->OnRButtonUp = [this](CTreeListItem* item, const QPoint& at) {
+  files_->onTick = [this](const FileListModel::Row& row, int state) { RightChecked(row, state); };
+  // A click, or Up and Down, on the folder list shows that folder's entries.
+  connect(left_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { SelectFolder(current); });
+  connect(left_, &QTreeView::clicked, this,
+          [this](const QModelIndex& item) { SelectFolder(item); });
+  left_->OnRButtonUp = [this](const QModelIndex& item, const QPoint& at) {
+    SaveMenu(true, item, at);
+  };
+  right_->OnRButtonUp = [this](const QModelIndex& item, const QPoint& at) {
     SaveMenu(false, item, at);
   };
-  left_->OnCheck = [this](CTreeListItem* item, int state) { LeftChecked(item, state); };
-  right_->OnCheck = [this](CTreeListItem* item, int state) { RightChecked(item, state); };
+  left_->OnEnter = [this](const QModelIndex& item) {
+    if (item.isValid()) left_->setExpanded(item, !left_->isExpanded(item));
+  };
+  right_->OnEnter = [this](const QModelIndex& item) { OpenRow(item); };
+  right_->OnLButtonDblClk = [this](const QModelIndex& item) { OpenRow(item); };
+  left_->OnSaveKey = [this] { TickedSave(true); };
+  right_->OnSaveKey = [this] { TickedSave(false); };
   connect(back_, &QPushButton::clicked, this, &CFileDlg::Back);
   progress_->OnWorkerClosed = [this] {
     // The worker is still inside its last Send: take it back afterwards.
@@ -86,19 +97,22 @@ CFileDlg::CFileDlg(AppState& app, CBrevidDlg* main)
 }
 
 CFileDlg::~CFileDlg() {
-  StopFill();
   progress_->Record().stop.store(1);
   progress_->Abandon();
   worker_.Join();
 }
 
 void CFileDlg::resizeEvent(QResizeEvent*) {
-  const int w = width(), h = height() - kBottomStrip;
+  const int w = width(), all = height() - kBottomStrip;
+  // The lists keep the upper part, the preview the rest.
+  const int h = all * 3 / 5;
   left_->setGeometry(0, 0, w / 3, h);
-  left_->SetColumnWidth(0, w / 3);
-  right_->setGeometry(w / 3 + 2, 0, (2 * w - 4) / 3, h);
-  back_->setGeometry(w - 100, h + 6, 90, 28);
-  status_->setGeometry(8, h + 6, w - 120, 28);
+  left_->setColumnWidth(0, w / 3);
+  filterBar_->setGeometry(w / 3 + 2, 0, (2 * w - 4) / 3, kFilterBarHeight);
+  right_->setGeometry(w / 3 + 2, kFilterBarHeight + 2, (2 * w - 4) / 3, h - kFilterBarHeight - 2);
+  preview_->setGeometry(0, h + 2, w, all - h - 2);
+  back_->setGeometry(w - 100, all + 6, 90, 28);
+  status_->setGeometry(8, all + 6, w - 120, 28);
 }
 
 DiskInfo* CFileDlg::Disk() { return FindDisk(app_.disks, diskKey_); }
@@ -114,12 +128,14 @@ void CFileDlg::SetStatus(const QString& text, bool red) {
 }
 
 void CFileDlg::ClearLists() {
-  StopFill();
-  left_->DeleteAllItems();
-  right_->DeleteAllItems();
-  leftNodes_.clear();
-  rightRows_.clear();
-  table_.reset();
+  preview_->Clear();
+  files_->Clear();
+  content_.chances.reset();
+  content_.table.reset();
+  content_.foldersWithMatches.clear();
+  content_.disk = nullptr;
+  content_.volume = nullptr;
+  folders_->Rebuild();
 }
 
 void CFileDlg::ReleaseTrees() {
@@ -134,15 +150,13 @@ void CFileDlg::ReleaseTrees() {
 void CFileDlg::Expand(const std::string& diskKey, const std::string& volumeName, ExpandMode mode) {
   if (diskKey != diskKey_ || volumeName != volumeName_) ReleaseTrees();
   ClearLists();
+  filterBar_->Clear();
   diskKey_ = diskKey;
   volumeName_ = volumeName;
   status_->clear();
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
   if (!disk || !volume) return;
-  CTreeListItem* root = left_->InsertItem(FromAnsi(volumeName));
-  root->setData(0, kIndexRole, kVolumeRootIndex);
-  left_->SetItemImage(root, kImageDisk);
   const bool scan = mode == ExpandMode::kFormatScan;
   progress_->Open(scan ? "扫描格式化信息" : "展开分区",
                   scan ? "正在扫描格式化信息，请稍等..." : "正在展开分区，请稍等...");
@@ -163,7 +177,7 @@ void CFileDlg::WorkerEnded() {
     ReleaseTrees();
     return;
   }
-  if (job == Job::kExpand) FillLeft();
+  if (job == Job::kExpand) FillLists();
   if (job == Job::kSave && saveStats_) ShowSaveSummary(*std::exchange(saveStats_, nullptr));
 }
 
@@ -182,60 +196,38 @@ void CFileDlg::ShowSaveSummary(const SaveStats& stats) {
                  kMbOk | (stats.Whole() ? kMbIconInformation : kMbIconWarning));
 }
 
-void CFileDlg::FillLeft() {
+void CFileDlg::FillLists() {
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
-  CTreeListItem* root = left_->GetRootItem();
-  if (!disk || !volume || !root || !volume->trees) return;
-  table_ = std::make_unique<NodeTable>(*volume);
-  fill_ = std::make_unique<FolderItemWalk>(*table_, *disk, *volume);
-  fillAtDepth_.clear();
-  ++app_.pendingWorkers;
-  FillLeftSlice();
+  if (!disk || !volume || !volume->trees) return;
+  // The models read the tree where it lies: nothing is copied, so even a
+  // million-entry volume shows at once.
+  content_.table = std::make_unique<NodeTable>(*volume);
+  content_.disk = disk;
+  content_.volume = volume;
+  content_.volumeName = volumeName_;
+  content_.chances = std::make_unique<RecoveryChances>(*disk, *volume);
+  ApplyFilter();
 }
 
-void CFileDlg::StopFill() {
-  if (!fill_) return;
-  fill_.reset();
-  --app_.pendingWorkers;
-}
-
-void CFileDlg::FillLeftSlice() {
-  CTreeListItem* root = left_->GetRootItem();
-  if (!fill_ || !root) return StopFill();
-  // Short enough that the window answers in between.
-  constexpr auto kSlice = std::chrono::milliseconds(30);
-  const auto end = std::chrono::steady_clock::now() + kSlice;
-  setUpdatesEnabled(false);
-  FolderItem f;
-  bool more = true;
-  for (int n = 0; (more = fill_->Next(&f)); ++n) {
-    CTreeListItem* parent = f.depth == 0 ? root : fillAtDepth_[f.depth - 1];
-    CTreeListItem* item = left_->InsertItem(FromAnsi(f.name), parent);
-    left_->SetItemText(item, 1, QString::fromStdString(f.numberText));
-    left_->SetItemText(item, 2, FromAnsi(f.timeText));
-    left_->SetItemImage(item, f.image);
-    if (f.deleted) left_->SetItemTextColor(item, kRed);
-    if (f.node.IsNull()) {
-      item->setData(0, kIndexRole, kExtraFoundIndex);
-    } else {
-      item->setData(0, kIndexRole, static_cast<int>(leftNodes_.size()));
-      leftNodes_.push_back(f.node);
-    }
-    fillAtDepth_.resize(f.depth + 1);
-    fillAtDepth_[f.depth] = item;
-    if (n % 64 == 63 && std::chrono::steady_clock::now() >= end) break;
-  }
-  setUpdatesEnabled(true);
-  if (more) {
-    QTimer::singleShot(0, this, [this] { FillLeftSlice(); });
-    return;
-  }
-  StopFill();
-  RefreshTicks();
-  left_->Expand(root);
-  left_->SelectItem(root);
-  SelectFolder(root);
+void CFileDlg::ApplyFilter() {
+  content_.filter = filterBar_->Filter();
+  content_.foldersWithMatches.clear();
+  if (content_.table && content_.Filtered())
+    content_.foldersWithMatches =
+        FoldersWithMatches(*content_.table, content_.filter, content_.chances.get());
+  // The folder shown stays chosen when the filter still shows it.
+  NodeHandle chosen = folders_->NodeOf(left_->currentIndex());
+  const bool extraFound =
+      folders_->KindOf(left_->currentIndex()) == FolderModel::ItemKind::kExtraFound;
+  folders_->Rebuild();
+  const QModelIndex root = folders_->VolumeRootIndex();
+  if (!root.isValid()) return files_->Clear();
+  left_->expand(root);
+  QModelIndex select = extraFound ? folders_->ExtraFoundIndex() : folders_->IndexOfNode(chosen);
+  if (!select.isValid()) select = root;
+  left_->SelectItem(select);
+  SelectFolder(select);
 }
 
 QIcon CFileDlg::IconFor(const QString& name, bool folder) {
@@ -249,131 +241,123 @@ QIcon CFileDlg::IconFor(const QString& name, bool folder) {
   return icon;
 }
 
-void CFileDlg::SelectFolder(CTreeListItem* item) {
-  right_->DeleteAllItems();
-  rightRows_.clear();
-  DiskInfo* disk = Disk();
-  VolumeInfo* volume = Volume();
-  if (!item || !table_ || !disk || !volume) return;
-  auto addRow = [this](const QStringList& texts, bool red, const QIcon& icon, RightRow row) {
-    CTreeListItem* r = right_->InsertItem(texts[0]);
-    for (int c = 1; c < texts.size(); ++c) right_->SetItemText(r, c, texts[c]);
-    r->setIcon(0, icon);
-    if (red) right_->SetItemTextColor(r, kRed);
-    r->setData(0, kRowRole, static_cast<int>(rightRows_.size()));
-    rightRows_.push_back(row);
-  };
-  const int index = IndexOf(item);
-  setUpdatesEnabled(false);
-  if (index == kVolumeRootIndex) {
-    for (CTreeListItem* c = left_->GetChildItem(item); c; c = left_->GetNextSiblingItem(c)) {
-      const QString time = left_->GetItemText(c, 2);
-      addRow({left_->GetItemText(c), "正常文件夹", "0", time, time, time, left_->GetItemText(c, 1),
-              ""},
-             false, IconFor(QString(), true), {NodeHandle(), c});
-    }
-  } else if (index == kExtraFoundIndex) {
-    std::vector<ListingRow> listing = ExtraFoundListing(*disk, *volume);
-    for (size_t i = 1; i < listing.size(); ++i) {
-      const FileRow& f = listing[i].row;
-      addRow({FromAnsi(f.name), FromAnsi(f.status), FromAnsi(f.sizeText), FromAnsi(f.created),
-              FromAnsi(f.modified), FromAnsi(f.accessed), FromAnsi(f.numberText),
-              FromAnsi(f.parentNumberText)},
-             true, IconFor(FromAnsi(f.name), false), {NodeHandle(), nullptr, true, f.number});
-    }
-  } else if (index >= 0 && index < static_cast<int>(leftNodes_.size())) {
-    NodeHandle folder = leftNodes_[index];
-    std::vector<FileRow> rows = FolderRows(folder);
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const FileRow& f = rows[i];
-      const QString name = FromAnsi(f.name);
-      addRow({name, FromAnsi(f.status), FromAnsi(f.sizeText), FromAnsi(f.created),
-              FromAnsi(f.modified), FromAnsi(f.accessed), FromAnsi(f.numberText),
-              FromAnsi(f.parentNumberText)},
-             f.deleted, IconFor(name, f.folder), {folder.Child(i)});
-    }
+void CFileDlg::SelectFolder(const QModelIndex& item) {
+  preview_->Clear();
+  if (!content_.table) return files_->Clear();
+  files_->ShowFolder(item.siblingAtColumn(0));
+}
+
+int CFileDlg::VolumeRootTick() const {
+  const QModelIndex root = folders_->VolumeRootIndex();
+  const int count = folders_->rowCount(root);
+  int any = 0, all = 1;
+  for (int r = 0; r < count; ++r) {
+    const int tick = left_->GetCheck(folders_->index(r, 0, root));
+    any |= tick != 0;
+    all &= tick == 1;
   }
-  setUpdatesEnabled(true);
-  RefreshTicks();
+  return count && all ? 1 : any ? 2 : 0;
 }
 
 void CFileDlg::RefreshTicks() {
-  DiskInfo* disk = Disk();
-  auto leftTick = [&](CTreeListItem* item) -> int {
-    const int index = IndexOf(item);
-    if (index == kExtraFoundIndex) return disk ? disk->extraFound.tickState : 0;
-    if (index >= 0 && index < static_cast<int>(leftNodes_.size())) return leftNodes_[index].Tick();
-    return -1;
-  };
-  CTreeListItem* root = left_->GetRootItem();
-  for (CTreeListItem* item = left_->GetChildItem(root); item; item = left_->GetNextItem(item))
-    left_->SetCheck(item, leftTick(item));
-  // The volume's own item sums up its tops.
-  if (root) {
-    int any = 0, all = 1;
-    for (CTreeListItem* c = left_->GetChildItem(root); c; c = left_->GetNextSiblingItem(c)) {
-      any |= left_->GetCheck(c) != 0;
-      all &= left_->GetCheck(c) == 1;
-    }
-    left_->SetCheck(root, root->childCount() && all ? 1 : any ? 2 : 0);
-  }
-  for (int i = 0; i < right_->topLevelItemCount(); ++i) {
-    CTreeListItem* item = right_->topLevelItem(i);
-    const RightRow& row = rightRows_[item->data(0, kRowRole).toInt()];
-    int state = 0;
-    if (row.leftItem)
-      state = left_->GetCheck(row.leftItem);
-    else if (row.carved && disk) {
-      auto found = disk->extraFound.children.find(row.start);
-      state = found != disk->extraFound.children.end() ? found->second.tickState : 0;
-    } else if (!row.node.IsNull())
-      state = row.node.Tick();
-    right_->SetCheck(item, state);
-  }
+  // A tick that took clears the refusal of one that did not.
+  if (!worker_.Running() && IsWarning(status_->text())) status_->clear();
+  left_->viewport()->update();
+  files_->TicksChanged();
+  right_->viewport()->update();
 }
 
 bool CFileDlg::TicksLocked() {
   // A save worker may be reading the ticks, and an expand rebuilding the tree.
-  if (!worker_.Running() && !fill_ && table_ && Disk() && Volume()) return false;
-  SetStatus("警告: 请等待当前操作完成!");
+  if (!worker_.Running() && content_.table && Disk() && Volume()) return false;
   RefreshTicks();
+  SetStatus("警告: 请等待当前操作完成!");
   return true;
 }
 
-void CFileDlg::LeftChecked(CTreeListItem* item, int state) {
+void CFileDlg::TickNode(NodeHandle node, int state) {
+  if (!content_.Filtered()) return SetTick(node, static_cast<uint8_t>(state));
+  // Under a filter a tick reaches only the files the lists show.
+  SetTickShown(node, static_cast<uint8_t>(state),
+               [this](NodeHandle n) { return content_.Shows(n); });
+}
+
+void CFileDlg::LeftChecked(const QModelIndex& item, int state) {
   if (TicksLocked()) return;
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
-  const int index = IndexOf(item);
-  if (index == kExtraFoundIndex) {
-    SetExtraFoundTick(*disk, *volume, static_cast<uint8_t>(state));
-  } else if (index >= 0 && index < static_cast<int>(leftNodes_.size())) {
-    SetTick(leftNodes_[index], static_cast<uint8_t>(state));
-  } else {
-    for (size_t t = 0; t < 2; ++t) SetTick(table_->Top(t), static_cast<uint8_t>(state));
-    if (HasExtraFoundItem(*disk, *volume)) SetExtraFoundTick(*disk, *volume, state);
+  switch (folders_->KindOf(item)) {
+    case FolderModel::ItemKind::kExtraFound:
+      SetExtraFoundTick(*disk, *volume, static_cast<uint8_t>(state));
+      break;
+    case FolderModel::ItemKind::kFolder:
+      TickNode(folders_->NodeOf(item), state);
+      break;
+    case FolderModel::ItemKind::kVolumeRoot:
+      for (int r = 0; r < folders_->rowCount(item); ++r) {
+        const QModelIndex top = folders_->index(r, 0, item);
+        if (folders_->KindOf(top) == FolderModel::ItemKind::kFolder)
+          TickNode(folders_->NodeOf(top), state);
+        else
+          SetExtraFoundTick(*disk, *volume, static_cast<uint8_t>(state));
+      }
+      break;
+    default:
+      break;
   }
   RefreshTicks();
 }
 
-void CFileDlg::RightChecked(CTreeListItem* item, int state) {
+void CFileDlg::RightChecked(const FileListModel::Row& row, int state) {
+  if (row.leftItem.isValid()) return LeftChecked(row.leftItem, state);
   if (TicksLocked()) return;
-  DiskInfo* disk = Disk();
-  VolumeInfo* volume = Volume();
-  const RightRow& row = rightRows_[item->data(0, kRowRole).toInt()];
-  if (row.leftItem) return LeftChecked(row.leftItem, state);
   if (row.carved)
-    SetCarvedTick(*disk, *volume, row.start, static_cast<uint8_t>(state));
+    SetCarvedTick(*Disk(), *Volume(), row.start, static_cast<uint8_t>(state));
   else
-    SetTick(row.node, static_cast<uint8_t>(state));
+    TickNode(content_.table->HandleAt(row.node), state);
   RefreshTicks();
 }
 
-void CFileDlg::SaveMenu(bool fromLeft, CTreeListItem* item, const QPoint& at) {
-  if (!item) return;
+void CFileDlg::PreviewRow(const QModelIndex& item) {
+  const FileListModel::Row* row = files_->RowAt(item.row());
+  const FileRow f = files_->FileRowAt(item.row());
+  std::optional<SaveItem> saveItem = row ? RightItem(item.row()) : std::nullopt;
+  if (!row || f.folder || !saveItem) return preview_->Clear();
+  // A worker may hold the disk or the ticks; the preview waits for it.
+  if (app_.Busy()) return preview_->ShowMessage("正在进行其他操作, 结束后再预览");
+  // Held whole in memory, and read while the window waits.
+  constexpr uint64_t kPreviewLimit = 32u << 20;
+  if (f.size > kPreviewLimit)
+    return preview_->ShowMessage(
+        QString("文件太大 (%1), 不预览").arg(QString::fromStdString(ReadableSize(f.size))));
+  ProgressRecord record;
+  QByteArray bytes;
+  const ContentRead read =
+      ReadRecoveredContent(app_.disks, diskKey_, volumeName_, *saveItem, kPreviewLimit, record,
+                           [&bytes](std::span<const char> piece) {
+                             bytes.append(piece.data(), static_cast<qsizetype>(piece.size()));
+                           });
+  if (!read.ok)
+    return preview_->ShowMessage(read.notOneFile ? QString("没有可预览的内容")
+                                                 : FromAnsi(read.error));
+  preview_->ShowContent(bytes, read.size);
+}
+
+void CFileDlg::OpenRow(const QModelIndex& item) {
+  const FileListModel::Row* row = files_->RowAt(item.row());
+  if (!row) return;
+  QModelIndex target = row->leftItem;
+  NodeHandle node = files_->NodeAt(item.row());
+  if (!target.isValid() && node.IsFolder()) target = folders_->IndexOfNode(node);
+  if (!target.isValid()) return;
+  left_->SelectItem(target);
+}
+
+void CFileDlg::SaveMenu(bool fromLeft, const QModelIndex& item, const QPoint& at) {
+  if (!item.isValid()) return;
   QMenu menu(this);
   menu.addAction("单选保存", this, [this, fromLeft] {
-    CTreeListCtrl* list = fromLeft ? static_cast<CTreeListCtrl*>(left_) : right_;
+    CPaneList* list = fromLeft ? static_cast<CPaneList*>(left_) : right_;
     SingleSave(fromLeft, list->GetSelectedItem());
   });
   menu.addAction("多选保存", this, [this, fromLeft] { TickedSave(fromLeft); });
@@ -409,65 +393,60 @@ void CFileDlg::StartSave(const SavePreparation& prep) {
   });
 }
 
-void CFileDlg::SingleSave(bool fromLeft, CTreeListItem* item) {
-  if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成!");
-  if (fromLeft && !item) return SetStatus("警告: 请选择保存对象!");
-  if (!item || !table_) return;
-  SaveItem saveItem;
-  if (fromLeft) {
-    const int index = IndexOf(item);
-    if (index == kExtraFoundIndex)
-      saveItem = {0, ExtraFoundText(), ExtraFoundText()};
-    else if (index >= 0 && index < static_cast<int>(leftNodes_.size()))
-      saveItem = SaveItemOf(leftNodes_[index]);
-    else
-      saveItem = {0, ToAnsi(left_->GetItemText(item)), ""};
-  } else {
-    const RightRow& row = rightRows_[item->data(0, kRowRole).toInt()];
-    if (!row.node.IsNull())
-      saveItem = SaveItemOf(row.node);
-    else if (row.carved)
-      saveItem = {row.start, ToAnsi(right_->GetItemText(item)), "", row.start};
-    else
-      saveItem = {right_->GetItemText(item, 6).toULongLong(), ToAnsi(right_->GetItemText(item)),
-                  ToAnsi(right_->GetItemText(item, 3))};
-    if (row.leftItem) {
-      const int index = IndexOf(row.leftItem);
-      if (index >= 0) saveItem = SaveItemOf(leftNodes_[index]);
-    }
+std::optional<SaveItem> CFileDlg::RightItem(int r) const {
+  const FileListModel::Row* row = files_->RowAt(r);
+  if (!row) return std::nullopt;
+  if (row->carved) {
+    const FileRow f = files_->FileRowAt(r);
+    return SaveItem{row->start, f.name, "", row->start};
   }
+  if (row->node) return SaveItemOf(files_->NodeAt(r));
+  if (folders_->KindOf(row->leftItem) == FolderModel::ItemKind::kExtraFound)
+    return SaveItem{0, ExtraFoundText(), ExtraFoundText()};
+  return std::nullopt;
+}
+
+void CFileDlg::SingleSave(bool fromLeft, const QModelIndex& item) {
+  if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成!");
+  if (fromLeft && !item.isValid()) return SetStatus("警告: 请选择保存对象!");
+  if (!item.isValid() || !content_.table) return;
+  std::optional<SaveItem> saveItem;
+  if (fromLeft) {
+    switch (folders_->KindOf(item)) {
+      case FolderModel::ItemKind::kExtraFound:
+        saveItem = SaveItem{0, ExtraFoundText(), ExtraFoundText()};
+        break;
+      case FolderModel::ItemKind::kFolder:
+        saveItem = SaveItemOf(folders_->NodeOf(item));
+        break;
+      default:
+        saveItem = SaveItem{0, volumeName_, ""};
+        break;
+    }
+  } else {
+    saveItem = RightItem(item.row());
+  }
+  if (!saveItem) return;
   SaveCommand command;
   if (!AskTarget(&command)) return;
-  StartSave(PrepareSingleSave(app_.disks, command, saveItem, app_.busy));
+  StartSave(PrepareSingleSave(app_.disks, command, *saveItem, app_.busy));
 }
 
 void CFileDlg::TickedSave(bool fromLeft) {
   if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成!");
-  if (fromLeft && !left_->GetRootItem()) return SetStatus("警告: 请选择保存对象!");
+  if (fromLeft && !content_.table) return SetStatus("警告: 请选择保存对象!");
   SaveCommand command;
   if (!AskTarget(&command)) return;
   DiskInfo* disk = Disk();
   VolumeInfo* volume = Volume();
-  if (!table_ || !disk || !volume) return;
+  if (!content_.table || !disk || !volume) return;
   std::vector<SaveItem> items;
   if (fromLeft) {
-    items = TickedItems(*table_, *disk, *volume);
+    items = TickedItems(*content_.table, *disk, *volume);
   } else {
-    for (int i = 0; i < right_->topLevelItemCount(); ++i) {
-      CTreeListItem* item = right_->topLevelItem(i);
-      if (item->isHidden() || right_->GetCheck(item) == 0) continue;
-      const RightRow& row = rightRows_[item->data(0, kRowRole).toInt()];
-      if (!row.node.IsNull()) {
-        items.push_back(SaveItemOf(row.node));
-      } else if (row.carved) {
-        items.push_back({row.start, ToAnsi(right_->GetItemText(item)), "", row.start});
-      } else if (row.leftItem) {
-        const int index = IndexOf(row.leftItem);
-        if (index >= 0)
-          items.push_back(SaveItemOf(leftNodes_[index]));
-        else if (index == kExtraFoundIndex)
-          items.push_back({0, ExtraFoundText(), ExtraFoundText()});
-      }
+    for (int r = 0; r < files_->rowCount(); ++r) {
+      if (right_->GetCheck(files_->index(r, 0)) == 0) continue;
+      if (std::optional<SaveItem> item = RightItem(r)) items.push_back(*item);
     }
   }
   if (command.target.empty()) return SetStatus("警告: 请选择保存路径!");

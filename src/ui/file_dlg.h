@@ -10,13 +10,17 @@
 #include <QPushButton>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "tasks/expand_volume.h"
 #include "tasks/save_run.h"
 #include "ui/app_state.h"
+#include "ui/file_models.h"
+#include "ui/filter_bar.h"
+#include "ui/pane_list.h"
+#include "ui/preview_pane.h"
 #include "ui/progress_dlg.h"
-#include "ui/tree_list_ctrl.h"
 #include "view/file_rows.h"
 #include "view/node_handle.h"
 
@@ -24,12 +28,12 @@ namespace brevid::ui {
 
 class CBrevidDlg;
 
-class CMyLeftTreelistCtrl : public CTreeListCtrl {
+class CMyLeftTreelistCtrl : public CPaneList {
  public:
   explicit CMyLeftTreelistCtrl(QWidget* parent = nullptr);
 };
 
-class CMyRightTreelistCtrl : public CTreeListCtrl {
+class CMyRightTreelistCtrl : public CPaneList {
  public:
   explicit CMyRightTreelistCtrl(QWidget* parent = nullptr);
 };
@@ -46,10 +50,10 @@ class CFileDlg : public QWidget {
   // a worker of this pane runs, that happens when it ends.
   void ReleaseTrees();
   // "单选保存" of `item` and "多选保存", from the left or the right list.
-  void SingleSave(bool fromLeft, CTreeListItem* item);
+  void SingleSave(bool fromLeft, const QModelIndex& item);
   void TickedSave(bool fromLeft);
-  // Refills the right list for a left item.
-  void SelectFolder(CTreeListItem* item);
+  // Lists the entries of a left item in the right list.
+  void SelectFolder(const QModelIndex& item);
   // "上一步".
   void Back();
   // Red (warnings, errors, losses) unless `red` is false.
@@ -57,6 +61,8 @@ class CFileDlg : public QWidget {
 
   CMyLeftTreelistCtrl* Left() { return left_; }
   CMyRightTreelistCtrl* Right() { return right_; }
+  CFilterBar* Filters() { return filterBar_; }
+  CPreviewPane* Preview() { return preview_; }
   QLabel* Status() { return status_; }
   CProgressDlg* Progress() { return progress_; }
   QPushButton* BackButton() { return back_; }
@@ -67,40 +73,45 @@ class CFileDlg : public QWidget {
 
  private:
   enum class Job { kNone, kExpand, kSave };
-  // One row of the right list and what its tick box stands for.
-  struct RightRow {
-    NodeHandle node;
-    CTreeListItem* leftItem = nullptr;  // the root's listing: the left item it shows
-    bool carved = false;
-    uint64_t start = 0;
-  };
 
   DiskInfo* Disk();
   VolumeInfo* Volume();
   void ClearLists();
-  void FillLeft();
-  // Adds left items for a few milliseconds, then lets events in and goes
-  // on; the last slice selects the root.
-  void FillLeftSlice();
-  void StopFill();
+  void FillLists();
   void WorkerEnded();
-  // True, after saying so, while a worker or the fill holds the ticks.
+  // Narrows both lists to what the filter bar says.
+  void ApplyFilter();
+  // True, after saying so, while a worker holds the ticks.
   bool TicksLocked();
-  void LeftChecked(CTreeListItem* item, int state);
-  void RightChecked(CTreeListItem* item, int state);
+  void LeftChecked(const QModelIndex& item, int state);
+  void RightChecked(const FileListModel::Row& row, int state);
+  // Ticks `node` and, under a filter, only what the filter shows below it.
+  void TickNode(NodeHandle node, int state);
+  int VolumeRootTick() const;
   void RefreshTicks();
-  void SaveMenu(bool fromLeft, CTreeListItem* item, const QPoint& at);
+  void SaveMenu(bool fromLeft, const QModelIndex& item, const QPoint& at);
+  // Shows the content of a right row below the lists, read as a save writes it.
+  void PreviewRow(const QModelIndex& item);
+  // A double-click or Enter on a right row: a folder opens in the left list.
+  void OpenRow(const QModelIndex& item);
   // Runs the save dialog; false when cancelled.
   bool AskTarget(SaveCommand* command);
   void StartSave(const SavePreparation& prep);
+  // The save item of a right row.
+  std::optional<SaveItem> RightItem(int row) const;
   // What the save that just ended wrote and lost, in the status line and a box.
   void ShowSaveSummary(const SaveStats& stats);
   QIcon IconFor(const QString& name, bool folder);
 
   AppState& app_;
   CBrevidDlg* main_;
+  PaneContent content_;
+  FolderModel* folders_;
+  FileListModel* files_;
   CMyLeftTreelistCtrl* left_;
   CMyRightTreelistCtrl* right_;
+  CFilterBar* filterBar_;
+  CPreviewPane* preview_;
   QLabel* status_;
   QPushButton* back_;
   CProgressDlg* progress_;
@@ -110,12 +121,6 @@ class CFileDlg : public QWidget {
   bool releasePending_ = false;
   std::string diskKey_;
   std::string volumeName_;
-  std::unique_ptr<NodeTable> table_;
-  std::vector<NodeHandle> leftNodes_;  // by the left item's index
-  // The left list's fill while it runs; it counts as a pending worker.
-  std::unique_ptr<FolderItemWalk> fill_;
-  std::vector<CTreeListItem*> fillAtDepth_;
-  std::vector<RightRow> rightRows_;
   QFileIconProvider icons_;
   QHash<QString, QIcon> iconCache_;
 };

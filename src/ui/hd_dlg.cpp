@@ -59,6 +59,8 @@ CHdDlg::CHdDlg(AppState& app, CBrevidDlg* main)
   scan_->setObjectName("scan");
   save_ = new QPushButton("保存", this);
   save_->setObjectName("save");
+  openImage_ = new QPushButton("打开镜像文件", this);
+  openImage_->setObjectName("openImage");
   tree_->OnLButtonDblClk = [this](CTreeListItem* item) {
     if (item) Action();
   };
@@ -67,6 +69,7 @@ CHdDlg::CHdDlg(AppState& app, CBrevidDlg* main)
   connect(stop_, &QPushButton::clicked, this, &CHdDlg::Stop);
   connect(scan_, &QPushButton::clicked, this, &CHdDlg::Scan);
   connect(save_, &QPushButton::clicked, this, &CHdDlg::SaveResults);
+  connect(openImage_, &QPushButton::clicked, this, [this] { OpenImageFile(); });
   progress_->OnWorkerClosed = [this] {
     // The worker is still inside its last Send: take it back afterwards.
     QTimer::singleShot(0, this, [this] { WorkerEnded(); });
@@ -95,10 +98,17 @@ void CHdDlg::Layout() {
     b->setGeometry(x, below + 32, 90, 30);
     x += 100;
   }
+  openImage_->setGeometry(w - 128, below + 32, 120, 30);
 }
 
 void CHdDlg::FillDiskTree() {
   if (worker_.Running()) return;  // WorkerEnded refills it
+  // The item chosen before stays chosen: a tile switch refills the list.
+  CTreeListItem* was = tree_->GetSelectedItem();
+  const QString wasText = was ? was->text(0) : QString();
+  const int wasDisk = was ? was->data(0, kDiskRole).toInt() : -1;
+  const int wasVolume = was ? was->data(0, kVolumeRole).toInt() : -1;
+  CTreeListItem* again = nullptr;
   tree_->DeleteAllItems();
   int d = 0;
   for (const DiskInfo& disk : app_.disks) {
@@ -121,10 +131,14 @@ void CHdDlg::FillDiskTree() {
       tree_->SetItemText(child, 3, QString::number(volume.start * 512));
       tree_->SetItemText(child, 4, FromAnsi(FormatPaneSize(volume.sectorCount * 512)));
       tree_->SetItemTextColor(child, OriginColor(disk, volume));
+      if (d == wasDisk && static_cast<int>(v) == wasVolume && child->text(0) == wasText)
+        again = child;
     }
+    if (d == wasDisk && wasVolume < 0 && item->text(0) == wasText) again = item;
     tree_->Expand(item);
     ++d;
   }
+  if (again) tree_->SelectItem(again);
 }
 
 void CHdDlg::ApplyTile(int tile) {
@@ -174,6 +188,8 @@ void CHdDlg::Action() {
     if (!s.volume || !(IsFat16Type(s.volume->fsType) || IsFat32Type(s.volume->fsType) ||
                        IsNtfsType(s.volume->fsType)))
       return SetStatus("警告: 请正确选择分区");
+    // A refusal before no longer stands once a command has started.
+    SetStatus("状态提示...");
     main_->ShowFilePane();
     main_->FileDlg()->Expand(s.diskKey, s.volumeName,
                              tile == 0 ? ExpandMode::kExpand : ExpandMode::kFormatScan);
@@ -189,15 +205,16 @@ void CHdDlg::OnImage() {
   if (app_.Busy()) return SetStatus("警告: 请等待当前操作完成");
   Selection s = Selected();
   if (!s.item) return SetStatus("警告: 没有选择的项目");
-  const std::string endpoint = s.volume ? s.diskKey + "," + s.volumeName : s.diskKey;
+  const std::string source = s.volume ? s.diskKey + "," + s.volumeName : s.diskKey;
   if (img_) {
     img_->raise();
+    // Only a running copy keeps its source; an idle window takes the new one.
     if (img_->Copying()) return SetStatus("警告: 等待当前操作完成");
-    img_->SetSource(endpoint);
+    img_->SetSource(source);
     return SetStatus("镜像操作");
   }
   SetStatus("镜像操作");
-  img_ = new CImgDlg(app_, endpoint, this);
+  img_ = new CImgDlg(app_, source, this);
   img_->show();
 }
 

@@ -91,6 +91,7 @@ class CHdDlg : public QWidget {
   QPushButton* stop_;
   QPushButton* scan_;
   QPushButton* save_;
+  QPushButton* openImage_;  // "打开镜像文件", on every tile
   CProgressDlg* progress_;
   Worker worker_;
   Job job_ = Job::kNone;

@@ -217,11 +217,11 @@ void CImgDlg::Choose(CTreeListItem* item) {
   chooserField_ = nullptr;
 }
 
-void CImgDlg::SetSource(const std::string& ansiEndpoint) {
+void CImgDlg::SetSource(const std::string& source) {
   if (Copying()) return;
-  sourceText_ = ansiEndpoint;
-  source_->setText(FromAnsi(ansiEndpoint));
-  count_->setText(QString::number(CountEndpointSectors(app_.disks, ansiEndpoint)));
+  sourceText_ = source;
+  source_->setText(FromAnsi(source));
+  count_->setText(QString::number(CountEndpointSectors(app_.disks, source)));
 }
 
 void CImgDlg::ModeChanged() {

@@ -2,8 +2,7 @@
 // onto another disk or into a new image file, with the list of sectors that
 // could not be read. Modeless; user-interface thread only. It deletes itself
 // when closed; a close asked for while a copy runs only stops the copy, and
-// the window closes once the worker has ended, unless it lists bad sectors:
-// then it stays open with the list until the operator closes it.
+// the window closes once the worker has ended.
 #pragma once
 
 #include <QCheckBox>
@@ -46,8 +45,8 @@ class CImgDlg : public QDialog {
   // "停止".
   void Stop();
   bool Copying() const { return worker_.Running(); }
-  // Another disk or volume chosen while the window waits idle.
-  void SetSource(const std::string& ansiEndpoint);
+  // Another source chosen in the disk pane while the window waits idle.
+  void SetSource(const std::string& source);
 
   // Width with the bad-sector list hidden, and with it shown.
   static constexpr int kNarrowWidth = 400;

@@ -1,6 +1,7 @@
 #include "ui/screenshot.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QThread>
@@ -12,6 +13,7 @@
 #include "ui/file_dlg.h"
 #include "ui/hd_dlg.h"
 #include "ui/img_dlg.h"
+#include "ui/ui_text.h"
 
 namespace brevid::ui {
 namespace {
@@ -47,13 +49,37 @@ bool Files(CBrevidDlg& window, AppState& app) {
   window.HdDlg()->Action();
   if (!RunUntil([&] { return !app.Busy(); })) return false;
   CMyLeftTreelistCtrl* left = window.FileDlg()->Left();
-  for (CTreeListItem* item = left->GetRootItem(); item; item = left->GetNextItem(item))
+  for (QModelIndex item = left->GetRootItem(); item.isValid(); item = left->GetNextItem(item))
     if (left->GetItemText(item) == "根目录") {
       left->SelectItem(item);
-      window.FileDlg()->SelectFolder(item);
       break;
     }
   return true;
+}
+
+// The file pane narrowed to pictures, the first one chosen and shown below.
+bool Preview(CBrevidDlg& window, AppState& app) {
+  if (!Files(window, app)) return false;
+  CFileDlg* pane = window.FileDlg();
+  pane->Filters()->findChild<QLineEdit*>("nameFilter")->setText("*.jp*g");
+  pane->Filters()->OnChanged();
+  CMyLeftTreelistCtrl* left = pane->Left();
+  CMyRightTreelistCtrl* right = pane->Right();
+  // A deleted picture when there is one: it shows what the pane is for.
+  for (const bool deletedOnly : {true, false})
+    for (QModelIndex item = left->GetRootItem(); item.isValid(); item = left->GetNextItem(item)) {
+      left->SelectItem(item);
+      for (int r = 0; r < right->topLevelItemCount(); ++r) {
+        const QModelIndex row = right->topLevelItem(r);
+        const QString name = right->GetItemText(row).toLower();
+        if (deletedOnly && right->GetItemTextColor(row) != kRed) continue;
+        if (name.endsWith(".jpg") || name.endsWith(".jpeg")) {
+          right->SelectItem(row);
+          return pane->Preview()->What() == CPreviewPane::Shown::kImage;
+        }
+      }
+    }
+  return false;
 }
 
 // The picture needs a copy under way, not a whole disk copied: the first
@@ -106,7 +132,8 @@ bool SaveScreenshot(CBrevidDlg& window, AppState& app, const QString& state, con
     return saved;
   }
   if (state == "files" && !Files(window, app)) return false;
-  if (state != "files" && state != "disks") return false;
+  if (state == "preview" && !Preview(window, app)) return false;
+  if (state != "files" && state != "disks" && state != "preview") return false;
   return window.grab().save(path, "PNG");
 }
 

@@ -1,10 +1,12 @@
 #include "view/file_rows.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "common/sector_range.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
+#include "view/recovery_chances.h"
 
 namespace brevid {
 
@@ -36,6 +38,17 @@ FileRow RowOf(NodeHandle node) {
   r.deleted = IsDeletedKind(r.kind);
   r.folder = IsFolderKind(r.kind);
   return r;
+}
+
+std::string ReadableSize(uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static const char* const units[] = {"KB", "MB", "GB", "TB", "PB"};
+  double value = static_cast<double>(bytes) / 1024;
+  int unit = 0;
+  for (; value >= 1024 && unit < 4; ++unit) value /= 1024;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
 }
 
 std::vector<FileRow> FolderRows(NodeHandle folder) {
@@ -104,7 +117,8 @@ std::vector<ListingRow> TreeListing(const NodeTable& table) {
   return rows;
 }
 
-void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f) {
+void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f,
+                       RecoveryChances* chances) {
   for (NodeHandle top : {table.Root(), table.Scattered()}) {
     // Depth first: the last path seen one level up is the parent's.
     std::vector<std::string> pathAt;
@@ -116,6 +130,7 @@ void ForEachListingRow(const NodeTable& table, const std::function<void(const Li
       if (depth > 0) row.path = pathAt[depth - 1] + "/" + row.path;
       pathAt.resize(depth + 1);
       pathAt[depth] = row.path;
+      if (chances) row.row.recovery = chances->Of(node);
       f(row);
       if (!node.IsFolder()) continue;
       for (size_t i = node.ChildCount(); i-- > 0;) pending.push_back({node.Child(i), depth + 1});

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/disk_info.h"
+#include "fs/recovery_chance.h"
 #include "view/node_handle.h"
 
 namespace brevid {
@@ -29,11 +30,16 @@ struct FileRow {
   uint64_t size = 0;
   uint64_t number = 0;
   std::optional<uint64_t> parentNumber;
-  bool deleted = false;  // drawn red
-  bool folder = false;   // gets the folder icon
+  bool deleted = false;                                // drawn red
+  bool folder = false;                                 // gets the folder icon
+  RecoveryChance recovery = RecoveryChance::kUnknown;  // "可恢复性", when asked for
 };
 
 FileRow RowOf(NodeHandle node);
+
+// A size as a reader takes it in: "512 B", "12.3 KB", "4.0 MB", "1.5 GB"
+// (units of 1024), one decimal above bytes.
+std::string ReadableSize(uint64_t bytes);
 
 // The right list for a folder: its children in list order.
 std::vector<FileRow> FolderRows(NodeHandle folder);
@@ -86,12 +92,16 @@ struct ListingRow {
   FileRow row;
 };
 
+class RecoveryChances;
+
 // Every entry depth first in list order, the pane's two pseudo folders first
 // of their trees.
 std::vector<ListingRow> TreeListing(const NodeTable& table);
 // The same rows one at a time, none kept: a listing of a million entries
-// would hold a kilobyte of text for each.
-void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f);
+// would hold a kilobyte of text for each. With `chances`, each deleted
+// file's row carries its recovery chance.
+void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f,
+                       RecoveryChances* chances = nullptr);
 
 // "Extra Found Files" and, below it, each carved file of `disk` that starts
 // inside `volume`, in start order: status "已删除文件", its size, and its start

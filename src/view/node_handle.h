@@ -60,9 +60,10 @@ class NodeHandle {
 
   bool operator==(const NodeHandle& other) const { return node_ == other.node_; }
 
- private:
+  // The node's address: a key that names it while its table lives.
   const void* Address() const;
 
+ private:
   NodeRef node_{static_cast<FileEntry*>(nullptr)};
   const NodeTable* table_ = nullptr;
 };
@@ -87,6 +88,8 @@ class NodeTable {
   // Every pseudo folder, the pane's two first.
   size_t TopCount() const { return tops_.size(); }
   NodeHandle Top(size_t i) const { return i < tops_.size() ? Handle(tops_[i]) : NodeHandle(); }
+  // The node whose Address() is `address`; a null handle for null.
+  NodeHandle HandleAt(const void* address) const { return Handle(const_cast<void*>(address)); }
 
  private:
   friend class NodeHandle;

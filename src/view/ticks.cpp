@@ -54,6 +54,31 @@ void SetTick(NodeHandle node, uint8_t state) {
     up.SetOwnTick(FromChildren(up));
 }
 
+void SetTickShown(NodeHandle node, uint8_t state, const std::function<bool(NodeHandle)>& shown) {
+  if (node.IsNull()) return;
+  if (!node.IsFolder()) {
+    if (shown(node)) SetTick(node, state);
+    return;
+  }
+  // Folders settle after their children: depth first, each on its way out.
+  std::vector<std::pair<NodeHandle, size_t>> path{{node, 0}};
+  while (!path.empty()) {
+    auto& [folder, next] = path.back();
+    if (next == folder.ChildCount()) {
+      folder.SetOwnTick(FromChildren(folder));
+      path.pop_back();
+      continue;
+    }
+    NodeHandle child = folder.Child(next++);
+    if (child.IsFolder())
+      path.push_back({child, 0});
+    else if (shown(child))
+      child.SetOwnTick(state);
+  }
+  for (NodeHandle up = node.Parent(); !up.IsNull(); up = up.Parent())
+    up.SetOwnTick(FromChildren(up));
+}
+
 void SetExtraFoundTick(DiskInfo& disk, const VolumeInfo& volume, uint8_t state) {
   disk.extraFound.tickState = state;
   if (state == kTickPartly) return;

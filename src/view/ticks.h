@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "device/disk_info.h"
@@ -21,6 +22,12 @@ namespace brevid {
 // automatically, because a ticked folder is saved as one job with its
 // folder. Kinds never change.
 void SetTick(NodeHandle node, uint8_t state);
+
+// SetTick under a filter: only the files at or below `node` that `shown`
+// accepts take `state` (clear or ticked); every folder below `node`, and
+// `node` itself when it is a folder, then is partly ticked when something
+// in it is ticked, else clear; the ancestors follow as with SetTick.
+void SetTickShown(NodeHandle node, uint8_t state, const std::function<bool(NodeHandle)>& shown);
 
 // The same for the "Extra Found Files" item, over the carved files that start
 // inside `volume`.

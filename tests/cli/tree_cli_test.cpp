@@ -1,6 +1,7 @@
 // `brevid tree` as a user runs it.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -117,6 +118,52 @@ TEST(TreeCli, FiltersNarrowTreeAndSaveAndCatWritesWhatASaveWrites) {
   if (DemoNtfsFilled()) {
     EXPECT_TRUE(r.out == test::ReadFile(dir + "/根目录/年度报告.txt"));
   }
+}
+
+// The chance each deleted file's entry gives, by name, from `tree --json`.
+std::map<std::string, std::string> ChancesOf(const std::string& image, const std::string& flags) {
+  test::CommandResult r =
+      test::RunCommand(Brevid("tree --json '" + image + "' Partition0 " + flags));
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::map<std::string, std::string> chances;
+  const nlohmann::json listed = nlohmann::json::parse(r.out);
+  for (const auto& e : listed["entries"])
+    if (e["kind"] == 2) chances[e["path"]] = e["recovery"].is_null() ? "" : e["recovery"];
+  return chances;
+}
+
+// A file deleted before a live file was written over its clusters, and one
+// deleted afterwards, on volumes the real tools wrote: mtools (told to look
+// for free clusters from the start) and ntfs-3g (with the volume filled up).
+TEST(TreeCli, RecoveryChanceTellsOverwrittenFromIntactDeletedFiles) {
+  const std::string dir = test::ScratchDir("recovery_chance");
+  const std::string fat = dir + "/fat32.img";
+  test::CommandResult r = test::RunCommand(
+      "cd '" + dir +
+      "' && rm -f fat32.img && head -c 4096 /dev/urandom > data && "
+      "mkfs.fat -C -F 32 -s 1 -S 512 fat32.img 40000 >/dev/null && export MTOOLS_SKIP_CHECK=1 && "
+      "mmd -i fat32.img ::DIR && mcopy -i fat32.img data ::OLD.BIN && "
+      "mcopy -i fat32.img data ::KEPT.BIN && mdel -i fat32.img ::OLD.BIN && "
+      "printf '\\377\\377\\377\\377' | dd of=fat32.img bs=1 seek=1004 conv=notrunc 2>/dev/null && "
+      "mcopy -i fat32.img data ::DIR/NEW.BIN && mdel -i fat32.img ::KEPT.BIN");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::map<std::string, std::string> fatWant = {{"根目录/_LD.BIN", "overwritten"},
+                                                      {"根目录/_EPT.BIN", "good"}};
+  EXPECT_EQ(ChancesOf(fat, ""), fatWant);
+  EXPECT_EQ(ChancesOf(fat, "--recovery good").size(), 1u);
+
+  r = test::RunCommand(
+      "cd '" + dir +
+      "' && rm -rf ntfs.img mnt && mkdir mnt && truncate -s 16M ntfs.img && "
+      "mkntfs -F -Q -q ntfs.img 2>/dev/null && ntfs-3g ntfs.img mnt && "
+      "head -c 40960 /dev/urandom > mnt/old.bin && head -c 40960 /dev/urandom > mnt/kept.bin && "
+      "touch mnt/fill && sync && rm mnt/old.bin && "
+      "(dd if=/dev/zero of=mnt/fill bs=64k 2>/dev/null; true) && rm mnt/kept.bin && umount mnt");
+  if (r.status != 0) GTEST_SKIP() << "no ntfs-3g mount here: " << r.err;
+  const std::map<std::string, std::string> ntfsWant = {{"根目录/old.bin", "overwritten"},
+                                                       {"根目录/kept.bin", "good"}};
+  EXPECT_EQ(ChancesOf(dir + "/ntfs.img", ""), ntfsWant);
+  EXPECT_EQ(ChancesOf(dir + "/ntfs.img", "--recovery overwritten").size(), 1u);
 }
 
 TEST(TreeCli, ControlCharactersInNamesCannotForgeLinesOrDriveTheTerminal) {

@@ -95,13 +95,14 @@ class ToolFat {
 
   // Writes `entries` into the first free root slots.
   void AddEntries(const std::string& entries) {
-    std::vector<uint64_t> slots = RootSlots();
+    std::vector<uint64_t> entrySlots = RootSlots();
     size_t first = 0;
-    while (first < slots.size() && ReadAt(path_, slots[first], 1) != std::string(1, '\0')) ++first;
+    while (first < entrySlots.size() && ReadAt(path_, entrySlots[first], 1) != std::string(1, '\0'))
+      ++first;
     size_t count = entries.size() / 32;
-    ASSERT_LE(first + count, slots.size()) << "root folder full";
+    ASSERT_LE(first + count, entrySlots.size()) << "root folder full";
     for (size_t i = 0; i < count; ++i)
-      WriteAt(path_, slots[first + i], std::string_view(entries).substr(i * 32, 32));
+      WriteAt(path_, entrySlots[first + i], std::string_view(entries).substr(i * 32, 32));
   }
 
   void Write(uint64_t at, std::string_view bytes) { WriteAt(path_, at, bytes); }
@@ -139,16 +140,16 @@ class ToolFat {
   }
 
   std::vector<uint64_t> RootSlots() const {
-    std::vector<uint64_t> slots;
+    std::vector<uint64_t> entrySlots;
     if (!fat32_) {
       uint64_t base = (reserved_ + uint64_t{fats_} * fatSectors_) * 512;
-      for (uint32_t i = 0; i < rootEntries_; ++i) slots.push_back(base + i * 32);
-      return slots;
+      for (uint32_t i = 0; i < rootEntries_; ++i) entrySlots.push_back(base + i * 32);
+      return entrySlots;
     }
     uint32_t c = rootCluster_;
     for (int n = 0; n < 64 && c >= 2 && c < 0x0FFFFFF8; ++n, c = Fat(c))
-      for (uint32_t i = 0; i < 16; ++i) slots.push_back(ClusterByte(c) + i * 32);
-    return slots;
+      for (uint32_t i = 0; i < 16; ++i) entrySlots.push_back(ClusterByte(c) + i * 32);
+    return entrySlots;
   }
 
   std::string path_;
