@@ -12,6 +12,7 @@
 #include "view/file_rows.h"
 #include "view/node_handle.h"
 #include "view/recovery_chances.h"
+#include "view/unrescued_rows.h"
 
 namespace brevid::cli {
 namespace {
@@ -23,7 +24,19 @@ struct TreeOptions {
   RowFilter filter;
   bool format = false;
   std::string results;
+  std::string badMap;
   std::vector<std::string> with;
+};
+
+// With --bad-map: the files that meet the map's unrescued areas, counted.
+struct BadMapMarks {
+  std::unique_ptr<UnrescuedRows> rows;
+  uint64_t marked = 0;
+  bool Meets(const ListingRow& l) {
+    if (!rows || !rows->Meets(l)) return false;
+    ++marked;
+    return true;
+  }
 };
 
 // The name column: the entry's name indented by depth, or with --deleted its
@@ -43,19 +56,22 @@ void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeI
   for (const ListingRow& r : ExtraFoundListing(disk, volume)) shown(r);
 }
 
-std::vector<std::string> TextCells(const ListingRow& l, bool withPath) {
+std::vector<std::string> TextCells(const ListingRow& l, bool withPath, BadMapMarks* marks) {
   const FileRow& r = l.row;
-  return {
+  std::vector<std::string> cells = {
       ShownName(l, withPath), AnsiToUtf8(r.status), r.sizeText, r.created, r.modified, r.accessed,
       r.numberText,           r.parentNumberText};
+  if (marks->rows) cells.push_back(marks->Meets(l) ? "不完整" : "");
+  return cells;
 }
 
 // Two walks of the tree, one to size the columns and one to print.
 void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
-               const RowFilter& filter) {
+               const RowFilter& filter, BadMapMarks* marks) {
   const bool withPath = filter.deletedOnly || filter.NarrowsFiles();
-  const std::vector<std::string> heading = {"名称",     "状态",         "大小",   "创建时间",
-                                            "修改时间", "文件读取时间", "文件号", "文件父号"};
+  std::vector<std::string> heading = {"名称",     "状态",         "大小",   "创建时间",
+                                      "修改时间", "文件读取时间", "文件号", "文件父号"};
+  if (marks->rows) heading.push_back("完整性");
   StreamedTable text;
   text.Measure(heading);
   // Only a filter by chance needs the chances (an NTFS one reads records).
@@ -63,16 +79,18 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
   if (filter.recovery) chances = std::make_unique<RecoveryChances>(disk, volume);
   ForEachShownRow(
       table, disk, volume, filter,
-      [&](const ListingRow& l) { text.Measure(TextCells(l, withPath)); }, chances.get());
+      [&](const ListingRow& l) { text.Measure(TextCells(l, withPath, marks)); }, chances.get());
+  marks->marked = 0;  // counted once, on the printing walk
   text.PrintRow(stdout, heading);
   ForEachShownRow(
       table, disk, volume, filter,
-      [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath)); }, chances.get());
+      [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath, marks)); },
+      chances.get());
 }
 
 // What `{"disk", "entries", "volume"}.dump(2)` prints, one entry at a time.
 void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
-               const RowFilter& filter) {
+               const RowFilter& filter, BadMapMarks* marks) {
   const bool withPath = filter.deletedOnly || filter.NarrowsFiles();
   std::printf("{\n  \"disk\": %s,\n  \"entries\": [",
               nlohmann::json(AnsiToUtf8(disk.Key())).dump().c_str());
@@ -96,6 +114,7 @@ void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
             {"recovery", r.recovery == RecoveryChance::kUnknown
                              ? nlohmann::json()
                              : nlohmann::json(RecoveryWord(r.recovery))}};
+        if (marks->rows) entry["unrescued"] = marks->Meets(l);
         std::string text = entry.dump(2);
         std::string indented = "    ";
         for (char c : text) {
@@ -132,6 +151,9 @@ Command AddTreeCommand(CLI::App& app) {
                   "or LVM2 volume group; repeatable. VOLUME is then looked for on every disk, "
                   "group pseudo-disks included")
       ->allow_extra_args(false);
+  sub->add_option("--bad-map", options->badMap,
+                  "GNU ddrescue map file of the image: files whose content lies in an area "
+                  "the map never rescued are marked 不完整 (JSON: \"unrescued\": true)");
   sub->add_option(
       "--results", options->results,
       "Scan-result file: when it exists, it is read into the disk first, so that a volume "
@@ -140,7 +162,8 @@ Command AddTreeCommand(CLI::App& app) {
             DiskList list;
             std::string error;
             DiskInfo* disk = AddSources(list, options->source, options->with, &error);
-            if (disk && !ApplyResultsFile(list, options->results, &error)) {
+            if (disk && (!ApplyResultsFile(list, options->results, &error) ||
+                         !ApplyBadMap(*disk, options->badMap, &error))) {
               std::fprintf(stderr, "%s\n", error.c_str());
               return kExitFailure;
             }
@@ -151,10 +174,16 @@ Command AddTreeCommand(CLI::App& app) {
               return kExitFailure;
             }
             NodeTable table(*volume);
+            BadMapMarks marks;
+            if (!options->badMap.empty())
+              marks.rows = std::make_unique<UnrescuedRows>(*disk, *volume);
             if (options->json)
-              PrintJson(table, *disk, *volume, options->filter);
+              PrintJson(table, *disk, *volume, options->filter, &marks);
             else
-              PrintText(table, *disk, *volume, options->filter);
+              PrintText(table, *disk, *volume, options->filter, &marks);
+            if (marks.rows)
+              std::fprintf(stderr, "%llu 个文件含映射未救出的扇区\n",
+                           static_cast<unsigned long long>(marks.marked));
             return kExitOk;
           }};
 }

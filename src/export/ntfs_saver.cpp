@@ -113,6 +113,7 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, std::
   const VolumeTrees& trees = *v.trees;
   MftRecordInfo info;
   uint32_t number = static_cast<uint32_t>(entry.recordNumber);
+  const uint64_t unreadBefore = request.reader->UnreadBytes();
   bool read = trees.recordFirstSector.empty()
                   ? ReadMftRecord(*request.reader, number, info, trees.mftRuns, 0)
                   : ReadMftRecordForEntry(*request.reader, number, info, entry, 0);
@@ -139,6 +140,7 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, std::
   out.SetLength(dataSize);
   out.Seek(0);
   if (info.residentContent) {
+    seal.CountUnreadFrom(unreadBefore);  // the content came with the record
     request.FileRange(1, 1);
     WriteCounted(request, out, std::span<const uint8_t>(*info.residentContent).first(dataSize));
     if (!request.multi) request.progress->Send(kProgressStep);

@@ -2,6 +2,7 @@
 // demand, and names from the disk made safe to use as path components.
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #include "export/save_request.h"
@@ -36,6 +37,11 @@ class OutputSeal {
   OutputSeal& operator=(const OutputSeal&) = delete;
   // The size the file is to have, once it is known.
   void Expect(uint64_t bytes) { expected_ = bytes; }
+  // Counts what the reader could not read since it stood at `unreadBefore`
+  // too: content read before the file was opened (a record's resident data).
+  void CountUnreadFrom(uint64_t unreadBefore) {
+    unreadAtStart_ = std::min(unreadAtStart_, unreadBefore);
+  }
 
  private:
   const SaveRequest& request_;

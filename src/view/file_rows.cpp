@@ -162,7 +162,7 @@ std::vector<ListingRow> ExtraFoundListing(const DiskInfo& disk, const VolumeInfo
     r.number = it->first;
     r.numberText = std::to_string(it->first);
     r.deleted = true;
-    rows.push_back({ExtraFoundText() + "/" + AnsiToUtf8(r.name), 1, r});
+    rows.push_back({ExtraFoundText() + "/" + AnsiToUtf8(r.name), 1, r, true});
   }
   return rows;
 }

@@ -90,6 +90,7 @@ struct ListingRow {
   std::string path;  // UTF-8, from the pseudo folder down, "/" between names
   int depth = 0;     // 0 for the pseudo folders
   FileRow row;
+  bool carved = false;  // found by its signature: `row.number` is its first sector
 };
 
 class RecoveryChances;

@@ -50,6 +50,27 @@ TEST(RescueCli, ABadMapMarksFilesReadFromUnrescuedAreas) {
   test::CommandResult ntfs =
       test::RunCommand("'" + test::CliPath() + "' save " + demo + "Partition1" + flag + "/ntfs'");
   EXPECT_EQ(ntfs.status, 0) << ntfs.err;
+  // `tree --bad-map` marks exactly the files a save lists as not whole: two
+  // FAT files (a live one's chain, a deleted one's clusters) and two NTFS
+  // files whose records hold their content.
+  auto marked = [&](const std::string& volume, const std::string& area) {
+    test::WriteFile(map, "# Rescue Logfile\n0x00000000 +\n" + area + " -\n");
+    const std::string cli = "'" + test::CliPath() + "' ";
+    const nlohmann::json tree = nlohmann::json::parse(
+        test::RunCommand(cli + "tree " + demo + volume + " --json --bad-map '" + map + "'").out);
+    std::set<std::string> fromTree, fromSave;
+    for (const auto& e : tree["entries"])
+      if (e.value("unrescued", false)) fromTree.insert(e["path"].get<std::string>());
+    std::filesystem::remove_all(dir + "/m");
+    const nlohmann::json save =
+        nlohmann::json::parse(test::RunCommand(cli + "save " + demo + volume + flag + "/m'").out);
+    for (const auto& e : save["notWhole"])
+      fromSave.insert(e["path"].get<std::string>().substr(dir.size() + 3));
+    EXPECT_EQ(fromTree, fromSave) << volume;
+    return fromTree.size();
+  };
+  EXPECT_EQ(marked("Partition0", "0x00193C00 0x00000E00"), 2u);
+  EXPECT_EQ(marked("Partition1", "0x02500000 0x00100000"), 2u);
   test::WriteFile(map, "not a map\n");
   EXPECT_EQ(test::RunCommand("'" + test::CliPath() + "' save " + demo + "Partition1" + flag + "/x'")
                 .status,
