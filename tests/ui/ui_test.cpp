@@ -540,6 +540,9 @@ TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
   Click(tree, tree->GetRootItem());
   DoubleClick(tree, tree->GetRootItem());
   EXPECT_EQ(Hd()->Status()->text(), "警告: 请正确选择分区");
+  Hd()->Status()->clear();
+  QTest::keyClick(tree, Qt::Key_Return);  // Enter acts as a double-click
+  EXPECT_EQ(Hd()->Status()->text(), "警告: 请正确选择分区");
   app_.busy = 1;
   DoubleClick(tree, tree->GetRootItem()->child(0));
   EXPECT_EQ(Hd()->Status()->text(), "警告: 请等待当前操作完成");
