@@ -377,6 +377,7 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   QModelIndex report = Find(right, "已删除的报告.txt");
   ASSERT_TRUE(report.isValid());
   EXPECT_EQ(right->GetItemText(report, 1), "已删除文件");
+  EXPECT_EQ(right->GetItemText(report, FileListModel::kRecovery), "好");
   EXPECT_EQ(right->GetItemTextColor(report), kRed);
   EXPECT_EQ(right->GetItemText(Find(right, "Archive"), 1), "已删除文件夹");
 
@@ -476,6 +477,7 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   QModelIndex old = Find(right, "Old notes.txt");
   ASSERT_TRUE(old.isValid());
   EXPECT_EQ(right->GetItemText(old, 1), "已删除文件");
+  EXPECT_EQ(right->GetItemText(old, FileListModel::kRecovery), "好");
   EXPECT_EQ(right->GetItemTextColor(old), kRed);
   Tick(old, Qt::Checked);
   Tick(Find(right, "Temp"), Qt::Checked);
