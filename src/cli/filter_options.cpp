@@ -1,5 +1,8 @@
 #include "cli/filter_options.h"
 
+#include <map>
+#include <string>
+
 #include "view/recovery_chances.h"
 
 namespace brevid::cli {
@@ -24,6 +27,16 @@ void AddFilterOptions(CLI::App* sub, RowFilter* filter) {
          "Only deleted files whose clusters are this free of live files: good, partial or "
          "overwritten")
       ->check(CLI::IsMember({"good", "partial", "overwritten"}));
+  // The file pane's type groups, by extension.
+  static const std::map<std::string, TypeGroup> groups = {
+      {"picture", TypeGroup::kPicture}, {"document", TypeGroup::kDocument},
+      {"video", TypeGroup::kVideo},     {"audio", TypeGroup::kAudio},
+      {"archive", TypeGroup::kArchive}, {"other", TypeGroup::kOther}};
+  sub->add_option_function<std::string>(
+         "--type", [filter](const std::string& word) { filter->type = groups.at(word); },
+         "Only files of this kind, told by extension: picture, document, video, audio, archive "
+         "or other")
+      ->check(CLI::IsMember({"picture", "document", "video", "audio", "archive", "other"}));
 }
 
 }  // namespace brevid::cli

@@ -7,8 +7,9 @@
 
 namespace brevid::cli {
 
-// Adds --name, --min-size, --max-size, --modified-after and --modified-before
-// to `sub`, filling `filter`; days are checked as YYYY-MM-DD.
+// Adds --name, --min-size, --max-size, --modified-after, --modified-before,
+// --recovery and --type to `sub`, filling `filter`; days are checked as
+// YYYY-MM-DD, the words of the last two against their lists.
 void AddFilterOptions(CLI::App* sub, RowFilter* filter);
 
 }  // namespace brevid::cli

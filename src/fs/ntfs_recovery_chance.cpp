@@ -74,7 +74,7 @@ RecoveryChance NtfsRecoveryChance(VolumeReader& reader, const NtfsClusterBitmap&
   const uint64_t limit = std::min(clusterBytes ? (dataSize + clusterBytes - 1) / clusterBytes : 0,
                                   uint64_t{bitmap.bits.size()} * 8);
   uint64_t clusters = 0, used = 0;
-  bool firstUsed = false, first = true;
+  bool first = true;
   for (const auto& [index, run] : info.runs) {
     if (run.startCluster == 0) {  // a hole holds nothing to lose
       clusters += run.length;
@@ -82,12 +82,12 @@ RecoveryChance NtfsRecoveryChance(VolumeReader& reader, const NtfsClusterBitmap&
     }
     for (uint64_t i = 0; i < run.length && clusters < limit; ++i, ++clusters) {
       const bool inUse = bitmap.InUse(uint64_t{run.startCluster} + i);
-      if (std::exchange(first, false)) firstUsed = inUse;
+      if (std::exchange(first, false) && inUse) return RecoveryChance::kOverwritten;
       used += inUse;
     }
     if (clusters >= limit) break;
   }
-  return ChanceFromCounts(clusters, used, firstUsed);
+  return ChanceFromCounts(clusters, used, false);
 }
 
 }  // namespace brevid

@@ -26,17 +26,17 @@ RecoveryChance FatRecoveryChance(const VolumeInfo& volume, const FileEntry& entr
   const uint64_t width = fat32 ? 4 : 2;
   const uint64_t entries = table.size() / width;
   const uint64_t clusters = (uint64_t{entry.size} + clusterBytes - 1) / clusterBytes;
-  uint64_t used = 0;
-  bool firstUsed = false;
-  for (uint64_t i = 0; i < clusters; ++i) {
-    const uint64_t c = entry.firstCluster + i;
-    // Past the table the saver reads what is not a cluster of this volume.
-    bool inUse = c >= entries;
-    if (!inUse) {
-      uint32_t value = fat::NextClusterIn(table, static_cast<uint32_t>(c), fat32);
-      if (fat32) value &= 0x0FFFFFFF;
-      inUse = value != 0;
-    }
+  // Clusters past the table are not this volume's: in use, and counted at
+  // once, so that a damaged size cannot make the walk long.
+  const uint64_t inTable =
+      entry.firstCluster < entries ? std::min(clusters, entries - entry.firstCluster) : 0;
+  uint64_t used = clusters - inTable;
+  bool firstUsed = inTable == 0;
+  for (uint64_t i = 0; i < inTable && !firstUsed; ++i) {
+    uint32_t value =
+        fat::NextClusterIn(table, static_cast<uint32_t>(entry.firstCluster + i), fat32);
+    if (fat32) value &= 0x0FFFFFFF;
+    const bool inUse = value != 0;
     used += inUse;
     if (i == 0) firstUsed = inUse;
   }

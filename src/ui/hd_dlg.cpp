@@ -65,6 +65,10 @@ CHdDlg::CHdDlg(AppState& app, CBrevidDlg* main)
     if (item) Action();
   };
   tree_->OnRButtonUp = [this](CTreeListItem* item, const QPoint& at) { ContextMenu(item, at); };
+  // Enter does what a double-click does: on tile 0, a volume expands.
+  tree_->OnEnter = [this](CTreeListItem* item) {
+    if (item) Action();
+  };
   connect(action_, &QPushButton::clicked, this, &CHdDlg::Action);
   connect(stop_, &QPushButton::clicked, this, &CHdDlg::Stop);
   connect(scan_, &QPushButton::clicked, this, &CHdDlg::Scan);

@@ -1,6 +1,7 @@
 #include "ui/tree_list_ctrl.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "ui/image_list.h"
@@ -143,6 +144,14 @@ void CTreeListCtrl::mouseReleaseEvent(QMouseEvent* event) {
     if (item) setCurrentItem(item);
     if (OnRButtonUp) OnRButtonUp(item, event->globalPosition().toPoint());
   }
+}
+
+void CTreeListCtrl::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && OnEnter) {
+    OnEnter(currentItem());
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
 }
 
 void CTreeListCtrl::ItemChanged(QTreeWidgetItem* item, int column) {

@@ -65,10 +65,13 @@ class CTreeListCtrl : public QTreeWidget {
   std::function<void(CTreeListItem*)> OnLButtonUp;
   std::function<void(CTreeListItem*, const QPoint&)> OnRButtonUp;
   std::function<void(CTreeListItem*, int)> OnCheck;
+  // Enter or Return on the current item (null when none).
+  std::function<void(CTreeListItem*)> OnEnter;
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void ItemChanged(QTreeWidgetItem* item, int column);

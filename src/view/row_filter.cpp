@@ -29,13 +29,6 @@ const std::unordered_set<std::string>& GroupExtensions(TypeGroup group) {
   return sets[static_cast<int>(group)];
 }
 
-// The day "YYYY-MM-DD" a node was last modified, as its row shows it.
-std::string ModifiedDay(NodeHandle node) {
-  if (const NtfsEntry* e = node.Ntfs()) return NtfsTimeText(e->modifyTime).substr(0, 10);
-  const FileEntry* f = node.Fat();
-  return FatTimeText(f->writeDate, f->writeTime).substr(0, 10);
-}
-
 // "*" and "?" over bytes, ASCII letters in either case: fnmatch's answer in
 // the C locale, several times faster, which a million names need.
 bool GlobMatches(const char* p, const char* s) {
@@ -89,23 +82,39 @@ bool RowFilter::NarrowsFiles() const {
          !modifiedBefore.empty() || recovery || type != TypeGroup::kAny;
 }
 
-bool RowFilter::MatchesNode(NodeHandle node, RecoveryChances* chances) const {
-  if (node.IsNull()) return false;
-  const uint8_t kind = node.Kind();
-  if (deletedOnly && !IsDeletedKind(kind)) return false;
-  if (!NarrowsFiles()) return true;
+namespace {
+
+std::string ModifiedDayOf(const NtfsEntry& e) { return NtfsTimeText(e.modifyTime).substr(0, 10); }
+std::string ModifiedDayOf(const FileEntry& f) {
+  return FatTimeText(f.writeDate, f.writeTime).substr(0, 10);
+}
+
+// MatchesNode on the entry itself: a filter walks a million of them.
+template <class Entry, class ChanceOf>
+bool EntryMatches(const RowFilter& f, bool narrows, const Entry& e, const ChanceOf& chanceOf) {
+  const uint8_t kind = e.Kind();
+  if (f.deletedOnly && !IsDeletedKind(kind)) return false;
+  if (!narrows) return true;
   if (IsFolderKind(kind)) return false;
-  const uint64_t size = node.Ntfs() ? node.Ntfs()->size : node.Fat()->size;
-  if ((minSize && size < *minSize) || (maxSize && size > *maxSize)) return false;
-  if (type != TypeGroup::kAny && TypeGroupOf(node.Name()) != type) return false;
-  if (!modifiedAfter.empty() || !modifiedBefore.empty()) {
-    const std::string day = ModifiedDay(node);
-    if ((!modifiedAfter.empty() && day < modifiedAfter) ||
-        (!modifiedBefore.empty() && day > modifiedBefore))
+  if ((f.minSize && e.size < *f.minSize) || (f.maxSize && e.size > *f.maxSize)) return false;
+  if (f.type != TypeGroup::kAny && TypeGroupOf(e.name) != f.type) return false;
+  if (!f.modifiedAfter.empty() || !f.modifiedBefore.empty()) {
+    const std::string day = ModifiedDayOf(e);
+    if ((!f.modifiedAfter.empty() && day < f.modifiedAfter) ||
+        (!f.modifiedBefore.empty() && day > f.modifiedBefore))
       return false;
   }
-  if (!nameGlob.empty() && !NameMatches(nameGlob, node.Name())) return false;
-  return !recovery || (chances && chances->Of(node) == *recovery);
+  if (!f.nameGlob.empty() && !NameMatches(f.nameGlob, e.name)) return false;
+  return !f.recovery || chanceOf() == *f.recovery;
+}
+
+}  // namespace
+
+bool RowFilter::MatchesNode(NodeHandle node, RecoveryChances* chances) const {
+  if (node.IsNull()) return false;
+  auto chanceOf = [&] { return chances ? chances->Of(node) : RecoveryChance::kUnknown; };
+  if (const NtfsEntry* e = node.Ntfs()) return EntryMatches(*this, NarrowsFiles(), *e, chanceOf);
+  return EntryMatches(*this, NarrowsFiles(), *node.Fat(), chanceOf);
 }
 
 namespace {
@@ -116,6 +125,7 @@ template <class Entry>
 void MarkFolders(const NodeTable& table, Entry& top, const RowFilter& filter,
                  RecoveryChances* chances, std::unordered_set<const void*>& folders) {
   using Iter = typename std::list<Entry>::iterator;
+  const bool narrows = filter.NarrowsFiles();
   std::vector<std::pair<Entry*, Iter>> path{{&top, top.children.begin()}};
   while (!path.empty()) {
     auto& [folder, next] = path.back();
@@ -124,7 +134,10 @@ void MarkFolders(const NodeTable& table, Entry& top, const RowFilter& filter,
       continue;
     }
     Entry& child = *next++;
-    if (filter.MatchesNode(NodeHandle(&child, &table), chances))
+    auto chanceOf = [&] {
+      return chances ? chances->Of(NodeHandle(&child, &table)) : RecoveryChance::kUnknown;
+    };
+    if (EntryMatches(filter, narrows, child, chanceOf))
       for (size_t i = path.size(); i-- > 0 && folders.insert(path[i].first).second;) {
       }
     if (child.IsFolder()) path.push_back({&child, child.children.begin()});

@@ -103,6 +103,8 @@ TEST(TreeCli, FiltersNarrowTreeAndSaveAndCatWritesWhatASaveWrites) {
   }
   r = test::RunCommand(Brevid("tree --json " + demo + " --modified-after 2030-01-01"));
   EXPECT_TRUE(nlohmann::json::parse(r.out)["entries"].empty());
+  r = test::RunCommand(Brevid("tree --json " + demo + " --type picture"));
+  EXPECT_TRUE(nlohmann::json::parse(r.out)["entries"].empty());
   EXPECT_EQ(test::RunCommand(Brevid("tree " + demo + " --modified-before 2020-13-01")).status, 2);
 
   // Saved into their folders under the target; cat gives a save's bytes.

@@ -377,6 +377,7 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   QModelIndex report = Find(right, "已删除的报告.txt");
   ASSERT_TRUE(report.isValid());
   EXPECT_EQ(right->GetItemText(report, 1), "已删除文件");
+  EXPECT_EQ(right->GetItemText(report, FileListModel::kRecovery), "好");
   EXPECT_EQ(right->GetItemTextColor(report), kRed);
   EXPECT_EQ(right->GetItemText(Find(right, "Archive"), 1), "已删除文件夹");
 
@@ -476,6 +477,7 @@ TEST_F(Gui, ExpandsFatAndNtfsTicksSpreadAndTickedItemsAreSavedExactly) {
   QModelIndex old = Find(right, "Old notes.txt");
   ASSERT_TRUE(old.isValid());
   EXPECT_EQ(right->GetItemText(old, 1), "已删除文件");
+  EXPECT_EQ(right->GetItemText(old, FileListModel::kRecovery), "好");
   EXPECT_EQ(right->GetItemTextColor(old), kRed);
   Tick(old, Qt::Checked);
   Tick(Find(right, "Temp"), Qt::Checked);
@@ -539,6 +541,9 @@ TEST_F(Gui, RefusalsOfTheDiskPaneAndOfTheSaveCommands) {
   EXPECT_TRUE(Hd()->Status()->styleSheet().contains(kRed.name()));
   Click(tree, tree->GetRootItem());
   DoubleClick(tree, tree->GetRootItem());
+  EXPECT_EQ(Hd()->Status()->text(), "警告: 请正确选择分区");
+  Hd()->Status()->clear();
+  QTest::keyClick(tree, Qt::Key_Return);  // Enter acts as a double-click
   EXPECT_EQ(Hd()->Status()->text(), "警告: 请正确选择分区");
   app_.busy = 1;
   DoubleClick(tree, tree->GetRootItem()->child(0));
