@@ -40,11 +40,32 @@ void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeI
   for (const ListingRow& r : ExtraFoundListing(disk, volume)) shown(r);
 }
 
-std::vector<std::string> TextCells(const ListingRow& l, bool withPath) {
+// The status column in UTF-8: the five kinds' words converted once, not once a row.
+std::string Utf8Status(const std::string& status) {
+  static const auto known = [] {
+    std::vector<std::pair<std::string, std::string>> words;
+    for (uint8_t kind = 0; kind <= 4; ++kind)
+      words.emplace_back(KindStatusText(kind), AnsiToUtf8(KindStatusText(kind)));
+    return words;
+  }();
+  for (const auto& [ansi, utf8] : known)
+    if (ansi == status) return utf8;
+  return AnsiToUtf8(status);
+}
+
+// The row's cells, assigned into `cells` (eight of them) so that their
+// storage serves every row.
+void TextCells(const ListingRow& l, bool withPath, std::vector<std::string>& cells) {
   const FileRow& r = l.row;
-  return {
-      ShownName(l, withPath), AnsiToUtf8(r.status), r.sizeText, r.created, r.modified, r.accessed,
-      r.numberText,           r.parentNumberText};
+  cells.resize(8);
+  cells[0] = ShownName(l, withPath);
+  cells[1] = Utf8Status(r.status);
+  cells[2] = r.sizeText;
+  cells[3] = r.created;
+  cells[4] = r.modified;
+  cells[5] = r.accessed;
+  cells[6] = r.numberText;
+  cells[7] = r.parentNumberText;
 }
 
 // Two walks of the tree, one to size the columns and one to print.
@@ -55,11 +76,16 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
                                             "修改时间", "文件读取时间", "文件号", "文件父号"};
   StreamedTable text;
   text.Measure(heading);
-  ForEachShownRow(table, disk, volume, filter,
-                  [&](const ListingRow& l) { text.Measure(TextCells(l, withPath)); });
+  std::vector<std::string> cells;
+  ForEachShownRow(table, disk, volume, filter, [&](const ListingRow& l) {
+    TextCells(l, withPath, cells);
+    text.Measure(cells);
+  });
   text.PrintRow(stdout, heading);
-  ForEachShownRow(table, disk, volume, filter,
-                  [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath)); });
+  ForEachShownRow(table, disk, volume, filter, [&](const ListingRow& l) {
+    TextCells(l, withPath, cells);
+    text.PrintRow(stdout, cells);
+  });
 }
 
 // What `{"disk", "entries", "volume"}.dump(2)` prints, one entry at a time.
@@ -75,7 +101,7 @@ void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
         {"path", l.path},
         {"name", withPath ? l.path : AnsiToUtf8(r.name)},
         {"kind", r.kind},
-        {"status", AnsiToUtf8(r.status)},
+        {"status", Utf8Status(r.status)},
         {"size", r.size},
         {"created", r.created},
         {"modified", r.modified},
