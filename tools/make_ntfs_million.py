@@ -4,11 +4,11 @@
 mkntfs formats a sparse image; an ntfs-3g FUSE mount (root, /dev/fuse) then
 takes FOLDERS folders of FILES small files each, so every record, index block
 and bitmap is what a real driver writes. Deletions come last, after every
-file exists, so that no later file takes a freed record: one file in 25 of
-every folder and every 100th folder with all it holds. Each file holds its
+file exists, so that no later file takes a freed record: one file in LOSE
+of every folder and every 100th folder with all it holds. Each file holds its
 own path, small enough to stay inside its record.
 
-  tools/make_ntfs_million.py OUTPUT [--folders 2000] [--files 500]
+  tools/make_ntfs_million.py OUTPUT [--folders 2000] [--files 500] [--lose 25]
 
 The defaults give 1,002,000 names in 2,000 folders (about 10 minutes; the
 FUSE round trips set the pace, not the disk). `ntfsls -R` and `fls -r -p`
@@ -38,6 +38,7 @@ def main():
     ap.add_argument("output")
     ap.add_argument("--folders", type=int, default=2000)
     ap.add_argument("--files", type=int, default=500)
+    ap.add_argument("--lose", type=int, default=25, help="delete one file in LOSE")
     args = ap.parse_args()
 
     # An MFT record of 1 KiB and an index entry of about 100 bytes a name,
@@ -69,7 +70,7 @@ def main():
                     os.unlink(os.path.join(folder, name))
                 os.rmdir(folder)
                 continue
-            for n in range(25, args.files + 1, 25):
+            for n in range(args.lose, args.files + 1, args.lose):
                 os.unlink(os.path.join(folder, "file%04d.txt" % n))
     finally:
         subprocess.run(["umount", mnt])
