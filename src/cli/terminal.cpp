@@ -80,6 +80,13 @@ bool IsAscii(const std::string& s) {
 
 // Appends the printable text of `cell` to `line`; returns its display width.
 size_t AppendPrintable(std::string& line, const std::string& cell) {
+  // Printable ASCII, the common cell, is its own text, one column a byte.
+  size_t plain = 0;
+  while (plain < cell.size() && static_cast<unsigned char>(cell[plain]) - 0x20u < 0x5Fu) ++plain;
+  if (plain == cell.size()) {
+    line += cell;
+    return plain;
+  }
   if (IsPrintable(cell)) {
     line += cell;
     return IsAscii(cell) ? cell.size() : DisplayWidth(cell);
