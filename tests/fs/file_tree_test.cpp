@@ -259,6 +259,29 @@ TEST(FileTreeNtfsInsert, SecondNodeWithATakenNumberGoesToTheSpareIndex) {
   EXPECT_EQ(NameIndexOf(trees).size(), 2u);
 }
 
+// A damaged record may carry any number: the far ones are indexed beside the
+// array, which stays the size of what was entered (under the sanitizers, an
+// array up to the number would not be had). Files and folders keep their order.
+TEST(FileTreeNtfsInsert, FarRecordNumbersAreIndexedWithoutAnArrayOfTheirSize) {
+  VolumeInfo volume;
+  VolumeTrees& trees = TreesOf(volume);
+  StartNtfsTree(trees);
+  NtfsEntry* far =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "far", 0xFFFFFFF0, 0));
+  NtfsEntry* folder =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFolder, "folder", 40, 0));
+  NtfsEntry* twin =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kDeletedFile, "twin", 0xFFFFFFF0, 0));
+  EXPECT_EQ(trees.ntfsIndex.Find(0xFFFFFFF0), far);
+  EXPECT_EQ(trees.ntfsIndex.Find(40), folder);
+  EXPECT_EQ(trees.ntfsIndex.Find(41), nullptr);
+  EXPECT_EQ(trees.ntfsSpareIndex.find(0xFFFFFFF0)->second, twin);
+  std::vector<NtfsEntry*> order;
+  for (NtfsEntry& e : trees.ntfsRoot.children) order.push_back(&e);
+  EXPECT_EQ(order, (std::vector<NtfsEntry*>{folder, far, twin}));
+  EXPECT_EQ(twin->parent, &trees.ntfsRoot);
+}
+
 TEST(FileTreeNtfsInsert, PseudoFoldersHoldTheirNumbers) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
