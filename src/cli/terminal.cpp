@@ -57,18 +57,61 @@ void TextTable::Print(std::FILE* out) const {
   for (const auto& row : rows_) table.PrintRow(out, row);
 }
 
+namespace {
+
+// Whether `utf8` is its own printable text (no control character to
+// replace), as almost every cell is.
+bool IsPrintable(const std::string& utf8) {
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x20 || c == 0x7F) return false;
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F)
+      return false;
+  }
+  return true;
+}
+
+bool IsAscii(const std::string& s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// Appends the printable text of `cell` to `line`; returns its display width.
+size_t AppendPrintable(std::string& line, const std::string& cell) {
+  // Printable ASCII, the common cell, is its own text, one column a byte.
+  size_t plain = 0;
+  while (plain < cell.size() && static_cast<unsigned char>(cell[plain]) - 0x20u < 0x5Fu) ++plain;
+  if (plain == cell.size()) {
+    line += cell;
+    return plain;
+  }
+  if (IsPrintable(cell)) {
+    line += cell;
+    return IsAscii(cell) ? cell.size() : DisplayWidth(cell);
+  }
+  const std::string printable = PrintableText(cell);
+  line += printable;
+  return DisplayWidth(printable);
+}
+
+}  // namespace
+
 void StreamedTable::Measure(const std::vector<std::string>& cells) {
   if (widths_.size() < cells.size()) widths_.resize(cells.size(), 0);
-  for (size_t c = 0; c < cells.size(); ++c)
-    widths_[c] = std::max(widths_[c], DisplayWidth(PrintableText(cells[c])));
+  for (size_t c = 0; c < cells.size(); ++c) {
+    scratch_.clear();
+    widths_[c] = std::max(widths_[c], AppendPrintable(scratch_, cells[c]));
+  }
 }
 
 void StreamedTable::PrintRow(std::FILE* out, const std::vector<std::string>& cells) const {
-  std::string line;
+  std::string& line = scratch_;
+  line.clear();
   for (size_t c = 0; c < cells.size(); ++c) {
-    const std::string cell = PrintableText(cells[c]);
-    line += cell;
-    if (c + 1 < cells.size()) line.append(widths_[c] - DisplayWidth(cell) + 2, ' ');
+    const size_t width = AppendPrintable(line, cells[c]);
+    if (c + 1 < cells.size()) line.append(widths_[c] - width + 2, ' ');
   }
   while (!line.empty() && line.back() == ' ') line.pop_back();
   line += '\n';

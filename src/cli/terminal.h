@@ -30,6 +30,7 @@ class StreamedTable {
 
  private:
   std::vector<size_t> widths_;
+  mutable std::string scratch_;  // one row's text, its capacity kept from row to row
 };
 
 size_t DisplayWidth(const std::string& utf8);

@@ -56,13 +56,34 @@ void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeI
   for (const ListingRow& r : ExtraFoundListing(disk, volume)) shown(r);
 }
 
-std::vector<std::string> TextCells(const ListingRow& l, bool withPath, BadMapMarks* marks) {
+// The status column in UTF-8: the five kinds' words converted once, not once a row.
+std::string Utf8Status(const std::string& status) {
+  static const auto known = [] {
+    std::vector<std::pair<std::string, std::string>> words;
+    for (uint8_t kind = 0; kind <= 4; ++kind)
+      words.emplace_back(KindStatusText(kind), AnsiToUtf8(KindStatusText(kind)));
+    return words;
+  }();
+  for (const auto& [ansi, utf8] : known)
+    if (ansi == status) return utf8;
+  return AnsiToUtf8(status);
+}
+
+// The row's cells, assigned into `cells` so that their storage serves every
+// row; with --bad-map a ninth says whether the file is whole.
+void TextCells(const ListingRow& l, bool withPath, BadMapMarks* marks,
+               std::vector<std::string>& cells) {
   const FileRow& r = l.row;
-  std::vector<std::string> cells = {
-      ShownName(l, withPath), AnsiToUtf8(r.status), r.sizeText, r.created, r.modified, r.accessed,
-      r.numberText,           r.parentNumberText};
-  if (marks->rows) cells.push_back(marks->Meets(l) ? "不完整" : "");
-  return cells;
+  cells.resize(marks->rows ? 9 : 8);
+  cells[0] = ShownName(l, withPath);
+  cells[1] = Utf8Status(r.status);
+  cells[2] = r.sizeText;
+  cells[3] = r.created;
+  cells[4] = r.modified;
+  cells[5] = r.accessed;
+  cells[6] = r.numberText;
+  cells[7] = r.parentNumberText;
+  if (marks->rows) cells[8] = marks->Meets(l) ? "不完整" : "";
 }
 
 // Two walks of the tree, one to size the columns and one to print.
@@ -77,14 +98,22 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
   // Only a filter by chance needs the chances (an NTFS one reads records).
   std::unique_ptr<RecoveryChances> chances;
   if (filter.recovery) chances = std::make_unique<RecoveryChances>(disk, volume);
+  std::vector<std::string> cells;
   ForEachShownRow(
       table, disk, volume, filter,
-      [&](const ListingRow& l) { text.Measure(TextCells(l, withPath, marks)); }, chances.get());
+      [&](const ListingRow& l) {
+        TextCells(l, withPath, marks, cells);
+        text.Measure(cells);
+      },
+      chances.get());
   marks->marked = 0;  // counted once, on the printing walk
   text.PrintRow(stdout, heading);
   ForEachShownRow(
       table, disk, volume, filter,
-      [&](const ListingRow& l) { text.PrintRow(stdout, TextCells(l, withPath, marks)); },
+      [&](const ListingRow& l) {
+        TextCells(l, withPath, marks, cells);
+        text.PrintRow(stdout, cells);
+      },
       chances.get());
 }
 
@@ -104,7 +133,7 @@ void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
             {"path", l.path},
             {"name", withPath ? l.path : AnsiToUtf8(r.name)},
             {"kind", r.kind},
-            {"status", AnsiToUtf8(r.status)},
+            {"status", Utf8Status(r.status)},
             {"size", r.size},
             {"created", r.created},
             {"modified", r.modified},

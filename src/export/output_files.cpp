@@ -17,7 +17,7 @@ std::string NextFreeName(const std::string& path, int* counter) {
   std::string ext = hasDot ? path.substr(dot + 1) : "";
   for (;; ++*counter) {
     std::string candidate = path + std::to_string(*counter) + (hasDot ? "." + ext : "");
-    if (!PathExists(candidate) && !IsSymbolicLink(candidate)) {
+    if (!PathOrLinkExists(candidate)) {
       ++*counter;
       return candidate;
     }
@@ -26,7 +26,7 @@ std::string NextFreeName(const std::string& path, int* counter) {
 
 bool OpenOutputFile(TargetHandle* file, std::string* path, int* counter) {
   int next = 0;
-  if (PathExists(*path) || IsSymbolicLink(*path)) *path = NextFreeName(*path, &next);
+  if (PathOrLinkExists(*path)) *path = NextFreeName(*path, &next);
   if (counter) *counter = next;
   *file = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
   if (file->IsOpen()) return true;

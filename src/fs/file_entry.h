@@ -1,7 +1,8 @@
 // The nodes of the recovered file tree: FileEntry for FAT volumes, NtfsEntry
-// for NTFS volumes. Both carry a kind and a tick state in their first byte.
+// for NTFS volumes. Both carry a kind and a tick state in one byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -39,22 +40,69 @@ struct FileEntry {
   bool IsFile() const { return IsFileKind(Kind()); }
 };
 
-// An NTFS node. It has no parent pointer: the parent is found by
-// `parentNumber` through the volume's NTFS indexes.
+struct NtfsEntry;
+
+// The children of an NTFS node, linked through the nodes themselves: the list
+// holds its last child, each child the next one, and the last child the
+// first. A million-entry volume costs a pointer a node, not a list node.
+class NtfsChildren {
+ public:
+  template <class Node>
+  class Iterator {
+   public:
+    using value_type = NtfsEntry;
+    using difference_type = std::ptrdiff_t;
+    Iterator() = default;
+    Iterator(Node* at, Node* last) : at_(at), last_(last) {}
+    Node& operator*() const { return *at_; }
+    Node* operator->() const { return at_; }
+    Iterator& operator++();
+    bool operator==(const Iterator& other) const { return at_ == other.at_; }
+    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+   private:
+    Node* at_ = nullptr;
+    Node* last_ = nullptr;
+  };
+
+  bool empty() const { return last_ == nullptr; }
+  size_t size() const;
+  NtfsEntry& front() const;
+  NtfsEntry& back() const { return *last_; }
+  Iterator<NtfsEntry> begin();
+  Iterator<NtfsEntry> end() { return {}; }
+  Iterator<const NtfsEntry> begin() const;
+  Iterator<const NtfsEntry> end() const { return {}; }
+
+  // Links a node that is in no list.
+  void PushFront(NtfsEntry* node);
+  void PushBack(NtfsEntry* node);
+  // Forgets every child; the children keep their own links.
+  void Clear() { last_ = nullptr; }
+
+ private:
+  NtfsEntry* last_ = nullptr;
+};
+
+// An NTFS node. Nodes live in the volume's node store (or are its pseudo
+// folders) and never move; `parent` and the sibling link are set when a
+// node is hung in the tree.
 struct NtfsEntry {
-  uint8_t kindTick = 0;  // kind in bits 0-3, tick state in bits 4-7
   uint64_t recordNumber = 0;
-  uint32_t parentNumber = 0;
-  // Sequence numbers of the record and of the parent reference: a parent
-  // record reused since carries another. 0 when not known.
-  uint16_t sequence = 0;
-  uint16_t parentSequence = 0;
   uint64_t size = 0;
   uint64_t createTime = 0;  // 100 ns units since 1601-01-01 UTC
   uint64_t modifyTime = 0;
   uint64_t accessTime = 0;
   std::string name;  // CP936
-  std::list<NtfsEntry> children;
+  NtfsEntry* parent = nullptr;
+  NtfsChildren children;
+  NtfsEntry* nextSibling = nullptr;  // in the parent's children
+  uint32_t parentNumber = 0;
+  // Sequence numbers of the record and of the parent reference: a parent
+  // record reused since carries another. 0 when not known.
+  uint16_t sequence = 0;
+  uint16_t parentSequence = 0;
+  uint8_t kindTick = 0;  // kind in bits 0-3, tick state in bits 4-7
 
   uint8_t Kind() const { return kindTick & 0x0F; }
   void SetKind(uint8_t kind) { kindTick = static_cast<uint8_t>((kindTick & 0xF0) | (kind & 0x0F)); }
@@ -63,6 +111,22 @@ struct NtfsEntry {
   bool IsFolder() const { return IsFolderKind(Kind()); }
   bool IsFile() const { return IsFileKind(Kind()); }
 };
+
+template <class Node>
+NtfsChildren::Iterator<Node>& NtfsChildren::Iterator<Node>::operator++() {
+  at_ = at_ == last_ ? nullptr : at_->nextSibling;
+  return *this;
+}
+
+inline NtfsEntry& NtfsChildren::front() const { return *last_->nextSibling; }
+
+inline NtfsChildren::Iterator<NtfsEntry> NtfsChildren::begin() {
+  return last_ ? Iterator<NtfsEntry>(last_->nextSibling, last_) : Iterator<NtfsEntry>();
+}
+
+inline NtfsChildren::Iterator<const NtfsEntry> NtfsChildren::begin() const {
+  return last_ ? Iterator<const NtfsEntry>(last_->nextSibling, last_) : Iterator<const NtfsEntry>();
+}
 
 // "%d-%02d-%02d %02d:%02d:%02d" of a FAT date and time as stored.
 std::string FatTimeText(uint16_t date, uint16_t time);

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -66,6 +69,92 @@ class NodeIndex {
   mutable std::vector<value_type> entries_;
   mutable size_t sorted_ = 0;
   mutable std::mutex sorting_;
+};
+
+// Record number -> node, unique keys. An MFT numbers its records densely
+// from 0, so numbers up to about twice the count entered take a slot of an
+// array; a number far beyond (a damaged or hostile record) goes to a map,
+// so it costs a map node and never an array of its size.
+template <class Node>
+class RecordIndex {
+ public:
+  RecordIndex() = default;
+  RecordIndex(const RecordIndex&) = delete;
+  RecordIndex& operator=(const RecordIndex&) = delete;
+
+  Node* Find(uint32_t number) const {
+    if (number < slots_.size()) return slots_[number];
+    auto it = far_.find(number);
+    return it == far_.end() ? nullptr : it->second;
+  }
+  // False (and nothing entered) when the number is taken.
+  bool Emplace(uint32_t number, Node* node) {
+    if (Find(number)) return false;
+    if (number < slots_.size() || number < 2 * uint64_t{count_} + kFreeSlots) {
+      if (number >= slots_.size())
+        slots_.resize(std::max<size_t>(size_t{number} + 1, slots_.size() + slots_.size() / 2));
+      slots_[number] = node;
+    } else {
+      far_.emplace(number, node);
+    }
+    ++count_;
+    return true;
+  }
+  size_t count(uint32_t number) const { return Find(number) ? 1 : 0; }
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+
+ private:
+  static constexpr uint64_t kFreeSlots = 65536;
+  std::vector<Node*> slots_;
+  std::map<uint32_t, Node*> far_;
+  size_t count_ = 0;
+};
+
+// Nodes kept in chunks that never move, so pointers to them stay valid while
+// the store lives; no allocation of its own per node.
+template <class Node>
+class NodeStore {
+ public:
+  NodeStore() = default;
+  NodeStore(const NodeStore&) = delete;
+  NodeStore& operator=(const NodeStore&) = delete;
+
+  Node* Add(Node node) {
+    if (chunks_.empty() || used_ == chunkSize_) {
+      chunkSize_ = ChunkSize(chunks_.size());
+      chunks_.push_back(std::make_unique<Node[]>(chunkSize_));
+      used_ = 0;
+    }
+    Node* slot = &chunks_.back()[used_++];
+    *slot = std::move(node);
+    ++count_;
+    return slot;
+  }
+
+  size_t size() const { return count_; }
+  // Calls f(node) for the nodes from the `from`th on, in the order added.
+  template <class F>
+  void ForEachFrom(size_t from, F&& f) {
+    size_t first = 0;
+    for (auto& chunk : chunks_) {
+      size_t held = std::min(ChunkSize(&chunk - chunks_.data()), count_ - first);
+      for (size_t i = from > first ? from - first : 0; i < held; ++i) f(chunk[i]);
+      first += held;
+    }
+  }
+
+ private:
+  static constexpr size_t kFirstChunk = 64;
+  static constexpr size_t kLargestChunk = 8192;
+  static size_t ChunkSize(size_t chunk) {
+    return chunk >= 7 ? kLargestChunk : kFirstChunk << chunk;  // 64 .. 8192
+  }
+
+  std::vector<std::unique_ptr<Node[]>> chunks_;
+  size_t chunkSize_ = 0;
+  size_t used_ = 0;
+  size_t count_ = 0;
 };
 
 }  // namespace brevid

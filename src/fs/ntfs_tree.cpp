@@ -1,5 +1,7 @@
 #include "fs/ntfs_tree.h"
 
+#include <algorithm>
+#include <array>
 #include <vector>
 
 #include "common/sector_range.h"
@@ -14,9 +16,9 @@ namespace {
 constexpr int kMaxParentDepth = 256;
 
 NtfsEntry* FolderInIndex(VolumeTrees& trees, uint32_t number, bool* present) {
-  auto it = trees.ntfsIndex.find(number);
-  *present = it != trees.ntfsIndex.end();
-  return *present && it->second->IsFolder() ? it->second : nullptr;
+  NtfsEntry* node = trees.ntfsIndex.Find(number);
+  *present = node != nullptr;
+  return node && node->IsFolder() ? node : nullptr;
 }
 
 // Whether `parent` is still the folder `node` was filed in. Deleting a
@@ -161,22 +163,24 @@ bool ResolveParentChain(VolumeReader* reader, NtfsEntry node, VolumeTrees& trees
 
 namespace {
 
-bool Contains(const NtfsEntry& tree, const NtfsEntry* node) {
-  for (const NtfsEntry& child : tree.children)
-    if (&child == node || Contains(child, node)) return true;
+// Whether `node` lies in the subtree of `top` (or is `top`).
+bool Contains(const NtfsEntry& top, const NtfsEntry* node) {
+  for (; node; node = node->parent)
+    if (node == &top) return true;
   return false;
 }
 
 // Second pass of the deep-scan path: each node under the root that belongs
-// elsewhere moves to its parent. Nodes are spliced from list to list, never
-// copied, so every index entry stays valid without repair.
+// elsewhere moves to its parent. Nodes are relinked, never copied, so every
+// index entry stays valid without repair.
 void MoveRootChildrenToTheirParents(VolumeTrees& trees) {
-  for (auto it = trees.ntfsRoot.children.begin(); it != trees.ntfsRoot.children.end();) {
-    NtfsEntry& child = *it;
-    auto next = std::next(it);
-    uint32_t p = child.parentNumber;
+  std::vector<NtfsEntry*> underRoot;
+  for (NtfsEntry& child : trees.ntfsRoot.children) underRoot.push_back(&child);
+  trees.ntfsRoot.children.Clear();
+  for (NtfsEntry* child : underRoot) {
+    uint32_t p = child->parentNumber;
     if (p == 5) {
-      it = next;
+      trees.ntfsRoot.children.PushBack(child);
       continue;
     }
     bool inIndex = false;
@@ -188,7 +192,7 @@ void MoveRootChildrenToTheirParents(VolumeTrees& trees) {
     }
     // A parent inside the node's own subtree would take the node out of the
     // tree altogether (a loop of parent records): a placeholder stands in.
-    bool placeholder = !parent || parent == &child || Contains(child, parent);
+    bool placeholder = !parent || Contains(*child, parent);
     if (placeholder) {
       NtfsEntry p0;
       p0.SetKind(kDeletedFolder);
@@ -197,10 +201,11 @@ void MoveRootChildrenToTheirParents(VolumeTrees& trees) {
       p0.parentNumber = static_cast<uint32_t>(trees.ntfsScattered.recordNumber);
       parent = InsertNtfsChild(trees, trees.ntfsScattered, std::move(p0), /*append=*/true);
     }
-    bool front = !placeholder && child.IsFolder();
-    parent->children.splice(front ? parent->children.begin() : parent->children.end(),
-                            trees.ntfsRoot.children, it);
-    it = next;
+    child->parent = parent;
+    if (!placeholder && child->IsFolder())
+      parent->children.PushFront(child);
+    else
+      parent->children.PushBack(child);
   }
 }
 
@@ -239,9 +244,11 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
       }
       position += 2;
       progress.Send(kProgressSetPos, position, 0);
-      // The record test fixes up its copy; the parse gets the bytes as stored.
+      // The record test fixes up its copy; the parse gets the bytes as
+      // stored and fixes them up where they lie in the buffer.
       std::span<uint8_t> stored(buffer.data() + (o - windowStart) * sectorSize, kMftRecordSize);
-      std::vector<uint8_t> raw(stored.begin(), stored.end()), tested = raw;
+      std::array<uint8_t, kMftRecordSize> tested;
+      std::copy(stored.begin(), stored.end(), tested.begin());
       if (!CheckMftRecord(tested)) continue;
       uint32_t number = StoredRecordNumber(tested);
       if (number <= 26) continue;
@@ -250,7 +257,7 @@ bool BuildTreeFromMftHits(ProgressRecord& progress, DiskInfo& disk, VolumeInfo& 
         trees.recordSectors.emplace(number, sector);
 
       MftRecordInfo info;
-      if (!ParseMftRecord(raw, number, info, 0, nullptr)) continue;
+      if (!ParseMftRecord(stored, number, info, 0, nullptr)) continue;
       info.recordNumber = number;
       if (info.kind == kKindNone) continue;
       if (!info.runs.empty() && info.runs.begin()->second.startCluster != 0) {

@@ -43,6 +43,15 @@ VolumeTrees& TreesOf(VolumeInfo& volume) {
   return *volume.trees;
 }
 
+NameIndex& NameIndexOf(VolumeTrees& trees) {
+  // Listing a tree never looks names up; a million of them in the index
+  // would cost a third as much again as the nodes.
+  trees.ntfsNodes.ForEachFrom(trees.ntfsNamed,
+                              [&trees](NtfsEntry& e) { trees.nameIndex.emplace(e.name, &e); });
+  trees.ntfsNamed = trees.ntfsNodes.size();
+  return trees.nameIndex;
+}
+
 void ReleaseTrees(VolumeInfo& volume) { volume.trees.reset(); }
 
 void StartFatTree(VolumeTrees& trees, uint32_t rootCluster) {
@@ -52,9 +61,9 @@ void StartFatTree(VolumeTrees& trees, uint32_t rootCluster) {
 }
 
 void StartNtfsTree(VolumeTrees& trees, bool withExtended) {
-  trees.ntfsIndex[5] = &trees.ntfsRoot;
-  trees.ntfsIndex[2] = &trees.ntfsScattered;
-  if (withExtended) trees.ntfsIndex[1] = &trees.ntfsExtended;
+  trees.ntfsIndex.Emplace(5, &trees.ntfsRoot);
+  trees.ntfsIndex.Emplace(2, &trees.ntfsScattered);
+  if (withExtended) trees.ntfsIndex.Emplace(1, &trees.ntfsExtended);
 }
 
 FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
@@ -71,12 +80,16 @@ FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
 NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node, bool append,
                            bool spare) {
   bool front = !append && node.IsFolder();
-  NtfsEntry& placed = front ? parent.children.emplace_front(std::move(node))
-                            : parent.children.emplace_back(std::move(node));
+  NtfsEntry& placed = *trees.ntfsNodes.Add(std::move(node));
+  placed.parent = &parent;
+  for (NtfsEntry& child : placed.children) child.parent = &placed;
+  if (front)
+    parent.children.PushFront(&placed);
+  else
+    parent.children.PushBack(&placed);
   uint32_t number = static_cast<uint32_t>(placed.recordNumber);
-  if (spare || !trees.ntfsIndex.emplace(number, &placed).second)
+  if (spare || !trees.ntfsIndex.Emplace(number, &placed))
     trees.ntfsSpareIndex.emplace(number, &placed);
-  trees.nameIndex.emplace(placed.name, &placed);
   return &placed;
 }
 
@@ -97,8 +110,8 @@ NtfsEntry* FindNtfsEntry(VolumeTrees& trees, uint32_t recordNumber, const std::s
   auto matches = [&](const NtfsEntry* e) {
     return e->name == name && NtfsTimeText(e->createTime) == createTimeText;
   };
-  auto it = trees.ntfsIndex.find(recordNumber);
-  if (it != trees.ntfsIndex.end() && matches(it->second)) return it->second;
+  NtfsEntry* first = trees.ntfsIndex.Find(recordNumber);
+  if (first && matches(first)) return first;
   auto [lo, hi] = trees.ntfsSpareIndex.equal_range(recordNumber);
   for (auto s = lo; s != hi; ++s)
     if (matches(s->second)) return s->second;

@@ -28,7 +28,10 @@ struct VolumeTrees {
   VolumeTrees(const VolumeTrees&) = delete;
   VolumeTrees& operator=(const VolumeTrees&) = delete;
 
+  // FAT nodes enter it as they are placed; NTFS nodes when it is first
+  // looked at after placing (NameIndexOf), in the order they were placed.
   NameIndex nameIndex;
+  size_t ntfsNamed = 0;  // NTFS nodes entered in nameIndex so far
 
   // FAT
   std::vector<uint8_t> fatTable;  // the first FAT as read, kept for the savers
@@ -38,10 +41,11 @@ struct VolumeTrees {
   FatIndex fatDeletedIndex;
 
   // NTFS
-  NtfsEntry ntfsRoot;       // "根目录", record 5
-  NtfsEntry ntfsScattered;  // "零散目录", record 2
-  NtfsEntry ntfsExtended;   // "扩展目录", record 1
-  std::map<uint32_t, NtfsEntry*> ntfsIndex;
+  NtfsEntry ntfsRoot;              // "根目录", record 5
+  NtfsEntry ntfsScattered;         // "零散目录", record 2
+  NtfsEntry ntfsExtended;          // "扩展目录", record 1
+  NodeStore<NtfsEntry> ntfsNodes;  // every NTFS node but the pseudo folders
+  RecordIndex<NtfsEntry> ntfsIndex;
   std::multimap<uint32_t, NtfsEntry*> ntfsSpareIndex;
   DataRunMap mftRuns;
   std::map<uint32_t, uint64_t> recordFirstSector;
@@ -54,6 +58,9 @@ struct VolumeTrees {
 
 // The volume's trees, made (empty, with the pseudo folders named) on first use.
 VolumeTrees& TreesOf(VolumeInfo& volume);
+
+// nameIndex with every node placed so far.
+NameIndex& NameIndexOf(VolumeTrees& trees);
 
 // Releases the trees; pointers into them are invalid afterwards.
 void ReleaseTrees(VolumeInfo& volume);
@@ -79,8 +86,8 @@ enum class FatPlacement {
 FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
                           FatPlacement placement = FatPlacement::kByKind);
 
-// Moves `node` into `parent`'s children (folders at the front, files at the
-// end, or at the end when `append`) and indexes it: ntfsIndex when its number
+// Moves `node` into the node store and `parent`'s children (folders at the
+// front, files at the end, or at the end when `append`) and indexes it: ntfsIndex when its number
 // is free, else ntfsSpareIndex (always when `spare`); and nameIndex.
 NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node,
                            bool append = false, bool spare = false);

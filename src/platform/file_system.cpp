@@ -69,6 +69,12 @@ bool IsSymbolicLink(const std::string& ansiPath) {
   return ::lstat(AnsiToUtf8(ansiPath).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+bool PathOrLinkExists(const std::string& ansiPath) {
+  // A path that resolves names something itself, so lstat answers both.
+  struct stat st {};
+  return ::lstat(AnsiToUtf8(ansiPath).c_str(), &st) == 0;
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (folder.back() == '/') return folder + name;

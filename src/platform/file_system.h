@@ -26,6 +26,8 @@ bool RemoveFile(const std::string& ansiPath);
 bool IsFolder(const std::string& ansiPath);
 // True for a symbolic link itself, whether or not its target exists.
 bool IsSymbolicLink(const std::string& ansiPath);
+// PathExists or IsSymbolicLink, in one look.
+bool PathOrLinkExists(const std::string& ansiPath);
 
 // `folder` + "/" + `name`, without doubling a trailing separator.
 std::string JoinPath(const std::string& folder, const std::string& name);

@@ -51,48 +51,40 @@ const void* NodeHandle::Address() const {
 
 NodeHandle NodeHandle::Parent() const {
   if (!table_ || IsNull()) return NodeHandle();
-  if (const FileEntry* f = Fat()) return f->parent ? table_->Handle(f->parent) : NodeHandle();
-  const auto* link = table_->LinkOf(Address());
-  return link && link->parent ? table_->Handle(link->parent) : NodeHandle();
+  const void* parent = Visit(node_, [](auto& e) -> const void* { return e.parent; });
+  return parent ? table_->Handle(const_cast<void*>(parent)) : NodeHandle();
 }
 
 size_t NodeHandle::ChildCount() const {
   if (!table_ || IsNull()) return 0;
-  if (const FileEntry* f = Fat()) return f->children.empty() ? 0 : table_->FatChildren(f).size();
-  const auto* link = table_->LinkOf(Address());
-  return link ? link->children.size() : 0;
+  return Visit(node_, [this](auto& e) -> size_t {
+    return e.children.empty() ? 0 : table_->ChildrenOf(&e).size();
+  });
 }
 
 NodeHandle NodeHandle::Child(size_t i) const {
   if (!table_ || IsNull()) return NodeHandle();
-  if (const FileEntry* f = Fat()) {
-    if (f->children.empty()) return NodeHandle();
-    const std::vector<void*>& children = table_->FatChildren(f);
+  return Visit(node_, [this, i](auto& e) {
+    if (e.children.empty()) return NodeHandle();
+    const std::vector<void*>& children = table_->ChildrenOf(&e);
     return i < children.size() ? table_->Handle(children[i]) : NodeHandle();
-  }
-  const auto* link = table_->LinkOf(Address());
-  return link && i < link->children.size() ? table_->Handle(link->children[i]) : NodeHandle();
+  });
 }
 
 size_t NodeHandle::Row() const {
   if (!table_ || IsNull()) return 0;
-  if (const FileEntry* f = Fat()) {
-    const std::vector<void*>& siblings = f->parent ? table_->FatChildren(f->parent) : table_->tops_;
+  return Visit(node_, [this](auto& e) {
+    const std::vector<void*>& siblings = e.parent ? table_->ChildrenOf(e.parent) : table_->tops_;
     auto it = std::find(siblings.begin(), siblings.end(), Address());
-    return it == siblings.end() ? 0 : static_cast<size_t>(it - siblings.begin());
-  }
-  const auto* link = table_->LinkOf(Address());
-  return link ? link->row : 0;
+    return it == siblings.end() ? size_t{0} : static_cast<size_t>(it - siblings.begin());
+  });
 }
 
 NodeTable::NodeTable(VolumeTrees& trees, bool ntfs) : ntfs_(ntfs) {
-  if (ntfs) {
-    Add(&trees.ntfsRoot, 0);
-    Add(&trees.ntfsScattered, 1);
-    Add(&trees.ntfsExtended, 2);
-  } else {
+  if (ntfs)
+    tops_ = {&trees.ntfsRoot, &trees.ntfsScattered, &trees.ntfsExtended};
+  else
     tops_ = {&trees.fatRoot, &trees.fatScattered};
-  }
 }
 
 NodeTable::NodeTable(VolumeInfo& volume) : NodeTable(TreesOf(volume), IsNtfsType(volume.fsType)) {}
@@ -102,41 +94,18 @@ NodeHandle NodeTable::Handle(void* node) const {
   return NodeHandle(static_cast<FileEntry*>(node), this);
 }
 
-const NodeTable::Link* NodeTable::LinkOf(const void* node) const {
-  auto it = links_.find(node);
-  return it == links_.end() ? nullptr : &it->second;
-}
-
-const std::vector<void*>& NodeTable::FatChildren(const FileEntry* folder) const {
-  auto [it, made] = fatChildren_.try_emplace(folder);
+template <class Entry>
+const std::vector<void*>& NodeTable::ChildrenOf(const Entry* folder) const {
+  auto [it, made] = children_.try_emplace(folder);
   if (made) {
-    it->second.reserve(folder->children.size());
-    for (const FileEntry& child : folder->children)
-      it->second.push_back(const_cast<FileEntry*>(&child));
+    // Gathered once and copied to a list of their exact number: counting an
+    // NTFS folder's children would walk its list twice.
+    static thread_local std::vector<void*> gathered;
+    gathered.clear();
+    for (const Entry& child : folder->children) gathered.push_back(const_cast<Entry*>(&child));
+    it->second.assign(gathered.begin(), gathered.end());
   }
   return it->second;
-}
-
-template <class Entry>
-void NodeTable::Add(Entry* top, size_t row) {
-  tops_.push_back(top);
-  links_[top].row = row;
-  // An explicit stack: NTFS parent chains can be deeper than the call stack allows.
-  std::vector<Entry*> pending{top};
-  while (!pending.empty()) {
-    Entry* folder = pending.back();
-    pending.pop_back();
-    std::vector<void*> children;
-    children.reserve(folder->children.size());
-    for (Entry& child : folder->children) {
-      Link& link = links_[&child];
-      link.parent = folder;
-      link.row = children.size();
-      children.push_back(&child);
-      pending.push_back(&child);
-    }
-    links_[folder].children = std::move(children);
-  }
 }
 
 }  // namespace brevid

@@ -1,6 +1,6 @@
 // Handles over the nodes of one volume's recovered tree, FAT or NTFS alike,
-// with the parent links NtfsEntry lacks and cached child lists, so the panes
-// can walk a tree by parent, row and child index.
+// with cached child lists, so the panes can walk a tree by parent, row and
+// child index.
 //
 // A NodeTable is built once after an expand, on the thread that then reads
 // the tree (the user-interface thread or a command). It and every NodeHandle
@@ -8,8 +8,8 @@
 // (ReleaseTrees) or rebuilt; nodes inserted afterwards are not in the table.
 // Handles are small values; the table must outlive them. Nothing here locks:
 // ticks written through handles must not race a save worker reading them,
-// and a FAT folder's child list is made on first use, so one thread at a
-// time reads through a table.
+// and a folder's child list is made on first use, so one thread at a time
+// reads through a table.
 #pragma once
 
 #include <cstddef>
@@ -55,7 +55,7 @@ class NodeHandle {
   // Null when `i` is out of range. O(1).
   NodeHandle Child(size_t i) const;
   // Index among the parent's children; for a pseudo folder its index among
-  // the table's tops. FAT: O(number of siblings).
+  // the table's tops. O(number of siblings).
   size_t Row() const;
 
   bool operator==(const NodeHandle& other) const { return node_ == other.node_; }
@@ -69,8 +69,7 @@ class NodeHandle {
 };
 
 // Parent, row and children of every node reachable from the pseudo folders:
-// for FAT "根目录" and "零散目录"; for NTFS also "扩展目录". For an NTFS tree
-// this is the parent table its nodes lack, made at once; a FAT node knows its
+// for FAT "根目录" and "零散目录"; for NTFS also "扩展目录". A node knows its
 // parent, and a folder's children are listed when first asked for, so that a
 // million-entry volume costs a pointer per entry of the folders looked into.
 class NodeTable {
@@ -93,23 +92,14 @@ class NodeTable {
 
  private:
   friend class NodeHandle;
-  struct Link {
-    void* parent = nullptr;
-    size_t row = 0;
-    std::vector<void*> children;
-  };
-
   NodeHandle Handle(void* node) const;
-  const Link* LinkOf(const void* node) const;
-  // FAT: the children of `folder`, as they stand in its list when first asked.
-  const std::vector<void*>& FatChildren(const FileEntry* folder) const;
+  // The children of `folder`, as they stand in its list when first asked.
   template <class Entry>
-  void Add(Entry* top, size_t row);
+  const std::vector<void*>& ChildrenOf(const Entry* folder) const;
 
   bool ntfs_;
   std::vector<void*> tops_;
-  std::unordered_map<const void*, Link> links_;  // NTFS
-  mutable std::unordered_map<const void*, std::vector<void*>> fatChildren_;
+  mutable std::unordered_map<const void*, std::vector<void*>> children_;
 };
 
 }  // namespace brevid

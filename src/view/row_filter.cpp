@@ -124,7 +124,7 @@ namespace {
 template <class Entry>
 void MarkFolders(const NodeTable& table, Entry& top, const RowFilter& filter,
                  RecoveryChances* chances, std::unordered_set<const void*>& folders) {
-  using Iter = typename std::list<Entry>::iterator;
+  using Iter = decltype(top.children.begin());
   const bool narrows = filter.NarrowsFiles();
   std::vector<std::pair<Entry*, Iter>> path{{&top, top.children.begin()}};
   while (!path.empty()) {
@@ -133,7 +133,8 @@ void MarkFolders(const NodeTable& table, Entry& top, const RowFilter& filter,
       path.pop_back();
       continue;
     }
-    Entry& child = *next++;
+    Entry& child = *next;
+    ++next;
     auto chanceOf = [&] {
       return chances ? chances->Of(NodeHandle(&child, &table)) : RecoveryChance::kUnknown;
     };

@@ -240,7 +240,7 @@ TEST(FileTreeNtfsInsert, SecondNodeWithATakenNumberGoesToTheSpareIndex) {
       InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "a.txt", 40, kNewYear2020Utc8));
   NtfsEntry* second = InsertNtfsChild(
       trees, trees.ntfsRoot, Record(kDeletedFile, "b.txt", 40, kNewYear2020Utc8 + kOneDay));
-  EXPECT_EQ(trees.ntfsIndex.at(40), first);
+  EXPECT_EQ(trees.ntfsIndex.Find(40), first);
   auto [lo, hi] = trees.ntfsSpareIndex.equal_range(40);
   ASSERT_EQ(std::distance(lo, hi), 1);
   EXPECT_EQ(lo->second, second);
@@ -249,16 +249,39 @@ TEST(FileTreeNtfsInsert, SecondNodeWithATakenNumberGoesToTheSpareIndex) {
   EXPECT_EQ(FindNtfsEntry(trees, 40, "b.txt", "2020-01-02 00:00:00"), second);
   EXPECT_EQ(FindNtfsEntry(trees, 40, "a.txt", "2020-01-02 00:00:00"), nullptr);
   EXPECT_EQ(FindNtfsEntry(trees, 41, "a.txt", "2020-01-01 00:00:00"), nullptr);
-  EXPECT_EQ(trees.nameIndex.size(), 2u);
+  EXPECT_EQ(NameIndexOf(trees).size(), 2u);
+}
+
+// A damaged record may carry any number: the far ones are indexed beside the
+// array, which stays the size of what was entered (under the sanitizers, an
+// array up to the number would not be had). Files and folders keep their order.
+TEST(FileTreeNtfsInsert, FarRecordNumbersAreIndexedWithoutAnArrayOfTheirSize) {
+  VolumeInfo volume;
+  VolumeTrees& trees = TreesOf(volume);
+  StartNtfsTree(trees);
+  NtfsEntry* far =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFile, "far", 0xFFFFFFF0, 0));
+  NtfsEntry* folder =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFolder, "folder", 40, 0));
+  NtfsEntry* twin =
+      InsertNtfsChild(trees, trees.ntfsRoot, Record(kDeletedFile, "twin", 0xFFFFFFF0, 0));
+  EXPECT_EQ(trees.ntfsIndex.Find(0xFFFFFFF0), far);
+  EXPECT_EQ(trees.ntfsIndex.Find(40), folder);
+  EXPECT_EQ(trees.ntfsIndex.Find(41), nullptr);
+  EXPECT_EQ(trees.ntfsSpareIndex.find(0xFFFFFFF0)->second, twin);
+  std::vector<NtfsEntry*> order;
+  for (NtfsEntry& e : trees.ntfsRoot.children) order.push_back(&e);
+  EXPECT_EQ(order, (std::vector<NtfsEntry*>{folder, far, twin}));
+  EXPECT_EQ(twin->parent, &trees.ntfsRoot);
 }
 
 TEST(FileTreeNtfsInsert, PseudoFoldersHoldTheirNumbers) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   StartNtfsTree(trees);
-  EXPECT_EQ(trees.ntfsIndex.at(5), &trees.ntfsRoot);
-  EXPECT_EQ(trees.ntfsIndex.at(2), &trees.ntfsScattered);
-  EXPECT_EQ(trees.ntfsIndex.at(1), &trees.ntfsExtended);
+  EXPECT_EQ(trees.ntfsIndex.Find(5), &trees.ntfsRoot);
+  EXPECT_EQ(trees.ntfsIndex.Find(2), &trees.ntfsScattered);
+  EXPECT_EQ(trees.ntfsIndex.Find(1), &trees.ntfsExtended);
   EXPECT_EQ(trees.ntfsRoot.name, Ansi("根目录"));
   EXPECT_EQ(trees.ntfsScattered.name, Ansi("零散目录"));
   EXPECT_EQ(trees.ntfsExtended.name, Ansi("扩展目录"));
@@ -268,7 +291,7 @@ TEST(FileTreeNtfsInsert, PseudoFoldersHoldTheirNumbers) {
   }
   // A record that claims the root's number is a second node, not the root.
   NtfsEntry* fake = InsertNtfsChild(trees, trees.ntfsRoot, Record(kNormalFolder, "x", 5, 0));
-  EXPECT_EQ(trees.ntfsIndex.at(5), &trees.ntfsRoot);
+  EXPECT_EQ(trees.ntfsIndex.Find(5), &trees.ntfsRoot);
   EXPECT_EQ(trees.ntfsSpareIndex.find(5)->second, fake);
 }
 

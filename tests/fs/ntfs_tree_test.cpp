@@ -298,7 +298,7 @@ TEST(NtfsTreeRules, FoldersPlacedLaterComeFirst) {
             (std::vector<std::string>{"last folder", "deleted folder", "first folder", "a file",
                                       "deleted file"}));
   ASSERT_NE(At(trees.ntfsRoot, "first folder/inside"), nullptr);
-  EXPECT_EQ(trees.ntfsIndex.at(35), At(trees.ntfsRoot, "first folder/inside"));
+  EXPECT_EQ(trees.ntfsIndex.Find(35), At(trees.ntfsRoot, "first folder/inside"));
   EXPECT_TRUE(visited.empty());  // no record had to be read
 }
 
@@ -330,7 +330,7 @@ TEST(NtfsTreeRules, ReusedParentRecordGivesOnePlaceholder) {
   }
   // The file that took the record stays where it is.
   EXPECT_EQ(ChildNames(trees.ntfsRoot), (std::vector<std::string>{"res1.dat"}));
-  EXPECT_EQ(trees.ntfsIndex.at(37), &trees.ntfsRoot.children.front());
+  EXPECT_EQ(trees.ntfsIndex.Find(37), &trees.ntfsRoot.children.front());
 }
 
 TEST(NtfsTreeRules, ParentInSpareIndexOnly) {
@@ -387,7 +387,7 @@ TEST(NtfsTreeRules, MissingParentsAreReadAndPlacedFirst) {
   EXPECT_NE(At(trees.ntfsRoot, "top/middle/bottom/leaf.txt"), nullptr);
   EXPECT_NE(At(trees.ntfsRoot, "top/middle/second.txt"), nullptr);
   EXPECT_EQ(visited, (std::set<uint32_t>{30, 31, 32}));
-  EXPECT_EQ(trees.ntfsIndex.at(32), bottom);
+  EXPECT_EQ(trees.ntfsIndex.Find(32), bottom);
   EXPECT_TRUE(trees.ntfsScattered.children.empty());
 }
 
@@ -738,8 +738,8 @@ TEST_F(NtfsDeepScanFixture, SecondPassMovesNodesToTheirParents) {
   const NtfsEntry* early = At(trees.ntfsRoot, "Late/Early");
   ASSERT_NE(early, nullptr);
   ASSERT_FALSE(early->children.empty());
-  EXPECT_EQ(trees.ntfsIndex.at(static_cast<uint32_t>(early->recordNumber)), early);
-  EXPECT_EQ(trees.ntfsIndex.at(static_cast<uint32_t>(early->children.front().recordNumber)),
+  EXPECT_EQ(trees.ntfsIndex.Find(static_cast<uint32_t>(early->recordNumber)), early);
+  EXPECT_EQ(trees.ntfsIndex.Find(static_cast<uint32_t>(early->children.front().recordNumber)),
             &early->children.front());
   // Each record once, with its sector.
   std::multiset<uint64_t> numbers = Numbers(trees.ntfsRoot);
