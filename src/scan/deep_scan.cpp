@@ -16,6 +16,7 @@
 #include "format/fat_boot_sector.h"
 #include "format/fat_directory_sector.h"
 #include "format/fat_layout.h"
+#include "format/file_system_kind.h"
 #include "format/mft_record.h"
 #include "scan/carved_names.h"
 #include "scan/found_volume.h"

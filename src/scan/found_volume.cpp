@@ -7,16 +7,7 @@
 #include "partition/volume_label.h"
 
 namespace brevid {
-namespace {
-
-int TypeClass(FsType t) {
-  if (IsNtfsType(t)) return 1;
-  if (IsFat32Type(t)) return 2;
-  if (IsFat16Type(t)) return 3;
-  return 0x100 + t;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCount, FsType type,
                               uint32_t origin, SourceHandle* labels, uint8_t entryKind) {
@@ -36,8 +27,6 @@ VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCou
   disk.volumes.push_back(std::move(v));
   return disk.volumes.back();
 }
-
-bool SameFileSystem(FsType a, FsType b) { return TypeClass(a) == TypeClass(b); }
 
 bool LargeSectorBoot(Bytes s, std::array<uint8_t, 512>& as512) {
   constexpr uint16_t kLargeSectorBytes = 4096;

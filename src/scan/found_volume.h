@@ -17,10 +17,6 @@ namespace brevid {
 VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCount, FsType type,
                               uint32_t origin, SourceHandle* labels, uint8_t entryKind = 1);
 
-// The same file system for duplicate tests: NTFS 0x07/0x0D, FAT32 0x0B/0x0C,
-// FAT16 0x04/0x06/0x0E; any other code stands for itself.
-bool SameFileSystem(FsType a, FsType b);
-
 // A boot sector written by an NTFS or FAT32 of 4096-byte sectors: `as512`
 // gets a copy whose bytes-per-sector field reads 512, so that the tests made
 // for 512-byte sectors apply to it; its sector counts and positions are then

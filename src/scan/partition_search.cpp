@@ -10,6 +10,7 @@
 #include "format/boot_probes.h"
 #include "format/fat_boot_sector.h"
 #include "format/fat_layout.h"
+#include "format/file_system_kind.h"
 #include "format/mft_record.h"
 #include "scan/found_volume.h"
 #include "scan/sector_piece_read.h"

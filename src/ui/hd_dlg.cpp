@@ -169,11 +169,9 @@ void CHdDlg::Action() {
   main_->Remember(s.diskKey, s.volumeName);
   const int tile = main_->Tile();
   if (tile == 0 || tile == 1) {
-    // Only FAT16, FAT32 and NTFS volumes expand; anything else would leave an
-    // empty pane with no word why.
-    if (!s.volume || !(IsFat16Type(s.volume->fsType) || IsFat32Type(s.volume->fsType) ||
-                       IsNtfsType(s.volume->fsType)))
-      return SetStatus("警告: 请正确选择分区");
+    // Only volumes with a file-system driver expand; anything else would
+    // leave an empty pane with no word why.
+    if (!s.volume || !IsExpandable(s.volume->fsType)) return SetStatus("警告: 请正确选择分区");
     main_->ShowFilePane();
     main_->FileDlg()->Expand(s.diskKey, s.volumeName,
                              tile == 0 ? ExpandMode::kExpand : ExpandMode::kFormatScan);
