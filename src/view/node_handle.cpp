@@ -42,7 +42,7 @@ uint64_t NodeHandle::Number() const {
 std::string NodeHandle::CreatedText() const {
   if (IsNull()) return "";
   if (const NtfsEntry* e = Ntfs()) return NtfsTimeText(e->createTime);
-  return FatTimeText(Fat()->createDate, Fat()->createTime);
+  return brevid::CreatedText(*Fat());
 }
 
 const void* NodeHandle::Address() const {
