@@ -100,7 +100,8 @@ class ExfatWalk {
   // `bytes` of the run from cluster `first`: one run of clusters, or along
   // the FAT. Stops at the end of the chain, a cluster it passed already, the
   // heap's end and kMaxFolderBytes.
-  std::vector<uint8_t> ReadRun(uint32_t first, uint64_t bytes, bool contiguous) {
+  std::vector<uint8_t> ReadRun(uint32_t first, uint64_t bytes, bool contiguous,
+                               bool folder = false) {
     std::vector<uint8_t> out;
     const uint64_t clusterBytes = geo_.ClusterBytes();
     bytes = std::min(bytes, exfat::kMaxFolderBytes);
@@ -110,11 +111,14 @@ class ExfatWalk {
                                              uint64_t{geo_.clusterCount} + 2 - first);
       out.resize(static_cast<size_t>(std::min(bytes, clusters * clusterBytes)));
       reader_.ReadInto(base_ + geo_.ClusterOffset(first), out);
+      for (uint64_t c = first; folder && c < first + clusters; ++c)
+        folderClusters_.insert(static_cast<uint32_t>(c));
       return out;
     }
     std::unordered_set<uint32_t> passed;
     for (uint32_t c = first; geo_.IsDataCluster(c) && out.size() < bytes && passed.insert(c).second;
          c = Next(c)) {
+      if (folder) folderClusters_.insert(c);
       size_t at = out.size();
       out.resize(at + static_cast<size_t>(std::min<uint64_t>(clusterBytes, bytes - at)));
       reader_.ReadInto(base_ + geo_.ClusterOffset(c), std::span<uint8_t>(out).subspan(at));
@@ -172,7 +176,7 @@ class ExfatWalk {
     // run, and whatever is not a set with a valid checksum is passed over.
     uint64_t bytes = std::max<uint64_t>(set.dataLength, geo_.ClusterBytes());
     if (AddSat(held_, bytes) > kMaxHeldFolderBytes) return;
-    std::vector<uint8_t> dir = ReadRun(set.firstCluster, bytes, set.Contiguous() || deleted);
+    std::vector<uint8_t> dir = ReadRun(set.firstCluster, bytes, set.Contiguous() || deleted, true);
     held_ += dir.size();
     progress_.Post(kProgressStep, 0, 0);
     WalkFolder(dir, *placed, deleted, depth + 1);
@@ -181,7 +185,35 @@ class ExfatWalk {
 
   std::vector<uint8_t> ReadRoot() {
     walked_.insert(geo_.rootCluster);
-    return ReadRun(geo_.rootCluster, exfat::kMaxFolderBytes, false);
+    return ReadRun(geo_.rootCluster, exfat::kMaxFolderBytes, false, true);
+  }
+
+  // Sets in the directory sectors a scan recorded that no folder walk read:
+  // what an earlier file system on the same clusters left (a quick format
+  // keeps all but its root). They go under "零散目录" as deleted, in sector
+  // order, so that a folder found first takes the folders it holds.
+  void WalkRecorded(const std::set<uint64_t>& sectors, uint64_t start, uint64_t end,
+                    FileEntry& scattered) {
+    const uint64_t heapByte = geo_.heapOffset << geo_.sectorShift;
+    for (auto it = sectors.lower_bound(start); it != sectors.end() && *it < end; ++it) {
+      if (progress_.StopRequested()) return;
+      const uint64_t offset = SectorToByte(*it - start);
+      if (offset < heapByte) continue;
+      const uint64_t cluster = exfat::kFirstCluster + (offset - heapByte) / geo_.ClusterBytes();
+      if (!geo_.IsDataCluster(cluster) || folderClusters_.count(static_cast<uint32_t>(cluster)))
+        continue;
+      // The sector and room for the longest set starting in it.
+      constexpr size_t kLongestSet = 19 * exfat::kEntrySize;
+      std::vector<uint8_t> bytes = reader_.Read(base_ + offset, 512 + kLongestSet);
+      for (size_t at = 0; at < 512; at += exfat::kEntrySize) {
+        ExfatFileSet set;
+        if ((bytes[at] & 0x7F) != (exfat::kTypeFile & 0x7F) ||
+            ParseExfatFileSet(bytes, at, &set) != ExfatSetFault::kNone)
+          continue;
+        AddSet(set, scattered, true, 0);
+        at += (set.entryCount - 1) * exfat::kEntrySize;
+      }
+    }
   }
 
  private:
@@ -214,7 +246,8 @@ class ExfatWalk {
   ExfatGeometry geo_;
   uint64_t base_;
   std::vector<uint8_t> bitmap_;
-  std::set<uint32_t> walked_;  // first clusters of folders walked: the loop guard
+  std::set<uint32_t> walked_;          // first clusters of folders walked: the loop guard
+  std::set<uint32_t> folderClusters_;  // every cluster read as a folder
   uint64_t held_ = 0;
 };
 
@@ -260,6 +293,8 @@ void ExpandExfatVolume(DiskInfo& disk, VolumeInfo& volume, ProgressRecord& progr
   std::vector<uint8_t> root = walk.ReadRoot();
   walk.ReadRootExtras(root);
   walk.WalkFolder(root, trees.fatRoot, false, 0);
+  walk.WalkRecorded(disk.dirClusterSectors, volume.start, AddSat(volume.start, volume.sectorCount),
+                    trees.fatScattered);
 }
 
 }  // namespace brevid

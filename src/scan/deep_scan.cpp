@@ -257,6 +257,15 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
       Append(sector, Fat16SectorCount(s), kFsFat16, kOriginBootSearch, true);
     return true;
   }
+  if (IsExfatBoot(s)) {
+    auto read = [&](uint64_t at) { return ReadAt(at, 1); };
+    std::optional<uint64_t> start = ExfatVolumeStart(sector, s, read);
+    if (start && !Exists([&](const VolumeInfo& v) {
+          return Listed(v) && v.start == *start && v.fsType == kFsExfat;
+        }))
+      Append(*start, ExfatSectorCount(s), kFsExfat, kOriginBootSearch, true);
+    return true;
+  }
   return false;
 }
 

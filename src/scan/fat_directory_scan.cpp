@@ -6,6 +6,7 @@
 #include "common/saturating.h"
 #include "common/sector_range.h"
 #include "device/volume_reader.h"
+#include "format/exfat_layout.h"
 #include "format/fat_directory_sector.h"
 #include "platform/codepage.h"
 
@@ -14,6 +15,17 @@ namespace {
 
 constexpr size_t kSector = 512;
 constexpr size_t kBlockSectors = 20480;  // 10 MiB
+
+// True when a file entry set with a valid checksum starts in the first
+// sector of `from` (a set reaching past `from` is not seen).
+bool HoldsExfatFileSet(Bytes from) {
+  for (size_t at = 0; at < kSector; at += exfat::kEntrySize) {
+    if ((Load8(from, at) & 0x7F) != (exfat::kTypeFile & 0x7F)) continue;
+    ExfatFileSet set;
+    if (ParseExfatFileSet(from, at, &set) == ExfatSetFault::kNone) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -37,6 +49,7 @@ int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRe
   constexpr size_t kPieceSectors = 256;  // 128 KiB
   std::vector<uint8_t> piece(kPieceSectors * kSector);
   uint64_t base = volume.layout == VolumeLayout::Simple ? volume.start : 0;
+  const bool exfat = volume.fsType == kFsExfat;
   for (uint64_t b = 0; b < blocks; ++b) {
     if (progress.StopRequested()) return 1;
     progress.Send(kProgressSetPos, b, 0);
@@ -48,7 +61,8 @@ int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRe
         uint64_t s = volume.start + firstSector + i;
         if (s >= end || progress.StopRequested()) break;
         Bytes sector = Bytes(piece).subspan(i * kSector, kSector);
-        if (IsSubdirectoryStart(sector) || IsDirectorySector(sector))
+        if (exfat ? HoldsExfatFileSet(Bytes(piece).subspan(i * kSector))
+                  : IsSubdirectoryStart(sector) || IsDirectorySector(sector))
           disk.dirClusterSectors.insert(s);
       }
     }

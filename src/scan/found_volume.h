@@ -3,6 +3,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
 
 #include "common/endian.h"
 #include "device/disk_info.h"
@@ -23,5 +26,12 @@ VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCou
 // in units of kLargeSectorScale 512-byte sectors. False for any other sector.
 constexpr uint64_t kLargeSectorScale = 8;
 bool LargeSectorBoot(Bytes s, std::array<uint8_t, 512>& as512);
+
+// The start of the exFAT volume whose main or backup boot sector is `s`,
+// found at `sector`: of the two places it can start, the one whose FAT
+// begins with the media entry and the end mark. `readSector` reads one
+// 512-byte sector. nullopt when neither place holds such a FAT.
+std::optional<uint64_t> ExfatVolumeStart(
+    uint64_t sector, Bytes s, const std::function<std::vector<uint8_t>(uint64_t)>& readSector);
 
 }  // namespace brevid

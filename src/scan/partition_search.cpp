@@ -117,6 +117,12 @@ void Search::ForwardChain(uint64_t windowStart, int depth) {
       if (fat::IsFat16TableStart(fat))
         Record(start, count, kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
       ForwardChain(AddSat(start, count), depth + 1);
+    } else if (IsExfatBoot(s) && ExfatSectorCount(s) != 0) {
+      uint64_t count = ExfatSectorCount(s);
+      auto read = [&](uint64_t at) { return Read(at, 1); };
+      if (ExfatVolumeStart(start, s, read) == start)
+        Record(start, count, kFsExfat, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      ForwardChain(AddSat(start, count), depth + 1);
     }
   }
 }
@@ -343,6 +349,11 @@ void Search::TestSector(uint64_t sector, Bytes s) {
            DuplicateRule::kSameClass);
   } else if (IsFat16Boot(s)) {
     Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+  } else if (IsExfatBoot(s)) {
+    auto read = [&](uint64_t at) { return Read(at, 1); };
+    if (std::optional<uint64_t> start = ExfatVolumeStart(sector, s, read))
+      Record(*start, ExfatSectorCount(s), kFsExfat, 1, kOriginBootSearch,
+             DuplicateRule::kSameClass);
   }
 }
 
