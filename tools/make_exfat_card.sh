@@ -6,8 +6,9 @@
 # files, then deletions of files, of an interleaved file and of a folder.
 #
 # Usage: tools/make_exfat_card.sh OUT.img
-# Writes OUT.img, OUT.md5 (md5 and path of every file before deletion) and
-# OUT.deleted (the paths deleted). Needs root, losetup, mount.exfat-fuse;
+# Writes OUT.img, OUT.md5 (md5 and path of every file before deletion),
+# OUT.deleted (the paths deleted), OUT-reformat.img (the card quick-formatted
+# again) and OUT-wiped.img (its table and main boot sector zeroed). Needs root, losetup, mount.exfat-fuse;
 # exits 77 when any is missing.
 set -euo pipefail
 export PATH="$PATH:/usr/sbin:/sbin" LC_ALL=C.UTF-8 TZ=UTC
@@ -75,3 +76,12 @@ LIST
 rm "$mnt/contig_gone.bin" "$mnt/short_gone.txt" "$mnt/frag_gone.bin"
 rm -r "$mnt/photos/old"
 umount "$mnt"
+losetup -d "$loop"
+
+stem=${img%.img}
+cp "$img" "$stem-reformat.img"
+loop=$(losetup -f --show -o $((2048 * 512)) --sizelimit $((45 * 1024 * 1024)) "$stem-reformat.img")
+mkfs.exfat -L NEW -c 4096 "$loop" >/dev/null
+cp "$img" "$stem-wiped.img"
+dd if=/dev/zero of="$stem-wiped.img" bs=512 count=1 conv=notrunc status=none
+dd if=/dev/zero of="$stem-wiped.img" bs=512 seek=2048 count=1 conv=notrunc status=none

@@ -104,10 +104,16 @@ void CopyExfatFile(const SaveRequest& request, const FileEntry& entry, std::stri
   ExfatContent content(request, entry);
   std::vector<uint8_t> piece;
   uint64_t written = 0;
+  bool volumeEnded = false;
   while (owed > 0 && !request.Stopped() && !out.WriteFailed()) {
     Run run = content.NextRun(owed);
+    if (run.bytes == 0) break;
     // Nothing is taken from beyond the volume or the source.
-    run.bytes = std::min(run.bytes, BytesToVolumeEnd(request, run.position));
+    const uint64_t room = BytesToVolumeEnd(request, run.position);
+    if (room < run.bytes) {
+      volumeEnded = true;
+      run.bytes = room;
+    }
     if (run.bytes == 0) break;
     piece.assign(static_cast<size_t>(run.bytes), 0);
     request.reader->ReadInto(run.position, piece);
@@ -115,6 +121,13 @@ void CopyExfatFile(const SaveRequest& request, const FileEntry& entry, std::stri
     owed -= run.bytes;
     written += run.bytes;
     request.FilePosition(written * 100 / size);
+    if (volumeEnded) break;
+  }
+  if (owed > 0 && !request.Stopped() && !out.WriteFailed()) {
+    if (volumeEnded)
+      request.CutAtEnd();
+    else if (request.stats)
+      request.stats->notWhole.push_back({path, "簇链在文件末尾之前结束, 只写到链尾"});
   }
   // Past the valid data length the file system gives zeros. A chain or a
   // volume that ends first leaves the file short, and the seal says so.

@@ -145,12 +145,16 @@ ExfatSetFault ParseExfatFileSet(Bytes dir, size_t at, ExfatFileSet* set) {
   return ExfatSetFault::kNone;
 }
 
-std::u16string ExfatLabelOf(Bytes entry) {
-  std::u16string label;
-  size_t count = std::min<size_t>(Load8(entry, exfat::kLabelCount), exfat::kMaxLabelUnits);
-  for (size_t i = 0; i < count; ++i)
-    label.push_back(static_cast<char16_t>(LoadLe16(entry, exfat::kNameUnits + 2 * i)));
-  return label;
+bool HoldsExfatFileSet(Bytes from, size_t span) {
+  using namespace exfat;
+  for (size_t at = 0; at < span && at + 2 * kEntrySize <= from.size(); at += kEntrySize) {
+    // Cheap first: a file entry followed by a stream extension.
+    if ((from[at] & 0x7F) != (kTypeFile & 0x7F) || (from[at + kEntrySize] | kInUse) != kTypeStream)
+      continue;
+    ExfatFileSet set;
+    if (ParseExfatFileSet(from, at, &set) == ExfatSetFault::kNone) return true;
+  }
+  return false;
 }
 
 }  // namespace brevid

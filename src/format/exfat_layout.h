@@ -69,12 +69,10 @@ constexpr size_t kDataLength = 0x18;          // u64; also the bitmap entry's
 constexpr uint8_t kNoFatChain = 0x02;
 
 // File name (0xC1): 15 UTF-16 units from 0x02. Volume label (0x83): the
-// count at 0x01, up to 11 units from 0x02.
+// count at 0x01, the units from 0x02.
 constexpr size_t kNameUnits = 0x02;
 constexpr size_t kUnitsPerNameEntry = 15;
-constexpr size_t kMaxNameUnits = 255;
 constexpr size_t kLabelCount = 0x01;
-constexpr size_t kMaxLabelUnits = 11;
 
 // Longest folder the walk reads: the format allows 256 MiB.
 constexpr uint64_t kMaxFolderBytes = uint64_t{256} << 20;
@@ -153,14 +151,16 @@ enum class ExfatSetFault {
 // did while live. Only kNone fills `set` whole.
 ExfatSetFault ParseExfatFileSet(Bytes dir, size_t at, ExfatFileSet* set);
 
+// True when a file entry set that passes ParseExfatFileSet starts in the
+// first `span` bytes of `from` (a set reaching past `from` is not seen): a
+// piece of an exFAT folder, live or left by an earlier file system.
+bool HoldsExfatFileSet(Bytes from, size_t span);
+
 // The set checksum of `entries` (the set's entries one after another).
 uint16_t ExfatSetChecksum(Bytes entries, bool asInUse);
 
 // The name hash over the up-cased name; up-casing here is exact for ASCII,
 // and the set parser checks the hash only for such names.
 uint16_t ExfatNameHash(std::u16string_view name);
-
-// The volume label entry's text (UTF-16 units), at most 11 of them.
-std::u16string ExfatLabelOf(Bytes labelEntry);
 
 }  // namespace brevid

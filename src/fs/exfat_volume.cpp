@@ -17,6 +17,9 @@ namespace {
 constexpr int kMaxDepth = 128;  // a 255-character path holds fewer folders
 // Folder bytes held at once down one descent: each level keeps its folder.
 constexpr uint64_t kMaxHeldFolderBytes = uint64_t{512} << 20;
+// FAT loaded at most (64 Mi clusters, 8 TiB of 128 KiB clusters); chains
+// reaching past it end there.
+constexpr uint64_t kMaxFatBytes = uint64_t{256} << 20;
 // Bitmap bits looked at for one deleted file's run.
 constexpr uint64_t kMaxRunBitsChecked = uint64_t{1} << 20;
 
@@ -77,7 +80,7 @@ class ExfatWalk {
   void LoadFat() {
     uint64_t bytes = std::min<uint64_t>((uint64_t{geo_.clusterCount} + 2) * 4,
                                         geo_.fatLength << geo_.sectorShift);
-    bytes = std::min(bytes, reader_.SourceBytes());
+    bytes = std::min({bytes, reader_.SourceBytes(), kMaxFatBytes});
     trees_.fatTable.assign(static_cast<size_t>(bytes), 0);
     reader_.ReadInto(base_ + (geo_.fatOffset << geo_.sectorShift), trees_.fatTable);
   }

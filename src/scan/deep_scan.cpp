@@ -13,6 +13,7 @@
 #include "device/volume_reader.h"
 #include "format/boot_probes.h"
 #include "format/carving.h"
+#include "format/exfat_layout.h"
 #include "format/fat_boot_sector.h"
 #include "format/fat_directory_sector.h"
 #include "format/fat_layout.h"
@@ -216,6 +217,7 @@ uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) 
       return std::min(covered - 1, blockEnd - sector - 1);
     }
   }
+  if (HoldsExfatFileSet(two, kSector)) disk_.dirClusterSectors.insert(sector);
   FatTests(sector, s);
   return 0;
 }

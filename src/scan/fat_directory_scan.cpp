@@ -16,17 +16,6 @@ namespace {
 constexpr size_t kSector = 512;
 constexpr size_t kBlockSectors = 20480;  // 10 MiB
 
-// True when a file entry set with a valid checksum starts in the first
-// sector of `from` (a set reaching past `from` is not seen).
-bool HoldsExfatFileSet(Bytes from) {
-  for (size_t at = 0; at < kSector; at += exfat::kEntrySize) {
-    if ((Load8(from, at) & 0x7F) != (exfat::kTypeFile & 0x7F)) continue;
-    ExfatFileSet set;
-    if (ParseExfatFileSet(from, at, &set) == ExfatSetFault::kNone) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRecord& progress,
@@ -61,7 +50,7 @@ int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRe
         uint64_t s = volume.start + firstSector + i;
         if (s >= end || progress.StopRequested()) break;
         Bytes sector = Bytes(piece).subspan(i * kSector, kSector);
-        if (exfat ? HoldsExfatFileSet(Bytes(piece).subspan(i * kSector))
+        if (exfat ? HoldsExfatFileSet(Bytes(piece).subspan(i * kSector), kSector)
                   : IsSubdirectoryStart(sector) || IsDirectorySector(sector))
           disk.dirClusterSectors.insert(s);
       }

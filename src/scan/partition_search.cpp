@@ -118,11 +118,15 @@ void Search::ForwardChain(uint64_t windowStart, int depth) {
         Record(start, count, kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
       ForwardChain(AddSat(start, count), depth + 1);
     } else if (IsExfatBoot(s) && ExfatSectorCount(s) != 0) {
+      // The main boot sector or, when that is gone, its backup 12 sectors on.
       uint64_t count = ExfatSectorCount(s);
       auto read = [&](uint64_t at) { return Read(at, 1); };
-      if (ExfatVolumeStart(start, s, read) == start)
-        Record(start, count, kFsExfat, 1, kOriginBootSearch, DuplicateRule::kSameClass);
-      ForwardChain(AddSat(start, count), depth + 1);
+      std::optional<uint64_t> volumeStart = ExfatVolumeStart(start, s, read);
+      // A backup whose main boot sector stands was dealt with at the main one.
+      if (volumeStart && *volumeStart != start && IsExfatBoot(Read(*volumeStart, 1))) continue;
+      if (volumeStart)
+        Record(*volumeStart, count, kFsExfat, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      ForwardChain(AddSat(volumeStart.value_or(start), count), depth + 1);
     }
   }
 }

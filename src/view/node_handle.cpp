@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "fs/file_system_driver.h"
+
 namespace brevid {
 namespace {
 
@@ -95,7 +97,9 @@ NodeTable::NodeTable(VolumeTrees& trees, bool ntfs) : ntfs_(ntfs) {
   }
 }
 
-NodeTable::NodeTable(VolumeInfo& volume) : NodeTable(TreesOf(volume), IsNtfsType(volume.fsType)) {}
+NodeTable::NodeTable(VolumeInfo& volume)
+    : NodeTable(TreesOf(volume), DriverFor(volume.fsType) != nullptr &&
+                                     DriverFor(volume.fsType)->nodes == TreeNodes::kNtfs) {}
 
 NodeHandle NodeTable::Handle(void* node) const {
   if (ntfs_) return NodeHandle(static_cast<NtfsEntry*>(node), this);
