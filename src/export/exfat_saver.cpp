@@ -93,7 +93,7 @@ void CopyExfatFile(const SaveRequest& request, const FileEntry& entry, std::stri
   TargetHandle out;
   if (!OpenOutputFile(&out, &path)) return request.Skip("不能创建输出文件");
   if (request.stats) request.stats->files++;
-  const uint64_t size = entry.Bytes();
+  const uint64_t size = entry.Length();
   OutputSeal seal(request, out, path, size);
   request.FileRange();
   if (request.Stopped() || size == 0) return;

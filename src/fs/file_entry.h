@@ -39,7 +39,8 @@ struct FileEntry {
   }
   bool IsFolder() const { return IsFolderKind(Kind()); }
   bool IsFile() const { return IsFileKind(Kind()); }
-  uint64_t Bytes() const { return (uint64_t{sizeHigh} << 32) | size; }
+  // The file's length: `size`, with `sizeHigh` above it.
+  uint64_t Length() const { return (uint64_t{sizeHigh} << 32) | size; }
 };
 
 // FileEntry::exfat bits. The odd-second bits carry what the FAT time's
@@ -74,7 +75,7 @@ struct NtfsEntry {
   void SetTick(uint8_t tick) { kindTick = static_cast<uint8_t>((kindTick & 0x0F) | (tick << 4)); }
   bool IsFolder() const { return IsFolderKind(Kind()); }
   bool IsFile() const { return IsFileKind(Kind()); }
-  uint64_t Bytes() const { return size; }
+  uint64_t Length() const { return size; }
 };
 
 // "%d-%02d-%02d %02d:%02d:%02d" of a FAT date and time as stored.

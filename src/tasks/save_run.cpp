@@ -50,7 +50,7 @@ const std::string& ExtraFoundName() {
 // to `cap`, the volume's length, which is all the savers can read for it.
 template <typename Entry>
 uint64_t SumFiles(const Entry& e, uint64_t cap) {
-  uint64_t sum = e.IsFile() ? std::min<uint64_t>(e.Bytes(), cap) : 0;
+  uint64_t sum = e.IsFile() ? std::min<uint64_t>(e.Length(), cap) : 0;
   for (const Entry& c : e.children) sum = AddSat(sum, SumFiles(c, cap));
   return sum;
 }
