@@ -102,14 +102,19 @@ class ExfatWalk {
 
   // `bytes` of the run from cluster `first`: one run of clusters, or along
   // the FAT. Stops at the end of the chain, a cluster it passed already, the
-  // heap's end and kMaxFolderBytes.
+  // heap's or the source's end and kMaxFolderBytes.
   std::vector<uint8_t> ReadRun(uint32_t first, uint64_t bytes, bool contiguous,
                                bool folder = false) {
     std::vector<uint8_t> out;
     const uint64_t clusterBytes = geo_.ClusterBytes();
     bytes = std::min(bytes, exfat::kMaxFolderBytes);
     if (!geo_.IsDataCluster(first) || bytes == 0) return out;
+    // Nothing is read, or held, from past the source's end.
+    const uint64_t sourceBytes = reader_.SourceBytes();
+    auto inSource = [&](uint32_t c) { return base_ + geo_.ClusterOffset(c) < sourceBytes; };
+    if (!inSource(first)) return out;
     if (contiguous) {
+      bytes = std::min(bytes, sourceBytes - (base_ + geo_.ClusterOffset(first)));
       uint64_t clusters = std::min<uint64_t>((bytes + clusterBytes - 1) / clusterBytes,
                                              uint64_t{geo_.clusterCount} + 2 - first);
       out.resize(static_cast<size_t>(std::min(bytes, clusters * clusterBytes)));
@@ -119,7 +124,8 @@ class ExfatWalk {
       return out;
     }
     std::unordered_set<uint32_t> passed;
-    for (uint32_t c = first; geo_.IsDataCluster(c) && out.size() < bytes && passed.insert(c).second;
+    for (uint32_t c = first;
+         geo_.IsDataCluster(c) && inSource(c) && out.size() < bytes && passed.insert(c).second;
          c = Next(c)) {
       if (folder) folderClusters_.insert(c);
       size_t at = out.size();

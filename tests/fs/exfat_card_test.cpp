@@ -3,7 +3,9 @@
 // saved file against its md5 from before the deletions, the same card after
 // a quick reformat and with its table and boot sector wiped.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -30,11 +32,17 @@ std::map<std::string, std::string> Md5Under(const std::string& dir) {
 
 class ExfatCard : public ::testing::Test {
  protected:
+  // ctest runs each test in a process of its own, side by side: each makes
+  // its own card.
   static void SetUpTestSuite() {
-    dir_ = new std::string(test::ScratchDir("exfat_card"));
+    dir_ = new std::string(test::ScratchDir("exfat_card_" + std::to_string(getpid())));
     test::CommandResult r = test::RunCommand(std::string(BREVID_SOURCE_DIR) +
                                              "/tools/make_exfat_card.sh " + *dir_ + "/card.img");
     status_ = r.status;
+  }
+  static void TearDownTestSuite() {
+    std::filesystem::remove_all(*dir_);
+    delete dir_;
   }
   void SetUp() override {
     if (status_ == 77) GTEST_SKIP() << "needs root, a loop device and exfat-fuse";
