@@ -42,8 +42,10 @@ class ExfatContent {
     if (want == 0 || cluster_ < exfat::kFirstCluster || clusterBytes_ == 0) return r;
     r.position = SectorToByte(uint64_t{cluster_} * v_.sectorsPerCluster + v_.clusterBase);
     if (OneRun()) {
+      // Pieces of 10 MiB from the first cluster on, whatever the cluster size.
+      r.position += runDone_;
       r.bytes = std::min(want, kPiece);
-      cluster_ += static_cast<uint32_t>(std::min<uint64_t>(r.bytes / clusterBytes_, UINT32_MAX));
+      runDone_ += r.bytes;
       return r;
     }
     // Along the FAT: clusters that follow each other on the disk are read
@@ -78,6 +80,7 @@ class ExfatContent {
   uint64_t tableClusters_;
   bool started_ = false;
   uint32_t cluster_ = 0;
+  uint64_t runDone_ = 0;                 // one run: bytes handed out so far
   std::unordered_set<uint32_t> passed_;  // the loop guard of the chain
 };
 
