@@ -36,6 +36,9 @@ for d in range(400):
         os.remove(os.path.join(root, "dir%03d" % d, "file%02d.dat" % f))
 PY
   umount "$mnt"
+  losetup -d "$loop"
+  trap - EXIT
+  rmdir "$mnt"
   mv "$img.part" "$img"
 fi
 
