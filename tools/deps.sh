@@ -12,6 +12,8 @@ build_packages+=(qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-noto-c
 image_packages=(fdisk gdisk dosfstools mtools ntfs-3g exfatprogs e2fsprogs hfsutils attr faketime xz-utils gzip unzip lvm2)
 # python3-fusepy and fuse3 serve the imaging test's failing disk.
 test_packages=(libgtest-dev libgmock-dev sleuthkit clang-format clang python3-fusepy fuse3 gddrescue)
+# exfat-fuse writes the exFAT card of the tests and the bench (the kernel has no exfat here).
+test_packages+=(exfat-fuse)
 # Real files of every carved format are made by the tools that write them.
 test_packages+=(imagemagick ffmpeg qpdf libheif-examples p7zip-full sqlite3)
 

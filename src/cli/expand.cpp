@@ -30,10 +30,10 @@ void RunOnWorker(ProgressRecord& progress, const std::function<void()>& work) {
 
 bool ExpandOnWorker(DiskInfo& disk, VolumeInfo& volume, bool formatScan, std::string* error,
                     ExpandOutcome* result) {
-  if (!IsFat16Type(volume.fsType) && !IsFat32Type(volume.fsType) && !IsNtfsType(volume.fsType)) {
+  if (!IsExpandable(volume.fsType)) {
     error->assign("不能展开分区 ")
         .append(AnsiToUtf8(volume.name))
-        .append(": 只支持 FAT16、FAT32 和 NTFS");
+        .append(": 只支持 FAT16、FAT32、exFAT 和 NTFS");
     return false;
   }
   TerminalProgress bar(formatScan ? "正在扫描格式化信息，请稍等..." : "正在展开分区，请稍等...");

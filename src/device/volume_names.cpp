@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
+#include "format/file_system_kind.h"
+
 namespace brevid {
 
 std::string FsTypeText(const VolumeInfo& v) {
-  if (IsFat16Type(v.fsType)) return "FAT16";
-  if (v.fsType == kFsExfat) return "exFAT";
-  if (IsNtfsType(v.fsType)) return "NTFS";
-  if (IsFat32Type(v.fsType)) return "FAT32";
+  if (const FileSystemKind* kind = KindOfType(v.fsType)) return kind->typeText;
   if (v.fsType == kFsHfs) return v.hfsText;
   if (v.fsType == kFsExt) return v.extText;
   return {};

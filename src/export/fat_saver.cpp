@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/sector_range.h"
+#include "export/exfat_saver.h"
 #include "export/output_files.h"
 #include "format/fat_layout.h"
 #include "fs/volume_trees.h"
@@ -184,9 +185,11 @@ void SaveFatEntry(const SaveRequest& request, const FileEntry& entry) {
     }
     case kDeletedFile:
       if (!request.includeDeleted) return request.Skip(kDeletedNotChosen);
+      if (entry.exfat) return CopyExfatFile(fileRequest, entry, path);
       return CopyFatContiguous(fileRequest, entry, path);
     case kNormalFile:
       if (!request.includeNormal) return request.Skip(kNormalNotChosen);
+      if (entry.exfat) return CopyExfatFile(fileRequest, entry, path);
       if (!useFat) return CopyFatContiguous(fileRequest, entry, path);
       if (IsTypedExtension(FileExtension(entry.name), request.multi))
         fileRequest.used->insert(entry.firstCluster);

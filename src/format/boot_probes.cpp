@@ -66,6 +66,12 @@ bool IsExfatBoot(Bytes s) {
   return BytesEqual(s, boot::kOemName, "EXFAT");
 }
 
+uint64_t ExfatSectorCount(Bytes s) {
+  uint8_t shift = Load8(s, boot::kExfatSectorShift);
+  if (shift < 9 || shift > 12) return 0;
+  return MulSat(LoadLe64(s, boot::kExfatVolumeLength), uint64_t{1} << (shift - 9));
+}
+
 namespace {
 
 uint64_t ExtTotalBlocks(Bytes sb) {

@@ -87,6 +87,10 @@ uint64_t NtfsMftOffset(Bytes bootSector);
 uint32_t NtfsRecordBytes(Bytes bootSector);
 bool IsFat16Boot(Bytes sector);
 bool IsExfatBoot(Bytes sector);
+// An exFAT boot sector's volume length (u64 at 0x48, in its own sectors of
+// 2^(byte 0x6C) bytes) in sectors of 512 bytes, saturated; 0 for a sector
+// shift outside 9 to 12.
+uint64_t ExfatSectorCount(Bytes bootSector);
 // The superblock's consistency tests: magic, creator OS, inode size, block
 // size, group sizes, free counts below totals. A volume fresh from mke2fs
 // (never mounted, perhaps one block group) passes.

@@ -65,6 +65,23 @@ std::string FatTimeText(uint16_t date, uint16_t time) {
                       (time & 31) * 2);
 }
 
+namespace {
+
+std::string StampText(uint16_t date, uint16_t time, bool oddSecond) {
+  return DateTimeText((date >> 9) + 1980, (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63,
+                      (time & 31) * 2 + (oddSecond ? 1 : 0));
+}
+
+}  // namespace
+
+std::string CreatedText(const FileEntry& e) {
+  return StampText(e.createDate, e.createTime, e.exfat & kExfatCreateOddSecond);
+}
+
+std::string ModifiedText(const FileEntry& e) {
+  return StampText(e.writeDate, e.writeTime, e.exfat & kExfatWriteOddSecond);
+}
+
 std::string NtfsTimeText(uint64_t ntfsTime) {
   uint64_t seconds = ntfsTime / 10000000;
   int second = static_cast<int>(seconds % 60);

@@ -20,13 +20,15 @@ const std::string& KindStatusText(uint8_t kind);
 // so pointers to them (the indexes, `parent`) stay valid while the tree lives.
 struct FileEntry {
   uint8_t kindTick = 0;     // kind in bits 0-3, tick state in bits 4-5
+  uint8_t exfat = 0;        // kExfat* bits; 0 on FAT16 and FAT32
   uint16_t createTime = 0;  // FAT time as stored: hour 15-11, minute 10-5, seconds/2 4-0
   uint16_t createDate = 0;  // FAT date as stored: years since 1980 15-9, month 8-5, day 4-0
   uint16_t writeTime = 0;
   uint16_t writeDate = 0;
   uint32_t size = 0;
   uint32_t firstCluster = 0;
-  std::string name;  // CP936
+  uint32_t sizeHigh = 0;  // exFAT: bits 32-63 of the data length
+  std::string name;       // CP936
   FileEntry* parent = nullptr;
   std::list<FileEntry> children;
 
@@ -38,7 +40,18 @@ struct FileEntry {
   }
   bool IsFolder() const { return IsFolderKind(Kind()); }
   bool IsFile() const { return IsFileKind(Kind()); }
+  // The file's length: `size`, with `sizeHigh` above it.
+  uint64_t Length() const { return (uint64_t{sizeHigh} << 32) | size; }
 };
+
+// FileEntry::exfat bits. The odd-second bits carry what the FAT time's
+// two-second steps cannot: exFAT keeps 10 ms steps.
+constexpr uint8_t kExfatNode = 0x01;
+constexpr uint8_t kExfatContiguous = 0x02;  // one run of clusters, no FAT chain
+constexpr uint8_t kExfatNotSureWhole =
+    0x04;  // read as one run though it had a chain, or overwritten
+constexpr uint8_t kExfatCreateOddSecond = 0x08;
+constexpr uint8_t kExfatWriteOddSecond = 0x10;
 
 struct NtfsEntry;
 
@@ -110,6 +123,7 @@ struct NtfsEntry {
   void SetTick(uint8_t tick) { kindTick = static_cast<uint8_t>((kindTick & 0x0F) | (tick << 4)); }
   bool IsFolder() const { return IsFolderKind(Kind()); }
   bool IsFile() const { return IsFileKind(Kind()); }
+  uint64_t Length() const { return size; }
 };
 
 template <class Node>
@@ -130,6 +144,11 @@ inline NtfsChildren::Iterator<const NtfsEntry> NtfsChildren::begin() const {
 
 // "%d-%02d-%02d %02d:%02d:%02d" of a FAT date and time as stored.
 std::string FatTimeText(uint16_t date, uint16_t time);
+
+// A FAT node's creation and modification time texts (FatTimeText, with the
+// odd second an exFAT node may carry).
+std::string CreatedText(const FileEntry& entry);
+std::string ModifiedText(const FileEntry& entry);
 
 // The same format for an NTFS time, shown in the fixed zone UTC+8.
 std::string NtfsTimeText(uint64_t ntfsTime);

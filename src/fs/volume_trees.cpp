@@ -98,9 +98,7 @@ FileEntry* FindFatEntry(VolumeTrees& trees, uint32_t firstCluster, const std::st
   for (auto* index : {&trees.fatNormalIndex, &trees.fatDeletedIndex}) {
     auto [lo, hi] = index->equal_range(firstCluster);
     for (auto it = lo; it != hi; ++it)
-      if (it->second->name == name &&
-          FatTimeText(it->second->createDate, it->second->createTime) == createTimeText)
-        return it->second;
+      if (it->second->name == name && CreatedText(*it->second) == createTimeText) return it->second;
   }
   return nullptr;
 }

@@ -39,6 +39,8 @@ struct VolumeTrees {
   FileEntry fatScattered;         // "零散目录"
   FatIndex fatNormalIndex;
   FatIndex fatDeletedIndex;
+  // exFAT files whose valid data ends before their size: the rest reads as zeros.
+  std::map<const FileEntry*, uint64_t> exfatValidLength;
 
   // NTFS
   NtfsEntry ntfsRoot;              // "根目录", record 5

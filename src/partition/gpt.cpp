@@ -8,6 +8,7 @@
 #include "common/sector_range.h"
 #include "common/text.h"
 #include "format/boot_probes.h"
+#include "format/file_system_kind.h"
 #include "partition/lvm2.h"
 #include "partition/volume_label.h"
 #include "platform/codepage.h"
@@ -73,14 +74,8 @@ void IdentifyGptVolume(DiskInfo& disk, SourceHandle& handle, VolumeInfo& v, int 
     v.name += suffix + Format("%d", counter);
     v.label = ReadVolumeLabel(handle, v.start, type);
   };
-  if (IsFat32Boot(bytes)) {
-    labelled(kFsFat32Lba, "(fat)");
-  } else if (IsFat16Boot(bytes)) {
-    labelled(kFsFat16, "(fat)");
-  } else if (IsNtfsBoot(bytes)) {
-    labelled(kFsNtfs, "(NTFS)");
-  } else if (IsExfatBoot(bytes)) {
-    labelled(kFsExfat, "(exFat)");
+  if (const FileSystemKind* kind = KindOfBootSector(bytes)) {
+    labelled(kind->foundType, kind->gptSuffix);
   } else if (IsExtSuperblockConsistent(at1024)) {
     v.fsType = kFsExt;
     v.name += Format("Partition%d", counter);

@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "device/volume_reader.h"
 #include "format/boot_probes.h"
+#include "format/file_system_kind.h"
 #include "format/lvm_metadata.h"
 #include "partition/volume_label.h"
 #include "platform/source_opener.h"
@@ -56,10 +57,7 @@ std::string ReadMetadataText(const LvmLabel& label, uint64_t pvStart, DiskInfo& 
 
 FsType ProbeFileSystem(Bytes head, VolumeInfo& v) {
   Bytes boot = SubBytes(head, 0, 512);
-  if (IsNtfsBoot(boot)) return kFsNtfs;
-  if (IsFat32Boot(boot)) return kFsFat32;
-  if (IsFat16Boot(boot)) return kFsFat16;
-  if (IsExfatBoot(boot)) return kFsExfat;
+  if (const FileSystemKind* kind = KindOfBootSector(boot)) return kind->wholeDiskType;
   if (IsExtSuperblockConsistent(SubBytes(head, 1024, 1024))) {
     v.extText = ExtFlavour(SubBytes(head, 1024, 1024));
     return kFsExt;

@@ -7,6 +7,7 @@
 #include "common/sector_range.h"
 #include "common/text.h"
 #include "format/boot_probes.h"
+#include "format/file_system_kind.h"
 #include "format/mbr_layout.h"
 #include "partition/apple_hfs.h"
 #include "partition/dynamic_disk.h"
@@ -49,18 +50,9 @@ void AddBootSectorVolume(DiskInfo& disk, SourceHandle& handle, Bytes s) {
   VolumeInfo v;
   v.name = "Partition0";
   v.start = 0;
-  if (IsNtfsBoot(s)) {
-    v.fsType = kFsNtfs;
-    v.sectorCount = NtfsSectorCount(s);
-  } else if (IsFat32Boot(s)) {
-    v.fsType = kFsFat32;
-    v.sectorCount = Fat32SectorCount(s);
-  } else if (IsFat16Boot(s)) {
-    v.fsType = kFsFat16;
-    v.sectorCount = Fat16SectorCount(s);
-  } else if (IsExfatBoot(s)) {
-    v.fsType = kFsExfat;
-    v.sectorCount = LoadLe64(s, boot::kExfatVolumeLength);
+  if (const FileSystemKind* kind = KindOfBootSector(s)) {
+    v.fsType = kind->wholeDiskType;
+    v.sectorCount = kind->sectorCount(s);
   }
   v.label = ReadVolumeLabel(handle, v.start, v.fsType);
   disk.volumes.push_back(std::move(v));
@@ -83,14 +75,8 @@ void IdentifyLinuxTypeVolume(SourceHandle& handle, VolumeInfo& v) {
   std::vector<uint8_t> head = ReadBytes(handle, SectorToByte(v.start), 2048);
   Bytes bytes(head);
   Bytes superblock = SubBytes(bytes, 1024, 1024);
-  if (IsFat32Boot(bytes)) {
-    v.fsType = kFsFat32Lba;
-  } else if (IsFat16Boot(bytes)) {
-    v.fsType = kFsFat16;
-  } else if (IsNtfsBoot(bytes)) {
-    v.fsType = kFsNtfs;
-  } else if (IsExfatBoot(bytes)) {
-    v.fsType = kFsExfat;
+  if (const FileSystemKind* kind = KindOfBootSector(bytes)) {
+    v.fsType = kind->foundType;
   } else if (IsExtSuperblockConsistent(superblock)) {
     v.extText = ExtFlavour(superblock);
   }

@@ -7,6 +7,7 @@
 #include "common/saturating.h"
 #include "common/sector_range.h"
 #include "format/boot_probes.h"
+#include "format/exfat_layout.h"
 #include "format/fat_boot_sector.h"
 #include "format/fat_layout.h"
 #include "format/mft_record.h"
@@ -81,12 +82,12 @@ std::string ExfatLabel(SourceHandle& h, uint64_t start, Bytes bootSector) {
                         MulSat(rootCluster - 2, uint64_t{1} << clusterShift));
   std::vector<uint8_t> dir = ReadBytes(h, AddSat(SectorToByte(start), MulSat(rel, bps)), bps);
   Bytes d(dir);
-  constexpr uint8_t kLabelEntry = 0x83;
-  for (size_t at = 0; at + fat::kEntrySize <= d.size(); at += fat::kEntrySize) {
-    if (d[at] != kLabelEntry) continue;
-    size_t count = std::min<size_t>(d[at + 1], 15);
+  for (size_t at = 0; at + exfat::kEntrySize <= d.size(); at += exfat::kEntrySize) {
+    if (d[at] != exfat::kTypeLabel) continue;
+    // Up to the entry's end (15 units), though the format stops at 11.
+    size_t count = std::min<size_t>(d[at + exfat::kLabelCount], 15);
     std::u16string wide(count, u'\0');
-    for (size_t i = 0; i < count; ++i) wide[i] = LoadLe16(d, at + 2 + 2 * i);
+    for (size_t i = 0; i < count; ++i) wide[i] = LoadLe16(d, at + exfat::kNameUnits + 2 * i);
     return WideToAnsi(wide);
   }
   return {};
@@ -103,7 +104,14 @@ std::string ReadVolumeLabel(SourceHandle& handle, uint64_t start, FsType fsType)
   if (IsFat32Type(fsType)) return Fat32Label(handle, start, bootSector);
   if (IsFat16Type(fsType)) return Fat16Label(handle, start, bootSector);
   if (IsNtfsType(fsType)) return NtfsLabel(handle, start, bootSector);
-  if (fsType == kFsExfat) return ExfatLabel(handle, start, bootSector);
+  if (fsType == kFsExfat) {
+    // A volume found by its backup boot sector has the backup's geometry:
+    // the backup region follows the 12 sectors of the main one.
+    for (uint64_t backup : {12, 96})
+      if (!IsExfatBoot(bootSector))
+        bootSector = ReadBytes(handle, SectorToByte(AddSat(start, backup)), 512);
+    return ExfatLabel(handle, start, bootSector);
+  }
   return {};
 }
 

@@ -13,9 +13,11 @@
 #include "device/volume_reader.h"
 #include "format/boot_probes.h"
 #include "format/carving.h"
+#include "format/exfat_layout.h"
 #include "format/fat_boot_sector.h"
 #include "format/fat_directory_sector.h"
 #include "format/fat_layout.h"
+#include "format/file_system_kind.h"
 #include "format/mft_record.h"
 #include "scan/carved_names.h"
 #include "scan/found_volume.h"
@@ -215,6 +217,7 @@ uint64_t DeepScanner::TestSector(uint64_t sector, Bytes two, uint64_t blockEnd) 
       return std::min(covered - 1, blockEnd - sector - 1);
     }
   }
+  if (HoldsExfatFileSet(two, kSector)) disk_.dirClusterSectors.insert(sector);
   FatTests(sector, s);
   return 0;
 }
@@ -254,6 +257,15 @@ bool DeepScanner::BootSectorTests(uint64_t sector, Bytes s) {
           return Listed(v) && v.start == sector && IsFat16Type(v.fsType);
         }))
       Append(sector, Fat16SectorCount(s), kFsFat16, kOriginBootSearch, true);
+    return true;
+  }
+  if (IsExfatBoot(s)) {
+    auto read = [&](uint64_t at) { return ReadAt(at, 1); };
+    std::optional<uint64_t> start = ExfatVolumeStart(sector, s, read);
+    if (start && !Exists([&](const VolumeInfo& v) {
+          return Listed(v) && v.start == *start && v.fsType == kFsExfat;
+        }))
+      Append(*start, ExfatSectorCount(s), kFsExfat, kOriginBootSearch, true);
     return true;
   }
   return false;

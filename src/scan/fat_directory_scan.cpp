@@ -6,6 +6,7 @@
 #include "common/saturating.h"
 #include "common/sector_range.h"
 #include "device/volume_reader.h"
+#include "format/exfat_layout.h"
 #include "format/fat_directory_sector.h"
 #include "platform/codepage.h"
 
@@ -37,6 +38,7 @@ int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRe
   constexpr size_t kPieceSectors = 256;  // 128 KiB
   std::vector<uint8_t> piece(kPieceSectors * kSector);
   uint64_t base = volume.layout == VolumeLayout::Simple ? volume.start : 0;
+  const bool exfat = volume.fsType == kFsExfat;
   for (uint64_t b = 0; b < blocks; ++b) {
     if (progress.StopRequested()) return 1;
     progress.Send(kProgressSetPos, b, 0);
@@ -48,7 +50,8 @@ int ScanFatDirectorySectors(DiskInfo& disk, const VolumeInfo& volume, ProgressRe
         uint64_t s = volume.start + firstSector + i;
         if (s >= end || progress.StopRequested()) break;
         Bytes sector = Bytes(piece).subspan(i * kSector, kSector);
-        if (IsSubdirectoryStart(sector) || IsDirectorySector(sector))
+        if (exfat ? HoldsExfatFileSet(Bytes(piece).subspan(i * kSector), kSector)
+                  : IsSubdirectoryStart(sector) || IsDirectorySector(sector))
           disk.dirClusterSectors.insert(s);
       }
     }

@@ -3,6 +3,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
 
 #include "common/endian.h"
 #include "device/disk_info.h"
@@ -17,15 +20,18 @@ namespace brevid {
 VolumeInfo& AppendFoundVolume(DiskInfo& disk, uint64_t start, uint64_t sectorCount, FsType type,
                               uint32_t origin, SourceHandle* labels, uint8_t entryKind = 1);
 
-// The same file system for duplicate tests: NTFS 0x07/0x0D, FAT32 0x0B/0x0C,
-// FAT16 0x04/0x06/0x0E; any other code stands for itself.
-bool SameFileSystem(FsType a, FsType b);
-
 // A boot sector written by an NTFS or FAT32 of 4096-byte sectors: `as512`
 // gets a copy whose bytes-per-sector field reads 512, so that the tests made
 // for 512-byte sectors apply to it; its sector counts and positions are then
 // in units of kLargeSectorScale 512-byte sectors. False for any other sector.
 constexpr uint64_t kLargeSectorScale = 8;
 bool LargeSectorBoot(Bytes s, std::array<uint8_t, 512>& as512);
+
+// The start of the exFAT volume whose main or backup boot sector is `s`,
+// found at `sector`: of the two places it can start, the one whose FAT
+// begins with the media entry and the end mark. `readSector` reads one
+// 512-byte sector. nullopt when neither place holds such a FAT.
+std::optional<uint64_t> ExfatVolumeStart(
+    uint64_t sector, Bytes s, const std::function<std::vector<uint8_t>(uint64_t)>& readSector);
 
 }  // namespace brevid

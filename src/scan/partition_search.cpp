@@ -10,6 +10,7 @@
 #include "format/boot_probes.h"
 #include "format/fat_boot_sector.h"
 #include "format/fat_layout.h"
+#include "format/file_system_kind.h"
 #include "format/mft_record.h"
 #include "scan/found_volume.h"
 #include "scan/sector_piece_read.h"
@@ -116,6 +117,16 @@ void Search::ForwardChain(uint64_t windowStart, int depth) {
       if (fat::IsFat16TableStart(fat))
         Record(start, count, kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
       ForwardChain(AddSat(start, count), depth + 1);
+    } else if (IsExfatBoot(s) && ExfatSectorCount(s) != 0) {
+      // The main boot sector or, when that is gone, its backup 12 sectors on.
+      uint64_t count = ExfatSectorCount(s);
+      auto read = [&](uint64_t at) { return Read(at, 1); };
+      std::optional<uint64_t> volumeStart = ExfatVolumeStart(start, s, read);
+      // A backup whose main boot sector stands was dealt with at the main one.
+      if (volumeStart && *volumeStart != start && IsExfatBoot(Read(*volumeStart, 1))) continue;
+      if (volumeStart)
+        Record(*volumeStart, count, kFsExfat, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+      ForwardChain(AddSat(volumeStart.value_or(start), count), depth + 1);
     }
   }
 }
@@ -342,6 +353,11 @@ void Search::TestSector(uint64_t sector, Bytes s) {
            DuplicateRule::kSameClass);
   } else if (IsFat16Boot(s)) {
     Record(sector, Fat16SectorCount(s), kFsFat16, 1, kOriginBootSearch, DuplicateRule::kSameClass);
+  } else if (IsExfatBoot(s)) {
+    auto read = [&](uint64_t at) { return Read(at, 1); };
+    if (std::optional<uint64_t> start = ExfatVolumeStart(sector, s, read))
+      Record(*start, ExfatSectorCount(s), kFsExfat, 1, kOriginBootSearch,
+             DuplicateRule::kSameClass);
   }
 }
 

@@ -1,8 +1,7 @@
 #include "tasks/expand_volume.h"
 
 #include "device/volume_reader.h"
-#include "fs/fat_volume.h"
-#include "fs/ntfs_volume.h"
+#include "fs/file_system_driver.h"
 #include "fs/volume_trees.h"
 #include "scan/fat_directory_scan.h"
 
@@ -21,10 +20,13 @@ bool KeepEmptyRoots(VolumeInfo& volume, bool fat) {
 
 }  // namespace
 
+bool IsExpandable(FsType type) { return DriverFor(type) != nullptr; }
+
 ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
                            ProgressRecord& progress, const SourceOpener& opener) {
-  const bool fat = IsFat16Type(volume.fsType) || IsFat32Type(volume.fsType);
-  if (!fat && !IsNtfsType(volume.fsType)) return ExpandOutcome::kUnsupportedType;
+  const FileSystemDriver* driver = DriverFor(volume.fsType);
+  if (driver == nullptr) return ExpandOutcome::kUnsupportedType;
+  const bool fat = driver->nodes == TreeNodes::kFat;
   ReleaseTrees(volume);
   VolumeReader probe(disk, volume, opener);
   if (!probe.Open()) {
@@ -33,13 +35,13 @@ ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,
   }
   if (!fat) {
     // NTFS volumes are always read record by record, for expand and format recovery alike.
-    if (ScanMft(disk, volume, progress, opener) == 0 && !progress.StopRequested()) {
+    if (!driver->expand(disk, volume, progress, opener) && !progress.StopRequested()) {
       KeepEmptyRoots(volume, fat);
       return ExpandOutcome::kMftUnreadable;
     }
   } else {
     if (mode == ExpandMode::kFormatScan) ScanFatDirectorySectors(disk, volume, progress, opener);
-    if (!progress.StopRequested()) ExpandFatVolume(disk, volume, progress, opener);
+    if (!progress.StopRequested()) driver->expand(disk, volume, progress, opener);
   }
   const bool nothingWalked = KeepEmptyRoots(volume, fat);
   if (progress.StopRequested()) return ExpandOutcome::kStopped;

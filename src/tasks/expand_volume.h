@@ -17,15 +17,18 @@ enum class ExpandMode {
 enum class ExpandOutcome {
   kDone,
   kStopped,           // a stop was requested; what was found stays
-  kUnsupportedType,   // neither FAT16, FAT32 nor NTFS: nothing was done
+  kUnsupportedType,   // no driver for the type code: nothing was done
   kSourceUnreadable,  // the disk or image could not be opened
   kMftUnreadable,     // NTFS: neither $MFT's record 0 nor its mirror gave its runs
-  kNoFileSystem,      // FAT: neither a boot sector nor tables to walk were found
+  kNoFileSystem,      // FAT, exFAT: neither a boot sector nor tables to walk were found
 };
 
+// True when a volume of this type code has a file-system driver to expand it.
+bool IsExpandable(FsType type);
+
 // Releases the volume's old tree and builds a new one with the reader its
-// type code chooses: 0x0B, 0x0C FAT32; 0x04, 0x06, 0x0E FAT16; 0x07, 0x0D
-// NTFS (record by record, for expand and format recovery alike). After any
+// type code chooses: 0x0B, 0x0C FAT32; 0x04, 0x06, 0x0E FAT16; 0x05 exFAT;
+// 0x07, 0x0D NTFS (record by record, for expand and format recovery alike). After any
 // outcome but kUnsupportedType the volume has a tree, with at least its
 // pseudo folders. A plain operation (see task_contract.h).
 ExpandOutcome ExpandVolume(DiskInfo& disk, VolumeInfo& volume, ExpandMode mode,

@@ -8,6 +8,7 @@
 #include "device/volume_names.h"
 #include "export/fat_saver.h"
 #include "export/ntfs_saver.h"
+#include "fs/file_system_driver.h"
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
@@ -49,7 +50,7 @@ const std::string& ExtraFoundName() {
 // to `cap`, the volume's length, which is all the savers can read for it.
 template <typename Entry>
 uint64_t SumFiles(const Entry& e, uint64_t cap) {
-  uint64_t sum = e.IsFile() ? std::min<uint64_t>(e.size, cap) : 0;
+  uint64_t sum = e.IsFile() ? std::min<uint64_t>(e.Length(), cap) : 0;
   for (const Entry& c : e.children) sum = AddSat(sum, SumFiles(c, cap));
   return sum;
 }
@@ -87,22 +88,21 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
     job->extraFound = &job->disk->extraFound;
     return any;
   }
-  if (IsFat16Type(v.fsType) || IsFat32Type(v.fsType)) {
+  const FileSystemDriver* driver = DriverFor(v.fsType);
+  if (driver == nullptr) return false;
+  if (driver->nodes == TreeNodes::kFat) {
     job->fatEntry =
         FindFatEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
     if (!job->fatEntry) return false;
     *bytes = SumFiles(*job->fatEntry, VolumeBytes(v));
     return true;
   }
-  if (IsNtfsType(v.fsType)) {
-    job->direct = item.number == kDirectModeItem;
-    job->ntfsEntry =
-        FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
-    if (!job->ntfsEntry) return false;
-    *bytes = SumFiles(*job->ntfsEntry, VolumeBytes(v));
-    return true;
-  }
-  return false;
+  job->direct = item.number == kDirectModeItem;
+  job->ntfsEntry =
+      FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
+  if (!job->ntfsEntry) return false;
+  *bytes = SumFiles(*job->ntfsEntry, VolumeBytes(v));
+  return true;
 }
 
 bool OpenJobSource(SaveJobPlan* job, const SourceOpener& opener) {

@@ -187,11 +187,9 @@ void CHdDlg::Action() {
   main_->Remember(s.diskKey, s.volumeName);
   const int tile = main_->Tile();
   if (tile == 0 || tile == 1) {
-    // Only FAT16, FAT32 and NTFS volumes expand; anything else would leave an
-    // empty pane with no word why.
-    if (!s.volume || !(IsFat16Type(s.volume->fsType) || IsFat32Type(s.volume->fsType) ||
-                       IsNtfsType(s.volume->fsType)))
-      return SetStatus("警告: 请正确选择分区");
+    // Only volumes with a file-system driver expand; anything else would
+    // leave an empty pane with no word why.
+    if (!s.volume || !IsExpandable(s.volume->fsType)) return SetStatus("警告: 请正确选择分区");
     // A refusal before no longer stands once a command has started.
     SetStatus("状态提示...");
     main_->ShowFilePane();

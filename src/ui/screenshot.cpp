@@ -35,7 +35,7 @@ CTreeListItem* FirstExpandable(CHDTreeListCtrl* tree, const AppState& app) {
   for (size_t d = 0; d < app.disks.size(); ++d)
     for (size_t v = 0; v < app.disks[d].volumes.size(); ++v) {
       const auto type = app.disks[d].volumes[v].fsType;
-      if (IsFat16Type(type) || IsFat32Type(type) || IsNtfsType(type))
+      if (IsExpandable(type))
         return tree->topLevelItem(static_cast<int>(d))->child(static_cast<int>(v));
     }
   return nullptr;

@@ -27,8 +27,8 @@ FileRow RowOf(NodeHandle node) {
     if (!parent.IsNull()) r.parentNumber = e->parentNumber;
   } else {
     const FileEntry* f = node.Fat();
-    r.size = f->size;
-    r.modified = FatTimeText(f->writeDate, f->writeTime);
+    r.size = f->Length();
+    r.modified = ModifiedText(*f);
     r.accessed = r.modified;  // FAT keeps no access time of day
     if (!parent.IsNull()) r.parentNumber = parent.Number();
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "fs/file_system_driver.h"
+
 namespace brevid {
 namespace {
 
@@ -42,7 +44,7 @@ uint64_t NodeHandle::Number() const {
 std::string NodeHandle::CreatedText() const {
   if (IsNull()) return "";
   if (const NtfsEntry* e = Ntfs()) return NtfsTimeText(e->createTime);
-  return FatTimeText(Fat()->createDate, Fat()->createTime);
+  return brevid::CreatedText(*Fat());
 }
 
 const void* NodeHandle::Address() const {
@@ -87,7 +89,9 @@ NodeTable::NodeTable(VolumeTrees& trees, bool ntfs) : ntfs_(ntfs) {
     tops_ = {&trees.fatRoot, &trees.fatScattered};
 }
 
-NodeTable::NodeTable(VolumeInfo& volume) : NodeTable(TreesOf(volume), IsNtfsType(volume.fsType)) {}
+NodeTable::NodeTable(VolumeInfo& volume)
+    : NodeTable(TreesOf(volume), DriverFor(volume.fsType) != nullptr &&
+                                     DriverFor(volume.fsType)->nodes == TreeNodes::kNtfs) {}
 
 NodeHandle NodeTable::Handle(void* node) const {
   if (ntfs_) return NodeHandle(static_cast<NtfsEntry*>(node), this);

@@ -68,6 +68,11 @@ def sources(target, fixtures, corpus):
             yield name, os.path.join(fixtures, name)
         for name in ("dfvfs/lvm.raw.gz", "dfvfs/lvmtest.raw.gz", "util-linux/lvm2.img.xz"):
             yield os.path.basename(name), os.path.join(images, name)
+    elif target == "exfat":
+        for name in ("dfir_ntfs/exfat_win.raw.gz", "dfir_ntfs/exfat_orphan.raw.gz",
+                     "dfir_ntfs/win_exfat_7.raw.gz"):
+            yield os.path.basename(name), os.path.join(images, name)
+        yield "boot0_exfat.img", os.path.join(fixtures, "boot0_exfat.img")
     elif target == "apple_map":
         for name in ("apm/mac-os-disk-utility.bin", "apm/mac-osx-snow-leopard.bin",
                      "util-linux/hfs.img.xz", "util-linux/hfsplus.img.xz"):

@@ -305,6 +305,102 @@ def carving_images(out):
             f.write(sector * (16 * MIB // SECTOR))
 
 
+def exfat_sum16(data):
+    total = 0
+    for i, byte in enumerate(data):
+        if i in (2, 3):
+            continue
+        total = (((total & 1) << 15) + (total >> 1) + byte) & 0xFFFF
+    return total
+
+
+def exfat_set(name, attributes, first, length, flags=0x03, secondaries=None):
+    """A file entry set as a live file system writes it, checksum included."""
+    units = name.encode("utf-16-le")
+    name_entries = (len(name) + 14) // 15
+    file = bytearray(32)
+    file[0], file[1] = 0x85, secondaries if secondaries is not None else 1 + name_entries
+    struct.pack_into("<H", file, 4, attributes)
+    stream = bytearray(32)
+    stream[0], stream[1], stream[3] = 0xC0, flags, len(name)
+    name_hash = 0
+    for ch in name.upper().encode("utf-16-le"):
+        name_hash = (((name_hash & 1) << 15) + (name_hash >> 1) + ch) & 0xFFFF
+    struct.pack_into("<H2xQIIQ", stream, 4, name_hash, length, 0, first, length)
+    entries = file + stream
+    for e in range(name_entries):
+        part = bytearray(32)
+        part[0] = 0xC1
+        chunk = units[e * 30:(e + 1) * 30]
+        part[2:2 + len(chunk)] = chunk
+        entries += part
+    struct.pack_into("<H", entries, 2, exfat_sum16(entries))
+    return entries
+
+
+def exfat_images(out, work):
+    """mkfs.exfat volumes given entry sets that loop, nest without end, claim
+    sizes past the volume or fail their checksum, and boot sectors whose
+    geometry points outside the image."""
+    base = os.path.join(work, "exfat.img")
+    blank(base, 8 * MIB)
+    run("mkfs.exfat", "-c", "4096", base)
+    clean = load(base)
+    heap, count, root = struct.unpack_from("<III", clean, 0x58)
+    shift = clean[0x6C] + clean[0x6D]
+    fat = struct.unpack_from("<I", clean, 0x50)[0] * SECTOR
+
+    def cluster(n):
+        return heap * SECTOR + (n - 2) * (1 << shift)
+
+    def free_slot(image, at):
+        while image[at] != 0:
+            at += 32
+        return at
+
+    def save(suffix, image):
+        with open(os.path.join(out, "exfat-" + suffix + ".img"), "wb") as f:
+            f.write(image)
+
+    far = count + 1  # the heap's last cluster
+    cases = {
+        "folder-is-root": [exfat_set("up", 0x10, root, 4096)],
+        "folder-chain-loop": [exfat_set("loop", 0x10, far, 1 << 30, flags=0x01)],
+        "huge-sizes": [exfat_set("big.bin", 0x20, far, (1 << 64) - 1),
+                       exfat_set("bigdir", 0x10, far, (1 << 64) - 1),
+                       exfat_set("chained.bin", 0x20, far, 1 << 40, flags=0x01)],
+        "bad-checksum": [exfat_set("a.txt", 0x20, 5, 10)[:-1] + b"\x01"],
+        "secondary-count": [exfat_set("b.txt", 0x20, 5, 10, secondaries=255)],
+    }
+    for suffix, sets in cases.items():
+        image = bytearray(clean)
+        at = free_slot(image, cluster(root))
+        for entries in sets:
+            image[at:at + len(entries)] = entries
+            at += len(entries)
+        # The folder's cluster points at itself in the FAT.
+        struct.pack_into("<I", image, fat + far * 4, far)
+        save(suffix, image)
+    # Folders each holding the next, deeper than any real path.
+    image = bytearray(clean)
+    at = free_slot(image, cluster(root))
+    first = count - 300
+    image[at:at + 96] = exfat_set("d", 0x10, first, 4096)
+    for n in range(first, first + 299):
+        image[cluster(n):cluster(n) + 96] = exfat_set("d", 0x10, n + 1, 4096)
+    save("deep-folders", image)
+    # Boot sectors whose geometry reaches past the image (checksums left stale,
+    # backup region wiped so the main one is used).
+    for suffix, offset, fmt, value in [("cluster-count", 0x5C, "<I", 0xFFFFFFF0),
+                                       ("fat-length", 0x54, "<I", 0xFFFFFFF0),
+                                       ("cluster-shift", 0x6D, "<B", 24),
+                                       ("volume-length", 0x48, "<Q", 1 << 62)]:
+        image = bytearray(clean)
+        struct.pack_into(fmt, image, offset, value)
+        image[12 * SECTOR:24 * SECTOR] = bytes(12 * SECTOR)
+        save(suffix, image)
+
+
 def main():
     out = sys.argv[1]
     work = os.path.join(out, ".work")
@@ -313,6 +409,7 @@ def main():
     fat_images(out, work)
     partition_images(out)
     ntfs_images(out, work)
+    exfat_images(out, work)
     carving_images(out)
     shutil.rmtree(work)
 

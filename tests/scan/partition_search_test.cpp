@@ -62,15 +62,16 @@ TEST(PartitionSearch, CylinderAlignedDiskWithDamagedBootSectors) {
   EXPECT_EQ(Finds(disk), quick);
 }
 
-// 1 MiB-aligned disks: every FAT16, FAT32 and NTFS volume the walk lists on
-// the intact disk is found again, at the same place and size, once the MBR
+// 1 MiB-aligned disks: every FAT16, FAT32, exFAT and NTFS volume the walk
+// lists on the intact disk is found again, at the same place and size, once the MBR
 // is gone.
 TEST(PartitionSearch, AlignedDisksGiveBackWhatTheirTablesListed) {
   for (const char* name : {"mbr_ext.img", "mbr_logical3.img", "demo.img"}) {
     DiskInfo intact = test::WalkImage(test::FixturePath(name));
     std::vector<Find> expected;
     for (const VolumeInfo& v : intact.volumes)
-      if (IsFat16Type(v.fsType) || IsFat32Type(v.fsType) || IsNtfsType(v.fsType))
+      if (IsFat16Type(v.fsType) || IsFat32Type(v.fsType) || IsNtfsType(v.fsType) ||
+          v.fsType == kFsExfat)
         expected.emplace_back(v.start, IsNtfsType(v.fsType) ? kFsNtfs : v.fsType, v.sectorCount, 1);
     const std::string wiped = test::ScratchDir(std::string("search_") + name) + "/wiped.img";
     std::filesystem::copy_file(test::FixturePath(name), wiped);
