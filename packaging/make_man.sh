@@ -23,7 +23,7 @@ literal() {
   printf '.SH DESCRIPTION\n'
   printf 'Brevid reads a disk or a raw image sector by sector, never writing to it, and\n'
   printf 'gets back what the file system no longer shows: deleted files and folders on\n'
-  printf 'FAT16, FAT32 and NTFS, reformatted volumes, lost partitions and files found by\n'
+  printf 'FAT16, FAT32, exFAT and NTFS, reformatted volumes, lost partitions and files found by\n'
   printf 'their signatures. It saves chosen files to another volume, keeps scan results\n'
   printf 'in a text file, and images failing disks with a list of unreadable sectors.\n'
   printf '.PP\n'
