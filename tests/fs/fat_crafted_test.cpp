@@ -697,7 +697,11 @@ TEST_F(FatCrafted, LongNameOutsideCp936KeepsTheShortName) {
   img.Root(Cat({LongNamed(u"\u0E01 folder", Folder("FOLDER~1", 3)),
                 LongNamed(u"Thai \u0E01.txt", File("THAI~1  TXT", 5, 7), true),
                 LongNamed(u"\u0E02.txt", File("FILE~1  TXT", 6, 8))}));
-  img.Cluster(3, {Dot(3), DotDot(0), File("INSIDE  TXT", 10)});
+  // 0x05 in byte 0 stands for a name's real first byte 0xE5.
+  img.Cluster(3, {Dot(3), DotDot(0), File("INSIDE  TXT", 10),
+                  File("\x05"
+                       "B8     TXT",
+                       11)});
   std::string path = Write(img, "thai.img");
   std::unique_ptr<DiskInfo> disk = Disk(path, l);
   VolumeTrees& trees = Expand(*disk);
@@ -705,7 +709,9 @@ TEST_F(FatCrafted, LongNameOutsideCp936KeepsTheShortName) {
   const FileEntry* folder = Child(trees.fatRoot, "FOLDER~1");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->Kind(), kNormalFolder);
-  EXPECT_EQ(Names(*folder), NameList{"INSIDE.TXT"});
+  EXPECT_EQ(Names(*folder), (NameList{"INSIDE.TXT",
+                                      "\xE5"
+                                      "B8.TXT"}));
   EXPECT_EQ(Child(trees.fatRoot, "_HAI~1.TXT")->Kind(), kDeletedFile);
 }
 
