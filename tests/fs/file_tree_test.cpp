@@ -159,8 +159,8 @@ TEST(FileTreeFatInsert, IndexesTheElementInTheListByKindOrPlacement) {
   EXPECT_EQ(CountIn(trees.fatDeletedIndex, 9, scattered), 1u);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 9, scattered), 0u);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 5, gone), 0u);
-  EXPECT_EQ(trees.nameIndex.size(), 6u);
-  auto [lo, hi] = trees.nameIndex.equal_range("G");
+  EXPECT_EQ(NameIndexOf(trees).size(), 6u);
+  auto [lo, hi] = NameIndexOf(trees).equal_range("G");
   ASSERT_NE(lo, hi);
   EXPECT_EQ(std::get<FileEntry*>(lo->second), gone);
 }
@@ -171,8 +171,9 @@ TEST(FileTreeFatInsert, ChildrenOfAMovedNodePointAtItsNewPlace) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   FileEntry folder = Node(kNormalFolder, "D", 3);
-  folder.children.push_back(Node(kNormalFile, "inner", 4));
-  folder.children.back().parent = &folder;
+  FileEntry inner = Node(kNormalFile, "inner", 4);
+  folder.children.PushBack(&inner);
+  inner.parent = &folder;
   FileEntry* placed = InsertFatChild(trees, trees.fatRoot, std::move(folder));
   ASSERT_EQ(placed->children.size(), 1u);
   EXPECT_EQ(placed->children.front().parent, placed);
