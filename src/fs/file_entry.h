@@ -96,7 +96,7 @@ using NtfsChildren = LinkedChildren<NtfsEntry>;
 // pseudo folders) and never move, so pointers to them (the indexes,
 // `parent`) stay valid while the tree lives.
 struct FileEntry {
-  uint8_t kindTick = 0;     // kind in bits 0-3, tick state in bits 4-5
+  uint8_t kindTick = 0;     // kind in bits 0-3, tick state in bits 4-5, kFatLookedUpAsDeleted
   uint8_t exfat = 0;        // kExfat* bits; 0 on FAT16 and FAT32
   uint16_t createTime = 0;  // FAT time as stored: hour 15-11, minute 10-5, seconds/2 4-0
   uint16_t createDate = 0;  // FAT date as stored: years since 1980 15-9, month 8-5, day 4-0
@@ -121,6 +121,10 @@ struct FileEntry {
   // The file's length: `size`, with `sizeHigh` above it.
   uint64_t Length() const { return (uint64_t{sizeHigh} << 32) | size; }
 };
+
+// FileEntry::kindTick bit of a node found by first cluster among the deleted
+// ones, whatever its kind (a numbered folder under "零散目录").
+constexpr uint8_t kFatLookedUpAsDeleted = 0x40;
 
 // FileEntry::exfat bits. The odd-second bits carry what the FAT time's
 // two-second steps cannot: exFAT keeps 10 ms steps.

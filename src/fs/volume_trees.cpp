@@ -78,9 +78,9 @@ FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
   bool front = placement == FatPlacement::kByKind && node.IsFolder();
   bool deleted = placement == FatPlacement::kAppendDeleted ||
                  (placement == FatPlacement::kByKind && IsDeletedKind(node.Kind()));
-  FileEntry* placed = Place(trees.fatNodes, parent, std::move(node), front);
-  (deleted ? trees.fatDeletedIndex : trees.fatNormalIndex).emplace(placed->firstCluster, placed);
-  return placed;
+  node.kindTick = static_cast<uint8_t>(node.kindTick & ~kFatLookedUpAsDeleted);
+  if (deleted) node.kindTick |= kFatLookedUpAsDeleted;
+  return Place(trees.fatNodes, parent, std::move(node), front);
 }
 
 NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node, bool append,
@@ -93,8 +93,19 @@ NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node
   return placed;
 }
 
+void IndexFatNodes(VolumeTrees& trees) {
+  // Listing a tree never looks a node up by its cluster.
+  std::lock_guard<std::mutex> lock(trees.fatIndexing);
+  trees.fatNodes.ForEachFrom(trees.fatIndexed, [&trees](FileEntry& e) {
+    bool deleted = e.kindTick & kFatLookedUpAsDeleted;
+    (deleted ? trees.fatDeletedIndex : trees.fatNormalIndex).emplace(e.firstCluster, &e);
+  });
+  trees.fatIndexed = trees.fatNodes.size();
+}
+
 FileEntry* FindFatEntry(VolumeTrees& trees, uint32_t firstCluster, const std::string& name,
                         const std::string& createTimeText) {
+  IndexFatNodes(trees);
   for (auto* index : {&trees.fatNormalIndex, &trees.fatDeletedIndex}) {
     auto [lo, hi] = index->equal_range(firstCluster);
     for (auto it = lo; it != hi; ++it)

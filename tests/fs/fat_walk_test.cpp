@@ -324,6 +324,7 @@ TEST_P(FatFixtureWalk, FoldersFirstNewestOnTopThenFilesInOrderFound) {
 }
 
 TEST_P(FatFixtureWalk, EveryNodeIsIndexedAndFoundAgain) {
+  IndexFatNodes(trees());
   ForEachNode(trees().fatRoot, "", [&](const FileEntry& e, const std::string& p) {
     const auto& index = IsDeletedKind(e.Kind()) ? trees().fatDeletedIndex : trees().fatNormalIndex;
     auto [lo, hi] = index.equal_range(e.firstCluster);

@@ -150,6 +150,7 @@ TEST(FileTreeFatInsert, IndexesTheElementInTheListByKindOrPlacement) {
   EXPECT_EQ(scattered->parent, &trees.fatScattered);
   EXPECT_EQ(&trees.fatScattered.children.back(), scattered);
 
+  IndexFatNodes(trees);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 5, file), 1u);
   EXPECT_EQ(CountIn(trees.fatDeletedIndex, 5, gone), 1u);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 6, folder), 1u);
