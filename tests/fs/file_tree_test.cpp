@@ -220,6 +220,25 @@ TEST(FileTreeFatLookup, NormalIndexIsSearchedFirst) {
   EXPECT_NE(gone, kept);
 }
 
+// The indexes take placed nodes at a look-up: one placed after an earlier
+// look-up is found too, and where it goes follows its placing alone.
+TEST(FileTreeFatLookup, NodesPlacedAfterALookUpAreFound) {
+  VolumeInfo volume;
+  VolumeTrees& trees = TreesOf(volume);
+  StartFatTree(trees, 2);
+  EXPECT_EQ(FindFatEntry(trees, 9, "a", "2020-01-01 12:00:00"), nullptr);
+  FileEntry marked = Node(kNormalFile, "a", 9);
+  marked.kindTick |= kFatLookedUpAsDeleted;
+  FileEntry* a = InsertFatChild(trees, trees.fatRoot, std::move(marked));
+  EXPECT_EQ(FindFatEntry(trees, 9, "a", "2020-01-01 12:00:00"), a);
+  FileEntry* b = InsertFatChild(trees, trees.fatScattered, Node(kNormalFolder, "9", 9),
+                                FatPlacement::kAppendDeleted);
+  EXPECT_EQ(FindFatEntry(trees, 9, "9", "2020-01-01 12:00:00"), b);
+  EXPECT_EQ(a->Tick(), kTickClear);
+  EXPECT_EQ(CountIn(trees.fatNormalIndex, 9, a), 1u);
+  EXPECT_EQ(CountIn(trees.fatDeletedIndex, 9, b), 1u);
+}
+
 // ---- NTFS insertion and look-up ----------------------------------------------
 
 NtfsEntry Record(uint8_t kind, const std::string& name, uint64_t number, uint64_t created) {
