@@ -50,6 +50,8 @@ VolumeTrees& TreesOf(VolumeInfo& volume) {
 NameIndex& NameIndexOf(VolumeTrees& trees) {
   // Listing a tree never looks names up; a million of them in the index
   // would cost a third as much again as the nodes.
+  trees.nameIndex.reserve(trees.nameIndex.size() + (trees.fatNodes.size() - trees.fatNamed) +
+                          (trees.ntfsNodes.size() - trees.ntfsNamed));
   trees.fatNodes.ForEachFrom(trees.fatNamed,
                              [&trees](FileEntry& e) { trees.nameIndex.emplace(e.name, &e); });
   trees.fatNamed = trees.fatNodes.size();
@@ -96,6 +98,13 @@ NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node
 void IndexFatNodes(VolumeTrees& trees) {
   // Listing a tree never looks a node up by its cluster.
   std::lock_guard<std::mutex> lock(trees.fatIndexing);
+  size_t deleted = 0;
+  trees.fatNodes.ForEachFrom(trees.fatIndexed, [&deleted](const FileEntry& e) {
+    deleted += (e.kindTick & kFatLookedUpAsDeleted) != 0;
+  });
+  trees.fatDeletedIndex.reserve(trees.fatDeletedIndex.size() + deleted);
+  trees.fatNormalIndex.reserve(trees.fatNormalIndex.size() +
+                               (trees.fatNodes.size() - trees.fatIndexed - deleted));
   trees.fatNodes.ForEachFrom(trees.fatIndexed, [&trees](FileEntry& e) {
     bool deleted = e.kindTick & kFatLookedUpAsDeleted;
     (deleted ? trees.fatDeletedIndex : trees.fatNormalIndex).emplace(e.firstCluster, &e);
