@@ -39,27 +39,6 @@ std::string DateTimeText(int year, int month, int day, int hour, int minute, int
 
 }  // namespace
 
-size_t NtfsChildren::size() const {
-  size_t n = 0;
-  for (auto it = begin(); it != end(); ++it) ++n;
-  return n;
-}
-
-void NtfsChildren::PushFront(NtfsEntry* node) {
-  if (!last_) {
-    node->nextSibling = node;
-    last_ = node;
-    return;
-  }
-  node->nextSibling = last_->nextSibling;
-  last_->nextSibling = node;
-}
-
-void NtfsChildren::PushBack(NtfsEntry* node) {
-  PushFront(node);
-  last_ = node;
-}
-
 std::string FatTimeText(uint16_t date, uint16_t time) {
   return DateTimeText((date >> 9) + 1980, (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63,
                       (time & 31) * 2);

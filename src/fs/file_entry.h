@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
+#include <iterator>
 #include <string>
 
 #include "format/entry_kind.h"
@@ -16,10 +16,87 @@ enum TickState : uint8_t { kTickClear = 0, kTicked = 1, kTickPartly = 2 };
 // The status word the file pane shows for a kind, in CP936; empty for 0.
 const std::string& KindStatusText(uint8_t kind);
 
-// A FAT node. Children are held by value in a list whose elements never move,
-// so pointers to them (the indexes, `parent`) stay valid while the tree lives.
+// The children of a node, linked through the nodes themselves: the list
+// holds its last child, each child the next one, and the last child the
+// first. A million-entry volume costs a pointer a node, not a list node.
+template <class Node>
+class LinkedChildren {
+ public:
+  template <class Held>
+  class Iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Node;
+    using difference_type = std::ptrdiff_t;
+    using pointer = Held*;
+    using reference = Held&;
+    Iterator() = default;
+    Iterator(Held* at, Held* last) : at_(at), last_(last) {}
+    Held& operator*() const { return *at_; }
+    Held* operator->() const { return at_; }
+    Iterator& operator++() {
+      at_ = at_ == last_ ? nullptr : at_->nextSibling;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator was = *this;
+      ++*this;
+      return was;
+    }
+    bool operator==(const Iterator& other) const { return at_ == other.at_; }
+    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+   private:
+    Held* at_ = nullptr;
+    Held* last_ = nullptr;
+  };
+
+  bool empty() const { return last_ == nullptr; }
+  size_t size() const {
+    size_t n = 0;
+    for (auto it = begin(); it != end(); ++it) ++n;
+    return n;
+  }
+  Node& front() const { return *last_->nextSibling; }
+  Node& back() const { return *last_; }
+  Iterator<Node> begin() { return last_ ? Iterator<Node>(last_->nextSibling, last_) : end(); }
+  Iterator<Node> end() { return {}; }
+  Iterator<const Node> begin() const {
+    return last_ ? Iterator<const Node>(last_->nextSibling, last_) : end();
+  }
+  Iterator<const Node> end() const { return {}; }
+
+  // Links a node that is in no list.
+  void PushFront(Node* node) {
+    if (!last_) {
+      node->nextSibling = node;
+      last_ = node;
+      return;
+    }
+    node->nextSibling = last_->nextSibling;
+    last_->nextSibling = node;
+  }
+  void PushBack(Node* node) {
+    PushFront(node);
+    last_ = node;
+  }
+  // Forgets every child; the children keep their own links.
+  void Clear() { last_ = nullptr; }
+
+ private:
+  Node* last_ = nullptr;
+};
+
+struct FileEntry;
+struct NtfsEntry;
+using FatChildren = LinkedChildren<FileEntry>;
+using NtfsChildren = LinkedChildren<NtfsEntry>;
+
+// A FAT or exFAT node. Nodes live in the volume's node store (or are its
+// pseudo folders) and never move, so pointers to them (the indexes,
+// `parent`) stay valid while the tree lives.
 struct FileEntry {
-  uint8_t kindTick = 0;     // kind in bits 0-3, tick state in bits 4-5
+  uint8_t kindTick = 0;     // kind in bits 0-3, tick state in bits 4-5, kFatLookedUpAsDeleted
   uint8_t exfat = 0;        // kExfat* bits; 0 on FAT16 and FAT32
   uint16_t createTime = 0;  // FAT time as stored: hour 15-11, minute 10-5, seconds/2 4-0
   uint16_t createDate = 0;  // FAT date as stored: years since 1980 15-9, month 8-5, day 4-0
@@ -30,7 +107,8 @@ struct FileEntry {
   uint32_t sizeHigh = 0;  // exFAT: bits 32-63 of the data length
   std::string name;       // CP936
   FileEntry* parent = nullptr;
-  std::list<FileEntry> children;
+  FatChildren children;
+  FileEntry* nextSibling = nullptr;  // in the parent's children
 
   uint8_t Kind() const { return kindTick & 0x0F; }
   void SetKind(uint8_t kind) { kindTick = static_cast<uint8_t>((kindTick & 0xF0) | (kind & 0x0F)); }
@@ -44,6 +122,10 @@ struct FileEntry {
   uint64_t Length() const { return (uint64_t{sizeHigh} << 32) | size; }
 };
 
+// FileEntry::kindTick bit of a node found by first cluster among the deleted
+// ones, whatever its kind (a numbered folder under "零散目录").
+constexpr uint8_t kFatLookedUpAsDeleted = 0x40;
+
 // FileEntry::exfat bits. The odd-second bits carry what the FAT time's
 // two-second steps cannot: exFAT keeps 10 ms steps.
 constexpr uint8_t kExfatNode = 0x01;
@@ -52,50 +134,6 @@ constexpr uint8_t kExfatNotSureWhole =
     0x04;  // read as one run though it had a chain, or overwritten
 constexpr uint8_t kExfatCreateOddSecond = 0x08;
 constexpr uint8_t kExfatWriteOddSecond = 0x10;
-
-struct NtfsEntry;
-
-// The children of an NTFS node, linked through the nodes themselves: the list
-// holds its last child, each child the next one, and the last child the
-// first. A million-entry volume costs a pointer a node, not a list node.
-class NtfsChildren {
- public:
-  template <class Node>
-  class Iterator {
-   public:
-    using value_type = NtfsEntry;
-    using difference_type = std::ptrdiff_t;
-    Iterator() = default;
-    Iterator(Node* at, Node* last) : at_(at), last_(last) {}
-    Node& operator*() const { return *at_; }
-    Node* operator->() const { return at_; }
-    Iterator& operator++();
-    bool operator==(const Iterator& other) const { return at_ == other.at_; }
-    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
-
-   private:
-    Node* at_ = nullptr;
-    Node* last_ = nullptr;
-  };
-
-  bool empty() const { return last_ == nullptr; }
-  size_t size() const;
-  NtfsEntry& front() const;
-  NtfsEntry& back() const { return *last_; }
-  Iterator<NtfsEntry> begin();
-  Iterator<NtfsEntry> end() { return {}; }
-  Iterator<const NtfsEntry> begin() const;
-  Iterator<const NtfsEntry> end() const { return {}; }
-
-  // Links a node that is in no list.
-  void PushFront(NtfsEntry* node);
-  void PushBack(NtfsEntry* node);
-  // Forgets every child; the children keep their own links.
-  void Clear() { last_ = nullptr; }
-
- private:
-  NtfsEntry* last_ = nullptr;
-};
 
 // An NTFS node. Nodes live in the volume's node store (or are its pseudo
 // folders) and never move; `parent` and the sibling link are set when a
@@ -125,22 +163,6 @@ struct NtfsEntry {
   bool IsFile() const { return IsFileKind(Kind()); }
   uint64_t Length() const { return size; }
 };
-
-template <class Node>
-NtfsChildren::Iterator<Node>& NtfsChildren::Iterator<Node>::operator++() {
-  at_ = at_ == last_ ? nullptr : at_->nextSibling;
-  return *this;
-}
-
-inline NtfsEntry& NtfsChildren::front() const { return *last_->nextSibling; }
-
-inline NtfsChildren::Iterator<NtfsEntry> NtfsChildren::begin() {
-  return last_ ? Iterator<NtfsEntry>(last_->nextSibling, last_) : Iterator<NtfsEntry>();
-}
-
-inline NtfsChildren::Iterator<const NtfsEntry> NtfsChildren::begin() const {
-  return last_ ? Iterator<const NtfsEntry>(last_->nextSibling, last_) : Iterator<const NtfsEntry>();
-}
 
 // "%d-%02d-%02d %02d:%02d:%02d" of a FAT date and time as stored.
 std::string FatTimeText(uint16_t date, uint16_t time);

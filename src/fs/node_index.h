@@ -31,6 +31,9 @@ class NodeIndex {
 
   void emplace(Key key, Value value) { entries_.push_back({std::move(key), std::move(value)}); }
 
+  // Room for `n` entries in all, so that entering them does not copy the
+  // array (a million-entry index would hold it twice for a moment).
+  void reserve(size_t n) { entries_.reserve(n); }
   size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
 

@@ -16,13 +16,17 @@ NtfsEntry PseudoNtfsFolder(const char* utf8Name, uint32_t number) {
   return e;
 }
 
-// Moves `node` into `list` (front or back) and gives its direct children
-// their new parent; deeper nodes never move.
-FileEntry* PlaceFat(FileEntry& parent, FileEntry node, bool front) {
-  node.parent = &parent;
-  FileEntry& placed = front ? parent.children.emplace_front(std::move(node))
-                            : parent.children.emplace_back(std::move(node));
-  for (FileEntry& child : placed.children) child.parent = &placed;
+// Moves `node` into `store` and links it in `parent`'s children (front or
+// back); its own children, if any, take it as their parent.
+template <class Node>
+Node* Place(NodeStore<Node>& store, Node& parent, Node node, bool front) {
+  Node& placed = *store.Add(std::move(node));
+  placed.parent = &parent;
+  for (Node& child : placed.children) child.parent = &placed;
+  if (front)
+    parent.children.PushFront(&placed);
+  else
+    parent.children.PushBack(&placed);
   return &placed;
 }
 
@@ -46,6 +50,11 @@ VolumeTrees& TreesOf(VolumeInfo& volume) {
 NameIndex& NameIndexOf(VolumeTrees& trees) {
   // Listing a tree never looks names up; a million of them in the index
   // would cost a third as much again as the nodes.
+  trees.nameIndex.reserve(trees.nameIndex.size() + (trees.fatNodes.size() - trees.fatNamed) +
+                          (trees.ntfsNodes.size() - trees.ntfsNamed));
+  trees.fatNodes.ForEachFrom(trees.fatNamed,
+                             [&trees](FileEntry& e) { trees.nameIndex.emplace(e.name, &e); });
+  trees.fatNamed = trees.fatNodes.size();
   trees.ntfsNodes.ForEachFrom(trees.ntfsNamed,
                               [&trees](NtfsEntry& e) { trees.nameIndex.emplace(e.name, &e); });
   trees.ntfsNamed = trees.ntfsNodes.size();
@@ -71,30 +80,41 @@ FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
   bool front = placement == FatPlacement::kByKind && node.IsFolder();
   bool deleted = placement == FatPlacement::kAppendDeleted ||
                  (placement == FatPlacement::kByKind && IsDeletedKind(node.Kind()));
-  FileEntry* placed = PlaceFat(parent, std::move(node), front);
-  (deleted ? trees.fatDeletedIndex : trees.fatNormalIndex).emplace(placed->firstCluster, placed);
-  trees.nameIndex.emplace(placed->name, placed);
-  return placed;
+  node.kindTick = static_cast<uint8_t>(node.kindTick & ~kFatLookedUpAsDeleted);
+  if (deleted) node.kindTick |= kFatLookedUpAsDeleted;
+  return Place(trees.fatNodes, parent, std::move(node), front);
 }
 
 NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node, bool append,
                            bool spare) {
   bool front = !append && node.IsFolder();
-  NtfsEntry& placed = *trees.ntfsNodes.Add(std::move(node));
-  placed.parent = &parent;
-  for (NtfsEntry& child : placed.children) child.parent = &placed;
-  if (front)
-    parent.children.PushFront(&placed);
-  else
-    parent.children.PushBack(&placed);
-  uint32_t number = static_cast<uint32_t>(placed.recordNumber);
-  if (spare || !trees.ntfsIndex.Emplace(number, &placed))
-    trees.ntfsSpareIndex.emplace(number, &placed);
-  return &placed;
+  NtfsEntry* placed = Place(trees.ntfsNodes, parent, std::move(node), front);
+  uint32_t number = static_cast<uint32_t>(placed->recordNumber);
+  if (spare || !trees.ntfsIndex.Emplace(number, placed))
+    trees.ntfsSpareIndex.emplace(number, placed);
+  return placed;
+}
+
+void IndexFatNodes(VolumeTrees& trees) {
+  // Listing a tree never looks a node up by its cluster.
+  std::lock_guard<std::mutex> lock(trees.fatIndexing);
+  size_t deleted = 0;
+  trees.fatNodes.ForEachFrom(trees.fatIndexed, [&deleted](const FileEntry& e) {
+    deleted += (e.kindTick & kFatLookedUpAsDeleted) != 0;
+  });
+  trees.fatDeletedIndex.reserve(trees.fatDeletedIndex.size() + deleted);
+  trees.fatNormalIndex.reserve(trees.fatNormalIndex.size() +
+                               (trees.fatNodes.size() - trees.fatIndexed - deleted));
+  trees.fatNodes.ForEachFrom(trees.fatIndexed, [&trees](FileEntry& e) {
+    bool deleted = e.kindTick & kFatLookedUpAsDeleted;
+    (deleted ? trees.fatDeletedIndex : trees.fatNormalIndex).emplace(e.firstCluster, &e);
+  });
+  trees.fatIndexed = trees.fatNodes.size();
 }
 
 FileEntry* FindFatEntry(VolumeTrees& trees, uint32_t firstCluster, const std::string& name,
                         const std::string& createTimeText) {
+  IndexFatNodes(trees);
   for (auto* index : {&trees.fatNormalIndex, &trees.fatDeletedIndex}) {
     auto [lo, hi] = index->equal_range(firstCluster);
     for (auto it = lo; it != hi; ++it)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -28,17 +29,23 @@ struct VolumeTrees {
   VolumeTrees(const VolumeTrees&) = delete;
   VolumeTrees& operator=(const VolumeTrees&) = delete;
 
-  // FAT nodes enter it as they are placed; NTFS nodes when it is first
-  // looked at after placing (NameIndexOf), in the order they were placed.
+  // Nodes enter it when it is first looked at after placing (NameIndexOf),
+  // in the order they were placed.
   NameIndex nameIndex;
+  size_t fatNamed = 0;   // FAT nodes entered in nameIndex so far
   size_t ntfsNamed = 0;  // NTFS nodes entered in nameIndex so far
 
   // FAT
   std::vector<uint8_t> fatTable;  // the first FAT as read, kept for the savers
   FileEntry fatRoot;              // "根目录"
   FileEntry fatScattered;         // "零散目录"
+  NodeStore<FileEntry> fatNodes;  // every FAT node but the pseudo folders
+  // By first cluster: the pseudo folders enter them when a walk starts,
+  // placed nodes when they are first looked at (IndexFatNodes).
   FatIndex fatNormalIndex;
   FatIndex fatDeletedIndex;
+  size_t fatIndexed = 0;  // FAT nodes entered in the two so far
+  std::mutex fatIndexing;
   // exFAT files whose valid data ends before their size: the rest reads as zeros.
   std::map<const FileEntry*, uint64_t> exfatValidLength;
 
@@ -83,16 +90,20 @@ enum class FatPlacement {
   kAppendDeleted,  // numbered folders under the scattered folder: at the end, deleted index
 };
 
-// Moves `node` into `parent`'s children and indexes it (first-cluster index
-// and nameIndex). Returns the node as it now stands in the list.
+// Moves `node` into the node store and `parent`'s children, marked for the
+// first-cluster index it is to enter. Returns the node as it now stands in the store.
 FileEntry* InsertFatChild(VolumeTrees& trees, FileEntry& parent, FileEntry node,
                           FatPlacement placement = FatPlacement::kByKind);
 
 // Moves `node` into the node store and `parent`'s children (folders at the
 // front, files at the end, or at the end when `append`) and indexes it: ntfsIndex when its number
-// is free, else ntfsSpareIndex (always when `spare`); and nameIndex.
+// is free, else ntfsSpareIndex (always when `spare`).
 NtfsEntry* InsertNtfsChild(VolumeTrees& trees, NtfsEntry& parent, NtfsEntry node,
                            bool append = false, bool spare = false);
+
+// Enters the FAT nodes placed since the last call in fatNormalIndex or
+// fatDeletedIndex. Safe to call from two threads at once.
+void IndexFatNodes(VolumeTrees& trees);
 
 // The FAT node with this first cluster, name and creation-time text: normal
 // index first, then deleted. nullptr when none matches.

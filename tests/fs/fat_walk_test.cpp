@@ -324,11 +324,12 @@ TEST_P(FatFixtureWalk, FoldersFirstNewestOnTopThenFilesInOrderFound) {
 }
 
 TEST_P(FatFixtureWalk, EveryNodeIsIndexedAndFoundAgain) {
+  IndexFatNodes(trees());
   ForEachNode(trees().fatRoot, "", [&](const FileEntry& e, const std::string& p) {
     const auto& index = IsDeletedKind(e.Kind()) ? trees().fatDeletedIndex : trees().fatNormalIndex;
     auto [lo, hi] = index.equal_range(e.firstCluster);
     EXPECT_EQ(std::count_if(lo, hi, [&](const auto& kv) { return kv.second == &e; }), 1) << p;
-    auto [nlo, nhi] = trees().nameIndex.equal_range(e.name);
+    auto [nlo, nhi] = NameIndexOf(trees()).equal_range(e.name);
     EXPECT_EQ(std::count_if(nlo, nhi,
                             [&](const auto& kv) { return std::get<FileEntry*>(kv.second) == &e; }),
               1)

@@ -150,6 +150,7 @@ TEST(FileTreeFatInsert, IndexesTheElementInTheListByKindOrPlacement) {
   EXPECT_EQ(scattered->parent, &trees.fatScattered);
   EXPECT_EQ(&trees.fatScattered.children.back(), scattered);
 
+  IndexFatNodes(trees);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 5, file), 1u);
   EXPECT_EQ(CountIn(trees.fatDeletedIndex, 5, gone), 1u);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 6, folder), 1u);
@@ -159,8 +160,8 @@ TEST(FileTreeFatInsert, IndexesTheElementInTheListByKindOrPlacement) {
   EXPECT_EQ(CountIn(trees.fatDeletedIndex, 9, scattered), 1u);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 9, scattered), 0u);
   EXPECT_EQ(CountIn(trees.fatNormalIndex, 5, gone), 0u);
-  EXPECT_EQ(trees.nameIndex.size(), 6u);
-  auto [lo, hi] = trees.nameIndex.equal_range("G");
+  EXPECT_EQ(NameIndexOf(trees).size(), 6u);
+  auto [lo, hi] = NameIndexOf(trees).equal_range("G");
   ASSERT_NE(lo, hi);
   EXPECT_EQ(std::get<FileEntry*>(lo->second), gone);
 }
@@ -171,8 +172,9 @@ TEST(FileTreeFatInsert, ChildrenOfAMovedNodePointAtItsNewPlace) {
   VolumeInfo volume;
   VolumeTrees& trees = TreesOf(volume);
   FileEntry folder = Node(kNormalFolder, "D", 3);
-  folder.children.push_back(Node(kNormalFile, "inner", 4));
-  folder.children.back().parent = &folder;
+  FileEntry inner = Node(kNormalFile, "inner", 4);
+  folder.children.PushBack(&inner);
+  inner.parent = &folder;
   FileEntry* placed = InsertFatChild(trees, trees.fatRoot, std::move(folder));
   ASSERT_EQ(placed->children.size(), 1u);
   EXPECT_EQ(placed->children.front().parent, placed);
@@ -216,6 +218,25 @@ TEST(FileTreeFatLookup, NormalIndexIsSearchedFirst) {
   FileEntry* kept = InsertFatChild(trees, trees.fatRoot, Node(kNormalFile, "same", 9));
   EXPECT_EQ(FindFatEntry(trees, 9, "same", "2020-01-01 12:00:00"), kept);
   EXPECT_NE(gone, kept);
+}
+
+// The indexes take placed nodes at a look-up: one placed after an earlier
+// look-up is found too, and where it goes follows its placing alone.
+TEST(FileTreeFatLookup, NodesPlacedAfterALookUpAreFound) {
+  VolumeInfo volume;
+  VolumeTrees& trees = TreesOf(volume);
+  StartFatTree(trees, 2);
+  EXPECT_EQ(FindFatEntry(trees, 9, "a", "2020-01-01 12:00:00"), nullptr);
+  FileEntry marked = Node(kNormalFile, "a", 9);
+  marked.kindTick |= kFatLookedUpAsDeleted;
+  FileEntry* a = InsertFatChild(trees, trees.fatRoot, std::move(marked));
+  EXPECT_EQ(FindFatEntry(trees, 9, "a", "2020-01-01 12:00:00"), a);
+  FileEntry* b = InsertFatChild(trees, trees.fatScattered, Node(kNormalFolder, "9", 9),
+                                FatPlacement::kAppendDeleted);
+  EXPECT_EQ(FindFatEntry(trees, 9, "9", "2020-01-01 12:00:00"), b);
+  EXPECT_EQ(a->Tick(), kTickClear);
+  EXPECT_EQ(CountIn(trees.fatNormalIndex, 9, a), 1u);
+  EXPECT_EQ(CountIn(trees.fatDeletedIndex, 9, b), 1u);
 }
 
 // ---- NTFS insertion and look-up ----------------------------------------------
