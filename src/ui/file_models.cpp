@@ -256,15 +256,7 @@ FileRow FileListModel::FileRowAt(int row) const {
   if (r->carved) {
     auto found = content_.disk->extraFound.children.find(r->start);
     if (found == content_.disk->extraFound.children.end()) return f;
-    f.name = found->second.name;
-    f.kind = kDeletedFile;
-    f.status = KindStatusText(kDeletedFile);
-    f.size = found->second.size;
-    f.sizeText = std::to_string(f.size);
-    f.number = r->start;
-    f.numberText = std::to_string(r->start);
-    f.deleted = true;
-    return f;
+    return CarvedFileRow(r->start, found->second);
   }
   if (r->leftItem.isValid() && !r->node) {
     // "Extra Found Files" listed under the volume's item.

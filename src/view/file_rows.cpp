@@ -40,6 +40,19 @@ FileRow RowOf(NodeHandle node) {
   return r;
 }
 
+FileRow CarvedFileRow(uint64_t sector, const CarvedFile& found) {
+  FileRow r;
+  r.name = found.name;
+  r.kind = kDeletedFile;
+  r.status = KindStatusText(kDeletedFile);
+  r.size = found.size;
+  r.sizeText = std::to_string(r.size);
+  r.number = sector;
+  r.numberText = std::to_string(sector);
+  r.deleted = true;
+  return r;
+}
+
 std::string ReadableSize(uint64_t bytes) {
   if (bytes < 1024) return std::to_string(bytes) + " B";
   static const char* const units[] = {"KB", "MB", "GB", "TB", "PB"};
@@ -153,15 +166,7 @@ std::vector<ListingRow> ExtraFoundListing(const DiskInfo& disk, const VolumeInfo
   for (auto it = disk.extraFound.children.lower_bound(volume.start);
        it != disk.extraFound.children.end() && extent.Contains(it->first); ++it) {
     if (ShownInTree(volume, it->first)) continue;
-    FileRow r;
-    r.name = it->second.name;
-    r.kind = kDeletedFile;
-    r.status = KindStatusText(kDeletedFile);
-    r.size = it->second.size;
-    r.sizeText = std::to_string(r.size);
-    r.number = it->first;
-    r.numberText = std::to_string(it->first);
-    r.deleted = true;
+    FileRow r = CarvedFileRow(it->first, it->second);
     rows.push_back({ExtraFoundText() + "/" + AnsiToUtf8(r.name), 1, r, true});
   }
   return rows;

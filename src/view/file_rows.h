@@ -37,6 +37,9 @@ struct FileRow {
 
 FileRow RowOf(NodeHandle node);
 
+// The row of a carved file found at `sector`: a deleted file numbered by it.
+FileRow CarvedFileRow(uint64_t sector, const CarvedFile& found);
+
 // A size as a reader takes it in: "512 B", "12.3 KB", "4.0 MB", "1.5 GB"
 // (units of 1024), one decimal above bytes.
 std::string ReadableSize(uint64_t bytes);

@@ -21,11 +21,16 @@ bool UnrescuedRows::Meets(const ListingRow& l) {
   } else if (IsFat16Type(volume_.fsType) || IsFat32Type(volume_.fsType)) {
     extents = FatContentExtents(volume_, r.kind, static_cast<uint32_t>(r.number), r.size);
   } else if (IsNtfsType(volume_.fsType)) {
+    auto known = known_.find(r.number);
+    if (known != known_.end()) return known->second;
     if (!reader_) {
       reader_ = std::make_unique<VolumeReader>(disk_, volume_);
       if (!reader_->Open()) return false;
     }
-    extents = NtfsContentExtents(*reader_, static_cast<uint32_t>(r.number));
+    const bool meets =
+        ExtentsMeet(NtfsContentExtents(*reader_, static_cast<uint32_t>(r.number)), disk_.unrescued);
+    known_.emplace(r.number, meets);
+    return meets;
   }
   return ExtentsMeet(extents, disk_.unrescued);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <unordered_map>
 
 #include "device/disk_info.h"
 #include "device/volume_reader.h"
@@ -27,6 +28,8 @@ class UnrescuedRows {
   const DiskInfo& disk_;
   const VolumeInfo& volume_;
   std::unique_ptr<VolumeReader> reader_;  // NTFS, once asked
+  // NTFS answers by record number: a listing asks twice (size, then print).
+  std::unordered_map<uint64_t, bool> known_;
 };
 
 }  // namespace brevid
