@@ -78,32 +78,33 @@ bool IsAscii(const std::string& s) {
   return true;
 }
 
-// Appends the printable text of `cell` to `line`; returns its display width.
-size_t AppendPrintable(std::string& line, const std::string& cell) {
+// The display width of `cell`'s printable text; `*asIs` says whether that
+// text is the cell itself, as almost every cell's is.
+size_t PrintableWidth(const std::string& cell, bool* asIs) {
   // Printable ASCII, the common cell, is its own text, one column a byte.
   size_t plain = 0;
   while (plain < cell.size() && static_cast<unsigned char>(cell[plain]) - 0x20u < 0x5Fu) ++plain;
-  if (plain == cell.size()) {
-    line += cell;
-    return plain;
-  }
-  if (IsPrintable(cell)) {
-    line += cell;
-    return IsAscii(cell) ? cell.size() : DisplayWidth(cell);
-  }
-  const std::string printable = PrintableText(cell);
-  line += printable;
-  return DisplayWidth(printable);
+  *asIs = plain == cell.size() || IsPrintable(cell);
+  if (plain == cell.size()) return plain;
+  if (*asIs) return IsAscii(cell) ? cell.size() : DisplayWidth(cell);
+  return DisplayWidth(PrintableText(cell));
+}
+
+// Appends the printable text of `cell` to `line`; returns its display width.
+size_t AppendPrintable(std::string& line, const std::string& cell) {
+  bool asIs = false;
+  const size_t width = PrintableWidth(cell, &asIs);
+  line += asIs ? cell : PrintableText(cell);
+  return width;
 }
 
 }  // namespace
 
 void StreamedTable::Measure(const std::vector<std::string>& cells) {
   if (widths_.size() < cells.size()) widths_.resize(cells.size(), 0);
-  for (size_t c = 0; c < cells.size(); ++c) {
-    scratch_.clear();
-    widths_[c] = std::max(widths_[c], AppendPrintable(scratch_, cells[c]));
-  }
+  bool asIs = false;
+  for (size_t c = 0; c < cells.size(); ++c)
+    widths_[c] = std::max(widths_[c], PrintableWidth(cells[c], &asIs));
 }
 
 void StreamedTable::PrintRow(std::FILE* out, const std::vector<std::string>& cells) const {

@@ -39,25 +39,30 @@ struct BadMapMarks {
   }
 };
 
-// The name column: the entry's name indented by depth, or with --deleted its
-// whole path.
-std::string ShownName(const ListingRow& r, bool withPath) {
-  return withPath ? r.path : std::string(2 * r.depth, ' ') + AnsiToUtf8(r.row.name);
+// The name column, assigned into `cell`: the entry's name indented by depth,
+// or with --deleted its whole path.
+void AssignShownName(const ListingRow& r, bool withPath, std::string* cell) {
+  if (withPath) {
+    *cell = r.path;
+    return;
+  }
+  cell->assign(2 * r.depth, ' ');
+  *cell += AnsiToUtf8(r.row.name);
 }
 
 // The tree's rows, then the carved files', each row the filter lets through.
 void ForEachShownRow(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
                      const RowFilter& filter, const std::function<void(const ListingRow&)>& f,
-                     RecoveryChances* chances = nullptr) {
+                     RecoveryChances* chances = nullptr, bool withPaths = true) {
   auto shown = [&](const ListingRow& r) {
     if (filter.Matches(r.row)) f(r);
   };
-  ForEachListingRow(table, shown, chances);
+  ForEachListingRow(table, shown, chances, withPaths);
   for (const ListingRow& r : ExtraFoundListing(disk, volume)) shown(r);
 }
 
 // The status column in UTF-8: the five kinds' words converted once, not once a row.
-std::string Utf8Status(const std::string& status) {
+const std::string& Utf8Status(const std::string& status) {
   static const auto known = [] {
     std::vector<std::pair<std::string, std::string>> words;
     for (uint8_t kind = 0; kind <= 4; ++kind)
@@ -66,7 +71,9 @@ std::string Utf8Status(const std::string& status) {
   }();
   for (const auto& [ansi, utf8] : known)
     if (ansi == status) return utf8;
-  return AnsiToUtf8(status);
+  thread_local std::string other;
+  other = AnsiToUtf8(status);
+  return other;
 }
 
 // The row's cells, assigned into `cells` so that their storage serves every
@@ -75,7 +82,7 @@ void TextCells(const ListingRow& l, bool withPath, BadMapMarks* marks,
                std::vector<std::string>& cells) {
   const FileRow& r = l.row;
   cells.resize(marks->rows ? 9 : 8);
-  cells[0] = ShownName(l, withPath);
+  AssignShownName(l, withPath, &cells[0]);
   cells[1] = Utf8Status(r.status);
   cells[2] = r.sizeText;
   cells[3] = r.created;
@@ -105,7 +112,7 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
         TextCells(l, withPath, marks, cells);
         text.Measure(cells);
       },
-      chances.get());
+      chances.get(), withPath);
   marks->marked = 0;  // counted once, on the printing walk
   text.PrintRow(stdout, heading);
   ForEachShownRow(
@@ -114,7 +121,7 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
         TextCells(l, withPath, marks, cells);
         text.PrintRow(stdout, cells);
       },
-      chances.get());
+      chances.get(), withPath);
 }
 
 // What `{"disk", "entries", "volume"}.dump(2)` prints, one entry at a time.

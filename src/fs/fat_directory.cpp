@@ -47,11 +47,16 @@ FatDirectoryWalk::FatDirectoryWalk(VolumeReader& reader, VolumeInfo& volume, Vol
       trees_(trees),
       progress_(progress),
       geo_(geometry),
-      recovery_(recovery) {}
+      recovery_(recovery),
+      chainBuffers_(kMaxDepth + 1) {}
+
+uint64_t FatDirectoryWalk::ClusterPosition(uint32_t cn) const {
+  uint64_t sector = uint64_t{cn} * geo_.sectorsPerCluster + volume_.clusterBase;
+  return SectorToByte(sector, geo_.bytesPerSector);
+}
 
 std::vector<uint8_t> FatDirectoryWalk::ReadCluster(uint32_t cn) {
-  uint64_t sector = uint64_t{cn} * geo_.sectorsPerCluster + volume_.clusterBase;
-  return reader_.Read(SectorToByte(sector, geo_.bytesPerSector), geo_.ClusterBytes());
+  return reader_.Read(ClusterPosition(cn), geo_.ClusterBytes());
 }
 
 void FatDirectoryWalk::MarkRead(uint32_t cn) {
@@ -177,29 +182,56 @@ bool FatDirectoryWalk::NormalEntry(Bytes dir, size_t& at, FileEntry& parent, int
 // the next keeps its whole name.
 void FatDirectoryWalk::DescendNormal(FileEntry& folder, FileEntry& parent, int depth) {
   if (geo_.fat32 && folder.firstCluster > geo_.EntryCount()) return;
-  std::vector<uint8_t> dir = ReadFolderChain(folder.firstCluster, parent.firstCluster);
-  if (!dir.empty() && !Stopped()) WalkLevel(dir, folder, depth + 1);
+  // One buffer a level, kept for the next folder at that level: a million
+  // entries' folders would otherwise each take and clear fresh pages.
+  std::vector<uint8_t>& buffer = chainBuffers_[depth];
+  const size_t length = ReadFolderChain(folder.firstCluster, parent.firstCluster, buffer);
+  if (length > 0 && !Stopped()) WalkLevel(Bytes(buffer.data(), length), folder, depth + 1);
 }
 
-std::vector<uint8_t> FatDirectoryWalk::ReadFolderChain(uint32_t cn, uint32_t parentCluster) {
-  std::vector<uint8_t> dir;
+size_t FatDirectoryWalk::ReadFolderChain(uint32_t cn, uint32_t parentCluster,
+                                         std::vector<uint8_t>& buffer) {
+  const size_t clusterBytes = geo_.ClusterBytes();
+  size_t length = 0;
+  // Clusters that follow each other on the disk, as most folders' do, are
+  // read in one go.
+  uint32_t runStart = 0;
+  size_t runClusters = 0;
+  auto readRun = [&] {
+    if (runClusters == 0) return;
+    const size_t bytes = runClusters * clusterBytes;
+    if (buffer.size() < length + bytes) buffer.resize(length + bytes);
+    reader_.ReadInto(ClusterPosition(runStart), std::span(buffer).subspan(length, bytes));
+    length += bytes;
+    runClusters = 0;
+  };
   bool first = true;
   // A chain that comes back to a folder cluster already read ends there; a
   // cluster that only a deleted folder's search took is read again, as it
   // belongs to this live folder now.
-  while (!liveRead_.count(cn) && cn != parentCluster && dir.size() < kMaxFolderBytes) {
+  for (size_t taken = 0; !liveRead_.count(cn) && cn != parentCluster && taken < kMaxFolderBytes;
+       taken += clusterBytes) {
     if (geo_.fat32 ? cn <= 1 : (cn < 2 || cn > geo_.EntryCount())) break;
     MarkRead(cn);
-    std::vector<uint8_t> cluster = ReadCluster(cn);
-    if (geo_.fat32 && first && !fat::StartsWithDotAndDotDot(cluster)) break;
-    first = false;
-    dir.insert(dir.end(), cluster.begin(), cluster.end());
+    if (runClusters > 0 && cn == runStart + runClusters) {
+      ++runClusters;
+    } else {
+      readRun();
+      runStart = cn;
+      runClusters = 1;
+    }
+    if (first) {
+      readRun();
+      if (geo_.fat32 && !fat::StartsWithDotAndDotDot(Bytes(buffer.data(), length))) return 0;
+      first = false;
+    }
     if (!Notify()) break;
     uint32_t next = NextCluster(cn);
     if (fat::WalkChainEnds(next, geo_.fat32, geo_.EntryCount())) break;
     cn = next;
   }
-  return dir;
+  readRun();
+  return length;
 }
 
 bool FatDirectoryWalk::DescendRecovery(FileEntry node, bool hasLongName, FileEntry& parent,

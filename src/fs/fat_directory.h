@@ -43,11 +43,12 @@ class FatDirectoryWalk {
   // Cluster `cn` as read from the volume (one cluster, zeros where short).
   std::vector<uint8_t> ReadCluster(uint32_t cn);
 
-  // The clusters of the folder starting at `cn`, read along the FAT into one
-  // buffer (the root chain and normal folders). Stops at the end of the
-  // chain, at a cluster already read for a folder and at `parentCluster`;
-  // on FAT32 a first cluster without "." and ".." gives nothing.
-  std::vector<uint8_t> ReadFolderChain(uint32_t cn, uint32_t parentCluster);
+  // The clusters of the folder starting at `cn`, read along the FAT into the
+  // start of `buffer` (grown when short); returns the bytes read. Stops at
+  // the end of the chain, at a cluster already read for a folder and at
+  // `parentCluster`; on FAT32 a first cluster without "." and ".." gives
+  // nothing.
+  size_t ReadFolderChain(uint32_t cn, uint32_t parentCluster, std::vector<uint8_t>& buffer);
 
   // The FAT entry of `cn`, or the end mark when the table does not hold it.
   uint32_t NextCluster(uint32_t cn) const;
@@ -63,6 +64,7 @@ class FatDirectoryWalk {
 
  private:
   void WalkLevel(Bytes dir, FileEntry& parent, int depth);
+  uint64_t ClusterPosition(uint32_t cn) const;
   // Returns false when the walk of the buffer must end.
   bool NormalEntry(Bytes dir, size_t& at, FileEntry& parent, int depth);
   bool DeletedEntry(Bytes dir, size_t& at, FileEntry& parent, int depth);
@@ -81,7 +83,8 @@ class FatDirectoryWalk {
   FatGeometry geo_;
   bool recovery_;
   std::set<uint32_t> visited_;
-  std::set<uint32_t> liveRead_;  // the part of visited_ read for live folders
+  std::set<uint32_t> liveRead_;                     // the part of visited_ read for live folders
+  std::vector<std::vector<uint8_t>> chainBuffers_;  // DescendNormal's, one a level
 };
 
 // Node fields of a short directory entry: times, dates, size, first cluster.

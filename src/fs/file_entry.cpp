@@ -15,7 +15,8 @@ namespace {
 
 // "%d-%02d-%02d %02d:%02d:%02d" without printf: the trees show three of
 // these for every entry.
-std::string DateTimeText(int year, int month, int day, int hour, int minute, int second) {
+void AssignDateTime(std::string* out, int year, int month, int day, int hour, int minute,
+                    int second) {
   char buf[32];
   char* p = buf;
   char digits[12];
@@ -34,34 +35,54 @@ std::string DateTimeText(int year, int month, int day, int hour, int minute, int
   two(' ', hour);
   two(':', minute);
   two(':', second);
-  return std::string(buf, static_cast<size_t>(p - buf));
+  out->assign(buf, static_cast<size_t>(p - buf));
 }
 
 }  // namespace
 
 std::string FatTimeText(uint16_t date, uint16_t time) {
-  return DateTimeText((date >> 9) + 1980, (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63,
-                      (time & 31) * 2);
+  std::string text;
+  AssignDateTime(&text, (date >> 9) + 1980, (date >> 5) & 15, date & 31, time >> 11,
+                 (time >> 5) & 63, (time & 31) * 2);
+  return text;
 }
 
 namespace {
 
-std::string StampText(uint16_t date, uint16_t time, bool oddSecond) {
-  return DateTimeText((date >> 9) + 1980, (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63,
-                      (time & 31) * 2 + (oddSecond ? 1 : 0));
+void AssignStamp(std::string* out, uint16_t date, uint16_t time, bool oddSecond) {
+  AssignDateTime(out, (date >> 9) + 1980, (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63,
+                 (time & 31) * 2 + (oddSecond ? 1 : 0));
 }
 
 }  // namespace
 
+void AssignCreatedText(const FileEntry& e, std::string* out) {
+  AssignStamp(out, e.createDate, e.createTime, e.exfat & kExfatCreateOddSecond);
+}
+
+void AssignModifiedText(const FileEntry& e, std::string* out) {
+  AssignStamp(out, e.writeDate, e.writeTime, e.exfat & kExfatWriteOddSecond);
+}
+
 std::string CreatedText(const FileEntry& e) {
-  return StampText(e.createDate, e.createTime, e.exfat & kExfatCreateOddSecond);
+  std::string text;
+  AssignCreatedText(e, &text);
+  return text;
 }
 
 std::string ModifiedText(const FileEntry& e) {
-  return StampText(e.writeDate, e.writeTime, e.exfat & kExfatWriteOddSecond);
+  std::string text;
+  AssignModifiedText(e, &text);
+  return text;
 }
 
 std::string NtfsTimeText(uint64_t ntfsTime) {
+  std::string text;
+  AssignNtfsTimeText(ntfsTime, &text);
+  return text;
+}
+
+void AssignNtfsTimeText(uint64_t ntfsTime, std::string* out) {
   uint64_t seconds = ntfsTime / 10000000;
   int second = static_cast<int>(seconds % 60);
   int minute = static_cast<int>((seconds / 60) % 60);
@@ -79,7 +100,7 @@ std::string NtfsTimeText(uint64_t ntfsTime) {
   int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
   int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  return DateTimeText(static_cast<int>(year), month, day, hour, minute, second);
+  AssignDateTime(out, static_cast<int>(year), month, day, hour, minute, second);
 }
 
 }  // namespace brevid

@@ -1,5 +1,6 @@
 #include "view/file_rows.h"
 
+#include <charconv>
 #include <cstdio>
 #include <utility>
 
@@ -10,33 +11,55 @@
 
 namespace brevid {
 
-FileRow RowOf(NodeHandle node) {
-  FileRow r;
-  if (node.IsNull()) return r;
-  r.name = node.Name();
-  r.kind = node.Kind();
-  r.status = KindStatusText(r.kind);
-  r.number = node.Number();
-  r.created = node.CreatedText();
+namespace {
+
+void AssignNumber(uint64_t n, std::string* out) {
+  char digits[24];
+  out->assign(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
+
+}  // namespace
+
+void FillRow(NodeHandle node, FileRow* r) {
+  if (node.IsNull()) {
+    *r = FileRow();
+    return;
+  }
+  r->name = node.Name();
+  r->kind = node.Kind();
+  r->status = KindStatusText(r->kind);
+  r->number = node.Number();
+  r->parentNumber.reset();
   NodeHandle parent = node.Parent();
   if (const NtfsEntry* e = node.Ntfs()) {
-    r.size = e->size;
-    r.modified = NtfsTimeText(e->modifyTime);
-    r.accessed = NtfsTimeText(e->accessTime);
+    r->size = e->size;
+    AssignNtfsTimeText(e->createTime, &r->created);
+    AssignNtfsTimeText(e->modifyTime, &r->modified);
+    AssignNtfsTimeText(e->accessTime, &r->accessed);
     // The number the record names, which a placeholder parent shares.
-    if (!parent.IsNull()) r.parentNumber = e->parentNumber;
+    if (!parent.IsNull()) r->parentNumber = e->parentNumber;
   } else {
     const FileEntry* f = node.Fat();
-    r.size = f->Length();
-    r.modified = ModifiedText(*f);
-    r.accessed = r.modified;  // FAT keeps no access time of day
-    if (!parent.IsNull()) r.parentNumber = parent.Number();
+    r->size = f->Length();
+    AssignCreatedText(*f, &r->created);
+    AssignModifiedText(*f, &r->modified);
+    r->accessed = r->modified;  // FAT keeps no access time of day
+    if (!parent.IsNull()) r->parentNumber = parent.Number();
   }
-  r.sizeText = std::to_string(r.size);
-  r.numberText = std::to_string(r.number);
-  if (r.parentNumber) r.parentNumberText = std::to_string(*r.parentNumber);
-  r.deleted = IsDeletedKind(r.kind);
-  r.folder = IsFolderKind(r.kind);
+  AssignNumber(r->size, &r->sizeText);
+  AssignNumber(r->number, &r->numberText);
+  if (r->parentNumber)
+    AssignNumber(*r->parentNumber, &r->parentNumberText);
+  else
+    r->parentNumberText.clear();
+  r->deleted = IsDeletedKind(r->kind);
+  r->folder = IsFolderKind(r->kind);
+  r->recovery = RecoveryChance::kUnknown;
+}
+
+FileRow RowOf(NodeHandle node) {
+  FileRow r;
+  FillRow(node, &r);
   return r;
 }
 
@@ -130,24 +153,59 @@ std::vector<ListingRow> TreeListing(const NodeTable& table) {
   return rows;
 }
 
-void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f,
-                       RecoveryChances* chances) {
-  for (NodeHandle top : {table.Root(), table.Scattered()}) {
-    // Depth first: the last path seen one level up is the parent's.
-    std::vector<std::string> pathAt;
-    std::vector<std::pair<NodeHandle, int>> pending{{top, 0}};
-    while (!pending.empty()) {
-      auto [node, depth] = pending.back();
-      pending.pop_back();
-      ListingRow row{AnsiToUtf8(node.Name()), depth, RowOf(node)};
-      if (depth > 0) row.path = pathAt[depth - 1] + "/" + row.path;
+namespace {
+
+// Depth first over the entries' own child lists: the node table's child
+// lists would be built for every folder of the volume and kept.
+template <class Entry>
+void ListFrom(const NodeTable& table, Entry& top, ListingRow& row,
+              const std::function<void(const ListingRow&)>& f, RecoveryChances* chances,
+              bool withPaths) {
+  using Iter = decltype(top.children.begin());
+  // The last path seen one level up is the parent's.
+  std::vector<std::string> pathAt;
+  auto emit = [&](Entry& entry, int depth) {
+    const NodeHandle node(&entry, &table);
+    FillRow(node, &row.row);
+    row.depth = depth;
+    if (withPaths) {
       pathAt.resize(depth + 1);
-      pathAt[depth] = row.path;
-      if (chances) row.row.recovery = chances->Of(node);
-      f(row);
-      if (!node.IsFolder()) continue;
-      for (size_t i = node.ChildCount(); i-- > 0;) pending.push_back({node.Child(i), depth + 1});
+      std::string& path = pathAt[depth];
+      path.clear();
+      if (depth > 0) path.append(pathAt[depth - 1]).append("/");
+      path += AnsiToUtf8(row.row.name);
+      row.path = path;
     }
+    if (chances) row.row.recovery = chances->Of(node);
+    f(row);
+  };
+  emit(top, 0);
+  if (!top.IsFolder()) return;
+  std::vector<std::pair<Entry*, Iter>> folders{{&top, top.children.begin()}};
+  while (!folders.empty()) {
+    auto& [folder, next] = folders.back();
+    if (next == folder->children.end()) {
+      folders.pop_back();
+      continue;
+    }
+    Entry& child = *next;
+    ++next;
+    emit(child, static_cast<int>(folders.size()));
+    if (child.IsFolder()) folders.push_back({&child, child.children.begin()});
+  }
+}
+
+}  // namespace
+
+void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f,
+                       RecoveryChances* chances, bool withPaths) {
+  // One row refilled for every entry: its texts keep their storage.
+  ListingRow row;
+  for (NodeHandle top : {table.Root(), table.Scattered()}) {
+    if (NtfsEntry* e = top.Ntfs())
+      ListFrom(table, *e, row, f, chances, withPaths);
+    else if (FileEntry* fat = top.Fat())
+      ListFrom(table, *fat, row, f, chances, withPaths);
   }
 }
 

@@ -36,6 +36,8 @@ struct FileRow {
 };
 
 FileRow RowOf(NodeHandle node);
+// RowOf into `row`, whose texts keep their storage for the next.
+void FillRow(NodeHandle node, FileRow* row);
 
 // The row of a carved file found at `sector`: a deleted file numbered by it.
 FileRow CarvedFileRow(uint64_t sector, const CarvedFile& found);
@@ -103,9 +105,10 @@ class RecoveryChances;
 std::vector<ListingRow> TreeListing(const NodeTable& table);
 // The same rows one at a time, none kept: a listing of a million entries
 // would hold a kilobyte of text for each. With `chances`, each deleted
-// file's row carries its recovery chance.
+// file's row carries its recovery chance. Without `withPaths`, rows have no
+// path. The row given is reused for the next.
 void ForEachListingRow(const NodeTable& table, const std::function<void(const ListingRow&)>& f,
-                       RecoveryChances* chances = nullptr);
+                       RecoveryChances* chances = nullptr, bool withPaths = true);
 
 // "Extra Found Files" and, below it, each carved file of `disk` that starts
 // inside `volume`, in start order: status "已删除文件", its size, and its start
