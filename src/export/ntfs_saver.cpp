@@ -1,6 +1,7 @@
 #include "export/ntfs_saver.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "common/saturating.h"
 #include "common/sector_range.h"
@@ -24,8 +25,10 @@ uint32_t SectorSizeOf(const VolumeInfo& v) { return v.sectorSize ? v.sectorSize 
 // the same name in place.
 bool OpenNtfsOutput(const SaveRequest& request, TargetHandle* out, std::string* path) {
   if (!request.multi) return OpenOutputFile(out, path);
+  *out = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
+  if (out->IsOpen() || errno != ENOENT) return out->IsOpen();
   size_t slash = path->rfind('/');
-  if (slash != std::string::npos) CreateDirectoryChain(path->substr(0, slash));
+  if (slash == std::string::npos || !CreateDirectoryChain(path->substr(0, slash))) return false;
   *out = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
   return out->IsOpen();
 }
@@ -137,7 +140,9 @@ void SaveThroughRecord(const SaveRequest& request, const NtfsEntry& entry, std::
   }
   if (dataSize == 0) return;
   seal.Expect(dataSize);
-  out.SetLength(dataSize);
+  // A new file takes resident content whole; anything else may end in a hole
+  // or be an older, longer file written over.
+  if (!out.Created() || !info.residentContent) out.SetLength(dataSize);
   out.Seek(0);
   if (info.residentContent) {
     seal.CountUnreadFrom(unreadBefore);  // the content came with the record

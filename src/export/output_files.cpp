@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "common/text.h"
 #include "device/volume_reader.h"
@@ -25,15 +26,27 @@ std::string NextFreeName(const std::string& path, int* counter) {
 }
 
 bool OpenOutputFile(TargetHandle* file, std::string* path, int* counter) {
+  // Made new with O_EXCL: the open itself tells a name taken by a file or a
+  // link, and a new file needs no truncating.
   int next = 0;
-  if (PathOrLinkExists(*path)) *path = NextFreeName(*path, &next);
+  std::string candidate = *path;
+  bool folderMade = false;
+  for (;;) {
+    *file = TargetHandle::Open(candidate, TargetHandle::Mode::kCreateNew);
+    if (file->IsOpen()) break;
+    if (errno == EEXIST) {
+      candidate = NextFreeName(*path, &next);
+      continue;
+    }
+    const size_t slash = candidate.rfind('/');
+    if (errno != ENOENT || folderMade || slash == std::string::npos ||
+        !CreateDirectoryChain(candidate.substr(0, slash)))
+      return false;
+    folderMade = true;
+  }
+  *path = candidate;
   if (counter) *counter = next;
-  *file = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
-  if (file->IsOpen()) return true;
-  size_t slash = path->rfind('/');
-  if (slash == std::string::npos || !CreateDirectoryChain(path->substr(0, slash))) return false;
-  *file = TargetHandle::Open(*path, TargetHandle::Mode::kOpenAlways);
-  return file->IsOpen();
+  return true;
 }
 
 OutputSeal::OutputSeal(const SaveRequest& request, TargetHandle& out, std::string path,
@@ -81,11 +94,16 @@ OutputSeal::~OutputSeal() {
 }
 
 bool CreateDirectoryChain(const std::string& folder) {
-  if (folder.empty() || IsFolder(folder)) return !folder.empty();
-  for (size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
-    CreateFolder(folder.substr(0, at));
-  CreateFolder(folder);
-  return IsFolder(folder);
+  if (folder.empty()) return false;
+  if (IsFolder(folder)) return true;
+  // From the folder itself up to the first one that exists: a target's
+  // folders are made once each, not every ancestor asked for again.
+  if (CreateFolder(folder)) return true;
+  if (errno != ENOENT) return false;
+  const size_t slash = folder.rfind('/');
+  if (slash == std::string::npos || slash == 0 || !CreateDirectoryChain(folder.substr(0, slash)))
+    return false;
+  return CreateFolder(folder);
 }
 
 bool RepairFileName(std::string* name, const NameRepair& repair) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #include "platform/codepage.h"
@@ -17,6 +18,7 @@ TargetHandle::TargetHandle(TargetHandle&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       position_(other.position_),
       writeFailed_(other.writeFailed_),
+      created_(other.created_),
       refusal_(std::move(other.refusal_)) {}
 
 TargetHandle& TargetHandle::operator=(TargetHandle&& other) noexcept {
@@ -25,19 +27,100 @@ TargetHandle& TargetHandle::operator=(TargetHandle&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     position_ = other.position_;
     writeFailed_ = other.writeFailed_;
+    created_ = other.created_;
     refusal_ = std::move(other.refusal_);
   }
   return *this;
 }
 
+namespace {
+
+// The folder a file of `path` is made in.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The folder new files were last made in, held open once the guard let it
+// be written: a save makes many files in each folder, and a file made
+// through the folder's handle lands on the file system the guard cleared,
+// whatever becomes of the path. Asked again after a second, or once a new
+// source comes into play.
+class ClearedFolder {
+ public:
+  ~ClearedFolder() { Forget(); }
+
+  // The folder's handle when `utf8Folder` is the one held and still cleared.
+  int Find(const std::string& utf8Folder) const {
+    if (fd_ < 0 || utf8Folder != path_ || std::chrono::steady_clock::now() - at_ > kFor ||
+        SourceRegistrations() != registrations_)
+      return -1;
+    return fd_;
+  }
+
+  // Holds `utf8Folder`, which the guard has just let be written; -1 when it
+  // cannot be opened (errno says why).
+  int Hold(const std::string& utf8Folder, uint64_t registrations) {
+    Forget();
+    fd_ = ::open(utf8Folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return -1;
+    path_ = utf8Folder;
+    at_ = std::chrono::steady_clock::now();
+    registrations_ = registrations;
+    return fd_;
+  }
+
+ private:
+  static constexpr std::chrono::seconds kFor{1};
+  void Forget() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+  std::string path_;
+  std::chrono::steady_clock::time_point at_;
+  uint64_t registrations_ = 0;
+};
+
+// A new file (O_EXCL): the guard is asked about its folder, which is all
+// the storage a file that does not exist yet can reach.
+void CreateNew(const std::string& ansiPath, const std::string& path, int* fd,
+               std::string* refusal) {
+  thread_local ClearedFolder cleared;
+  const std::string folder = FolderOf(path);
+  int folderFd = cleared.Find(folder);
+  if (folderFd < 0) {
+    const uint64_t registrations = SourceRegistrations();
+    *refusal = OutputRefusalUtf8(FolderOf(ansiPath), folder);
+    if (!refusal->empty()) {
+      errno = EPERM;
+      return;
+    }
+    folderFd = cleared.Hold(folder, registrations);
+    if (folderFd < 0) return;
+  }
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  *fd =
+      ::openat(folderFd, name.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+}
+
+}  // namespace
+
 TargetHandle TargetHandle::Open(const std::string& ansiPath, Mode mode) {
   TargetHandle handle;
-  handle.refusal_ = OutputRefusal(ansiPath);
+  const std::string path = AnsiToUtf8(ansiPath);
+  if (mode == Mode::kCreateNew) {
+    CreateNew(ansiPath, path, &handle.fd_, &handle.refusal_);
+    handle.created_ = handle.fd_ >= 0;
+    return handle;
+  }
+  handle.refusal_ = OutputRefusalUtf8(ansiPath, path);
   if (!handle.refusal_.empty()) {
     errno = EPERM;
     return handle;
   }
-  std::string path = AnsiToUtf8(ansiPath);
   int flags = O_WRONLY | O_CLOEXEC;
   if (mode == Mode::kCreateAlways) flags |= O_CREAT | O_TRUNC;
   // Output files never go through a link someone left in the target folder.

@@ -15,6 +15,7 @@ class TargetHandle {
     kCreateAlways,  // a new file, or an existing one truncated to 0
     kOpenAlways,    // created when missing, an existing file kept and written over in
                     // place; never opened through a symbolic link
+    kCreateNew,     // a file that must not exist yet, nor a link by its name (EEXIST)
   };
 
   TargetHandle() = default;
@@ -34,6 +35,8 @@ class TargetHandle {
   bool WriteFailed() const { return writeFailed_; }
 
   bool IsOpen() const { return fd_ >= 0; }
+  // True when the open made the file, so that it is empty.
+  bool Created() const { return created_; }
   void Close();
   bool Seek(uint64_t offset);
   uint64_t Position() const { return position_; }
@@ -50,6 +53,7 @@ class TargetHandle {
   int fd_ = -1;
   uint64_t position_ = 0;
   bool writeFailed_ = false;
+  bool created_ = false;
   std::string refusal_;
 };
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 
@@ -155,11 +156,11 @@ Atoms PathAtoms(const std::string& utf8Path, int depth) {
 
 // FileSystemAtoms of a save's target folder is asked once for each file:
 // the answer is kept for a second, well within how fast mounts change.
-Atoms CachedFileSystemAtoms(uint64_t device) {
+std::shared_ptr<const Atoms> CachedFileSystemAtoms(uint64_t device) {
   using Clock = std::chrono::steady_clock;
   struct Kept {
     Clock::time_point at;
-    Atoms atoms;
+    std::shared_ptr<const Atoms> atoms;
   };
   static std::mutex mutex;
   static std::map<uint64_t, Kept> kept;
@@ -167,26 +168,36 @@ Atoms CachedFileSystemAtoms(uint64_t device) {
   const Clock::time_point now = Clock::now();
   auto it = kept.find(device);
   if (it == kept.end() || now - it->second.at > std::chrono::seconds(1))
-    it = kept.insert_or_assign(device, Kept{now, FileSystemAtoms(device, 0)}).first;
+    it = kept.insert_or_assign(device,
+                               Kept{now, std::make_shared<const Atoms>(FileSystemAtoms(device, 0))})
+             .first;
   return it->second.atoms;
 }
 
-// What writing `utf8Path` writes: the file itself (or the device), and the
-// storage of the file system it is made on. A path that does not exist yet
+// What writing `utf8Path` writes: the storage of the file system it is made
+// on, and the file itself (or the device). A path that does not exist yet
 // is made in its nearest existing folder.
-Atoms OutputAtoms(const std::string& utf8Path) {
-  std::error_code ec;
-  std::filesystem::path path = std::filesystem::absolute(utf8Path, ec);
-  if (ec) path = utf8Path;
+struct OutputStorage {
+  std::shared_ptr<const Atoms> fileSystem;
+  Atoms own;
+};
+
+OutputStorage OutputAtoms(const std::string& utf8Path) {
+  std::filesystem::path path = utf8Path;
+  if (utf8Path.empty() || utf8Path[0] != '/') {
+    std::error_code ec;
+    path = std::filesystem::absolute(utf8Path, ec);
+    if (ec) path = utf8Path;
+  }
   struct stat st {};
   while (::stat(path.c_str(), &st) != 0) {
     if (!path.has_relative_path()) return {};
     path = path.parent_path();
   }
-  if (S_ISBLK(st.st_mode)) return PathAtoms(path.string(), 0);
-  Atoms atoms = CachedFileSystemAtoms(st.st_dev);
-  if (!S_ISDIR(st.st_mode)) atoms.push_back(FileAtom(st));
-  return atoms;
+  if (S_ISBLK(st.st_mode)) return {nullptr, PathAtoms(path.string(), 0)};
+  OutputStorage storage{CachedFileSystemAtoms(st.st_dev), {}};
+  if (!S_ISDIR(st.st_mode)) storage.own.push_back(FileAtom(st));
+  return storage;
 }
 
 struct Registered {
@@ -224,28 +235,53 @@ SourcesInPlay::~SourcesInPlay() {
   for (uint64_t id : ids_) registry.sources.erase(id);
 }
 
+uint64_t SourceRegistrations() {
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  return registry.nextId;
+}
+
 std::string OverlapRefusalText(const std::string& ansiOutput, const std::string& ansiSource) {
   return Ansi("目标与源重叠: 不能写入 ") + ansiOutput + Ansi(", 它与正在读取的源 ") + ansiSource +
          Ansi(" 占用同一份存储, 写入会毁掉要恢复的数据");
 }
 
-std::string OutputRefusal(const std::string& ansiPath,
-                          const std::vector<std::string>& ansiSources) {
-  std::vector<Registered> sources;
+namespace {
+
+std::string Refusal(const std::string& ansiPath, const std::string& utf8Path,
+                    const std::vector<std::string>& ansiSources) {
+  std::vector<Registered> named;
   for (const std::string& source : ansiSources)
-    sources.push_back({source, PathAtoms(AnsiToUtf8(source), 0)});
+    named.push_back({source, PathAtoms(AnsiToUtf8(source), 0)});
+  Registry& registry = TheRegistry();
   {
-    Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
-    for (const auto& [id, source] : registry.sources) sources.push_back(source);
+    if (named.empty() && registry.sources.empty()) return "";
   }
-  if (sources.empty()) return "";
-  const Atoms output = OutputAtoms(AnsiToUtf8(ansiPath));
-  for (const Registered& source : sources)
-    if (Meet(output, source.atoms)) return OverlapRefusalText(ansiPath, source.ansiPath);
+  const OutputStorage output = OutputAtoms(utf8Path);
+  auto meets = [&output](const Registered& source) {
+    return Meet(output.own, source.atoms) ||
+           (output.fileSystem && Meet(*output.fileSystem, source.atoms));
+  };
+  for (const Registered& source : named)
+    if (meets(source)) return OverlapRefusalText(ansiPath, source.ansiPath);
+  std::lock_guard lock(registry.mutex);
+  for (const auto& [id, source] : registry.sources)
+    if (meets(source)) return OverlapRefusalText(ansiPath, source.ansiPath);
   return "";
 }
 
+}  // namespace
+
+std::string OutputRefusal(const std::string& ansiPath,
+                          const std::vector<std::string>& ansiSources) {
+  return Refusal(ansiPath, AnsiToUtf8(ansiPath), ansiSources);
+}
+
 std::string OutputRefusal(const std::string& ansiPath) { return OutputRefusal(ansiPath, {}); }
+
+std::string OutputRefusalUtf8(const std::string& ansiPath, const std::string& utf8Path) {
+  return Refusal(ansiPath, utf8Path, {});
+}
 
 }  // namespace brevid

@@ -38,8 +38,16 @@ class SourcesInPlay {
 // the source it would reach (CP936).
 std::string OutputRefusal(const std::string& ansiPath);
 
+// OutputRefusal(ansiPath) for a path already converted: `utf8Path` is
+// ansiPath in UTF-8.
+std::string OutputRefusalUtf8(const std::string& ansiPath, const std::string& utf8Path);
+
 // As above, against `ansiSources` (and the sources in play).
 std::string OutputRefusal(const std::string& ansiPath, const std::vector<std::string>& ansiSources);
+
+// Grows whenever a source comes into play: an answer of the guard that let
+// an output be written holds while it stays the same.
+uint64_t SourceRegistrations();
 
 // "目标与源重叠: 不能写入 OUTPUT, 它与正在读取的源 SOURCE ..." (CP936).
 std::string OverlapRefusalText(const std::string& ansiOutput, const std::string& ansiSource);
