@@ -42,54 +42,15 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The folder new files were last made in, held open once the guard let it
-// be written: a save makes many files in each folder, and a file made
-// through the folder's handle lands on the file system the guard cleared,
-// whatever becomes of the path. Asked again after a second, or once a new
-// source comes into play.
-class ClearedFolder {
- public:
-  ~ClearedFolder() { Forget(); }
-
-  // The folder's handle when `utf8Folder` is the one held and still cleared.
-  int Find(const std::string& utf8Folder) const {
-    if (fd_ < 0 || utf8Folder != path_ || std::chrono::steady_clock::now() - at_ > kFor ||
-        SourceRegistrations() != registrations_)
-      return -1;
-    return fd_;
-  }
-
-  // Holds `utf8Folder`, which the guard has just let be written; -1 when it
-  // cannot be opened (errno says why).
-  int Hold(const std::string& utf8Folder, uint64_t registrations) {
-    Forget();
-    fd_ = ::open(utf8Folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) return -1;
-    path_ = utf8Folder;
-    at_ = std::chrono::steady_clock::now();
-    registrations_ = registrations;
-    return fd_;
-  }
-
- private:
-  static constexpr std::chrono::seconds kFor{1};
-  void Forget() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_ = -1;
-  std::string path_;
-  std::chrono::steady_clock::time_point at_;
-  uint64_t registrations_ = 0;
-};
+thread_local NewFilesFolder* heldFolder = nullptr;
 
 // A new file (O_EXCL): the guard is asked about its folder, which is all
 // the storage a file that does not exist yet can reach.
 void CreateNew(const std::string& ansiPath, const std::string& path, int* fd,
                std::string* refusal) {
-  thread_local ClearedFolder cleared;
+  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOFOLLOW;
   const std::string folder = FolderOf(path);
-  int folderFd = cleared.Find(folder);
+  int folderFd = heldFolder ? heldFolder->Find(folder) : -1;
   if (folderFd < 0) {
     const uint64_t registrations = SourceRegistrations();
     *refusal = OutputRefusalUtf8(FolderOf(ansiPath), folder);
@@ -97,16 +58,48 @@ void CreateNew(const std::string& ansiPath, const std::string& path, int* fd,
       errno = EPERM;
       return;
     }
-    folderFd = cleared.Hold(folder, registrations);
+    if (!heldFolder) {
+      *fd = ::open(path.c_str(), kFlags, 0644);
+      return;
+    }
+    folderFd = heldFolder->Hold(folder, registrations);
     if (folderFd < 0) return;
   }
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  *fd =
-      ::openat(folderFd, name.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+  *fd = ::openat(folderFd, name.c_str(), kFlags, 0644);
 }
 
 }  // namespace
+
+NewFilesFolder::NewFilesFolder() : outer_(heldFolder) { heldFolder = this; }
+
+NewFilesFolder::~NewFilesFolder() {
+  heldFolder = outer_;
+  Forget();
+}
+
+int NewFilesFolder::Find(const std::string& utf8Folder) const {
+  if (fd_ < 0 || utf8Folder != path_ || std::chrono::steady_clock::now() - at_ > kFor ||
+      SourceRegistrations() != registrations_)
+    return -1;
+  return fd_;
+}
+
+int NewFilesFolder::Hold(const std::string& utf8Folder, uint64_t registrations) {
+  Forget();
+  fd_ = ::open(utf8Folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return -1;
+  path_ = utf8Folder;
+  at_ = std::chrono::steady_clock::now();
+  registrations_ = registrations;
+  return fd_;
+}
+
+void NewFilesFolder::Forget() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
 
 TargetHandle TargetHandle::Open(const std::string& ansiPath, Mode mode) {
   TargetHandle handle;

@@ -2,6 +2,7 @@
 // opened this way; sources go through SourceHandle, which cannot write.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -55,6 +56,35 @@ class TargetHandle {
   bool writeFailed_ = false;
   bool created_ = false;
   std::string refusal_;
+};
+
+// While one lives, the new files (kCreateNew) its thread makes go through a
+// held handle of the folder the guard last cleared: a save makes many files
+// in each folder, and a file made through the handle lands on the file
+// system the guard cleared, whatever becomes of the path. The guard is asked
+// again after a second, or once a new source comes into play; the handle is
+// let go with the scope, so that the target can be unmounted.
+class NewFilesFolder {
+ public:
+  NewFilesFolder();
+  ~NewFilesFolder();
+  NewFilesFolder(const NewFilesFolder&) = delete;
+  NewFilesFolder& operator=(const NewFilesFolder&) = delete;
+
+  // The handle when `utf8Folder` is the folder held and still cleared, or -1.
+  int Find(const std::string& utf8Folder) const;
+  // Holds `utf8Folder`, which the guard has just cleared; -1 when it cannot
+  // be opened (errno says why).
+  int Hold(const std::string& utf8Folder, uint64_t registrations);
+
+ private:
+  static constexpr std::chrono::seconds kFor{1};
+  void Forget();
+  NewFilesFolder* outer_;
+  int fd_ = -1;
+  std::string path_;
+  std::chrono::steady_clock::time_point at_;
+  uint64_t registrations_ = 0;
 };
 
 }  // namespace brevid

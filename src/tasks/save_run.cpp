@@ -12,6 +12,7 @@
 #include "fs/volume_trees.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/target_handle.h"
 #include "platform/write_guard.h"
 #include "tasks/output_guard.h"
 
@@ -212,6 +213,7 @@ SaveStats RunSave(PreparedSave& save, ProgressRecord& progress, BusyFlag& busy) 
     sourcePaths.insert(sourcePaths.end(), paths.begin(), paths.end());
   }
   SourcesInPlay inPlay(sourcePaths);
+  NewFilesFolder folderOfNewFiles;
   if (save.multi) progress.Send(kProgressSetRange, 100, 1);
   for (SaveJobPlan& job : save.jobs) {
     if (progress.StopRequested()) break;

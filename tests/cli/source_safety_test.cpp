@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "platform/codepage.h"
+#include "platform/target_handle.h"
+#include "platform/write_guard.h"
 #include "support/file_bytes.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
@@ -69,6 +72,18 @@ TEST(SourceSafety, LoopDevicesMountsLinksAndListsNeverReachTheSource) {
         << args << "\n"
         << r.err;
   }
+  // A folder cleared for new files is asked about again once the disk it
+  // lies on comes into play.
+  {
+    NewFilesFolder held;
+    EXPECT_TRUE(TargetHandle::Open(m + "/before", TargetHandle::Mode::kCreateNew).IsOpen());
+    SourcesInPlay inPlay({src});
+    TargetHandle late = TargetHandle::Open(m + "/late", TargetHandle::Mode::kCreateNew);
+    EXPECT_FALSE(late.IsOpen());
+    EXPECT_NE(AnsiToUtf8(late.Refusal()).find("目标与源重叠"), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(m + "/late"));
+  fs::remove(m + "/before");
   EXPECT_FALSE(fs::exists(dir + "/out.img"));
   EXPECT_FALSE(fs::exists(m + "/out"));
   EXPECT_FALSE(fs::exists(m + "/copy.img"));
