@@ -100,18 +100,34 @@ size_t AppendPrintable(std::string& line, const std::string& cell) {
 
 }  // namespace
 
-void StreamedTable::Measure(const std::vector<std::string>& cells) {
+namespace {
+
+std::vector<const std::string*> CellPointers(const std::vector<std::string>& cells) {
+  std::vector<const std::string*> pointers;
+  for (const std::string& cell : cells) pointers.push_back(&cell);
+  return pointers;
+}
+
+}  // namespace
+
+void StreamedTable::Measure(const std::vector<std::string>& cells) { Measure(CellPointers(cells)); }
+
+void StreamedTable::PrintRow(std::FILE* out, const std::vector<std::string>& cells) const {
+  PrintRow(out, CellPointers(cells));
+}
+
+void StreamedTable::Measure(std::span<const std::string* const> cells) {
   if (widths_.size() < cells.size()) widths_.resize(cells.size(), 0);
   bool asIs = false;
   for (size_t c = 0; c < cells.size(); ++c)
-    widths_[c] = std::max(widths_[c], PrintableWidth(cells[c], &asIs));
+    widths_[c] = std::max(widths_[c], PrintableWidth(*cells[c], &asIs));
 }
 
-void StreamedTable::PrintRow(std::FILE* out, const std::vector<std::string>& cells) const {
+void StreamedTable::PrintRow(std::FILE* out, std::span<const std::string* const> cells) const {
   std::string& line = scratch_;
   line.clear();
   for (size_t c = 0; c < cells.size(); ++c) {
-    const size_t width = AppendPrintable(line, cells[c]);
+    const size_t width = AppendPrintable(line, *cells[c]);
     if (c + 1 < cells.size()) line.append(widths_[c] - width + 2, ' ');
   }
   while (!line.empty() && line.back() == ' ') line.pop_back();

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ class StreamedTable {
  public:
   void Measure(const std::vector<std::string>& cells);
   void PrintRow(std::FILE* out, const std::vector<std::string>& cells) const;
+  // The same over cells kept elsewhere: a listing's rows are not copied.
+  void Measure(std::span<const std::string* const> cells);
+  void PrintRow(std::FILE* out, std::span<const std::string* const> cells) const;
 
  private:
   std::vector<size_t> widths_;

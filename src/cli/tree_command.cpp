@@ -1,6 +1,8 @@
 // brevid tree SOURCE VOLUME: the file pane's view of a volume's tree.
+#include <array>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include "cli/commands.h"
 #include "cli/expand.h"
@@ -47,7 +49,7 @@ void AssignShownName(const ListingRow& r, bool withPath, std::string* cell) {
     return;
   }
   cell->assign(2 * r.depth, ' ');
-  *cell += AnsiToUtf8(r.row.name);
+  AppendAnsiAsUtf8(r.row.name, cell);
 }
 
 // The tree's rows, then the carved files', each row the filter lets through.
@@ -76,21 +78,20 @@ const std::string& Utf8Status(const std::string& status) {
   return other;
 }
 
-// The row's cells, assigned into `cells` so that their storage serves every
-// row; with --bad-map a ninth says whether the file is whole.
-void TextCells(const ListingRow& l, bool withPath, BadMapMarks* marks,
-               std::vector<std::string>& cells) {
+// The row's cells, pointed to where they stand; the name's is made in
+// `name`, whose storage serves every row. With --bad-map a ninth says
+// whether the file is whole.
+using Cells = std::array<const std::string*, 9>;
+std::span<const std::string* const> TextCells(const ListingRow& l, bool withPath,
+                                              BadMapMarks* marks, std::string& name, Cells& cells) {
+  static const std::string incomplete = "不完整", whole;
   const FileRow& r = l.row;
-  cells.resize(marks->rows ? 9 : 8);
-  AssignShownName(l, withPath, &cells[0]);
-  cells[1] = Utf8Status(r.status);
-  cells[2] = r.sizeText;
-  cells[3] = r.created;
-  cells[4] = r.modified;
-  cells[5] = r.accessed;
-  cells[6] = r.numberText;
-  cells[7] = r.parentNumberText;
-  if (marks->rows) cells[8] = marks->Meets(l) ? "不完整" : "";
+  AssignShownName(l, withPath, &name);
+  cells = {&name,       &Utf8Status(r.status), &r.sizeText,   &r.created,
+           &r.modified, &r.accessed,           &r.numberText, &r.parentNumberText};
+  if (!marks->rows) return std::span(cells).first(8);
+  cells[8] = marks->Meets(l) ? &incomplete : &whole;
+  return cells;
 }
 
 // Two walks of the tree, one to size the columns and one to print.
@@ -105,21 +106,18 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
   // Only a filter by chance needs the chances (an NTFS one reads records).
   std::unique_ptr<RecoveryChances> chances;
   if (filter.recovery) chances = std::make_unique<RecoveryChances>(disk, volume);
-  std::vector<std::string> cells;
+  std::string name;
+  Cells cells;
   ForEachShownRow(
       table, disk, volume, filter,
-      [&](const ListingRow& l) {
-        TextCells(l, withPath, marks, cells);
-        text.Measure(cells);
-      },
+      [&](const ListingRow& l) { text.Measure(TextCells(l, withPath, marks, name, cells)); },
       chances.get(), withPath);
   marks->marked = 0;  // counted once, on the printing walk
   text.PrintRow(stdout, heading);
   ForEachShownRow(
       table, disk, volume, filter,
       [&](const ListingRow& l) {
-        TextCells(l, withPath, marks, cells);
-        text.PrintRow(stdout, cells);
+        text.PrintRow(stdout, TextCells(l, withPath, marks, name, cells));
       },
       chances.get(), withPath);
 }

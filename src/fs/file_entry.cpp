@@ -88,19 +88,29 @@ void AssignNtfsTimeText(uint64_t ntfsTime, std::string* out) {
   int minute = static_cast<int>((seconds / 60) % 60);
   uint64_t hours = seconds / 3600 + 8;
   int hour = static_cast<int>(hours % 24);
-  // Days since 1601-01-01 to a Gregorian date, counted in whole 400-year
-  // eras from 0000-03-01 so that leap days fall at the end of each year.
-  constexpr int64_t kDaysFrom0000To1601 = 584694;  // 0000-03-01 .. 1601-01-01
-  int64_t z = static_cast<int64_t>(hours / 24) + kDaysFrom0000To1601;
-  int64_t era = z / 146097;
-  int64_t dayOfEra = z - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t mp = (5 * dayOfYear + 2) / 153;
-  int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-  int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  AssignDateTime(out, static_cast<int>(year), month, day, hour, minute, second);
+  // A volume's times fall on few days: the last day's date is kept.
+  struct Date {
+    uint64_t days = UINT64_MAX;
+    int year = 0, month = 0, day = 0;
+  };
+  thread_local Date last;
+  const uint64_t days = hours / 24;
+  if (days != last.days) {
+    // Days since 1601-01-01 to a Gregorian date, counted in whole 400-year
+    // eras from 0000-03-01 so that leap days fall at the end of each year.
+    constexpr int64_t kDaysFrom0000To1601 = 584694;  // 0000-03-01 .. 1601-01-01
+    int64_t z = static_cast<int64_t>(days) + kDaysFrom0000To1601;
+    int64_t era = z / 146097;
+    int64_t dayOfEra = z - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t mp = (5 * dayOfYear + 2) / 153;
+    last.days = days;
+    last.day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+    last.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    last.year = static_cast<int>(yearOfEra + era * 400 + (last.month <= 2 ? 1 : 0));
+  }
+  AssignDateTime(out, last.year, last.month, last.day, hour, minute, second);
 }
 
 }  // namespace brevid

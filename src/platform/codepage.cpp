@@ -134,6 +134,13 @@ std::string AnsiToUtf8(std::string_view ansi) {
   return out + conv.Run(ansi, "?", SkipAnsiChar, nullptr);
 }
 
+void AppendAnsiAsUtf8(std::string_view ansi, std::string* utf8) {
+  if (AllAscii(ansi))
+    utf8->append(ansi);
+  else
+    utf8->append(AnsiToUtf8(ansi));
+}
+
 std::string PathToAnsi(std::string_view utf8) {
   std::string out;
   while (!utf8.empty()) {

@@ -17,6 +17,8 @@ std::u16string AnsiToWide(std::string_view ansi);
 // Front-end edges and the file system: CP936 to UTF-8 and back. Characters
 // CP936 lacks become "?" on the way in; PathToAnsi's escapes come back out.
 std::string AnsiToUtf8(std::string_view ansi);
+// AnsiToUtf8(ansi) appended to `utf8`: ASCII, as most names are, without a copy.
+void AppendAnsiAsUtf8(std::string_view ansi, std::string* utf8);
 std::string Utf8ToAnsi(std::string_view utf8, bool* usedDefault = nullptr);
 
 // A path or file name from the user (UTF-8) for the platform's file

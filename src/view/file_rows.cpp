@@ -173,7 +173,7 @@ void ListFrom(const NodeTable& table, Entry& top, ListingRow& row,
       std::string& path = pathAt[depth];
       path.clear();
       if (depth > 0) path.append(pathAt[depth - 1]).append("/");
-      path += AnsiToUtf8(row.row.name);
+      AppendAnsiAsUtf8(row.row.name, &path);
       row.path = path;
     }
     if (chances) row.row.recovery = chances->Of(node);
