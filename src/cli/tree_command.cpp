@@ -1,8 +1,10 @@
 // brevid tree SOURCE VOLUME: the file pane's view of a volume's tree.
 #include <array>
+#include <charconv>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <span>
+#include <utility>
 
 #include "cli/commands.h"
 #include "cli/expand.h"
@@ -122,6 +124,45 @@ void PrintText(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
       chances.get(), withPath);
 }
 
+// `text` as a JSON string, escaped as nlohmann::json escapes valid UTF-8.
+void AppendJsonString(std::string_view text, std::string* out) {
+  *out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        *out += "\\\"";
+        break;
+      case '\\':
+        *out += "\\\\";
+        break;
+      case '\b':
+        *out += "\\b";
+        break;
+      case '\f':
+        *out += "\\f";
+        break;
+      case '\n':
+        *out += "\\n";
+        break;
+      case '\r':
+        *out += "\\r";
+        break;
+      case '\t':
+        *out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+          *out += escaped;
+        } else {
+          *out += c;
+        }
+    }
+  }
+  *out += '"';
+}
+
 // What `{"disk", "entries", "volume"}.dump(2)` prints, one entry at a time.
 void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& volume,
                const RowFilter& filter, BadMapMarks* marks) {
@@ -130,32 +171,63 @@ void PrintJson(const NodeTable& table, const DiskInfo& disk, const VolumeInfo& v
               nlohmann::json(AnsiToUtf8(disk.Key())).dump().c_str());
   bool any = false;
   RecoveryChances chances(disk, volume);
+  std::string entry, name;
   ForEachShownRow(
       table, disk, volume, filter,
       [&](const ListingRow& l) {
         const FileRow& r = l.row;
-        nlohmann::json entry = {
-            {"path", l.path},
-            {"name", withPath ? l.path : AnsiToUtf8(r.name)},
-            {"kind", r.kind},
-            {"status", Utf8Status(r.status)},
-            {"size", r.size},
-            {"created", r.created},
-            {"modified", r.modified},
-            {"accessed", r.accessed},
-            {"number", r.number},
-            {"parentNumber", r.parentNumber ? nlohmann::json(*r.parentNumber) : nlohmann::json()},
-            {"recovery", r.recovery == RecoveryChance::kUnknown
-                             ? nlohmann::json()
-                             : nlohmann::json(RecoveryWord(r.recovery))}};
-        if (marks->rows) entry["unrescued"] = marks->Meets(l);
-        std::string text = entry.dump(2);
-        std::string indented = "    ";
-        for (char c : text) {
-          indented += c;
-          if (c == '\n') indented += "    ";
+        entry.assign(any ? ",\n    {" : "\n    {");
+        bool first = true;
+        auto key = [&entry, &first](const char* name) {
+          entry.append(std::exchange(first, false) ? "\n      \"" : ",\n      \"")
+              .append(name)
+              .append("\": ");
+        };
+        auto number = [&entry](uint64_t n) {
+          char digits[24];
+          entry.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+        };
+        // In the order and form of nlohmann::json's dump(2): keys sorted.
+        key("accessed");
+        AppendJsonString(r.accessed, &entry);
+        key("created");
+        AppendJsonString(r.created, &entry);
+        key("kind");
+        number(r.kind);
+        key("modified");
+        AppendJsonString(r.modified, &entry);
+        key("name");
+        if (withPath) {
+          AppendJsonString(l.path, &entry);
+        } else {
+          name.clear();
+          AppendAnsiAsUtf8(r.name, &name);
+          AppendJsonString(name, &entry);
         }
-        std::printf("%s\n%s", any ? "," : "", indented.c_str());
+        key("number");
+        number(r.number);
+        key("parentNumber");
+        if (r.parentNumber)
+          number(*r.parentNumber);
+        else
+          entry += "null";
+        key("path");
+        AppendJsonString(l.path, &entry);
+        key("recovery");
+        if (r.recovery == RecoveryChance::kUnknown)
+          entry += "null";
+        else
+          AppendJsonString(RecoveryWord(r.recovery), &entry);
+        key("size");
+        number(r.size);
+        key("status");
+        AppendJsonString(Utf8Status(r.status), &entry);
+        if (marks->rows) {
+          key("unrescued");
+          entry += marks->Meets(l) ? "true" : "false";
+        }
+        entry += "\n    }";
+        std::fwrite(entry.data(), 1, entry.size(), stdout);
         any = true;
       },
       &chances);
