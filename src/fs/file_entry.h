@@ -8,6 +8,7 @@
 #include <string>
 
 #include "format/entry_kind.h"
+#include "fs/node_name.h"
 
 namespace brevid {
 
@@ -105,7 +106,7 @@ struct FileEntry {
   uint32_t size = 0;
   uint32_t firstCluster = 0;
   uint32_t sizeHigh = 0;  // exFAT: bits 32-63 of the data length
-  std::string name;       // CP936
+  NodeName name;          // CP936
   FileEntry* parent = nullptr;
   FatChildren children;
   FileEntry* nextSibling = nullptr;  // in the parent's children
@@ -144,7 +145,7 @@ struct NtfsEntry {
   uint64_t createTime = 0;  // 100 ns units since 1601-01-01 UTC
   uint64_t modifyTime = 0;
   uint64_t accessTime = 0;
-  std::string name;  // CP936
+  NodeName name;  // CP936
   NtfsEntry* parent = nullptr;
   NtfsChildren children;
   NtfsEntry* nextSibling = nullptr;  // in the parent's children

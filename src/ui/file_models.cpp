@@ -388,24 +388,23 @@ void FileListModel::SortRows() {
   // Keys made once per row: numbers where the column holds numbers.
   struct Keyed {
     uint64_t number;
-    const std::string* text;
+    const char* text;  // zero-terminated, held by the node or the carved file
     Row row;
   };
   std::vector<Keyed> keyed;
   keyed.reserve(rows_.size());
-  static const std::string empty;
   for (Row& r : rows_) {
     NodeHandle node = r.node ? table.HandleAt(r.node) : NodeHandle();
     uint64_t number = 0;
-    const std::string* text = &empty;
+    const char* text = "";
     if (r.carved) {
       auto found = content_.disk->extraFound.children.find(r.start);
       if (found != content_.disk->extraFound.children.end()) {
-        text = &found->second.name;
+        text = found->second.name.c_str();
         number = column == kSize ? found->second.size : column == kNumber ? r.start : 0;
       }
     } else if (!node.IsNull()) {
-      text = &node.Name();
+      text = node.Ntfs() ? node.Ntfs()->name.c_str() : node.Fat()->name.c_str();
       switch (column) {
         case kStatus:
           number = node.Kind();
@@ -436,7 +435,7 @@ void FileListModel::SortRows() {
   const bool byName = column == kName;
   auto less = [byName](const Keyed& a, const Keyed& b) {
     if (!byName && a.number != b.number) return a.number < b.number;
-    return ::strcasecmp(a.text->c_str(), b.text->c_str()) < 0;
+    return ::strcasecmp(a.text, b.text) < 0;
   };
   if (sortOrder_ == Qt::AscendingOrder)
     std::stable_sort(keyed.begin(), keyed.end(), less);

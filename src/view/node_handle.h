@@ -38,7 +38,7 @@ class NodeHandle {
 
   uint8_t Kind() const;
   bool IsFolder() const { return IsFolderKind(Kind()); }
-  const std::string& Name() const;  // CP936
+  std::string Name() const;  // CP936
   // The node's own tick bits; setting them leaves the kind and every other
   // node alone (SetTick in view/ticks.h spreads).
   uint8_t Tick() const;
