@@ -87,11 +87,9 @@ const std::vector<const void*>& FolderModel::Children(const void* id) const {
         HasExtraFoundItem(*content_.disk, *content_.volume))
       list.push_back(kExtraFoundId);
   } else if (id != kExtraFoundId) {
-    NodeHandle folder = table->HandleAt(id);
-    for (size_t i = 0; i < folder.ChildCount(); ++i) {
-      NodeHandle child = folder.Child(i);
+    table->HandleAt(id).ForEachChild([&](NodeHandle child) {
       if (child.IsFolder() && content_.ShowsFolder(child)) list.push_back(IdOf(child));
-    }
+    });
   }
   for (size_t i = 0; i < list.size(); ++i) rowOf_[list[i]] = static_cast<int>(i);
   return children_.emplace(id, std::move(list)).first->second;
@@ -230,11 +228,9 @@ void FileListModel::ShowFolder(const QModelIndex& leftItem) {
       rows_.push_back({nullptr, true, listing[i].row.number, {}});
   } else if (kind == Kind::kFolder) {
     NodeHandle folder = folders_.NodeOf(leftItem);
-    rows_.reserve(folder.ChildCount());
-    for (size_t i = 0; i < folder.ChildCount(); ++i) {
-      NodeHandle child = folder.Child(i);
+    folder.ForEachChild([&](NodeHandle child) {
       if (content_.Shows(child)) rows_.push_back({child.Address(), false, 0, {}});
-    }
+    });
   }
   SortRows();
   endResetModel();
