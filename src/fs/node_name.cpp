@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <utility>
 
 namespace brevid {
@@ -49,6 +50,8 @@ void NodeName::Set(std::string_view text) {
   heap_.length = static_cast<uint32_t>(length);
   bytes_[kInline] = kHeapTag;
 }
+
+std::ostream& operator<<(std::ostream& out, const NodeName& name) { return out << name.view(); }
 
 void NodeName::Free() {
   if (OnHeap()) delete[] heap_.text;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -34,9 +35,21 @@ class NodeName {
   const char* c_str() const { return data(); }
   std::string_view view() const { return {data(), size()}; }
   std::string str() const { return std::string(data(), size()); }
+  char operator[](size_t i) const { return data()[i]; }
+  const char* begin() const { return data(); }
+  const char* end() const { return data() + size(); }
+  char front() const { return data()[0]; }
+  char back() const { return data()[size() - 1]; }
+  size_t find(std::string_view part, size_t from = 0) const { return view().find(part, from); }
+  size_t find(char c, size_t from = 0) const { return view().find(c, from); }
+  size_t rfind(char c, size_t from = std::string_view::npos) const { return view().rfind(c, from); }
+  std::string substr(size_t from, size_t count = std::string_view::npos) const {
+    return std::string(view().substr(from, count));
+  }
   operator std::string_view() const { return view(); }  // NOLINT
   operator std::string() const { return str(); }        // NOLINT
 
+  friend std::ostream& operator<<(std::ostream& out, const NodeName& name);
   friend bool operator==(const NodeName& a, std::string_view b) { return a.view() == b; }
   friend bool operator==(std::string_view a, const NodeName& b) { return a == b.view(); }
   friend bool operator!=(const NodeName& a, std::string_view b) { return a.view() != b; }
