@@ -1,6 +1,7 @@
 #include "format/mft_record.h"
 
 #include <algorithm>
+#include <array>
 #include <set>
 
 #include "common/text.h"
@@ -112,9 +113,16 @@ std::optional<Bytes> ResidentValue(Bytes attr) {
 
 // `units` UTF-16 units at `at`, which the caller has checked lie inside.
 std::string ConvertName(Bytes bytes, size_t at, size_t units) {
-  std::u16string wide(units, u'\0');
+  // A file name has at most 255 units: those stay on the stack.
+  std::array<char16_t, 256> held;
+  std::u16string longer;
+  char16_t* wide = held.data();
+  if (units > held.size()) {
+    longer.resize(units);
+    wide = longer.data();
+  }
   for (size_t i = 0; i < units; ++i) wide[i] = static_cast<char16_t>(LoadLe16(bytes, at + 2 * i));
-  std::string text(UpToNul(WideToAnsi(wide)));
+  std::string text(UpToNul(WideToAnsi(std::u16string_view(wide, units))));
   if (text.size() >= kNameBufferBytes) text.resize(kNameBufferBytes - 1);
   return text;
 }
@@ -153,6 +161,10 @@ struct Piece {
   uint32_t firstIndex = 0;
   uint32_t endIndex = 0;
 };
+
+// Attributes of a typical record (standard information, names, data,
+// index): room for them is made once per parse.
+constexpr size_t kUsualAttributes = 8;
 
 struct ParseState {
   const MftRecordFetcher* fetcher = nullptr;
@@ -257,9 +269,10 @@ void TakeIndexRoot(Bytes attr, MftRecordInfo& info) {
 
 void FollowListedRecord(uint32_t listed, MftRecordInfo& info, ParseState& state) {
   const MftRecordFetcher& fetcher = *state.fetcher;
-  // `followed` also holds the record the parse started from.
-  if (!fetcher.readRecord || state.followed.size() > kMaxListedRecords) return;
-  if (!state.followed.insert(listed).second) return;
+  // The record the parse started from counts as followed; it is kept apart
+  // so that a record without a list costs no set node.
+  if (!fetcher.readRecord || state.followed.size() + 1 > kMaxListedRecords) return;
+  if (listed == state.topNumber || !state.followed.insert(listed).second) return;
   std::vector<uint8_t> record(kMftRecordSize, 0);
   if (!fetcher.readRecord(listed, record)) return;
   state.readThroughList = true;
@@ -360,6 +373,7 @@ bool ParseInto(std::span<uint8_t> record, uint32_t number, uint32_t nested, MftR
     info.kind = kind;
   }
   std::vector<AttributeRef> attributes;
+  attributes.reserve(kUsualAttributes);
   ListAttributes(rec, attributes);
   for (const AttributeRef& a : attributes) {
     Bytes fromAttribute = rec.subspan(a.offset);
@@ -486,7 +500,6 @@ bool ParseMftRecord(std::span<uint8_t> record, uint32_t number, MftRecordInfo& i
   ParseState state;
   state.fetcher = fetcher;
   state.topNumber = number;
-  state.followed.insert(number);
   if (!ParseInto(record, number, nested, info, state, 0)) return false;
   if (state.readThroughList) OrderPiecesByVcn(info, state.pieces);
   return true;

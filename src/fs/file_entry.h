@@ -8,6 +8,7 @@
 #include <string>
 
 #include "format/entry_kind.h"
+#include "fs/node_name.h"
 
 namespace brevid {
 
@@ -105,7 +106,7 @@ struct FileEntry {
   uint32_t size = 0;
   uint32_t firstCluster = 0;
   uint32_t sizeHigh = 0;  // exFAT: bits 32-63 of the data length
-  std::string name;       // CP936
+  NodeName name;          // CP936
   FileEntry* parent = nullptr;
   FatChildren children;
   FileEntry* nextSibling = nullptr;  // in the parent's children
@@ -139,15 +140,17 @@ constexpr uint8_t kExfatWriteOddSecond = 0x10;
 // folders) and never move; `parent` and the sibling link are set when a
 // node is hung in the tree.
 struct NtfsEntry {
-  uint64_t recordNumber = 0;
   uint64_t size = 0;
   uint64_t createTime = 0;  // 100 ns units since 1601-01-01 UTC
   uint64_t modifyTime = 0;
   uint64_t accessTime = 0;
-  std::string name;  // CP936
+  NodeName name;  // CP936
   NtfsEntry* parent = nullptr;
   NtfsChildren children;
   NtfsEntry* nextSibling = nullptr;  // in the parent's children
+  // MFT record numbers are 32 bits wide; four bytes less a node is 8 MB on
+  // a million-entry volume.
+  uint32_t recordNumber = 0;
   uint32_t parentNumber = 0;
   // Sequence numbers of the record and of the parent reference: a parent
   // record reused since carries another. 0 when not known.
@@ -163,6 +166,8 @@ struct NtfsEntry {
   bool IsFile() const { return IsFileKind(Kind()); }
   uint64_t Length() const { return size; }
 };
+
+static_assert(sizeof(NtfsEntry) <= 88);
 
 // "%d-%02d-%02d %02d:%02d:%02d" of a FAT date and time as stored.
 std::string FatTimeText(uint16_t date, uint16_t time);

@@ -94,8 +94,9 @@ class RecordIndex {
   bool Emplace(uint32_t number, Node* node) {
     if (Find(number)) return false;
     if (number < slots_.size() || number < 2 * uint64_t{count_} + kFreeSlots) {
-      if (number >= slots_.size())
-        slots_.resize(std::max<size_t>(size_t{number} + 1, slots_.size() + slots_.size() / 2));
+      // The array's own growth keeps this amortized; slots past the highest
+      // number are only reserved, never written, so they cost no memory.
+      if (number >= slots_.size()) slots_.resize(size_t{number} + 1);
       slots_[number] = node;
     } else {
       far_.emplace(number, node);

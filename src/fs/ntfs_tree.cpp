@@ -118,8 +118,7 @@ bool ResolveParentChain(VolumeReader* reader, NtfsEntry node, VolumeTrees& trees
     PlaceUnderPlaceholder(trees, p, std::move(node), kNormalFolder);
     return true;
   }
-  if (!q.IsFolder() || (q.recordNumber == node.recordNumber && (node.recordNumber >> 32) == 0) ||
-      !IsSameParentRecord(node, q)) {
+  if (!q.IsFolder() || q.recordNumber == node.recordNumber || !IsSameParentRecord(node, q)) {
     PlaceUnderPlaceholder(trees, p, std::move(node));
     return true;
   }

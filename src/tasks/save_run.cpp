@@ -1,6 +1,7 @@
 #include "tasks/save_run.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 
 #include "common/saturating.h"
@@ -60,6 +61,26 @@ uint64_t VolumeBytes(const VolumeInfo& v) {
   return v.sectorCount == 0 ? UINT64_MAX : MulSat(v.sectorCount, v.sectorSize ? v.sectorSize : 512);
 }
 
+// What the look-up by number would compare: the number, name and creation-time text.
+bool MatchesItem(const FileEntry& e, const SaveItem& item) {
+  return e.firstCluster == static_cast<uint32_t>(item.number) && e.name == item.name &&
+         CreatedText(e) == item.timeText;
+}
+bool MatchesItem(const NtfsEntry& e, const SaveItem& item) {
+  return e.recordNumber == static_cast<uint32_t>(item.number) && e.name == item.name &&
+         NtfsTimeText(e.createTime) == item.timeText;
+}
+
+// Whether `node` is the entry `item` names and hangs under one of `tops`,
+// the pseudo folders of the volume's own tree.
+template <class Node>
+bool IsItemsNode(const Node* node, const SaveItem& item, std::initializer_list<const Node*> tops) {
+  if (!node || !MatchesItem(*node, item)) return false;
+  const Node* top = node;
+  for (int depth = 0; top->parent && depth < (1 << 16); ++depth) top = top->parent;
+  return std::find(tops.begin(), tops.end(), top) != tops.end();
+}
+
 // Finds disk, volume and entry behind `item`; false when any is missing.
 bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, SaveJobPlan* job,
              uint64_t* bytes) {
@@ -93,14 +114,18 @@ bool FindJob(DiskList& disks, const SaveCommand& command, const SaveItem& item, 
   if (driver == nullptr) return false;
   if (driver->nodes == TreeNodes::kFat) {
     job->fatEntry =
-        FindFatEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
+        IsItemsNode(item.fatNode, item, {&trees.fatRoot, &trees.fatScattered})
+            ? item.fatNode
+            : FindFatEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
     if (!job->fatEntry) return false;
     *bytes = SumFiles(*job->fatEntry, VolumeBytes(v));
     return true;
   }
   job->direct = item.number == kDirectModeItem;
   job->ntfsEntry =
-      FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
+      IsItemsNode(item.ntfsNode, item, {&trees.ntfsRoot, &trees.ntfsScattered, &trees.ntfsExtended})
+          ? item.ntfsNode
+          : FindNtfsEntry(trees, static_cast<uint32_t>(item.number), item.name, item.timeText);
   if (!job->ntfsEntry) return false;
   *bytes = SumFiles(*job->ntfsEntry, VolumeBytes(v));
   return true;

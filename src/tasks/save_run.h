@@ -13,6 +13,7 @@
 
 #include "device/disk_info.h"
 #include "export/save_request.h"
+#include "fs/file_entry.h"
 #include "platform/progress.h"
 #include "platform/source_opener.h"
 #include "tasks/task_contract.h"
@@ -40,6 +41,12 @@ struct SaveItem {
   std::string timeText;
   // A single carved file, by its start sector, rather than a tree entry.
   std::optional<uint64_t> carvedStart;
+  // The tree node itself, when the caller holds it and the tree cannot
+  // change before the save is prepared: it is taken after a check that it
+  // is the item's, and the look-up by number (and the index it would build
+  // over every node) is skipped.
+  FileEntry* fatNode = nullptr;
+  NtfsEntry* ntfsNode = nullptr;
 };
 
 struct SaveSwitches {

@@ -330,6 +330,10 @@ void CFileDlg::PreviewRow(const QModelIndex& item) {
   if (f.size > kPreviewLimit)
     return preview_->ShowMessage(
         QString("文件太大 (%1), 不预览").arg(QString::fromStdString(ReadableSize(f.size))));
+  // The row's own node: a look-up by number would index every node of the volume.
+  const NodeHandle node = files_->NodeAt(item.row());
+  saveItem->fatNode = node.Fat();
+  saveItem->ntfsNode = node.Ntfs();
   ProgressRecord record;
   QByteArray bytes;
   const ContentRead read =

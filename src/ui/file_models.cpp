@@ -87,11 +87,9 @@ const std::vector<const void*>& FolderModel::Children(const void* id) const {
         HasExtraFoundItem(*content_.disk, *content_.volume))
       list.push_back(kExtraFoundId);
   } else if (id != kExtraFoundId) {
-    NodeHandle folder = table->HandleAt(id);
-    for (size_t i = 0; i < folder.ChildCount(); ++i) {
-      NodeHandle child = folder.Child(i);
+    table->HandleAt(id).ForEachChild([&](NodeHandle child) {
       if (child.IsFolder() && content_.ShowsFolder(child)) list.push_back(IdOf(child));
-    }
+    });
   }
   for (size_t i = 0; i < list.size(); ++i) rowOf_[list[i]] = static_cast<int>(i);
   return children_.emplace(id, std::move(list)).first->second;
@@ -230,11 +228,9 @@ void FileListModel::ShowFolder(const QModelIndex& leftItem) {
       rows_.push_back({nullptr, true, listing[i].row.number, {}});
   } else if (kind == Kind::kFolder) {
     NodeHandle folder = folders_.NodeOf(leftItem);
-    rows_.reserve(folder.ChildCount());
-    for (size_t i = 0; i < folder.ChildCount(); ++i) {
-      NodeHandle child = folder.Child(i);
+    folder.ForEachChild([&](NodeHandle child) {
       if (content_.Shows(child)) rows_.push_back({child.Address(), false, 0, {}});
-    }
+    });
   }
   SortRows();
   endResetModel();
@@ -388,24 +384,23 @@ void FileListModel::SortRows() {
   // Keys made once per row: numbers where the column holds numbers.
   struct Keyed {
     uint64_t number;
-    const std::string* text;
+    const char* text;  // zero-terminated, held by the node or the carved file
     Row row;
   };
   std::vector<Keyed> keyed;
   keyed.reserve(rows_.size());
-  static const std::string empty;
   for (Row& r : rows_) {
     NodeHandle node = r.node ? table.HandleAt(r.node) : NodeHandle();
     uint64_t number = 0;
-    const std::string* text = &empty;
+    const char* text = "";
     if (r.carved) {
       auto found = content_.disk->extraFound.children.find(r.start);
       if (found != content_.disk->extraFound.children.end()) {
-        text = &found->second.name;
+        text = found->second.name.c_str();
         number = column == kSize ? found->second.size : column == kNumber ? r.start : 0;
       }
     } else if (!node.IsNull()) {
-      text = &node.Name();
+      text = node.Ntfs() ? node.Ntfs()->name.c_str() : node.Fat()->name.c_str();
       switch (column) {
         case kStatus:
           number = node.Kind();
@@ -436,7 +431,7 @@ void FileListModel::SortRows() {
   const bool byName = column == kName;
   auto less = [byName](const Keyed& a, const Keyed& b) {
     if (!byName && a.number != b.number) return a.number < b.number;
-    return ::strcasecmp(a.text->c_str(), b.text->c_str()) < 0;
+    return ::strcasecmp(a.text, b.text) < 0;
   };
   if (sortOrder_ == Qt::AscendingOrder)
     std::stable_sort(keyed.begin(), keyed.end(), less);

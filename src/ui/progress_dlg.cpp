@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace brevid::ui {
 
@@ -37,8 +38,8 @@ bool CTextProgressCtrl::Apply(uint32_t message, uint64_t wParam, uint64_t lParam
     case kProgressSetRange:
       SetRange(wParam, lParam);
       return true;
-    case kProgressStep:
-      StepIt();
+    case kProgressStep:  // wParam: steps taken at once, 0 counting as 1
+      SetPos(position_ + step_ * std::max<uint64_t>(wParam, 1));
       return true;
     case kProgressSetPos:
       SetPos(wParam);

@@ -3,6 +3,7 @@
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 namespace brevid::ui {
 
@@ -12,18 +13,66 @@ struct QueuedProgressTarget::State {
   uint64_t sent = 0;
   uint64_t handled = 0;
   bool abandoned = false;
+  // Gathered since the last hand-over: a position (when `hasPosition`) and
+  // the steps taken after it.
+  bool hasPosition = false;
+  uint64_t position = 0;
+  uint64_t steps = 0;
+  bool flushQueued = false;  // a hand-over is on its way to the window
+  std::chrono::steady_clock::time_point lastHandOver{};
+
+  // Runs the gathered messages through `handle`; on the window's thread.
+  void Flush(const Handler& handle) {
+    bool withPosition;
+    uint64_t position, steps;
+    {
+      std::lock_guard lock(mutex);
+      withPosition = std::exchange(hasPosition, false);
+      position = this->position;
+      steps = std::exchange(this->steps, 0);
+      flushQueued = false;
+    }
+    if (withPosition) handle(kProgressSetPos, position, 0);
+    if (steps) handle(kProgressStep, steps, 0);
+  }
 };
+
+namespace {
+
+bool Gathered(uint32_t message) { return message == kProgressStep || message == kProgressSetPos; }
+
+}  // namespace
 
 QueuedProgressTarget::QueuedProgressTarget(QObject* context, Handler handle)
     : context_(context), handle_(std::move(handle)), state_(std::make_shared<State>()) {}
 
 QueuedProgressTarget::~QueuedProgressTarget() { Abandon(); }
 
+bool QueuedProgressTarget::Gather(uint32_t message, uint64_t wParam) {
+  State& s = *state_;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(s.mutex);
+  if (message == kProgressSetPos) {
+    s.hasPosition = true;
+    s.position = wParam;
+    s.steps = 0;
+  } else {
+    ++s.steps;
+  }
+  if (s.flushQueued || now - s.lastHandOver < kGatherInterval) return false;
+  s.lastHandOver = now;
+  s.flushQueued = true;
+  return true;
+}
+
 void QueuedProgressTarget::Send(uint32_t message, uint64_t wParam, uint64_t lParam) {
   if (QThread::currentThread() == context_->thread()) {
+    state_->Flush(handle_);
     handle_(message, wParam, lParam);
     return;
   }
+  const bool gathered = Gathered(message);
+  if (gathered && !Gather(message, wParam)) return;
   std::shared_ptr<State> state = state_;
   uint64_t ticket;
   {
@@ -33,8 +82,9 @@ void QueuedProgressTarget::Send(uint32_t message, uint64_t wParam, uint64_t lPar
   }
   QMetaObject::invokeMethod(
       context_,
-      [handle = handle_, state, message, wParam, lParam, ticket] {
-        handle(message, wParam, lParam);
+      [handle = handle_, state, gathered, message, wParam, lParam, ticket] {
+        state->Flush(handle);
+        if (!gathered) handle(message, wParam, lParam);
         std::lock_guard lock(state->mutex);
         state->handled = ticket;
         state->done.notify_all();
@@ -45,8 +95,14 @@ void QueuedProgressTarget::Send(uint32_t message, uint64_t wParam, uint64_t lPar
 }
 
 void QueuedProgressTarget::Post(uint32_t message, uint64_t wParam, uint64_t lParam) {
+  const bool gathered = Gathered(message);
+  if (gathered && !Gather(message, wParam)) return;
   QMetaObject::invokeMethod(
-      context_, [handle = handle_, message, wParam, lParam] { handle(message, wParam, lParam); },
+      context_,
+      [handle = handle_, state = state_, gathered, message, wParam, lParam] {
+        state->Flush(handle);
+        if (!gathered) handle(message, wParam, lParam);
+      },
       Qt::QueuedConnection);
 }
 

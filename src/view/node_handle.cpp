@@ -22,9 +22,8 @@ uint8_t NodeHandle::Kind() const {
   return IsNull() ? uint8_t{kKindNone} : Visit(node_, [](auto& e) { return e.Kind(); });
 }
 
-const std::string& NodeHandle::Name() const {
-  static const std::string none;
-  return IsNull() ? none : Visit(node_, [](auto& e) -> const std::string& { return e.name; });
+std::string NodeHandle::Name() const {
+  return IsNull() ? std::string() : Visit(node_, [](auto& e) { return e.name.str(); });
 }
 
 uint8_t NodeHandle::Tick() const {

@@ -38,7 +38,7 @@ class NodeHandle {
 
   uint8_t Kind() const;
   bool IsFolder() const { return IsFolderKind(Kind()); }
-  const std::string& Name() const;  // CP936
+  std::string Name() const;  // CP936
   // The node's own tick bits; setting them leaves the kind and every other
   // node alone (SetTick in view/ticks.h spreads).
   uint8_t Tick() const;
@@ -54,6 +54,17 @@ class NodeHandle {
   size_t ChildCount() const;
   // Null when `i` is out of range. O(1).
   NodeHandle Child(size_t i) const;
+  // Calls f(child) for each child in list order, walking the node's own
+  // links: no list of them is kept, for a caller that looks once.
+  template <class F>
+  void ForEachChild(F&& f) const {
+    if (IsNull() || !table_) return;
+    std::visit(
+        [&](auto* e) {
+          for (auto& child : e->children) f(NodeHandle(NodeRef(&child), table_));
+        },
+        node_);
+  }
   // Index among the parent's children; for a pseudo folder its index among
   // the table's tops. O(number of siblings).
   size_t Row() const;

@@ -31,6 +31,8 @@ const std::unordered_set<std::string>& GroupExtensions(TypeGroup group) {
 
 // "*" and "?" over bytes, ASCII letters in either case: fnmatch's answer in
 // the C locale, several times faster, which a million names need.
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 bool GlobMatches(const char* p, const char* s) {
   const char* star = nullptr;
   const char* resume = nullptr;
@@ -38,8 +40,7 @@ bool GlobMatches(const char* p, const char* s) {
     if (*p == '*') {
       star = p++;
       resume = s;
-    } else if (*p == '?' || (*p && std::tolower(static_cast<unsigned char>(*p)) ==
-                                       std::tolower(static_cast<unsigned char>(*s)))) {
+    } else if (*p == '?' || (*p && AsciiLower(*p) == AsciiLower(*s))) {
       ++p;
       ++s;
     } else if (star) {
@@ -53,23 +54,25 @@ bool GlobMatches(const char* p, const char* s) {
   return *p == 0;
 }
 
-bool NameMatches(const std::string& glob, const std::string& ansi) {
+// `ansi` is followed by a zero byte, as a std::string's or a node name's is:
+// a node's name is matched where it lies.
+bool NameMatches(const std::string& glob, std::string_view ansi) {
   // Plain ASCII names need no conversion; most names of a large volume are.
   bool ascii = true;
   for (unsigned char c : ansi) ascii &= c < 0x80;
   const std::string converted = ascii ? std::string() : AnsiToUtf8(ansi);
-  const std::string& name = ascii ? ansi : converted;
+  const char* name = ascii ? ansi.data() : converted.c_str();
   if (glob.find_first_of("[\\") != std::string::npos)
-    return ::fnmatch(glob.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
-  return GlobMatches(glob.c_str(), name.c_str());
+    return ::fnmatch(glob.c_str(), name, FNM_CASEFOLD) == 0;
+  return GlobMatches(glob.c_str(), name);
 }
 
 }  // namespace
 
-TypeGroup TypeGroupOf(const std::string& name) {
+TypeGroup TypeGroupOf(std::string_view name) {
   const size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return TypeGroup::kOther;
-  std::string ext = name.substr(dot + 1);
+  if (dot == std::string_view::npos) return TypeGroup::kOther;
+  std::string ext(name.substr(dot + 1));
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (TypeGroup g : {TypeGroup::kPicture, TypeGroup::kDocument, TypeGroup::kVideo,
                       TypeGroup::kAudio, TypeGroup::kArchive})

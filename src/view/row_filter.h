@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 #include "view/file_rows.h"
@@ -20,7 +21,7 @@ enum class TypeGroup : uint8_t { kAny, kPicture, kDocument, kVideo, kAudio, kArc
 
 // The group of a file named `name` (CP936 or UTF-8): kOther when no group
 // claims its extension.
-TypeGroup TypeGroupOf(const std::string& name);
+TypeGroup TypeGroupOf(std::string_view name);
 
 struct RowFilter {
   std::string nameGlob;  // UTF-8; "*" and "?", case-insensitive; empty: any name

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -35,6 +36,24 @@ TEST(FileTreeKindAndTick, FileEntryKeepsEachInItsOwnBits) {
       FileEntry copy = e;
       EXPECT_EQ(copy.Kind(), kind);
       EXPECT_EQ(copy.Tick(), tick);
+    }
+  }
+}
+
+// Names held in the node up to 15 bytes and beyond them on the heap: each
+// length either side of the edge survives copies, moves and self-assignment.
+TEST(FileTreeNodeName, KeepsEveryLengthAcrossCopiesAndMoves) {
+  for (size_t length : {0, 1, 14, 15, 16, 255}) {
+    const std::string text(length, 'a');
+    NodeName name(text + "tail");
+    name = text;
+    NodeName copy(name), moved(std::move(copy));
+    copy = name.view();  // reused after the move
+    name = name;
+    name = std::string_view(name).substr(0);  // from its own bytes
+    for (const NodeName* n : {&name, &copy, &moved}) {
+      EXPECT_EQ(n->view(), text) << length;
+      EXPECT_EQ(std::strlen(n->c_str()), length);
     }
   }
 }

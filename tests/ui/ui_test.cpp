@@ -37,6 +37,7 @@
 #include "ui/hd_dlg.h"
 #include "ui/image_list.h"
 #include "ui/img_dlg.h"
+#include "ui/progress_dlg.h"
 #include "ui/rescue_strip.h"
 #include "ui/save_file_dlg.h"
 #include "ui/scan_file_dialog.h"
@@ -798,6 +799,28 @@ TEST_F(Gui, ImagingWindowCopiesDisksAndVolumesAndListsUnreadableSectors) {
   SetRescueStatus(map, 10, 1, '-');
   strip.SetMap(map, 0, 960);
   EXPECT_EQ(std::string(strip.Cells().begin(), strip.Cells().begin() + 3), "+-+");
+}
+
+// Steps and positions reach the window gathered; the bar still stands where
+// the worker left it whenever another message arrives.
+TEST(GuiProgress, GatheredStepsAndPositionsAllLandBeforeTheNextMessage) {
+  CProgressDlg dlg;
+  dlg.Open("t", "m");
+  std::vector<uint64_t> atClose;
+  dlg.OnWorkerClosed = [&] { atClose.push_back(dlg.Bar()->Pos()); };
+  ProgressRecord& record = dlg.Record();
+  std::thread worker([&record] {
+    record.Send(kProgressSetRange, 3000000, 1);
+    for (int i = 0; i < 1000000; ++i) record.Post(kProgressStep);
+    for (int i = 0; i < 1000; ++i) record.Send(kProgressStep);
+    record.Send(kProgressClose);
+    record.Post(kProgressSetPos, 2000000);
+    for (int i = 0; i < 5; ++i) record.Post(kProgressStep);
+    record.Post(kProgressClose);
+  });
+  while (atClose.size() < 2) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  worker.join();
+  EXPECT_EQ(atClose, (std::vector<uint64_t>{1001000, 2000005}));
 }
 
 TEST_F(Gui, StopDuringAnExpandLeavesTheWindowUsable) {
