@@ -179,6 +179,11 @@ TEST(TreeCli, ControlCharactersInNamesCannotForgeLinesOrDriveTheTerminal) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.find_first_of("\x1b\r"), std::string::npos);
   EXPECT_NE(r.out.find("?[2J??AA.TXT"), std::string::npos) << r.out;
+  // JSON escapes them, and gives the name back as it stands.
+  r = test::RunCommand(Brevid("tree '" + img.path() + "' Partition0 --json"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find_first_of("\x1b\r"), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(r.out)["entries"][1]["name"], "\x1b[2J\r\nAA.TXT") << r.out;
 }
 
 }  // namespace
