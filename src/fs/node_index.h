@@ -11,8 +11,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
+
+#include "platform/large_block.h"
 
 namespace brevid {
 
@@ -116,22 +119,26 @@ class RecordIndex {
 };
 
 // Nodes kept in chunks that never move, so pointers to them stay valid while
-// the store lives; no allocation of its own per node.
+// the store lives; no allocation of its own per node. Chunks grow to the
+// size of a huge page (LargeBlock).
 template <class Node>
 class NodeStore {
  public:
   NodeStore() = default;
   NodeStore(const NodeStore&) = delete;
   NodeStore& operator=(const NodeStore&) = delete;
+  ~NodeStore() {
+    ForEachFrom(0, [](Node& node) { node.~Node(); });
+  }
 
   Node* Add(Node node) {
     if (chunks_.empty() || used_ == chunkSize_) {
       chunkSize_ = ChunkSize(chunks_.size());
-      chunks_.push_back(std::make_unique<Node[]>(chunkSize_));
+      chunks_.emplace_back(chunkSize_ * sizeof(Node));
       used_ = 0;
     }
-    Node* slot = &chunks_.back()[used_++];
-    *slot = std::move(node);
+    Node* slot = new (Slots(chunks_.back()) + used_) Node(std::move(node));
+    ++used_;
     ++count_;
     return slot;
   }
@@ -141,8 +148,9 @@ class NodeStore {
   template <class F>
   void ForEachFrom(size_t from, F&& f) {
     size_t first = 0;
-    for (auto& chunk : chunks_) {
-      size_t held = std::min(ChunkSize(&chunk - chunks_.data()), count_ - first);
+    for (size_t c = 0; c < chunks_.size(); ++c) {
+      Node* chunk = Slots(chunks_[c]);
+      size_t held = std::min(ChunkSize(c), count_ - first);
       for (size_t i = from > first ? from - first : 0; i < held; ++i) f(chunk[i]);
       first += held;
     }
@@ -150,12 +158,13 @@ class NodeStore {
 
  private:
   static constexpr size_t kFirstChunk = 64;
-  static constexpr size_t kLargestChunk = 8192;
+  static constexpr size_t kLargestChunk = LargeBlock::kHugePage / sizeof(Node);
   static size_t ChunkSize(size_t chunk) {
-    return chunk >= 7 ? kLargestChunk : kFirstChunk << chunk;  // 64 .. 8192
+    return chunk >= 20 ? kLargestChunk : std::min(kLargestChunk, kFirstChunk << chunk);
   }
+  static Node* Slots(const LargeBlock& block) { return reinterpret_cast<Node*>(block.data()); }
 
-  std::vector<std::unique_ptr<Node[]>> chunks_;
+  std::vector<LargeBlock> chunks_;
   size_t chunkSize_ = 0;
   size_t used_ = 0;
   size_t count_ = 0;
