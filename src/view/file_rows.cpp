@@ -155,13 +155,12 @@ std::vector<ListingRow> TreeListing(const NodeTable& table) {
 
 namespace {
 
-// Depth first over the entries' own child lists: the node table's child
-// lists would be built for every folder of the volume and kept.
+// Through the entries' own child lists: the node table's child lists would
+// be built for every folder of the volume and kept.
 template <class Entry>
 void ListFrom(const NodeTable& table, Entry& top, ListingRow& row,
               const std::function<void(const ListingRow&)>& f, RecoveryChances* chances,
               bool withPaths) {
-  using Iter = decltype(top.children.begin());
   // The last path seen one level up is the parent's.
   std::vector<std::string> pathAt;
   auto emit = [&](Entry& entry, int depth) {
@@ -181,18 +180,9 @@ void ListFrom(const NodeTable& table, Entry& top, ListingRow& row,
   };
   emit(top, 0);
   if (!top.IsFolder()) return;
-  std::vector<std::pair<Entry*, Iter>> folders{{&top, top.children.begin()}};
-  while (!folders.empty()) {
-    auto& [folder, next] = folders.back();
-    if (next == folder->children.end()) {
-      folders.pop_back();
-      continue;
-    }
-    Entry& child = *next;
-    ++next;
+  ForEachBelow(top, [&](Entry& child, std::span<Entry* const> folders) {
     emit(child, static_cast<int>(folders.size()));
-    if (child.IsFolder()) folders.push_back({&child, child.children.begin()});
-  }
+  });
 }
 
 }  // namespace

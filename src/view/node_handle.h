@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -78,6 +79,30 @@ class NodeHandle {
   NodeRef node_{static_cast<FileEntry*>(nullptr)};
   const NodeTable* table_ = nullptr;
 };
+
+// Calls visit(entry, folders) for every entry below `top`, depth first in
+// list order, through the entries' own child lists (no node table's lists
+// are built); `folders` runs from `top` down to the entry's parent.
+template <class Entry, class Visit>
+void ForEachBelow(Entry& top, Visit&& visit) {
+  using Iter = decltype(top.children.begin());
+  std::vector<Entry*> folders{&top};
+  std::vector<Iter> next{top.children.begin()};
+  while (!folders.empty()) {
+    if (next.back() == folders.back()->children.end()) {
+      folders.pop_back();
+      next.pop_back();
+      continue;
+    }
+    Entry& child = *next.back();
+    ++next.back();
+    visit(child, std::span<Entry* const>(folders));
+    if (child.IsFolder()) {
+      folders.push_back(&child);
+      next.push_back(child.children.begin());
+    }
+  }
+}
 
 // Parent, row and children of every node reachable from the pseudo folders:
 // for FAT "根目录" and "零散目录"; for NTFS also "扩展目录". A node knows its

@@ -122,30 +122,20 @@ bool RowFilter::MatchesNode(NodeHandle node, RecoveryChances* chances) const {
 
 namespace {
 
-// Depth first over the entries' own child lists, with the path of folders
-// down to the entry in hand: no handle table is needed to find children.
+// Every entry below `top` with the folders down to it in hand: no handle
+// table is needed to find children.
 template <class Entry>
 void MarkFolders(const NodeTable& table, Entry& top, const RowFilter& filter,
                  RecoveryChances* chances, std::unordered_set<const void*>& folders) {
-  using Iter = decltype(top.children.begin());
   const bool narrows = filter.NarrowsFiles();
-  std::vector<std::pair<Entry*, Iter>> path{{&top, top.children.begin()}};
-  while (!path.empty()) {
-    auto& [folder, next] = path.back();
-    if (next == folder->children.end()) {
-      path.pop_back();
-      continue;
-    }
-    Entry& child = *next;
-    ++next;
+  ForEachBelow(top, [&](Entry& child, std::span<Entry* const> path) {
     auto chanceOf = [&] {
       return chances ? chances->Of(NodeHandle(&child, &table)) : RecoveryChance::kUnknown;
     };
     if (EntryMatches(filter, narrows, child, chanceOf))
-      for (size_t i = path.size(); i-- > 0 && folders.insert(path[i].first).second;) {
+      for (size_t i = path.size(); i-- > 0 && folders.insert(path[i]).second;) {
       }
-    if (child.IsFolder()) path.push_back({&child, child.children.begin()});
-  }
+  });
 }
 
 }  // namespace
